@@ -1,0 +1,82 @@
+#pragma once
+// CComPort: the only channel to the device. Opens a numbered port with the
+// device's fixed line settings (115200 8N1, no flow control, DTR and RTS on),
+// moves raw bytes, and traces every byte moved to the debug channel.
+// Port numbers map to device nodes through port discovery (PortDiscovery.h).
+
+#include <cstdint>
+#include <string>
+
+namespace fwup {
+
+// The closed state of m_hComm.
+inline constexpr int INVALID_HANDLE_VALUE = -1;
+
+class CComPort {
+public:
+    // Stores the name and queue sizes (bytes), reads m_nPort from the name and
+    // opens it at once. The object ends open or closed; callers test IsOpen().
+    CComPort(const std::string& strDeviceName, uint32_t dwOutQueue, uint32_t dwInQueue);
+    ~CComPort(); // closes the port
+    CComPort(const CComPort&) = delete;
+    CComPort& operator=(const CComPort&) = delete;
+
+    // Opens port nPort exclusively (no other open in this or another process,
+    // root included) and applies and verifies the line settings. Returns the
+    // handle, or INVALID_HANDLE_VALUE with the object closed. Sets m_nOpenedPort.
+    int Open(int nPort);
+    void Close();
+    bool IsOpen() const { return m_hComm != INVALID_HANDLE_VALUE; }
+
+    // Never waits. nBytes: in, bytes wanted; out, bytes received (0 on failure).
+    // Returns 0 or an errno value; a hang-up (device gone) is EIO, never "no data".
+    uint32_t Read(void* pBuffer, uint32_t& nBytes);
+    // Untimed: returns once the driver took the bytes. nBytes: in, bytes to send;
+    // out, bytes the platform reported written. Returns 0 or an errno value.
+    uint32_t Write(const void* pBuffer, uint32_t& nBytes);
+
+    // Blocks up to dwTimeoutMs for received data (or a hang-up, which the next
+    // Read reports). True when a Read would return at once with data or an error.
+    // Lets the protocol layers keep their deadlines without spinning a core.
+    bool WaitReadable(uint32_t dwTimeoutMs) const;
+
+    // The device name, or "COM<n>" when it is empty.
+    std::string GetLabel() const;
+    // The device node this object last opened (empty before the first open).
+    const std::string& GetDeviceNode() const { return m_strDeviceNode; }
+    const std::string& GetDeviceName() const { return m_strDeviceName; }
+    int GetPortNumber() const { return m_nPort; }
+    int GetOpenedPort() const { return m_nOpenedPort; }
+
+    // The number that a listed name carries: "AT91 USB to Serial Converter (COM5)"
+    // gives 5; 0 when it carries none. Case-sensitive, first occurrences.
+    static int PortNumberFromName(const std::string& strName);
+
+    // Port discovery's tests and waits (PortDiscovery.cpp).
+    // Some listed port matches this object by exact name or by number.
+    bool IsPresent() const;
+    // Polls every 100 ms until the port is present and opened or dwTimeoutMs
+    // has passed; true when open at the end. Already open: true at once.
+    bool WaitOpen(uint32_t dwTimeoutMs);
+    // Closes and, with bWait and a device name, waits (unbounded, a few ms
+    // between enumerations) until no listed port matches this object.
+    void CloseAndWaitGone(bool bWait);
+    // Close, pause 200 ms, then WaitOpen(5000). Callers test IsOpen().
+    void Reopen();
+
+private:
+    int m_hComm = INVALID_HANDLE_VALUE;
+    int m_nOpenedPort = 0;
+    uint32_t m_dwInQueue = 0;
+    uint32_t m_dwOutQueue = 0;
+    std::string m_strDeviceName;
+    int m_nPort = 0;
+    std::string m_strDeviceNode;
+    unsigned long long m_nDeviceId = 0; // identity of the open node, for the open-port registry
+};
+
+// Writes bytes as trace lines "<prefix>xx xx ... \n", at most 16 bytes a line;
+// nothing for zero bytes. Used for "Rx : " and "Tx : ".
+void TraceBytes(const char* pszPrefix, const uint8_t* pData, uint32_t nCount);
+
+} // namespace fwup
