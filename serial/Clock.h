@@ -13,7 +13,9 @@ uint32_t GetTickCount();
 void SleepMs(uint32_t dwMs);
 
 // Milliseconds passed since dwStart (wrap-safe).
-inline uint32_t TicksSince(uint32_t dwStart) { return GetTickCount() - dwStart; }
+inline uint32_t TicksSince(uint32_t dwStart) {
+    return GetTickCount() - dwStart;
+}
 
 // Milliseconds left until dwDeadline, 0 once it has passed (wrap-safe for spans < 2^31 ms).
 inline uint32_t TicksUntil(uint32_t dwDeadline) {

@@ -1,0 +1,150 @@
+#include "serial/CComPort.h"
+
+#include "serial/DebugChannel.h"
+#include "serial/PortDiscovery.h"
+#include "serial/SerialPlatform.h"
+
+#include <cctype>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+
+namespace fwup {
+
+CComPort::CComPort(const std::string& strDeviceName, uint32_t dwOutQueue, uint32_t dwInQueue)
+    : m_dwInQueue(dwInQueue), m_dwOutQueue(dwOutQueue), m_strDeviceName(strDeviceName),
+      m_nPort(PortNumberFromName(strDeviceName)) {
+    Open(m_nPort);
+}
+
+CComPort::~CComPort() {
+    Close();
+}
+
+int CComPort::Open(int nPort) {
+    m_nOpenedPort = nPort;
+    Close();
+    // Queue sizes have no termios counterpart; the driver's own buffers serve.
+    const std::string strNode = DeviceNodeForPort(nPort);
+    if (strNode.empty()) {
+        errno = ENOENT;
+        return INVALID_HANDLE_VALUE;
+    }
+    SerialHandle handle;
+    const uint32_t dwError = SerialOpen(strNode, handle);
+    if (dwError != 0) {
+        errno = static_cast<int>(dwError);
+        return INVALID_HANDLE_VALUE;
+    }
+    m_hComm = handle.fd;
+    m_nDeviceId = handle.nDeviceId;
+    m_strDeviceNode = strNode;
+    return m_hComm;
+}
+
+void CComPort::Close() {
+    if (!IsOpen()) {
+        return;
+    }
+    SerialHandle handle{m_hComm, m_nDeviceId};
+    m_hComm = INVALID_HANDLE_VALUE;
+    SerialClose(handle);
+}
+
+uint32_t CComPort::Read(void* pBuffer, uint32_t& nBytes) {
+    if (!IsOpen()) {
+        nBytes = 0;
+        return EBADF;
+    }
+    const uint32_t dwError = SerialRead(m_hComm, pBuffer, nBytes);
+    TraceBytes("Rx : ", static_cast<const uint8_t*>(pBuffer), nBytes);
+    return dwError;
+}
+
+uint32_t CComPort::Write(const void* pBuffer, uint32_t& nBytes) {
+    if (!IsOpen()) {
+        nBytes = 0;
+        return EBADF;
+    }
+    const uint32_t dwError = SerialWrite(m_hComm, pBuffer, nBytes);
+    TraceBytes("Tx : ", static_cast<const uint8_t*>(pBuffer), nBytes);
+    return dwError;
+}
+
+bool CComPort::WaitReadable(uint32_t dwTimeoutMs) const {
+    if (!IsOpen()) {
+        return false;
+    }
+    return SerialWaitReadable(m_hComm, dwTimeoutMs);
+}
+
+std::string CComPort::GetLabel() const {
+    if (!m_strDeviceName.empty()) {
+        return m_strDeviceName;
+    }
+    return "COM" + std::to_string(m_nPort);
+}
+
+namespace {
+
+// Reads a decimal integer as _wtoi does: blanks, an optional sign, then digits.
+int LeadingInteger(const std::string& strText) {
+    size_t i = 0;
+    while (i < strText.size() && std::isspace(static_cast<unsigned char>(strText[i]))) {
+        ++i;
+    }
+    bool bNegative = false;
+    if (i < strText.size() && (strText[i] == '+' || strText[i] == '-')) {
+        bNegative = strText[i] == '-';
+        ++i;
+    }
+    long long nValue = 0;
+    for (; i < strText.size() && std::isdigit(static_cast<unsigned char>(strText[i])); ++i) {
+        nValue = nValue * 10 + (strText[i] - '0');
+        if (nValue > INT_MAX) {
+            nValue = static_cast<long long>(INT_MAX) + 1; // saturate, sign applied below
+        }
+    }
+    if (bNegative) {
+        nValue = -nValue;
+    }
+    if (nValue > INT_MAX) {
+        return INT_MAX;
+    }
+    return static_cast<int>(nValue < INT_MIN ? INT_MIN : nValue);
+}
+
+} // namespace
+
+int CComPort::PortNumberFromName(const std::string& strName) {
+    const size_t nCom = strName.find("COM");
+    if (nCom == std::string::npos || nCom == 0) {
+        return 0;
+    }
+    const size_t nEnd = strName[nCom - 1] == '(' ? strName.find(')') : strName.find('(');
+    const size_t nStart = nCom + 3;
+    if (nEnd == std::string::npos || nEnd < nStart) {
+        return 0;
+    }
+    return LeadingInteger(strName.substr(nStart, nEnd - nStart));
+}
+
+void TraceBytes(const char* pszPrefix, const uint8_t* pData, uint32_t nCount) {
+    if (nCount == 0 || !DebugChannelActive()) {
+        return;
+    }
+    for (uint32_t nDone = 0; nDone < nCount;) {
+        std::string strLine = pszPrefix;
+        const uint32_t nLine = nCount - nDone < 16 ? nCount - nDone : 16;
+        for (uint32_t i = 0; i < nLine; ++i) {
+            char szHex[4];
+            std::snprintf(szHex, sizeof szHex, "%02x ", pData[nDone + i]);
+            strLine += szHex;
+        }
+        strLine += '\n';
+        DebugOut(strLine);
+        nDone += nLine;
+    }
+}
+
+} // namespace fwup

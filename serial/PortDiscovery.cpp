@@ -1,0 +1,142 @@
+#include "serial/PortDiscovery.h"
+
+#include "serial/CComPort.h"
+#include "serial/CPortNumberTable.h"
+#include "serial/Clock.h"
+#include "serial/UsbTtyScan.h"
+
+#include <cstdlib>
+
+namespace fwup {
+
+namespace {
+
+// A listed name must fit a 150-character buffer with its terminating zero.
+constexpr size_t kMaxNameChars = 149;
+
+size_t CountChars(const std::string& strUtf8) {
+    size_t n = 0;
+    for (unsigned char c : strUtf8) {
+        n += (c & 0xC0) != 0x80 ? 1 : 0;
+    }
+    return n;
+}
+
+std::string ListedName(const std::string& strDescription, int nPort) {
+    return strDescription + " (COM" + std::to_string(nPort) + ")";
+}
+
+constexpr uint32_t kPollMs = 100;
+constexpr uint32_t kReopenPauseMs = 200;
+constexpr uint32_t kReopenLimitMs = 5000;
+constexpr uint32_t kGonePauseMs = 5; // keeps the unbounded wait off the CPU
+
+} // namespace
+
+std::string SysRoot() {
+    const char* psz = std::getenv("FWUP_SYSROOT");
+    return psz != nullptr && *psz != '\0' ? psz : "/";
+}
+
+std::vector<PortEntry> ScanPorts() {
+    std::vector<PortEntry> ports;
+    CPortNumberTable& table = CPortNumberTable::Instance();
+    for (const UsbTty& tty : ScanUsbTtys(SysRoot())) {
+        // Too long a name is left out without taking a number.
+        if (CountChars(ListedName(tty.strDescription, table.PeekNumber(tty.strConnector))) >
+            kMaxNameChars) {
+            continue;
+        }
+        PortEntry entry;
+        entry.nPort = table.NumberFor(tty.strConnector);
+        entry.strDescription = tty.strDescription;
+        entry.strName = ListedName(tty.strDescription, entry.nPort);
+        entry.strDeviceNode = tty.strNode;
+        entry.strConnector = tty.strConnector;
+        ports.push_back(std::move(entry));
+    }
+    return ports;
+}
+
+std::vector<std::string> EnumeratePorts() {
+    std::vector<std::string> names;
+    for (PortEntry& entry : ScanPorts()) {
+        names.push_back(std::move(entry.strName));
+    }
+    return names;
+}
+
+std::string DeviceNodeForPort(int nPort) {
+    for (PortEntry& entry : ScanPorts()) {
+        if (entry.nPort == nPort) {
+            return std::move(entry.strDeviceNode);
+        }
+    }
+    return {};
+}
+
+std::string PortDescriptionFromName(const std::string& strName) {
+    const size_t nCom = strName.find("COM");
+    if (nCom == std::string::npos || nCom == 0) {
+        return {};
+    }
+    if (strName[nCom - 1] == '(') {
+        return strName.substr(0, nCom - 1);
+    }
+    const size_t nOpen = strName.find('(');
+    if (nOpen == std::string::npos) {
+        return {};
+    }
+    const size_t nClose = strName.find(')', nOpen);
+    if (nClose == std::string::npos) {
+        return {};
+    }
+    return strName.substr(nOpen + 1, nClose - nOpen - 1);
+}
+
+bool CComPort::IsPresent() const {
+    for (const std::string& strName : EnumeratePorts()) {
+        if (!m_strDeviceName.empty() && strName == m_strDeviceName) {
+            return true;
+        }
+        if (PortNumberFromName(strName) == m_nPort) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool CComPort::WaitOpen(uint32_t dwTimeoutMs) {
+    const uint32_t dwStart = GetTickCount();
+    if (IsOpen()) {
+        return true;
+    }
+    while (TicksSince(dwStart) < dwTimeoutMs) {
+        SleepMs(kPollMs);
+        if (IsPresent()) {
+            Open(m_nPort);
+        }
+        if (IsOpen()) {
+            break;
+        }
+    }
+    return IsOpen();
+}
+
+void CComPort::CloseAndWaitGone(bool bWait) {
+    Close();
+    if (!bWait || m_strDeviceName.empty()) {
+        return;
+    }
+    while (IsPresent()) {
+        SleepMs(kGonePauseMs);
+    }
+}
+
+void CComPort::Reopen() {
+    Close();
+    SleepMs(kReopenPauseMs);
+    WaitOpen(kReopenLimitMs);
+}
+
+} // namespace fwup
