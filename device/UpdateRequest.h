@@ -20,12 +20,13 @@ enum UpdateStage : int {
 };
 
 struct UpdateStatus {
-    int32_t nProgress = 0;         // download progress, percent 0..100
-    std::string strMessage;        // text of the current stage or outcome
-    std::string strFileName;       // file name with extension, no folder
-    std::string strFileDate;       // last-write time, UTC, "YYYY.MM.DD hh:mm:ss"
-    int32_t nFileSize = 0;         // bytes
-    const char* pszSerial = nullptr; // device serial number; points into a process-wide reply buffer
+    int32_t nProgress = 0;   // download progress, percent 0..100
+    std::string strMessage;  // text of the current stage or outcome
+    std::string strFileName; // file name with extension, no folder
+    std::string strFileDate; // last-write time, UTC, "YYYY.MM.DD hh:mm:ss"
+    int32_t nFileSize = 0;   // bytes
+    const char* pszSerial =
+        nullptr; // device serial number; points into a process-wide reply buffer
 };
 
 // Called on the job's thread for every stage; pContext is the request's pContext.
@@ -35,10 +36,10 @@ struct UpdateRequest {
     int32_t nBootInfo = -1;           // boot loader status value, -1 = no answer
     const char* pszVersion = nullptr; // application version text (process-wide reply buffer)
     UpdateStatus status;
-    ImageList pSegments;              // the image the download sends (owned)
-    void* pContext = nullptr;         // handed back with every report
+    ImageList pSegments;      // the image the download sends (owned)
+    void* pContext = nullptr; // handed back with every report
     StatusCallback pfnStatus = nullptr;
-    std::string strFirmwarePath;      // full path of the firmware file; empty = none
+    std::string strFirmwarePath; // full path of the firmware file; empty = none
 };
 
 } // namespace fwup
