@@ -1,0 +1,119 @@
+// fwupgrader-cli auto: the bench loop without a window. Waits for the reader's
+// converter, updates it, asks for it to be removed and waits until it has gone,
+// then starts over. Ctrl-C ends the loop after the current device.
+#include "cli/CConsoleReporter.h"
+#include "cli/CliCommands.h"
+
+#include "device/UpdateJob.h"
+#include "serial/CComPort.h"
+#include "serial/Clock.h"
+#include "serial/PortDiscovery.h"
+
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <unistd.h>
+
+namespace fwup::cli {
+
+namespace {
+
+const char* const kAutoHelp =
+    "usage: fwupgrader-cli auto --file FW.bin [--count N] [--json] [--trace]\n"
+    "\n"
+    "  --file   the firmware image every device gets\n"
+    "  --count  stop after N devices (default: until Ctrl-C)\n"
+    "  --json   JSON objects instead of log lines\n"
+    "  --trace  the byte trace of the serial line on stderr\n"
+    "\n"
+    "Ctrl-C ends the loop after the current device; a second Ctrl-C ends it at once.\n";
+
+constexpr const char* kConverterDescription = "AT91 USB to Serial Converter";
+constexpr uint32_t kSearchPauseMs = 100;
+
+std::atomic<bool> g_bStop{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "flag is set from a signal handler");
+
+extern "C" void OnInterrupt(int) {
+    g_bStop.store(true);
+}
+
+void InstallInterruptHandler() {
+    struct sigaction action {};
+    action.sa_handler = OnInterrupt;
+    action.sa_flags = SA_RESETHAND; // the second Ctrl-C ends the process at once
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+// Listed names carry a blank before "(COMn)"; the converter's text has none.
+bool IsConverter(const std::string& strName) {
+    std::string strDescription = PortDescriptionFromName(strName);
+    while (!strDescription.empty() && strDescription.back() == ' ') {
+        strDescription.pop_back();
+    }
+    return strDescription == kConverterDescription;
+}
+
+std::string FindConverter() {
+    for (const std::string& strName : EnumeratePorts()) {
+        if (IsConverter(strName)) {
+            return strName;
+        }
+    }
+    return {};
+}
+
+} // namespace
+
+int RunAuto(const std::vector<std::string>& args) {
+    JobOptions options;
+    std::string strError;
+    if (!ParseJobOptions(args, true, options, strError)) {
+        std::fprintf(stderr, "fwupgrader-cli auto: %s\n\n%s", strError.c_str(), kAutoHelp);
+        return kExitUsage;
+    }
+    if (options.bHelp) {
+        std::printf("%s\n%s", kAutoHelp, ExitCodeHelp());
+        return kExitOk;
+    }
+    if (options.bTrace) {
+        EnableTrace();
+    }
+    InstallInterruptHandler();
+    CConsoleReporter reporter(stdout, options.bJson, ::isatty(STDOUT_FILENO) != 0);
+    UpdateRequest request;
+    request.strFirmwarePath = options.strFile;
+    int nPassed = 0;
+    int nFailed = 0;
+
+    while (!g_bStop.load() && (options.nCount == 0 || nPassed + nFailed < options.nCount)) {
+        reporter.Line("detecting device ...");
+        std::string strName;
+        while (!g_bStop.load() && (strName = FindConverter()).empty()) {
+            SleepMs(kSearchPauseMs);
+        }
+        if (strName.empty()) {
+            break;
+        }
+        reporter.Line("updating device ...");
+        CComPort port(strName, 1024, 20480);
+        RunUpdate(port, request, &reporter, &CConsoleReporter::OnStatus);
+        // Also after a failure the port is released before the operator unplugs.
+        port.Close();
+        (reporter.Succeeded() ? nPassed : nFailed) += 1;
+        reporter.Line("devices passed: " + std::to_string(nPassed) +
+                      ", failed: " + std::to_string(nFailed));
+        reporter.Line("Remove the device");
+        // Instead of an OK button: wait until the device's port has gone.
+        while (!g_bStop.load() && port.IsPresent()) {
+            SleepMs(kSearchPauseMs);
+        }
+    }
+    reporter.Line("auto mode ended: devices passed: " + std::to_string(nPassed) +
+                  ", failed: " + std::to_string(nFailed));
+    return nFailed == 0 ? kExitOk : kExitSomeFailed;
+}
+
+} // namespace fwup::cli

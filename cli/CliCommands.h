@@ -1,0 +1,55 @@
+#pragma once
+// The sub-commands of fwupgrader-cli. Each returns the process exit code.
+
+#include <string>
+#include <vector>
+
+namespace fwup::cli {
+
+// Exit codes shared by every command.
+// Each failure text of the update job has its own code, so scripts can act on it.
+enum ExitCode : int {
+    kExitOk = 0,
+    kExitUsage = 2,            // bad command line
+    kExitCheckConnection = 10, // "check connection"
+    kExitNotDetected = 11,     // "device not detected"
+    kExitInvalidFirmware = 12, // "invalid firmware file"
+    kExitBootFailed = 13,      // "boot loader failed. check connection"
+    kExitCommunication = 14,   // "Communication Error"
+    kExitSomeFailed = 15,      // auto: at least one device failed
+    kExitUnknownFailure = 19,  // a failure text this front end does not know
+};
+
+// The exit code for a job's final message (success text gives kExitOk).
+int ExitCodeForOutcome(bool bSuccess, const std::string& strMessage);
+
+// The exit code table as printed by --help.
+const char* ExitCodeHelp();
+
+struct JobOptions {
+    std::string strPort; // update: listed name, "COMn" or device node
+    std::string strFile; // firmware image
+    bool bJson = false;
+    bool bTrace = false;
+    bool bHelp = false;
+    int nCount = 0; // auto: stop after this many devices (0 = until Ctrl-C)
+};
+
+// Parses the options of update and auto; false with strError on a bad line.
+bool ParseJobOptions(const std::vector<std::string>& args, bool bAuto, JobOptions& options,
+                     std::string& strError);
+
+// Turns --port into the device name a port object is made from: a listed name
+// as it stands, "COMn" or a device node to the listed name of that port, or
+// "(COMn)" for a number that is not listed yet (the job then waits for it).
+// Empty when the text names no port.
+std::string ResolvePortName(const std::string& strPort);
+
+// Routes the debug channel to stderr.
+void EnableTrace();
+
+int RunList(const std::vector<std::string>& args);
+int RunUpdate(const std::vector<std::string>& args);
+int RunAuto(const std::vector<std::string>& args);
+
+} // namespace fwup::cli

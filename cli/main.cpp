@@ -1,0 +1,58 @@
+// fwupgrader-cli: the updater for production lines, scripts and remote use.
+#include "cli/CliCommands.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+void PrintUsage(FILE* pOut) {
+    std::fputs(
+        "usage: fwupgrader-cli <command> [options]\n"
+        "\n"
+        "commands:\n"
+        "  list                          list the present USB serial ports: name, device node\n"
+        "  update --port NAME|COMn --file FW.bin [--json] [--trace]\n"
+        "                                flash one device\n"
+        "  auto --file FW.bin [--json] [--trace]\n"
+        "                                flash device after device as they are plugged in\n"
+        "  help [command]                this text, or a command's options and exit codes\n"
+        "\n"
+        "Ports are read below $FWUP_SYSROOT (default /).\n",
+        pOut);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        PrintUsage(stderr);
+        return fwup::cli::kExitUsage;
+    }
+    const std::string strCommand = argv[1];
+    std::vector<std::string> args(argv + 2, argv + argc);
+    if (strCommand == "list") {
+        return fwup::cli::RunList(args);
+    }
+    if (strCommand == "update") {
+        return fwup::cli::RunUpdate(args);
+    }
+    if (strCommand == "auto") {
+        return fwup::cli::RunAuto(args);
+    }
+    if (strCommand == "help" || strCommand == "--help" || strCommand == "-h") {
+        if (!args.empty()) {
+            std::vector<std::string> helpArgs{"--help"};
+            return args[0] == "update" ? fwup::cli::RunUpdate(helpArgs)
+                   : args[0] == "auto" ? fwup::cli::RunAuto(helpArgs)
+                                       : (PrintUsage(stdout), fwup::cli::kExitOk);
+        }
+        PrintUsage(stdout);
+        return fwup::cli::kExitOk;
+    }
+    std::fprintf(stderr, "fwupgrader-cli: unknown command '%s'\n\n", strCommand.c_str());
+    PrintUsage(stderr);
+    return fwup::cli::kExitUsage;
+}

@@ -1,0 +1,33 @@
+#pragma once
+// A temporary directory that serves as FWUP_SYSROOT for one test; removed again
+// (and the variable restored) on destruction.
+
+#include <string>
+
+namespace fwtest {
+
+class CTempRoot {
+public:
+    CTempRoot();
+    ~CTempRoot();
+    CTempRoot(const CTempRoot&) = delete;
+    CTempRoot& operator=(const CTempRoot&) = delete;
+
+    const std::string& Path() const { return m_strPath; }
+
+private:
+    std::string m_strPath;
+    std::string m_strPrevious;
+    bool m_bHadPrevious = false;
+};
+
+// Writes a static sysfs entry for a tty (no pty behind it): with bUsb, a USB
+// device at strUsbPath with the product text (none when empty); without, a
+// platform serial port that has no USB ancestor.
+void AddFakeTty(const std::string& strRoot, const std::string& strTty, bool bUsb,
+                const std::string& strUsbPath = "1-1", const std::string& strProduct = "");
+
+// Removes the tty's class entry (the device directory stays, as after a driver unbind).
+void RemoveFakeTty(const std::string& strRoot, const std::string& strTty);
+
+} // namespace fwtest
