@@ -26,6 +26,7 @@ inline constexpr int kDlOverlongPacket = -10002; // device packet over the 256-b
 inline constexpr int kDlShortInfo = -10003;      // info packet without bytes 8-11
 inline constexpr int kDlGoBeforeInfo = -10004;   // go packet before any info packet
 inline constexpr int kDlBadMaxPacket = -10005;   // L <= 5 (no room for data) or L > 65537
+inline constexpr int kDlShortReply = -10006;     // a reply shorter than its 16 bytes
 
 // ReceivePacket results beyond 0, 1 and errno.
 inline constexpr int kRecvTimeout = -1;

@@ -1,0 +1,249 @@
+#include "device/CBlockLoader.h"
+
+#include "device/CommandProtocol.h"
+#include "device/Packets.h"
+#include "device/PortWait.h"
+#include "device/UpdateJob.h"
+#include "serial/Clock.h"
+#include "serial/DebugChannel.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+namespace fwup {
+
+namespace {
+
+// Process-wide receive state: the last packet's bytes and full length stay
+// readable after ReceivePacket returns (the handshake reads the info packet here).
+struct ReceiveState {
+    uint8_t buffer[kReceiveBufferSize] = {};
+    uint32_t nReceived = 0;
+    uint32_t nLength = 0;
+};
+ReceiveState g_receive;
+
+constexpr uint32_t kReplySize = 16;
+constexpr uint32_t kHandshakeStatus = 14;
+constexpr uint32_t kBlockAccepted = 0;
+constexpr uint32_t kMinMaxPacketWords = 6;     // 24 bytes: room for 4 data bytes
+constexpr uint32_t kMaxMaxPacketWords = 65537; // length field L - 2 must fit in 16 bits
+
+// Reads until g_receive holds nWanted bytes or the deadline passes.
+int ReceiveUpTo(CComPort& port, uint32_t nWanted, uint32_t dwDeadline) {
+    while (g_receive.nReceived < nWanted) {
+        uint32_t nRead = nWanted - g_receive.nReceived;
+        const uint32_t dwError = port.Read(g_receive.buffer + g_receive.nReceived, nRead);
+        if (dwError != 0) {
+            return static_cast<int>(dwError);
+        }
+        g_receive.nReceived += nRead;
+        if (nRead == 0) {
+            const uint32_t dwLeft = TicksUntil(dwDeadline);
+            if (dwLeft == 0) {
+                return kRecvTimeout;
+            }
+            WaitForInput(port, dwLeft);
+        }
+    }
+    return 0;
+}
+
+int ProgressToRequest(void* pContext, int nPercent) {
+    return ReportProgress(*static_cast<UpdateRequest*>(pContext), nPercent);
+}
+
+} // namespace
+
+int SendCommand(CDeviceLink& link, uint16_t nCode, uint32_t dwArgument) {
+    const auto packet = BuildCommandPacket(nCode, dwArgument);
+    uint32_t nWritten = 0;
+    return WriteCompletely(*link.m_pPort, packet.data(), 8, nWritten);
+}
+
+int WriteAll(CDeviceLink& link, const void* pData, int32_t& nCount) {
+    if (nCount <= 0) {
+        nCount = 0;
+        return 0;
+    }
+    uint32_t nWritten = 0;
+    const int nError =
+        WriteCompletely(*link.m_pPort, pData, static_cast<uint32_t>(nCount), nWritten);
+    nCount = static_cast<int32_t>(nWritten);
+    return nError;
+}
+
+int ReceivePacket(CDeviceLink& link, uint8_t* pBuffer, uint32_t& nCount, uint32_t dwTimeoutMs) {
+    std::lock_guard lock(DeviceProtocolMutex());
+    CComPort& port = *link.m_pPort;
+    const uint32_t nCapacity = nCount;
+    nCount = 0;
+    g_receive.nReceived = 0;
+    g_receive.nLength = 0;
+    const uint32_t dwDeadline = GetTickCount() + dwTimeoutMs;
+    if (const int nResult = ReceiveUpTo(port, kPacketHeaderSize, dwDeadline); nResult != 0) {
+        return nResult;
+    }
+    const uint32_t nLength = DevicePacketLength(g_receive.buffer);
+    if (nLength > kReceiveBufferSize) {
+        // Never read past the buffer; the stream is out of step from here on.
+        g_receive.nLength = nLength;
+        return kRecvOverlong;
+    }
+    if (const int nResult = ReceiveUpTo(port, nLength, dwDeadline); nResult != 0) {
+        return nResult;
+    }
+    g_receive.nLength = nLength;
+    nCount = std::min(nLength, nCapacity);
+    std::memcpy(pBuffer, g_receive.buffer, nCount);
+    return nLength > nCapacity ? 1 : 0;
+}
+
+uint32_t LastPacketLength() {
+    return g_receive.nLength;
+}
+
+const uint8_t* LastPacketData() {
+    return g_receive.buffer;
+}
+
+CBlockLoader::CBlockLoader(CComPort& port) : m_pLink(std::make_unique<CDeviceLink>(&port)) {}
+
+CBlockLoader::~CBlockLoader() = default;
+
+int CBlockLoader::Download(UpdateRequest& request, const ImageSegment* pFirst,
+                           uint32_t dwAreaFlags) {
+    std::lock_guard lock(DeviceProtocolMutex());
+    m_pfnProgress = &ProgressToRequest;
+    m_pProgressContext = &request;
+    std::vector<SegmentDesc> table;
+    int64_t nTotal = 0;
+    for (const ImageSegment* p = pFirst; p != nullptr; p = p->pNext.get()) {
+        const int32_t nLength = std::max<int32_t>(0, p->nLength);
+        table.push_back({p->dwAddress, nLength, p->pData.data(), 0});
+        nTotal += nLength;
+    }
+    m_nTotal = static_cast<int32_t>(nTotal);
+    m_nSent = 0;
+    if (const int nError = SendCommand(*m_pLink, kCmdAreaFlags, dwAreaFlags); nError != 0) {
+        return nError;
+    }
+    return Transfer(static_cast<int>(table.size()), table.data(), dwAreaFlags);
+}
+
+int CBlockLoader::Transfer(int nSegments, const SegmentDesc* pTable, uint32_t dwAreaFlags) {
+    std::lock_guard lock(DeviceProtocolMutex());
+    CDeviceLink& link = *m_pLink;
+    SendCommand(link, kCmdAreaFlags, dwAreaFlags);
+    SendCommand(link, kCmdStart, 1);
+
+    // Wait for the device's info packet (its maximum packet size) and its go.
+    bool bHaveInfo = false;
+    uint32_t nMaxWords = 0;
+    for (;;) {
+        uint8_t header[kPacketHeaderSize] = {};
+        uint32_t nCount = sizeof header;
+        const int nResult = ReceivePacket(link, header, nCount);
+        if (nResult != 0 && nResult != 1) {
+            return nResult - 10000;
+        }
+        const uint16_t nCode = DevicePacketCode(header);
+        if (nCode == kDevCodeInfo) {
+            const uint32_t nLength = LastPacketLength();
+            if (nLength > 16) {
+                return kDlPacketTooLong;
+            }
+            if (nLength < 12) {
+                return kDlShortInfo;
+            }
+            nMaxWords = ReadLe32(LastPacketData() + 8);
+            bHaveInfo = true;
+        } else if (nCode == kDevCodeGo) {
+            if (!bHaveInfo) {
+                return kDlGoBeforeInfo;
+            }
+            break;
+        }
+    }
+    uint8_t reply[kReplySize] = {};
+    uint32_t nCount = kReplySize;
+    if (const int nResult = ReceivePacket(link, reply, nCount); nResult != 0) {
+        return nResult - 10000;
+    }
+    if (nCount < kReplySize) {
+        return kDlShortReply;
+    }
+    if (ReadLe32(reply + 12) != kHandshakeStatus) {
+        return kDlBadHandshake;
+    }
+    if (nMaxWords < kMinMaxPacketWords || nMaxWords > kMaxMaxPacketWords) {
+        return kDlBadMaxPacket;
+    }
+
+    std::vector<uint8_t> block(static_cast<size_t>(nMaxWords) * 4, 0);
+    const uint32_t nBlockData = BlockDataSize(nMaxWords);
+    const uint32_t dwFlags = dwAreaFlags & 1;
+    for (int nSegment = 0; nSegment < nSegments; ++nSegment) {
+        const SegmentDesc& segment = pTable[nSegment];
+        const uint32_t nLength = static_cast<uint32_t>(std::max<int32_t>(0, segment.nLength));
+        for (const BlockPlan& plan : PlanBlocks(segment.dwAddress, nLength, nBlockData)) {
+            int32_t nBytes = static_cast<int32_t>(BuildDataPacket(
+                block.data(), plan.dwAddress, segment.pData + plan.nOffset, plan.nCount, dwFlags));
+            if (const int nError = WriteAll(link, block.data(), nBytes); nError != 0) {
+                return nError - 10000;
+            }
+            nCount = kReplySize;
+            std::memset(reply, 0, sizeof reply);
+            if (const int nResult = ReceivePacket(link, reply, nCount); nResult != 0) {
+                return nResult - 10000;
+            }
+            if (nCount < kReplySize) {
+                return kDlShortReply;
+            }
+            switch (const uint32_t dwStatus = ReadLe32(reply + 12)) {
+            case kBlockAccepted:
+                break;
+            case 2:
+                return kDlStatus2;
+            case 5:
+                return kDlStatus5;
+            default:
+                (void)dwStatus;
+                return kDlRefused;
+            }
+            m_nSent += static_cast<int32_t>(plan.nCount);
+            if (m_pfnProgress != nullptr && m_nTotal > 0) {
+                m_pfnProgress(m_pProgressContext,
+                              static_cast<int>(static_cast<int64_t>(m_nSent) * 100 / m_nTotal));
+            }
+            if (DebugChannelActive()) {
+                const uint32_t nLeft = nLength - plan.nOffset - plan.nCount;
+                char szLine[64];
+                std::snprintf(szLine, sizeof szLine, "%i bytes left for block @%08x\n",
+                              static_cast<int>(nLeft), segment.dwAddress);
+                DebugOut(szLine);
+            }
+        }
+    }
+
+    const auto finish = BuildFinishPacket();
+    int32_t nBytes = static_cast<int32_t>(finish.size());
+    if (const int nError = WriteAll(link, finish.data(), nBytes); nError != 0) {
+        return nError - 10000;
+    }
+    nCount = kReplySize;
+    std::memset(reply, 0, sizeof reply);
+    if (const int nResult = ReceivePacket(link, reply, nCount); nResult != 0) {
+        return nResult - 10000;
+    }
+    if (nCount < kReplySize) {
+        return kDlShortReply;
+    }
+    const uint32_t dwStatus = ReadLe32(reply + 12);
+    const uint32_t dwEcho = ReadLe32(reply + 8);
+    return (dwStatus == 9 || dwStatus == 10) && dwEcho == 2 ? 0 : kDlRefused;
+}
+
+} // namespace fwup

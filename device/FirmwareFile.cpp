@@ -1,0 +1,189 @@
+#include "device/FirmwareFile.h"
+
+#include "device/FilePlatform.h"
+#include "device/Packets.h"
+
+#include <cstdio>
+#include <cstring>
+#include <limits>
+
+namespace fwup {
+
+namespace {
+
+constexpr FirmwareArea kAreas[] = {
+    {"CODE", 0x8000, 0x2B000, kCodeAreaFlags},
+    {"OEM", 0x3CC00, 0x3400, 0},
+    {"PARAMETER", 0x3C000, 0xC00, 0},
+    {"BOOT", 0, 0x8000, 0},
+    {"CUSTOM", 0, 0, 0},
+};
+
+// Cuts UTF-8 text to nMax characters without splitting a character.
+std::string CutCharacters(const std::string& strText, size_t nMax) {
+    size_t nChars = 0;
+    for (size_t i = 0; i < strText.size(); ++i) {
+        const bool bLeadByte = (static_cast<unsigned char>(strText[i]) & 0xC0) != 0x80;
+        if (bLeadByte && nChars++ == nMax) {
+            return strText.substr(0, i);
+        }
+    }
+    return strText;
+}
+
+struct FileCloser {
+    void operator()(std::FILE* pFile) const { std::fclose(pFile); }
+};
+
+} // namespace
+
+const FirmwareArea* FindFirmwareArea(const std::string& strName) {
+    for (const FirmwareArea& area : kAreas) {
+        if (strName == area.pszName) {
+            return &area;
+        }
+    }
+    return nullptr;
+}
+
+std::string FormatAreaText(uint32_t dwStart, uint32_t dwSize) {
+    char szText[32];
+    std::snprintf(szText, sizeof szText, "0x%06x(%i)", dwStart, static_cast<int>(dwSize));
+    return szText;
+}
+
+void SplitFileName(const std::string& strPath, std::string& strName, std::string& strExtension) {
+    const size_t nSlash = strPath.find_last_of('/');
+    const std::string strElement =
+        nSlash == std::string::npos ? strPath : strPath.substr(nSlash + 1);
+    const size_t nDot = strElement.find_last_of('.');
+    if (nDot == std::string::npos) {
+        strName = CutCharacters(strElement, kMaxNamePart);
+        strExtension.clear();
+    } else {
+        strName = CutCharacters(strElement.substr(0, nDot), kMaxNamePart);
+        strExtension = CutCharacters(strElement.substr(nDot), kMaxExtension);
+    }
+}
+
+std::string FormatFileDate(int64_t nUnixSeconds) {
+    int nYear = 0, nMonth = 0, nDay = 0, nHour = 0, nMinute = 0, nSecond = 0;
+    if (!UtcCalendar(nUnixSeconds, nYear, nMonth, nDay, nHour, nMinute, nSecond)) {
+        return std::string();
+    }
+    char szDate[64];
+    std::snprintf(szDate, sizeof szDate, "%04d.%02d.%02d %02d:%02d:%02d", nYear, nMonth, nDay,
+                  nHour, nMinute, nSecond);
+    return szDate;
+}
+
+bool ReadFileFacts(const std::string& strPath, FileFacts& facts) {
+    int64_t nSize = 0;
+    int64_t nWriteTime = 0;
+    if (strPath.empty() || !StatFileExclusive(strPath, nSize, nWriteTime)) {
+        return false;
+    }
+    // Sizes beyond the 32-bit field are pinned to its maximum, so they can never
+    // pass a length check as a negative number.
+    facts.nSize =
+        static_cast<int32_t>(std::min<int64_t>(nSize, std::numeric_limits<int32_t>::max()));
+    SplitFileName(strPath, facts.strName, facts.strExtension);
+    facts.strDate = FormatFileDate(nWriteTime);
+    return true;
+}
+
+void AddSegment(ImageList& list, std::unique_ptr<ImageSegment> pSegment) {
+    if (!pSegment) {
+        return;
+    }
+    // Unlink (and so release) a segment at the same address.
+    for (ImageList* pLink = &list; *pLink;) {
+        if ((*pLink)->dwAddress == pSegment->dwAddress) {
+            *pLink = std::move((*pLink)->pNext);
+            break;
+        }
+        pLink = &(*pLink)->pNext;
+    }
+    pSegment->pNext.reset();
+    ImageList* pTail = &list;
+    while (*pTail) {
+        pTail = &(*pTail)->pNext;
+    }
+    *pTail = std::move(pSegment);
+}
+
+ImageSegment* ReadImageSegment(ImageList& list, const std::string& strPath, uint32_t dwAddress,
+                               int32_t nExpected,
+                               const std::function<void(const std::string&)>& pfnShowMessage) {
+    if (strPath.empty()) {
+        return nullptr;
+    }
+    std::unique_ptr<std::FILE, FileCloser> pFile(std::fopen(strPath.c_str(), "rb"));
+    if (!pFile || !IsRegularFile(pFile.get())) {
+        return nullptr;
+    }
+    auto pSegment = std::make_unique<ImageSegment>();
+    if (std::fseek(pFile.get(), 0, SEEK_END) != 0) {
+        return nullptr;
+    }
+    const long nLength = std::ftell(pFile.get());
+    if (nLength < 0 || nLength > std::numeric_limits<int32_t>::max()) {
+        return nullptr;
+    }
+    if (nExpected != 0 && nLength != nExpected) {
+        if (pfnShowMessage) {
+            pfnShowMessage(kTextWrongBlockSize);
+        }
+        return nullptr;
+    }
+    pSegment->pData.resize(static_cast<size_t>(nLength));
+    std::rewind(pFile.get());
+    const size_t nRead =
+        nLength > 0 ? std::fread(pSegment->pData.data(), 1, pSegment->pData.size(), pFile.get())
+                    : 0;
+    pSegment->pData.resize(nRead);
+    pSegment->nLength = static_cast<int32_t>(nRead);
+    pFile.reset();
+    pSegment->dwAddress = dwAddress;
+    ImageSegment* pResult = pSegment.get();
+    AddSegment(list, std::move(pSegment));
+    return pResult;
+}
+
+int32_t ReadFirmwareInfo(const std::string& strPath, UpdateRequest& request) {
+    FileFacts facts;
+    if (!ReadFileFacts(strPath, facts)) {
+        return -1;
+    }
+    request.status.nFileSize = facts.nSize;
+    request.status.strFileName = facts.strName + facts.strExtension;
+    request.status.strFileDate = facts.strDate;
+    return facts.nSize;
+}
+
+int32_t LoadFirmware(UpdateRequest& request, const std::string& strPath, uint32_t& dwAreaFlags) {
+    dwAreaFlags = kCodeAreaFlags;
+    if (strPath.empty()) {
+        return kBadFirmwareFile;
+    }
+    const int32_t nSize = ReadFirmwareInfo(strPath, request);
+    if (nSize > kMaxFirmwareSize) {
+        return kBadFirmwareFile; // the image in hand stays as it was
+    }
+    request.pSegments.reset();
+    // The measured size is the exact length required: a failed open (-1) never
+    // matches, a file that changed length in between is refused.
+    ImageSegment* pSegment = ReadImageSegment(request.pSegments, strPath, kCodeAreaAddress, nSize);
+    if (pSegment == nullptr) {
+        return kBadFirmwareFile;
+    }
+    if (pSegment->nLength > kMaxFirmwareSize || (nSize > 0 && pSegment->nLength != nSize)) {
+        // An empty file accepts any length, and a read can come up short: a file that
+        // changed meanwhile must not load as a truncated or oversized image.
+        request.pSegments.reset();
+        return kBadFirmwareFile;
+    }
+    return 0;
+}
+
+} // namespace fwup
