@@ -1,0 +1,196 @@
+// CComPort and the waits over real pseudo-terminals published as USB ports.
+#include "serial/CComPort.h"
+#include "serial/Clock.h"
+#include "serial/DebugChannel.h"
+#include "serial/PortDiscovery.h"
+#include "sim/CVirtualPort.h"
+#include "tests/support/CTempRoot.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+class PtyPortTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        fwsim::VirtualPortConfig config;
+        config.strRoot = m_root.Path();
+        config.strUsbPath = "1-" + std::to_string(++s_nUsb);
+        m_pDevice = std::make_unique<fwsim::CVirtualPort>(config);
+        ASSERT_TRUE(m_pDevice->Plug());
+        const std::vector<fwup::PortEntry> ports = fwup::ScanPorts();
+        ASSERT_EQ(ports.size(), 1u);
+        m_strName = ports[0].strName;
+    }
+
+    // Received bytes on the device side, waiting up to a second.
+    std::string DeviceReceive(size_t nWanted) {
+        std::string strGot;
+        const uint32_t dwStart = fwup::GetTickCount();
+        while (strGot.size() < nWanted && fwup::TicksSince(dwStart) < 1000) {
+            uint8_t buffer[64];
+            const ssize_t n = m_pDevice->Receive(buffer, sizeof buffer, 100);
+            if (n > 0) {
+                strGot.append(reinterpret_cast<char*>(buffer), static_cast<size_t>(n));
+            }
+        }
+        return strGot;
+    }
+
+    static int s_nUsb;
+    fwtest::CTempRoot m_root;
+    std::unique_ptr<fwsim::CVirtualPort> m_pDevice;
+    std::string m_strName;
+};
+
+int PtyPortTest::s_nUsb = 0;
+
+TEST_F(PtyPortTest, ReadsWhatArrivedWithoutWaitingAndTracesIt) {
+    std::vector<std::string> lines;
+    const fwup::DebugSink previous =
+        fwup::SetDebugSink([&](const std::string& s) { lines.push_back(s); });
+    fwup::CComPort port(m_strName, 1024, 20480);
+    ASSERT_TRUE(port.IsOpen());
+    EXPECT_EQ(port.GetDeviceNode(), m_pDevice->DevicePath());
+
+    uint8_t buffer[8];
+    uint32_t nBytes = sizeof buffer;
+    const uint32_t dwStart = fwup::GetTickCount();
+    EXPECT_EQ(port.Read(buffer, nBytes), 0u);
+    EXPECT_EQ(nBytes, 0u);
+    EXPECT_LT(fwup::TicksSince(dwStart), 50u) << "an empty read must not wait";
+    EXPECT_TRUE(lines.empty()) << "an empty read writes no trace line";
+
+    ASSERT_TRUE(m_pDevice->Send(std::string("~Rv")));
+    ASSERT_TRUE(port.WaitReadable(1000));
+    fwup::SleepMs(20); // let all three bytes arrive
+    nBytes = sizeof buffer;
+    EXPECT_EQ(port.Read(buffer, nBytes), 0u);
+    EXPECT_EQ(nBytes, 3u);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0], "Rx : 7e 52 76 \n");
+
+    uint32_t nWrite = 5;
+    EXPECT_EQ(port.Write("~rv\r\n", nWrite), 0u);
+    EXPECT_EQ(nWrite, 5u);
+    EXPECT_EQ(DeviceReceive(5), "~rv\r\n");
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[1], "Tx : 7e 72 76 0d 0a \n");
+    fwup::SetDebugSink(previous);
+}
+
+TEST_F(PtyPortTest, WaitReadableTimesOutOnSilence) {
+    fwup::CComPort port(m_strName, 1024, 20480);
+    ASSERT_TRUE(port.IsOpen());
+    const uint32_t dwStart = fwup::GetTickCount();
+    EXPECT_FALSE(port.WaitReadable(200));
+    EXPECT_GE(fwup::TicksSince(dwStart), 190u);
+}
+
+TEST_F(PtyPortTest, OpenIsExclusiveInThisAndAnotherProcess) {
+    fwup::CComPort first(m_strName, 1024, 20480);
+    ASSERT_TRUE(first.IsOpen());
+    fwup::CComPort second(m_strName, 1024, 20480);
+    EXPECT_FALSE(second.IsOpen());
+    EXPECT_EQ(second.GetOpenedPort(), second.GetPortNumber());
+
+    auto openInChild = [this] {
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            fwup::CComPort other(m_strName, 1024, 20480);
+            ::_exit(other.IsOpen() ? 1 : 0);
+        }
+        int nStatus = 0;
+        ::waitpid(pid, &nStatus, 0);
+        return WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -1;
+    };
+    EXPECT_EQ(openInChild(), 0) << "another process (root too) must not open a held port";
+
+    // The holder keeps a working port.
+    ASSERT_TRUE(m_pDevice->Send(std::string("x")));
+    EXPECT_TRUE(first.WaitReadable(1000));
+    first.Close();
+    EXPECT_EQ(openInChild(), 1) << "a released port can be opened again";
+}
+
+TEST_F(PtyPortTest, HangUpIsAFailedReadNotSilence) {
+    fwup::CComPort port(m_strName, 1024, 20480);
+    ASSERT_TRUE(port.IsOpen());
+    m_pDevice->Unplug();
+    uint8_t buffer[8];
+    uint32_t dwError = 0;
+    const uint32_t dwStart = fwup::GetTickCount();
+    while (dwError == 0 && fwup::TicksSince(dwStart) < 2000) {
+        uint32_t nBytes = sizeof buffer;
+        dwError = port.Read(buffer, nBytes);
+        EXPECT_EQ(nBytes, 0u);
+    }
+    EXPECT_EQ(dwError, static_cast<uint32_t>(EIO));
+    uint32_t nBytes = 3;
+    EXPECT_NE(port.Write("abc", nBytes), 0u);
+}
+
+TEST_F(PtyPortTest, WaitOpenGivesUpAtItsLimitAndReturnsAtOnceWhenOpen) {
+    fwup::CComPort absent("AT91 USB to Serial Converter (COM77)", 1024, 20480);
+    ASSERT_FALSE(absent.IsOpen());
+    uint32_t dwStart = fwup::GetTickCount();
+    EXPECT_FALSE(absent.WaitOpen(700));
+    const uint32_t dwTook = fwup::TicksSince(dwStart);
+    EXPECT_GE(dwTook, 700u);
+    EXPECT_LT(dwTook, 1500u);
+
+    fwup::CComPort port(m_strName, 1024, 20480);
+    ASSERT_TRUE(port.IsOpen());
+    dwStart = fwup::GetTickCount();
+    EXPECT_TRUE(port.WaitOpen(7000));
+    EXPECT_LT(fwup::TicksSince(dwStart), 50u);
+    EXPECT_FALSE(absent.WaitOpen(0));
+}
+
+TEST_F(PtyPortTest, ReopenStaysClosedForAtLeast300msThenOpens) {
+    fwup::CComPort port(m_strName, 1024, 20480);
+    ASSERT_TRUE(port.IsOpen());
+    const uint32_t dwStart = fwup::GetTickCount();
+    port.Reopen();
+    EXPECT_GE(fwup::TicksSince(dwStart), 300u);
+    EXPECT_TRUE(port.IsOpen());
+}
+
+TEST_F(PtyPortTest, CloseAndWaitGoneReturnsOnceThePortVanished) {
+    fwup::CComPort port(m_strName, 1024, 20480);
+    ASSERT_TRUE(port.IsOpen());
+    std::thread unplugger([this] {
+        fwup::SleepMs(300);
+        m_pDevice->Unplug();
+    });
+    const uint32_t dwStart = fwup::GetTickCount();
+    port.CloseAndWaitGone(true);
+    const uint32_t dwTook = fwup::TicksSince(dwStart);
+    unplugger.join();
+    EXPECT_FALSE(port.IsOpen());
+    EXPECT_GE(dwTook, 250u);
+    EXPECT_FALSE(port.IsPresent());
+}
+
+TEST_F(PtyPortTest, NumberSurvivesAReturnUnderAnotherTtyAndProduct) {
+    fwup::CComPort port(m_strName, 1024, 20480);
+    ASSERT_TRUE(port.IsOpen());
+    const int nPort = port.GetPortNumber();
+    m_pDevice->Unplug();
+    port.Close();
+    ASSERT_TRUE(m_pDevice->Plug("ttyACM9", "Tarnic Boot Loader"));
+    const std::vector<fwup::PortEntry> ports = fwup::ScanPorts();
+    ASSERT_EQ(ports.size(), 1u);
+    EXPECT_EQ(ports[0].nPort, nPort);
+    EXPECT_EQ(ports[0].strName, "Tarnic Boot Loader (COM" + std::to_string(nPort) + ")");
+    // The old name still finds the port by its number.
+    EXPECT_TRUE(port.WaitOpen(2000));
+    EXPECT_EQ(port.GetDeviceNode(), m_pDevice->DevicePath());
+}
+
+} // namespace
