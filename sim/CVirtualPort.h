@@ -4,6 +4,11 @@
 // out a USB CDC-ACM port. It can vanish (entries removed, master closed, so the
 // open side sees a hang-up) and come back, optionally under another tty name or
 // product string, at the same USB path. No code is shared with the product.
+// Plug/Unplug may run on another thread than Receive/Send: Unplug wakes them,
+// waits until they have left, and only then closes the descriptors. While
+// plugged the simulator holds one slave descriptor itself, so the master never
+// reports a hang-up when the host closes its side, and bytes sent meanwhile stay
+// queued as in a USB serial converter's buffer.
 
 #include <cstddef>
 #include <cstdint>
@@ -14,14 +19,15 @@
 namespace fwsim {
 
 struct VirtualPortConfig {
-    std::string strRoot;                 // the fake system root (FWUP_SYSROOT)
-    std::string strUsbPath = "1-1";      // USB device path, e.g. "1-1" or "1-2.3"
-    std::string strTtyName = "ttyACM0";  // name under sys/class/tty and dev/
+    std::string strRoot;                // the fake system root (FWUP_SYSROOT)
+    std::string strUsbPath = "1-1";     // USB device path, e.g. "1-1" or "1-2.3"
+    std::string strTtyName = "ttyACM0"; // name under sys/class/tty and dev/
     std::string strProduct = "AT91 USB to Serial Converter"; // "" = no product file
     std::string strSerial = "0001";
     std::string strVendorId = "03eb";
     std::string strProductId = "6119";
-    bool bPaced = false;                 // 115200 baud: 11,520 bytes/s each way
+    std::string strInterface = "CDC Abstract Control Model (ACM)"; // "" = no interface file
+    bool bPaced = false; // 115200 baud: 11,520 bytes/s each way
 };
 
 class CVirtualPort {
@@ -45,6 +51,15 @@ public:
     // Sends bytes to the host; paced when configured. False when unplugged.
     bool Send(const uint8_t* pData, size_t nCount);
     bool Send(const std::string& strText);
+
+    // Makes a Receive that waits now (or the next one) return 0 at once. Any thread.
+    void Interrupt();
+    // Waits up to nTimeoutMs until the host has read everything sent so far (or
+    // nobody reads); true when nothing is left queued. Used before dropping off
+    // the bus so that a last reply is not lost in the hang-up.
+    bool Drain(int nTimeoutMs);
+    // Last error of Plug() in words.
+    std::string LastError() const;
 
     const VirtualPortConfig& Config() const;
     std::string DevicePath() const; // <root>/dev/<tty>
