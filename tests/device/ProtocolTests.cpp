@@ -1,0 +1,476 @@
+// The command protocol and the block download over real pseudo-terminals: reply
+// edge cases with a hand-written device side (CVirtualPort), and whole
+// exchanges against the simulated device (CSimDevice).
+
+#include "SimRig.h"
+#include "device/CBlockLoader.h"
+#include "device/CGadgetLib.h"
+#include "device/CommandProtocol.h"
+#include "device/Packets.h"
+#include "serial/Clock.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+using namespace fwup;
+using fwsim::Personality;
+using fwtest::CSimRig;
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes Header(uint16_t nWord0, uint16_t nCode, uint16_t nWords) {
+    Bytes packet(8 + 4u * nWords, 0);
+    WriteLe16(packet.data(), nWord0);
+    WriteLe16(packet.data() + 2, nCode);
+    WriteLe16(packet.data() + 4, nWords);
+    return packet;
+}
+
+Bytes Info(uint32_t nMaxWords) {
+    Bytes packet = Header(0xF00D, kDevCodeInfo, 2);
+    WriteLe32(packet.data() + 8, nMaxWords);
+    return packet;
+}
+
+Bytes Reply(uint32_t dwEcho, uint32_t dwStatus) {
+    Bytes packet = Header(0xF00D, 0x8001, 2);
+    WriteLe32(packet.data() + 8, dwEcho);
+    WriteLe32(packet.data() + 12, dwStatus);
+    return packet;
+}
+
+Bytes Concat(std::initializer_list<Bytes> parts) {
+    Bytes all;
+    for (const Bytes& part : parts) {
+        all.insert(all.end(), part.begin(), part.end());
+    }
+    return all;
+}
+
+// Whatever the host wrote, up to nMax bytes, collected until dwQuietMs pass without more.
+Bytes HostWrote(fwsim::CVirtualPort& vport, size_t nMax = 65536, int nQuietMs = 150) {
+    Bytes all;
+    uint8_t buffer[4096];
+    while (all.size() < nMax) {
+        const ssize_t n = vport.Receive(buffer, sizeof buffer, nQuietMs);
+        if (n <= 0) {
+            break;
+        }
+        all.insert(all.end(), buffer, buffer + n);
+    }
+    return all;
+}
+
+// A hand-driven device port and the host's CComPort on it.
+struct CHandPort {
+    CSimRig rig;
+    fwsim::CVirtualPort vport{rig.PortConfig()};
+    std::unique_ptr<CComPort> pPort;
+
+    CHandPort() {
+        EXPECT_TRUE(vport.Plug());
+        pPort = std::make_unique<CComPort>(rig.WaitPortName(), 1024, 20480);
+        EXPECT_TRUE(pPort->IsOpen());
+    }
+    void Send(const std::string& strText) { ASSERT_TRUE(vport.Send(strText)); }
+    void Send(const Bytes& bytes) { ASSERT_TRUE(vport.Send(bytes.data(), bytes.size())); }
+};
+
+std::vector<int> g_progress;
+int RecordProgress(void*, int nPercent) {
+    g_progress.push_back(nPercent);
+    return 0;
+}
+
+// Runs a download of the given segments through a fresh CBlockLoader.
+int RunDownload(CComPort& port, const std::vector<SegmentDesc>& table, uint32_t dwAreaFlags) {
+    g_progress.clear();
+    CBlockLoader loader(port);
+    loader.m_pfnProgress = &RecordProgress;
+    loader.m_nTotal = 0;
+    for (const SegmentDesc& segment : table) {
+        loader.m_nTotal += segment.nLength;
+    }
+    if (SendCommand(*loader.m_pLink, kCmdAreaFlags, dwAreaFlags) != 0) {
+        return -1;
+    }
+    return loader.Transfer(static_cast<int>(table.size()), table.data(), dwAreaFlags);
+}
+
+} // namespace
+
+TEST(CommandReplies, VersionAndSerialForms) {
+    CHandPort hand;
+    CDeviceLink link(hand.pPort.get());
+
+    hand.Send("~Rv00001.23\r\n");
+    const char* pszVersion = QueryVersion(link);
+    ASSERT_NE(pszVersion, nullptr);
+    EXPECT_STREQ(pszVersion, "1.23");
+    const Bytes command = HostWrote(hand.vport);
+    EXPECT_EQ(std::string(command.begin(), command.end()), "~rv\r\n");
+
+    hand.Send("~RS0000\r\n");
+    const char* pszSerial = QuerySerial(link);
+    ASSERT_NE(pszSerial, nullptr); // empty, not none
+    EXPECT_STREQ(pszSerial, "");
+    EXPECT_STREQ(pszVersion, "1.23"); // each query has its own buffer
+
+    hand.Send("~Rv0001.23\r\n");
+    EXPECT_EQ(QueryVersion(link), nullptr);
+
+    // The transaction stops at the first line end; what follows stays unread.
+    hand.Send("~Rv00002.0\r\nEXTRA");
+    pszVersion = QueryVersion(link);
+    ASSERT_NE(pszVersion, nullptr);
+    EXPECT_STREQ(pszVersion, "2.0");
+    ASSERT_TRUE(hand.pPort->WaitReadable(1000));
+    char rest[16] = {};
+    uint32_t nRead = sizeof rest;
+    EXPECT_EQ(hand.pPort->Read(rest, nRead), 0u);
+    EXPECT_EQ(std::string(rest, nRead), "EXTRA");
+}
+
+TEST(CommandReplies, FullBufferEndsTransactionWithoutLineEnd) {
+    CHandPort hand;
+    CDeviceLink link(hand.pPort.get());
+    hand.Send(std::string(250, 'x'));
+    char reply[kReplyBufferSize];
+    uint32_t nCount = kReplyBufferSize;
+    EXPECT_EQ(Transact(link, "~rv\r\n", 5, reply, nCount), 0);
+    EXPECT_EQ(nCount, 199u);
+    EXPECT_EQ(std::strlen(reply), 199u);
+}
+
+TEST(CommandReplies, ReplyWithoutLineEndTimesOut) {
+    CHandPort hand;
+    CDeviceLink link(hand.pPort.get());
+    hand.Send("~Rv0000");
+    const uint32_t dwStart = GetTickCount();
+    EXPECT_EQ(QueryVersion(link), nullptr);
+    EXPECT_GE(TicksSince(dwStart), 3000u);
+    EXPECT_LT(TicksSince(dwStart), 4500u);
+}
+
+TEST(CommandReplies, WriteOnClosedPortIsAnError) {
+    CHandPort hand;
+    hand.pPort->Close();
+    CDeviceLink link(hand.pPort.get());
+    char reply[kReplyBufferSize];
+    uint32_t nCount = kReplyBufferSize;
+    EXPECT_GT(Transact(link, "~rv\r\n", 5, reply, nCount), 0);
+    EXPECT_EQ(nCount, 0u);
+    uint32_t dwValue = 0;
+    EXPECT_GT(PingBootLoader(link, dwValue), 0);
+}
+
+TEST(StatusQuery, ForeignRepliesAreSkipped) {
+    CHandPort hand;
+    CDeviceLink link(hand.pPort.get());
+    hand.Send(Concat({Bytes{1, 2, 3, 4, 5, 6, 7, 8}, Bytes{0, 0, 0x0F, 1, 0, 0, 0, 0},
+                      Bytes{0, 0, 0x0F, 0, 0x78, 0x56, 0x34, 0x12}}));
+    uint32_t dwValue = 0;
+    EXPECT_EQ(PingBootLoader(link, dwValue), 0);
+    EXPECT_EQ(dwValue, 0x12345678u);
+    EXPECT_EQ(HostWrote(hand.vport), (Bytes{0, 0, 0x0F, 0, 0, 0, 0, 0}));
+}
+
+TEST(StatusQuery, SilenceTimesOut) {
+    CHandPort hand;
+    CDeviceLink link(hand.pPort.get());
+    uint32_t dwValue = 0;
+    const uint32_t dwStart = GetTickCount();
+    EXPECT_EQ(PingBootLoader(link, dwValue), -1);
+    EXPECT_GE(TicksSince(dwStart), 3000u);
+}
+
+TEST(ReadyLine, BannerAndPlainLine) {
+    CHandPort hand;
+    GadgetChannel channel;
+    channel.pPort = hand.pPort.get();
+    CGadgetLib gadget;
+    EXPECT_EQ(gadget.SetChannel(nullptr), "");
+    hand.Send("xyz~e!ready,ABC\r\n");
+    EXPECT_EQ(gadget.SetChannel(&channel), "ABC");
+    hand.Send("hello\r\n");
+    EXPECT_EQ(gadget.WaitReady(), "hello");
+    EXPECT_TRUE(HostWrote(hand.vport).empty()); // listening writes nothing
+}
+
+TEST(PacketReceive, LengthsAndLimits) {
+    CHandPort hand;
+    CDeviceLink link(hand.pPort.get());
+    uint8_t buffer[16];
+
+    // 0x40 first: header alone whatever bytes 4-5 say; the next packet stays aligned.
+    Bytes bare = {0x40, 0, 0x01, 0, 0xFF, 0xFF, 0, 0};
+    hand.Send(Concat({bare, Reply(2, 9)}));
+    uint32_t nCount = sizeof buffer;
+    EXPECT_EQ(ReceivePacket(link, buffer, nCount), 0);
+    EXPECT_EQ(nCount, 8u);
+    EXPECT_EQ(LastPacketLength(), 8u);
+    nCount = 8; // longer than the caller's buffer: copied in part, consumed whole
+    EXPECT_EQ(ReceivePacket(link, buffer, nCount), 1);
+    EXPECT_EQ(nCount, 8u);
+    EXPECT_EQ(LastPacketLength(), 16u);
+    EXPECT_EQ(ReadLe32(LastPacketData() + 12), 9u);
+
+    // Over the 256-byte receive buffer: refused, never read into it.
+    Bytes huge = Header(0xF00D, 0x8001, 100);
+    hand.Send(huge);
+    nCount = sizeof buffer;
+    EXPECT_EQ(ReceivePacket(link, buffer, nCount, 500), kRecvOverlong);
+    EXPECT_EQ(nCount, 0u);
+    HostWrote(hand.vport);
+    uint8_t drain[512];
+    uint32_t nDrain = sizeof drain;
+    hand.pPort->Read(drain, nDrain);
+
+    // Half a packet, then silence: the deadline ends it.
+    hand.Send(Bytes{0x0D, 0xF0, 0x01});
+    const uint32_t dwStart = GetTickCount();
+    nCount = sizeof buffer;
+    EXPECT_EQ(ReceivePacket(link, buffer, nCount, 300), kRecvTimeout);
+    EXPECT_GE(TicksSince(dwStart), 300u);
+
+    // The device vanishes: a failed read, not an endless wait.
+    hand.vport.Unplug();
+    nCount = sizeof buffer;
+    EXPECT_EQ(ReceivePacket(link, buffer, nCount, 3000), EIO);
+}
+
+TEST(Handshake, ProtocolErrors) {
+    struct Case {
+        const char* pszName;
+        Bytes device;
+        int nExpected;
+    };
+    const Bytes go = Header(0xF00D, kDevCodeGo, 0);
+    const Bytes junk = Header(0xA55A, 0x7777, 1);
+    Bytes longInfo = Header(0xF00D, kDevCodeInfo, 3);
+    WriteLe32(longInfo.data() + 8, 64);
+    const Case cases[] = {
+        {"go before info", Concat({junk, go}), kDlGoBeforeInfo},
+        {"info without bytes 8-11", Concat({Header(0xF00D, kDevCodeInfo, 0), go}), kDlShortInfo},
+        {"bare info", Concat({Bytes{0x40, 0, 0x0B, 0x30, 2, 0, 0, 0}, go}), kDlShortInfo},
+        {"info of 20 bytes", Concat({longInfo, go}), kDlPacketTooLong},
+        {"L of 5", Concat({Info(5), go, Reply(0, 14)}), kDlBadMaxPacket},
+        {"L too large for the length field", Concat({Info(70000), go, Reply(0, 14)}),
+         kDlBadMaxPacket},
+        {"handshake status 13", Concat({Info(64), go, Reply(0, 13)}), kDlBadHandshake},
+        {"short handshake reply", Concat({Info(64), go, Header(0xF00D, 0x8001, 0)}), kDlShortReply},
+        {"long handshake reply", Concat({Info(64), go, Header(0xF00D, 0x8001, 3)}),
+         kDlPacketTooLong},
+    };
+    const uint8_t data[6] = {1, 2, 3, 4, 5, 6};
+    const std::vector<SegmentDesc> table = {{0x108000, 6, data, 0}};
+    for (const Case& c : cases) {
+        CHandPort hand;
+        hand.Send(c.device);
+        EXPECT_EQ(RunDownload(*hand.pPort, table, kCodeAreaFlags), c.nExpected) << c.pszName;
+        EXPECT_TRUE(g_progress.empty()) << c.pszName;
+    }
+}
+
+TEST(Handshake, ScriptedDownloadPutsExactBytesOnTheLine) {
+    CHandPort hand;
+    const Bytes go = Header(0xF00D, kDevCodeGo, 0);
+    const Bytes junk = Header(0xA55A, 0x7777, 0);
+    // L = 6: four data bytes per block; six bytes go out as 4 + 2.
+    hand.Send(
+        Concat({junk, Info(6), junk, go, Reply(0, 14), Reply(1, 0), Reply(1, 0), Reply(2, 10)}));
+    const uint8_t data[6] = {0xA0, 0xA1, 0xA2, 0xA3, 0xA4, 0xA5};
+    const std::vector<SegmentDesc> table = {{0x108000, 6, data, 0}};
+    EXPECT_EQ(RunDownload(*hand.pPort, table, kCodeAreaFlags), 0);
+    EXPECT_EQ(g_progress, (std::vector<int>{66, 100}));
+
+    const Bytes wire = HostWrote(hand.vport);
+    const Bytes flags = {0x01, 0x00, 0x0E, 0x00, 0x00, 0x00, 0x3E, 0x5C};
+    const Bytes start = {0x01, 0x00, 0x00, 0xF0, 0x01, 0x00, 0x00, 0x00};
+    Bytes first(24), second(24);
+    BuildDataPacket(first.data(), 0x108000, data, 4, 0);
+    BuildDataPacket(second.data(), 0x108004, data + 4, 2, 0);
+    const Bytes finish = {0x0D, 0xF0, 0x02, 0, 0, 0, 0, 0};
+    EXPECT_EQ(wire, Concat({flags, flags, start, first, second, finish}));
+    EXPECT_EQ(ReadLe32(second.data() + 16), 4u); // two padding bytes
+}
+
+TEST(Handshake, FinalReplyMustConfirm) {
+    struct Case {
+        uint32_t dwEcho, dwStatus;
+        int nExpected;
+    };
+    const Case cases[] = {{2, 9, 0}, {2, 10, 0}, {3, 9, kDlRefused}, {2, 0, kDlRefused}};
+    const Bytes go = Header(0xF00D, kDevCodeGo, 0);
+    for (const Case& c : cases) {
+        CHandPort hand;
+        hand.Send(Concat({Info(64), go, Reply(0, 14), Reply(c.dwEcho, c.dwStatus)}));
+        // No segments: handshake and finish only.
+        EXPECT_EQ(RunDownload(*hand.pPort, {}, kCodeAreaFlags), c.nExpected)
+            << c.dwEcho << "/" << c.dwStatus;
+        const Bytes wire = HostWrote(hand.vport);
+        ASSERT_EQ(wire.size(), 32u); // three commands and the finish, no data packet
+        EXPECT_EQ(Bytes(wire.begin() + 24, wire.end()), (Bytes{0x0D, 0xF0, 2, 0, 0, 0, 0, 0}));
+    }
+}
+
+// ---- against the simulated device ------------------------------------------
+
+TEST(SimDevice, ApplicationQueriesAndReadyLine) {
+    CSimRig rig;
+    fwsim::CSimDevice device(rig.DeviceConfig(Personality::Application));
+    ASSERT_TRUE(device.Start());
+    CComPort port(rig.WaitPortName(), 1024, 20480);
+    ASSERT_TRUE(port.IsOpen());
+    CDeviceLink link(&port);
+    const char* pszVersion = QueryVersion(link);
+    ASSERT_NE(pszVersion, nullptr);
+    EXPECT_STREQ(pszVersion, "2.0.0.1");
+    const char* pszSerial = QuerySerial(link);
+    ASSERT_NE(pszSerial, nullptr);
+    EXPECT_STREQ(pszSerial, "SN00000001");
+    GadgetChannel channel{&port};
+    CGadgetLib gadget;
+    EXPECT_EQ(gadget.SetChannel(&channel), "TARNIC");
+}
+
+TEST(SimDevice, RefusedBootEntryLeavesPortOpen) {
+    CSimRig rig;
+    auto config = rig.DeviceConfig(Personality::Application);
+    config.faults.bWrongBootReply = true;
+    fwsim::CSimDevice device(config);
+    ASSERT_TRUE(device.Start());
+    CComPort port(rig.WaitPortName(), 1024, 20480);
+    UpdateRequest request;
+    request.nBootInfo = 5;
+    EXPECT_EQ(EnterBootLoader(port, request), -1);
+    EXPECT_TRUE(port.IsOpen());
+    EXPECT_EQ(request.nBootInfo, 5);
+}
+
+TEST(SimDevice, UnansweredBootEntryStillReachesTheBootLoader) {
+    CSimRig rig;
+    auto config = rig.DeviceConfig(Personality::Application);
+    config.faults.bNoBootReply = true;
+    fwsim::CSimDevice device(config);
+    ASSERT_TRUE(device.Start());
+    CComPort port(rig.WaitPortName(), 1024, 20480);
+    UpdateRequest request;
+    EXPECT_EQ(EnterBootLoader(port, request), 0);
+    EXPECT_EQ(request.nBootInfo, 0x01020304);
+    EXPECT_TRUE(port.IsOpen());
+    EXPECT_EQ(device.CurrentPersonality(), Personality::BootLoader);
+}
+
+TEST(SimDevice, BootLoaderDetectedAndImageDownloaded) {
+    CSimRig rig;
+    fwsim::CSimDevice device(rig.DeviceConfig(Personality::BootLoader));
+    ASSERT_TRUE(device.Start());
+    CComPort port(rig.WaitPortName(), 1024, 20480);
+    ASSERT_TRUE(port.IsOpen());
+    UpdateRequest request;
+    request.pszVersion = "stale";
+    request.status.pszSerial = "previous";
+    EXPECT_EQ(DetectDevice(port, request), 0);
+    EXPECT_EQ(request.nBootInfo, 0x01020304);
+    EXPECT_EQ(request.pszVersion, nullptr);
+    EXPECT_STREQ(request.status.pszSerial, "previous");
+    EXPECT_TRUE(port.IsOpen()); // handed in open, stays open
+
+    std::vector<uint8_t> image(600);
+    for (size_t i = 0; i < image.size(); ++i) {
+        image[i] = static_cast<uint8_t>(i * 13 + 5);
+    }
+    EXPECT_EQ(RunDownload(port, {{0x108000, 600, image.data(), 0}}, kCodeAreaFlags), 0);
+    EXPECT_EQ(g_progress, (std::vector<int>{39, 78, 100}));
+    ASSERT_TRUE(device.WaitForDownloads(1, 2000));
+    EXPECT_EQ(device.FlashAt(0x108000, 600), image);
+}
+
+TEST(SimDevice, DownloadFaultsEndWithTheirCodes) {
+    struct Case {
+        const char* pszName;
+        fwsim::SimFaults faults;
+        uint32_t nMaxWords;
+        int nExpected;
+        std::vector<int> progress;
+    };
+    auto faults = [](auto set) {
+        fwsim::SimFaults f;
+        set(f);
+        return f;
+    };
+    const Case cases[] = {
+        {"status 2",
+         faults([](auto& f) { f.nFailBlock = 2, f.dwFailStatus = 2; }),
+         64,
+         kDlStatus2,
+         {39}},
+        {"status 5",
+         faults([](auto& f) { f.nFailBlock = 1, f.dwFailStatus = 5; }),
+         64,
+         kDlStatus5,
+         {}},
+        {"status 7",
+         faults([](auto& f) { f.nFailBlock = 3, f.dwFailStatus = 7; }),
+         64,
+         kDlRefused,
+         {39, 78}},
+        {"info of 20 bytes",
+         faults([](auto& f) { f.bLongInfoPacket = true; }),
+         64,
+         kDlPacketTooLong,
+         {}},
+        {"finish not confirmed",
+         faults([](auto& f) { f.bBadFinalReply = true; }),
+         64,
+         kDlRefused,
+         {39, 78, 100}},
+        {"unplugged at block 2",
+         faults([](auto& f) { f.nUnplugAtBlock = 2; }),
+         64,
+         EIO - 10000,
+         {39}},
+        {"silent from block 3",
+         faults([](auto& f) { f.nSilentAtBlock = 3; }),
+         64,
+         kDlTimeout,
+         {39, 78}},
+        {"noise before replies",
+         faults([](auto& f) { f.nGarbageBytes = 24; }),
+         64,
+         0,
+         {39, 78, 100}},
+        {"smallest packet", fwsim::SimFaults{}, 6, 0, {}},
+    };
+    std::vector<uint8_t> image(600, 0x5A);
+    for (const Case& c : cases) {
+        CSimRig rig;
+        auto config = rig.DeviceConfig(Personality::BootLoader);
+        config.faults = c.faults;
+        config.dwMaxPacketWords = c.nMaxWords;
+        fwsim::CSimDevice device(config);
+        ASSERT_TRUE(device.Start());
+        CComPort port(rig.WaitPortName(), 1024, 20480);
+        ASSERT_TRUE(port.IsOpen());
+        EXPECT_EQ(RunDownload(port, {{0x108000, 600, image.data(), 0}}, kCodeAreaFlags),
+                  c.nExpected)
+            << c.pszName;
+        if (c.nMaxWords == 6) {
+            EXPECT_EQ(g_progress.size(), 150u) << c.pszName; // 4 bytes a block
+            EXPECT_EQ(g_progress.back(), 100) << c.pszName;
+        } else {
+            EXPECT_EQ(g_progress, c.progress) << c.pszName;
+        }
+        if (c.nExpected == 0) {
+            ASSERT_TRUE(device.WaitForDownloads(1, 2000)) << c.pszName;
+            EXPECT_EQ(device.FlashAt(0x108000, 600), image) << c.pszName;
+        }
+    }
+}
