@@ -26,6 +26,7 @@ struct ReceiveState {
 ReceiveState g_receive;
 
 constexpr uint32_t kReplySize = 16;
+constexpr uint32_t kHangupCheckMs = 250;
 constexpr uint32_t kHandshakeStatus = 14;
 constexpr uint32_t kBlockAccepted = 0;
 constexpr uint32_t kMinMaxPacketWords = 6;     // 24 bytes: room for 4 data bytes
@@ -45,7 +46,9 @@ int ReceiveUpTo(CComPort& port, uint32_t nWanted, uint32_t dwDeadline) {
             if (dwLeft == 0) {
                 return kRecvTimeout;
             }
-            WaitForInput(port, dwLeft);
+            // In slices: a wait that sees a hang-up sleeps out its whole span, and a
+            // vanished device should end the download at once, not at the deadline.
+            WaitForInput(port, std::min(dwLeft, kHangupCheckMs));
         }
     }
     return 0;

@@ -393,84 +393,96 @@ TEST(SimDevice, BootLoaderDetectedAndImageDownloaded) {
     EXPECT_EQ(device.FlashAt(0x108000, 600), image);
 }
 
-TEST(SimDevice, DownloadFaultsEndWithTheirCodes) {
-    struct Case {
-        const char* pszName;
-        fwsim::SimFaults faults;
-        uint32_t nMaxWords;
-        int nExpected;
-        std::vector<int> progress;
-    };
-    auto faults = [](auto set) {
-        fwsim::SimFaults f;
-        set(f);
-        return f;
-    };
-    const Case cases[] = {
-        {"status 2",
-         faults([](auto& f) { f.nFailBlock = 2, f.dwFailStatus = 2; }),
-         64,
-         kDlStatus2,
-         {39}},
-        {"status 5",
-         faults([](auto& f) { f.nFailBlock = 1, f.dwFailStatus = 5; }),
-         64,
-         kDlStatus5,
-         {}},
-        {"status 7",
-         faults([](auto& f) { f.nFailBlock = 3, f.dwFailStatus = 7; }),
-         64,
-         kDlRefused,
-         {39, 78}},
-        {"info of 20 bytes",
-         faults([](auto& f) { f.bLongInfoPacket = true; }),
-         64,
-         kDlPacketTooLong,
-         {}},
-        {"finish not confirmed",
-         faults([](auto& f) { f.bBadFinalReply = true; }),
-         64,
-         kDlRefused,
-         {39, 78, 100}},
-        {"unplugged at block 2",
-         faults([](auto& f) { f.nUnplugAtBlock = 2; }),
-         64,
-         EIO - 10000,
-         {39}},
-        {"silent from block 3",
-         faults([](auto& f) { f.nSilentAtBlock = 3; }),
-         64,
-         kDlTimeout,
-         {39, 78}},
-        {"noise before replies",
-         faults([](auto& f) { f.nGarbageBytes = 24; }),
-         64,
-         0,
-         {39, 78, 100}},
-        {"smallest packet", fwsim::SimFaults{}, 6, 0, {}},
-    };
-    std::vector<uint8_t> image(600, 0x5A);
-    for (const Case& c : cases) {
-        CSimRig rig;
-        auto config = rig.DeviceConfig(Personality::BootLoader);
-        config.faults = c.faults;
-        config.dwMaxPacketWords = c.nMaxWords;
-        fwsim::CSimDevice device(config);
-        ASSERT_TRUE(device.Start());
-        CComPort port(rig.WaitPortName(), 1024, 20480);
-        ASSERT_TRUE(port.IsOpen());
-        EXPECT_EQ(RunDownload(port, {{0x108000, 600, image.data(), 0}}, kCodeAreaFlags),
-                  c.nExpected)
-            << c.pszName;
-        if (c.nMaxWords == 6) {
-            EXPECT_EQ(g_progress.size(), 150u) << c.pszName; // 4 bytes a block
-            EXPECT_EQ(g_progress.back(), 100) << c.pszName;
-        } else {
-            EXPECT_EQ(g_progress, c.progress) << c.pszName;
-        }
-        if (c.nExpected == 0) {
-            ASSERT_TRUE(device.WaitForDownloads(1, 2000)) << c.pszName;
-            EXPECT_EQ(device.FlashAt(0x108000, 600), image) << c.pszName;
-        }
+struct DownloadFaultCase {
+    const char* pszName;
+    fwsim::SimFaults faults;
+    uint32_t nMaxWords;
+    int nExpected;
+    std::vector<int> progress; // of a 600-byte image
+};
+
+void PrintTo(const DownloadFaultCase& c, std::ostream* pStream) {
+    *pStream << c.pszName;
+}
+
+fwsim::SimFaults Faults(void (*pfnSet)(fwsim::SimFaults&)) {
+    fwsim::SimFaults faults;
+    pfnSet(faults);
+    return faults;
+}
+
+class DownloadFaults : public testing::TestWithParam<DownloadFaultCase> {};
+
+TEST_P(DownloadFaults, EndWithTheirCodes) {
+    const DownloadFaultCase& c = GetParam();
+    std::vector<uint8_t> image(600);
+    for (size_t i = 0; i < image.size(); ++i) {
+        image[i] = static_cast<uint8_t>(i ^ 0x5A);
+    }
+    CSimRig rig;
+    auto config = rig.DeviceConfig(Personality::BootLoader);
+    config.faults = c.faults;
+    config.dwMaxPacketWords = c.nMaxWords;
+    fwsim::CSimDevice device(config);
+    ASSERT_TRUE(device.Start());
+    CComPort port(rig.WaitPortName(), 1024, 20480);
+    ASSERT_TRUE(port.IsOpen());
+    EXPECT_EQ(RunDownload(port, {{0x108000, 600, image.data(), 0}}, kCodeAreaFlags), c.nExpected);
+    if (c.nMaxWords == 6) {
+        EXPECT_EQ(g_progress.size(), 150u); // 4 bytes a block
+        EXPECT_EQ(g_progress.back(), 100);
+    } else {
+        EXPECT_EQ(g_progress, c.progress);
+    }
+    if (c.nExpected == 0) {
+        ASSERT_TRUE(device.WaitForDownloads(1, 2000));
+        EXPECT_EQ(device.FlashAt(0x108000, 600), image);
+    } else {
+        EXPECT_EQ(device.DownloadsFinished(), 0);
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    SimDevice, DownloadFaults,
+    testing::Values(DownloadFaultCase{"Status2",
+                                      Faults([](auto& f) { f.nFailBlock = 2, f.dwFailStatus = 2; }),
+                                      64,
+                                      kDlStatus2,
+                                      {39}},
+                    DownloadFaultCase{"Status5",
+                                      Faults([](auto& f) { f.nFailBlock = 1, f.dwFailStatus = 5; }),
+                                      64,
+                                      kDlStatus5,
+                                      {}},
+                    DownloadFaultCase{"Status7",
+                                      Faults([](auto& f) { f.nFailBlock = 3, f.dwFailStatus = 7; }),
+                                      64,
+                                      kDlRefused,
+                                      {39, 78}},
+                    DownloadFaultCase{"InfoOf20Bytes",
+                                      Faults([](auto& f) { f.bLongInfoPacket = true; }),
+                                      64,
+                                      kDlPacketTooLong,
+                                      {}},
+                    DownloadFaultCase{"FinishNotConfirmed",
+                                      Faults([](auto& f) { f.bBadFinalReply = true; }),
+                                      64,
+                                      kDlRefused,
+                                      {39, 78, 100}},
+                    DownloadFaultCase{"UnpluggedAtBlock2",
+                                      Faults([](auto& f) { f.nUnplugAtBlock = 2; }),
+                                      64,
+                                      EIO - 10000,
+                                      {39}},
+                    DownloadFaultCase{"SilentFromBlock3",
+                                      Faults([](auto& f) { f.nSilentAtBlock = 3; }),
+                                      64,
+                                      kDlTimeout,
+                                      {39, 78}},
+                    DownloadFaultCase{"NoiseBeforeReplies",
+                                      Faults([](auto& f) { f.nGarbageBytes = 24; }),
+                                      64,
+                                      0,
+                                      {39, 78, 100}},
+                    DownloadFaultCase{"SmallestPacket", fwsim::SimFaults{}, 6, 0, {}}),
+    [](const testing::TestParamInfo<DownloadFaultCase>& info) { return info.param.pszName; });
