@@ -1,0 +1,41 @@
+#include "ui/CAboutDlg.h"
+
+#include "ui/AppIcon.h"
+#include "ui/ControlIds.h"
+#include "ui/DialogUnits.h"
+
+#include <QLabel>
+#include <QPushButton>
+
+namespace fwup {
+
+CAboutDlg::CAboutDlg(QWidget* pParent) : QDialog(pParent) {
+    QFont dlgFont = font();
+    dlgFont.setPointSize(9);
+    setFont(dlgFont);
+    setWindowTitle(QStringLiteral("VelgoFWUp"));
+    setWindowFlag(Qt::WindowContextHelpButtonHint, false);
+    const DialogBaseUnits units = BaseUnitsOf(dlgFont);
+    setFixedSize(DluToPixels(QRect(0, 0, 170, 62), units).size());
+
+    auto* pIcon = new QLabel(this);
+    const QRect rcIcon = DluToPixels(QRect(14, 14, 20, 20), units);
+    pIcon->setGeometry(rcIcon);
+    pIcon->setPixmap(MakeAppIcon().pixmap(rcIcon.size()));
+
+    auto* pVersion = new QLabel(QStringLiteral("VelgoFWUp, version 1.0"), this);
+    pVersion->setTextFormat(Qt::PlainText);
+    pVersion->setGeometry(DluToPixels(QRect(42, 14, 114, 8), units));
+
+    auto* pSecond = new QLabel(QStringLiteral("Copyright (C) 2026"), this);
+    pSecond->setTextFormat(Qt::PlainText);
+    pSecond->setGeometry(DluToPixels(QRect(42, 26, 114, 8), units));
+
+    auto* pOk = new QPushButton(QStringLiteral("OK"), this);
+    pOk->setObjectName(QString::number(IDOK));
+    pOk->setGeometry(DluToPixels(QRect(113, 41, 50, 14), units));
+    pOk->setDefault(true);
+    connect(pOk, &QPushButton::clicked, this, &QDialog::accept);
+}
+
+} // namespace fwup

@@ -1,0 +1,18 @@
+#pragma once
+// The application object: runs the main window modally and ends with it.
+
+#include <QApplication>
+
+namespace fwup {
+
+class CFwUpgraderApp : public QApplication {
+    Q_OBJECT
+public:
+    // Sets the application name "fwupgraderVelmora", the message boxes' caption.
+    CFwUpgraderApp(int& argc, char** argv);
+
+    // Shows the main window until it ends. Always false: the application then ends.
+    bool InitInstance();
+};
+
+} // namespace fwup
