@@ -139,7 +139,8 @@ TEST(DataPacketCheck, RefusesEveryKindOfDamage) {
     const std::vector<uint8_t> good = MakeHostDataPacket(0x108000, 0, data.data(), 99);
     auto resign = [](std::vector<uint8_t>& p) {
         const size_t nPadding = (GetLe32(p.data() + 16) >> 1) & 3;
-        const size_t nLength = (GetLe16(p.data() + 4) - 3u) * 4 - nPadding;
+        // From the bytes present, so a damaged length field cannot lead past them.
+        const size_t nLength = p.size() - 20 - nPadding;
         PutLe32(p.data() + 12, DataPacketCrc(p.data(), nLength));
     };
     struct Case {
