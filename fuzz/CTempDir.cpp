@@ -1,0 +1,27 @@
+#include "fuzz/CTempDir.h"
+
+#include "fuzz/FuzzCheck.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
+#include <vector>
+
+namespace fwup::fuzz {
+
+CTempDir::CTempDir(const char* pszPrefix) {
+    const char* pszTmp = std::getenv("TMPDIR");
+    std::string strTemplate = (pszTmp != nullptr && *pszTmp != '\0') ? pszTmp : "/tmp";
+    strTemplate += std::string("/") + pszPrefix + "XXXXXX";
+    std::vector<char> name(strTemplate.begin(), strTemplate.end());
+    name.push_back('\0');
+    FUZZ_CHECK(::mkdtemp(name.data()) != nullptr, "cannot make a temporary directory");
+    m_strPath = name.data();
+}
+
+CTempDir::~CTempDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(m_strPath, ec);
+}
+
+} // namespace fwup::fuzz
