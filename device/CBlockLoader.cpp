@@ -143,12 +143,19 @@ int CBlockLoader::Transfer(int nSegments, const SegmentDesc* pTable, uint32_t dw
     SendCommand(link, kCmdStart, 1);
 
     // Wait for the device's info packet (its maximum packet size) and its go.
+    // Packets of other kinds are skipped, but a device that only ever sends those
+    // must not hold the download forever.
     bool bHaveInfo = false;
     uint32_t nMaxWords = 0;
+    const uint32_t dwHandshakeDeadline = GetTickCount() + kHandshakeTimeoutMs;
     for (;;) {
         uint8_t header[kPacketHeaderSize] = {};
         uint32_t nCount = sizeof header;
-        const int nResult = ReceivePacket(link, header, nCount);
+        const uint32_t dwLeft = TicksUntil(dwHandshakeDeadline);
+        if (dwLeft == 0) {
+            return kDlTimeout;
+        }
+        const int nResult = ReceivePacket(link, header, nCount, std::min(dwLeft, kPacketTimeoutMs));
         if (nResult != 0 && nResult != 1) {
             return nResult - 10000;
         }

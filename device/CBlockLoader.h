@@ -16,12 +16,13 @@
 
 namespace fwup {
 
-inline constexpr int kDlPacketTooLong = -9999;   // packet longer than the buffer it was read into
-inline constexpr int kDlBadHandshake = -10014;   // handshake reply without 14 at bytes 12-15
-inline constexpr int kDlStatus2 = -9978;         // a block answered with status 2
-inline constexpr int kDlStatus5 = -9979;         // a block answered with status 5
-inline constexpr int kDlRefused = -9997;         // other block status, or finish not confirmed
-inline constexpr int kDlTimeout = -10001;        // no whole packet within kPacketTimeoutMs
+inline constexpr int kDlPacketTooLong = -9999; // packet longer than the buffer it was read into
+inline constexpr int kDlBadHandshake = -10014; // handshake reply without 14 at bytes 12-15
+inline constexpr int kDlStatus2 = -9978;       // a block answered with status 2
+inline constexpr int kDlStatus5 = -9979;       // a block answered with status 5
+inline constexpr int kDlRefused = -9997;       // other block status, or finish not confirmed
+// No whole packet within kPacketTimeoutMs, or no go packet within kHandshakeTimeoutMs.
+inline constexpr int kDlTimeout = -10001;
 inline constexpr int kDlOverlongPacket = -10002; // device packet over the 256-byte receive buffer
 inline constexpr int kDlShortInfo = -10003;      // info packet without bytes 8-11
 inline constexpr int kDlGoBeforeInfo = -10004;   // go packet before any info packet
@@ -37,6 +38,8 @@ inline constexpr int kRecvOverlong = -2;
 // block's flash time, so only a silent device reaches it.
 inline constexpr uint32_t kPacketTimeoutMs = 5000;
 inline constexpr uint32_t kReceiveBufferSize = 256;
+// The whole wait for the info and go packets, however many other packets come.
+inline constexpr uint32_t kHandshakeTimeoutMs = 15000;
 
 // Writes one 8-byte command packet completely. 0 or the errno of the failed write.
 int SendCommand(CDeviceLink& link, uint16_t nCode, uint32_t dwArgument);

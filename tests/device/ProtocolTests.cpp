@@ -11,9 +11,12 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <memory>
+#include <thread>
 #include <vector>
 
 using namespace fwup;
@@ -276,6 +279,22 @@ TEST(Handshake, ProtocolErrors) {
         EXPECT_EQ(RunDownload(*hand.pPort, table, kCodeAreaFlags), c.nExpected) << c.pszName;
         EXPECT_TRUE(g_progress.empty()) << c.pszName;
     }
+}
+
+TEST(Handshake, EndlessForeignPacketsDoNotHoldTheDownload) {
+    CHandPort hand;
+    std::atomic<bool> bStop{false};
+    std::thread chatter([&] {
+        const Bytes junk = Header(0xA55A, 0x7777, 0);
+        while (!bStop && hand.vport.Send(junk.data(), junk.size())) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+    });
+    const uint32_t dwStart = GetTickCount();
+    EXPECT_EQ(RunDownload(*hand.pPort, {}, kCodeAreaFlags), kDlTimeout);
+    EXPECT_GE(TicksSince(dwStart), kHandshakeTimeoutMs);
+    bStop = true;
+    chatter.join();
 }
 
 TEST(Handshake, ScriptedDownloadPutsExactBytesOnTheLine) {
