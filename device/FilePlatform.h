@@ -17,6 +17,10 @@ bool StatFileExclusive(const std::string& strPath, int64_t& nSize, int64_t& nWri
 bool UtcCalendar(int64_t nSeconds, int& nYear, int& nMonth, int& nDay, int& nHour, int& nMinute,
                  int& nSecond);
 
+// True when the path names a regular file now. Checked before opening, because
+// opening a FIFO for reading blocks until some writer comes.
+bool IsRegularPath(const std::string& strPath);
+
 // True when the open stream is a regular file (no directory, pipe or device).
 bool IsRegularFile(std::FILE* pFile);
 

@@ -62,6 +62,11 @@ bool UtcCalendar(int64_t nSeconds, int& nYear, int& nMonth, int& nDay, int& nHou
     return true;
 }
 
+bool IsRegularPath(const std::string& strPath) {
+    struct stat info {};
+    return ::stat(strPath.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
 bool IsRegularFile(std::FILE* pFile) {
     struct stat info {};
     return ::fstat(::fileno(pFile), &info) == 0 && S_ISREG(info.st_mode);

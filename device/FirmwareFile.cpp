@@ -115,7 +115,7 @@ void AddSegment(ImageList& list, std::unique_ptr<ImageSegment> pSegment) {
 ImageSegment* ReadImageSegment(ImageList& list, const std::string& strPath, uint32_t dwAddress,
                                int32_t nExpected,
                                const std::function<void(const std::string&)>& pfnShowMessage) {
-    if (strPath.empty()) {
+    if (strPath.empty() || !IsRegularPath(strPath)) {
         return nullptr;
     }
     std::unique_ptr<std::FILE, FileCloser> pFile(std::fopen(strPath.c_str(), "rb"));
@@ -171,8 +171,11 @@ int32_t LoadFirmware(UpdateRequest& request, const std::string& strPath, uint32_
         return kBadFirmwareFile; // the image in hand stays as it was
     }
     request.pSegments.reset();
-    // The measured size is the exact length required: a failed open (-1) never
-    // matches, a file that changed length in between is refused.
+    if (nSize < 0) {
+        return kBadFirmwareFile; // could not be opened exclusively: no second open
+    }
+    // The measured size is the exact length required: a file that changed length
+    // in between is refused.
     ImageSegment* pSegment = ReadImageSegment(request.pSegments, strPath, kCodeAreaAddress, nSize);
     if (pSegment == nullptr) {
         return kBadFirmwareFile;

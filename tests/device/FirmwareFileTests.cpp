@@ -254,13 +254,13 @@ TEST(LoadFirmware, MissingHeldOrNoPathFails) {
     EXPECT_EQ(dwAreaFlags, 0x5C3E0000u);
 }
 
-TEST(ReadFirmwareInfo, SetsFieldsOrNothing) {
+TEST(LoadFirmware, PipeIsRefusedWithoutWaitingForAWriter) {
     CTempDir dir;
-    const std::string strPath = dir.WriteFile("reader.rel.bin", 321);
+    const std::string strPath = dir.Path() + "/fifo.bin";
+    ASSERT_EQ(::mkfifo(strPath.c_str(), 0600), 0);
     UpdateRequest request;
-    EXPECT_EQ(ReadFirmwareInfo(strPath, request), 321);
-    EXPECT_EQ(request.status.nFileSize, 321);
-    EXPECT_EQ(request.status.strFileName, "reader.rel.bin");
-    EXPECT_EQ(ReadFirmwareInfo(dir.Path() + "/nope", request), -1);
-    EXPECT_EQ(request.status.strFileName, "reader.rel.bin");
+    uint32_t dwAreaFlags = 0;
+    EXPECT_EQ(LoadFirmware(request, strPath, dwAreaFlags), -3);
+    EXPECT_EQ(ReadImageSegment(request.pSegments, strPath, 0x108000, 0), nullptr);
+    EXPECT_EQ(request.pSegments, nullptr);
 }
