@@ -22,7 +22,7 @@ struct SimFaults {
     int nSilentAtBlock = 0;           // from block N on the device answers nothing
     int nUnplugAtBlock = 0;           // the port vanishes instead of answering block N
     uint32_t dwStayAfterFinishMs = 0; // the port stays this long after the finish reply
-    uint32_t nGarbageBytes = 0;       // bytes of noise sent before every reply
+    uint32_t nGarbageBytes = 0;       // noise where the host tolerates it (CSimDevice.h)
     uint32_t dwReplyDelayMs = 0;      // every reply is delayed this long
 };
 
