@@ -74,11 +74,12 @@ bool ParseFwsimOptions(const std::vector<std::string>& args, FwsimOptions& optio
     SimFaults& f = d.faults;
     bool bRootGiven = false;
 
-    auto number = [&](uint64_t qwMax, auto setter) {
-        return [qwMax, setter](const std::string& strValue, std::string& strWhy) {
+    auto number = [&](uint64_t qwMin, uint64_t qwMax, auto setter) {
+        return [qwMin, qwMax, setter](const std::string& strValue, std::string& strWhy) {
             uint64_t v = 0;
-            if (!ParseNumber(strValue, qwMax, v)) {
-                strWhy = "expects a number from 0 to " + std::to_string(qwMax);
+            if (!ParseNumber(strValue, qwMax, v) || v < qwMin) {
+                strWhy = "expects a number from " + std::to_string(qwMin) + " to " +
+                         std::to_string(qwMax);
                 return false;
             }
             return setter(v, strWhy);
@@ -105,7 +106,7 @@ bool ParseFwsimOptions(const std::vector<std::string>& args, FwsimOptions& optio
         };
     };
     auto ms = [&](uint32_t& dwTarget) {
-        return number(3'600'000, [&dwTarget](uint64_t v, std::string&) {
+        return number(0, 3'600'000, [&dwTarget](uint64_t v, std::string&) {
             dwTarget = static_cast<uint32_t>(v);
             return true;
         });
@@ -139,17 +140,13 @@ bool ParseFwsimOptions(const std::vector<std::string>& args, FwsimOptions& optio
         {"--version", text(d.strVersion, true)},
         {"--serial", text(d.strSerial, true)},
         {"--ready-text", text(d.strReadyText, true)},
-        {"--boot-status", number(0xFFFFFFFFull,
+        {"--boot-status", number(0, 0xFFFFFFFFull,
                                  [&](uint64_t v, std::string&) {
                                      d.dwBootStatus = static_cast<uint32_t>(v);
                                      return true;
                                  })},
-        {"--max-packet-words", number(16384,
-                                      [&](uint64_t v, std::string& why) {
-                                          if (v < 6) {
-                                              why = "must be at least 6 (room for data)";
-                                              return false;
-                                          }
+        {"--max-packet-words", number(6, 16384,
+                                      [&](uint64_t v, std::string&) {
                                           d.dwMaxPacketWords = static_cast<uint32_t>(v);
                                           return true;
                                       })},
@@ -162,42 +159,35 @@ bool ParseFwsimOptions(const std::vector<std::string>& args, FwsimOptions& optio
         {"--boot-tty", name(d.strBootTty)},
         {"--usb-path", name(d.strUsbPath)},
         {"--flash-out", text(d.strFlashOut, false)},
-        {"--devices", number(64,
-                             [&](uint64_t v, std::string& why) {
-                                 if (v < 1) {
-                                     why = "must be at least 1";
-                                     return false;
-                                 }
+        {"--devices", number(1, 64,
+                             [&](uint64_t v, std::string&) {
                                  options.nDevices = static_cast<int>(v);
                                  return true;
                              })},
         {"--plug-delay", ms(options.dwPlugDelayMs)},
-        {"--fail-block", number(0xFFFF,
+        {"--fail-block", number(0, 0xFFFF,
                                 [&](uint64_t v, std::string&) {
                                     f.nFailBlock = static_cast<int>(v);
                                     return true;
                                 })},
-        {"--fail-status", number(0xFFFFFFFFull,
-                                 [&](uint64_t v, std::string& why) {
-                                     if (v == 0) {
-                                         why = "must not be 0 (that is acceptance)";
-                                         return false;
-                                     }
+        // Status 0 would be acceptance, no fault.
+        {"--fail-status", number(1, 0xFFFFFFFFull,
+                                 [&](uint64_t v, std::string&) {
                                      f.dwFailStatus = static_cast<uint32_t>(v);
                                      return true;
                                  })},
-        {"--silent-at-block", number(0xFFFF,
+        {"--silent-at-block", number(0, 0xFFFF,
                                      [&](uint64_t v, std::string&) {
                                          f.nSilentAtBlock = static_cast<int>(v);
                                          return true;
                                      })},
-        {"--unplug-at-block", number(0xFFFF,
+        {"--unplug-at-block", number(0, 0xFFFF,
                                      [&](uint64_t v, std::string&) {
                                          f.nUnplugAtBlock = static_cast<int>(v);
                                          return true;
                                      })},
         {"--stay-after-finish", ms(f.dwStayAfterFinishMs)},
-        {"--garbage", number(4096,
+        {"--garbage", number(0, 4096,
                              [&](uint64_t v, std::string&) {
                                  f.nGarbageBytes = static_cast<uint32_t>(v);
                                  return true;
