@@ -1,5 +1,5 @@
 #pragma once
-// CTempDir: a fresh directory below $TMPDIR (or /tmp), removed with its content
+// CTempDir: a fresh directory below $TMPDIR (else /dev/shm, else /tmp), removed with its content
 // when the object goes. Aborts when none can be made: a fuzz target without its
 // scratch space has nothing to test.
 

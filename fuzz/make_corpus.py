@@ -94,6 +94,37 @@ def reply_corpus():
     write(t, "ping_text", reply_seed(5, 0, b"~e!ready,TARNIC\r\n"))
 
 
+# Flags of one tty in portname's input: bits 0-2 link kind (0-2 kernel-like,
+# 3 absolute, 4 climbs out, 5 loop, 6 dangling, 7 plain file), 8 product file,
+# 16 interface file, 32 product linked outside, 64 long product, 128 no idVendor.
+def tty(flags, usb, iface, name, product=b"", interface=b""):
+    return bytes([flags, usb, iface, len(name)]) + name + bytes([len(product)]) + product + \
+        bytes([len(interface)]) + interface
+
+
+def portname_corpus():
+    t = "portname"
+    at91 = b"AT91 USB to Serial Converter"
+    write(t, "one_port", bytes([1]) + tty(8, 1, 0, b"ttyACM0", at91))
+    write(t, "interface_only", bytes([1]) + tty(16, 1, 0, b"ttyACM0", b"", b"CDC ACM\n"))
+    write(t, "no_texts", bytes([1]) + tty(0, 2, 1, b"ttyUSB0"))
+    write(t, "two_interfaces", bytes([2]) + tty(8, 1, 0, b"ttyACM0", at91) + tty(8, 1, 2, b"ttyACM1", at91))
+    write(t, "trimmed", bytes([1]) + tty(8, 3, 0, b"ttyACM3", b" \t Reader\r\n\n"))
+    write(t, "newline_inside", bytes([1]) + tty(8, 3, 0, b"ttyACM3", b"Two\nLines\n"))
+    write(t, "long_149", bytes([1]) + tty(8, 1, 0, b"ttyACM0", b"L" * 142))
+    write(t, "long_150", bytes([1]) + tty(8, 1, 0, b"ttyACM0", b"L" * 143))
+    write(t, "long_repeated", bytes([1]) + tty(8 | 64, 1, 0, b"ttyACM0", b"0123456789" * 12))
+    write(t, "utf8_product", bytes([1]) + tty(8, 1, 0, b"ttyACM0", "Lesegerät ÄÖÜ".encode() * 10))
+    write(t, "outside_links", bytes([5]) + tty(3, 0, 0, b"ttyA") + tty(4, 1, 0, b"ttyB") +
+          tty(5, 2, 0, b"ttyC") + tty(6, 3, 0, b"ttyD") + tty(7, 1, 1, b"ttyE"))
+    write(t, "no_vendor", bytes([2]) + tty(8 | 128, 2, 0, b"ttyS0", b"Legacy") + tty(8, 1, 0, b"ttyACM0", at91))
+    write(t, "product_outside", bytes([1]) + tty(32, 1, 0, b"ttyACM0"))
+    write(t, "same_name", bytes([2]) + tty(8, 1, 0, b"ttyACM0", at91) + tty(8, 2, 0, b"ttyACM0", b"Other"))
+    write(t, "odd_tty_names", bytes([3]) + tty(8, 1, 0, b"tty\nx", at91) + tty(8, 2, 0, b"\xff\xfe", at91) +
+          tty(8, 3, 0, b"..", at91))
+
+
 if __name__ == "__main__":
     packet_corpus()
     reply_corpus()
+    portname_corpus()
