@@ -35,9 +35,10 @@ public:
     // out, bytes the platform reported written. Returns 0 or an errno value.
     uint32_t Write(const void* pBuffer, uint32_t& nBytes);
 
-    // Blocks up to dwTimeoutMs for received data (or a hang-up, which the next
-    // Read reports). True when a Read would return at once with data or an error.
-    // Lets the protocol layers keep their deadlines without spinning a core.
+    // Blocks up to dwTimeoutMs for received data; true when a Read would return
+    // data at once. A closed or hung-up port never has data: the call sleeps out
+    // the time and returns false (the next Read reports the hang-up as EIO), so
+    // callers that retry until their deadline never spin a core.
     bool WaitReadable(uint32_t dwTimeoutMs) const;
 
     // The device name, or "COM<n>" when it is empty.
