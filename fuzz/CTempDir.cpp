@@ -15,11 +15,11 @@ CTempDir::CTempDir(const char* pszPrefix) {
     // cheap (a disk-backed /tmp cuts the sysfs target's speed to a third).
     const char* pszTmp = std::getenv("TMPDIR");
     std::error_code ec;
-    std::string strTemplate = (pszTmp != nullptr && *pszTmp != '\0') ? pszTmp
-                              : std::filesystem::is_directory("/dev/shm", ec) &&
-                                      ::access("/dev/shm", W_OK) == 0
-                                  ? "/dev/shm"
-                                  : "/tmp";
+    std::string strTemplate =
+        (pszTmp != nullptr && *pszTmp != '\0') ? pszTmp
+        : std::filesystem::is_directory("/dev/shm", ec) && ::access("/dev/shm", W_OK) == 0
+            ? "/dev/shm"
+            : "/tmp";
     strTemplate += std::string("/") + pszPrefix + "XXXXXX";
     std::vector<char> name(strTemplate.begin(), strTemplate.end());
     name.push_back('\0');

@@ -124,7 +124,35 @@ def portname_corpus():
           tty(8, 3, 0, b"..", at91))
 
 
+# firmware's input: flags (bits 0-1 kind: plain, near the limit, directory,
+# locked; bits 2-3 expected length: any, exact, one more, one less), distance
+# from the limit, mtime, segment address pick, name, content.
+def firmware_seed(flags, distance, mtime, pick, name, content=b""):
+    return struct.pack("<BbiB", flags, distance, mtime, pick) + bytes([len(name)]) + name + content
+
+
+def firmware_corpus():
+    t = "firmware"
+    image = bytes(range(256)) * 4
+    write(t, "plain", firmware_seed(0, 0, 1700000000, 0, b"fw_2.0.0.1.bin", image))
+    write(t, "empty", firmware_seed(0, 0, 0, 1, b"empty.bin"))
+    write(t, "limit_exact", firmware_seed(1, 0, 1234567890, 2, b"full.bin", b"\xa5\x5a"))
+    write(t, "limit_over", firmware_seed(1, 1, 1234567890, 0, b"over.bin", b"\x01"))
+    write(t, "limit_under", firmware_seed(1, -4, 86399, 0, b"under.bin", b"\x01"))
+    write(t, "directory", firmware_seed(2, 0, 0, 0, b"folder.bin"))
+    write(t, "locked", firmware_seed(3, 0, 951782400, 1, b"held.bin", image))
+    write(t, "expect_exact", firmware_seed(4, 0, 1, 1, b"seg.bin", image))
+    write(t, "expect_more", firmware_seed(8, 0, 1, 2, b"seg.bin", image))
+    write(t, "expect_less", firmware_seed(12, 0, 1, 0, b"seg.bin", image))
+    write(t, "before_1970", firmware_seed(0, 0, -86401, 0, b"old.bin", b"x"))
+    write(t, "long_name", firmware_seed(0, 0, 5, 0, b"n" * 70 + b".extension12", b"x"))
+    write(t, "utf8_name", firmware_seed(0, 0, 5, 0, "Ä".encode() * 60 + ".bïnärÿÿÿÿÿ".encode(), b"x"))
+    write(t, "no_extension", firmware_seed(0, 0, 5, 0, b"firmware", b"x"))
+    write(t, "dot_first", firmware_seed(0, 0, 5, 0, b".hidden", b"x"))
+
+
 if __name__ == "__main__":
     packet_corpus()
     reply_corpus()
     portname_corpus()
+    firmware_corpus()

@@ -225,8 +225,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
     for (const auto& child : fs::directory_iterator(root, ec)) {
         fs::remove_all(child.path(), ec);
     }
-    const std::map<std::string, Expected> expected =
-        BuildTree(input, root, scratch.outside.Path());
+    const std::map<std::string, Expected> expected = BuildTree(input, root, scratch.outside.Path());
 
     static std::map<std::string, int> numbers; // connector -> number, over all inputs
     static std::set<int> usedNumbers;
@@ -240,8 +239,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
         CheckNameReaders(port.strName);
         FUZZ_CHECK(CountChars(port.strName) < 150, "name of 150 characters or more");
         FUZZ_CHECK(port.nPort >= 1, "port number");
-        FUZZ_CHECK(port.strName ==
-                       port.strDescription + " (COM" + std::to_string(port.nPort) + ")",
+        FUZZ_CHECK(port.strName == port.strDescription + " (COM" + std::to_string(port.nPort) + ")",
                    "name is not description and number");
         FUZZ_CHECK(!port.strDescription.empty() && Trim(port.strDescription) == port.strDescription,
                    "description empty or untrimmed");
