@@ -13,6 +13,7 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFrame>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -20,6 +21,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTextDocument>
 
 namespace fwup {
 
@@ -123,6 +125,8 @@ void CFwUpgraderVelmoraDlg::CreateControls() {
             pEdit->setVerticalScrollBarPolicy(t.nId == IDC_LOG ? Qt::ScrollBarAlwaysOn
                                                                : Qt::ScrollBarAsNeeded);
             pEdit->setAcceptDrops(false);
+            // A narrow margin lets the 32-unit description box show its three lines.
+            pEdit->document()->setDocumentMargin(2);
             pWidget = pEdit;
             m_mapBoxText[t.nId] = QString();
             break;
@@ -350,6 +354,21 @@ void CFwUpgraderVelmoraDlg::done(int nResult) {
         return;
     }
     QDialog::done(nResult);
+}
+
+void CFwUpgraderVelmoraDlg::keyPressEvent(QKeyEvent* pEvent) {
+    if (pEvent->key() == Qt::Key_Return || pEvent->key() == Qt::Key_Enter) {
+        // A focused button takes Enter as a click; elsewhere Enter is the OK
+        // command, which ends the window (through done()'s guard).
+        if (auto* pButton = qobject_cast<QPushButton*>(focusWidget())) {
+            pButton->click();
+        } else {
+            done(QDialog::Accepted);
+        }
+        pEvent->accept();
+        return;
+    }
+    QDialog::keyPressEvent(pEvent);
 }
 
 void CFwUpgraderVelmoraDlg::EndDialog() {

@@ -142,6 +142,7 @@ protected:
     void reject() override; // Esc and the close box: OnCancel
     void done(int nResult) override;
     void contextMenuEvent(QContextMenuEvent* pEvent) override;
+    void keyPressEvent(QKeyEvent* pEvent) override; // Enter: the OK command
     void dragEnterEvent(QDragEnterEvent* pEvent) override;
     void dragMoveEvent(QDragMoveEvent* pEvent) override;
     void dropEvent(QDropEvent* pEvent) override;

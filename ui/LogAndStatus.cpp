@@ -43,9 +43,14 @@ void CFwUpgraderVelmoraDlg::AppendTextUi(int nBoxId, const QString& strText) {
     QTextCursor cursor(pEdit->document());
     cursor.movePosition(QTextCursor::End);
     cursor.insertText(DisplayText(strNew));
+    // Scroll the newest text into view: the last line that holds text, not the
+    // empty line after a closing line break, so a box as small as the file
+    // description keeps its first line in view as long as the text fits.
+    if (cursor.block().length() <= 1 && cursor.block().previous().isValid()) {
+        cursor.movePosition(QTextCursor::PreviousBlock);
+    }
     pEdit->setTextCursor(cursor);
     pEdit->ensureCursorVisible();
-    pEdit->verticalScrollBar()->setValue(pEdit->verticalScrollBar()->maximum());
 }
 
 QString CFwUpgraderVelmoraDlg::BoxText(int nBoxId) const {

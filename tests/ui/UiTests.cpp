@@ -28,6 +28,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextBlock>
 #include <QUrl>
 
 #include <fcntl.h>
@@ -361,6 +362,21 @@ private slots:
         QCOMPARE(m_pDlg->windowTitle(), QStringLiteral("VelgoFWUp v1.1"));
     }
 
+    void testEnterEndsWindowOutsideButtons() {
+        QSignalSpy finished(m_pDlg, &QDialog::finished);
+        Ctl<QPushButton>(IDC_AUTO_MODE)->setFocus();
+        QTest::keyClick(m_pDlg, Qt::Key_Return); // clicks the focused button
+        QCOMPARE(Text(IDC_AUTO_MODE), QStringLiteral("cancel auto mode"));
+        QCOMPARE(finished.count(), 0);
+        QTRY_VERIFY(m_pDlg->Control(IDC_AUTO_MODE)->isEnabled());
+        QTest::mouseClick(Ctl<QPushButton>(IDC_AUTO_MODE), Qt::LeftButton);
+        QTRY_VERIFY(m_pDlg->IsAutoStopped());
+        m_pDlg->Control(IDC_LOG)->setFocus();
+        m_pDlg->setFocus();
+        QTest::keyClick(m_pDlg, Qt::Key_Return);
+        QCOMPARE(finished.count(), 1);
+    }
+
     void testEscClosesWhenIdle() {
         QSignalSpy finished(m_pDlg, &QDialog::finished);
         QTest::keyClick(m_pDlg, Qt::Key_Escape);
@@ -390,7 +406,11 @@ private slots:
         QVERIFY(strBox.startsWith(QStringLiteral("log line number ")));
         QVERIFY(strBox.endsWith(QStringLiteral("log line number 02499\r\n")));
         QCOMPARE(pLog->toPlainText(), DisplayText(strBox));
-        QCOMPARE(pLog->verticalScrollBar()->value(), pLog->verticalScrollBar()->maximum());
+        // The newest line is in view (at the bottom, above the caret's empty line).
+        const QTextBlock last = pLog->document()->lastBlock().previous();
+        QCOMPARE(last.text(), QStringLiteral("log line number 02499"));
+        QVERIFY(pLog->viewport()->rect().contains(pLog->cursorRect(QTextCursor(last))));
+        QVERIFY(pLog->verticalScrollBar()->value() > 0);
 
         m_pDlg->SetStatusText("first");
         m_pDlg->SetStatusText("second %s", "text");
@@ -514,6 +534,10 @@ private slots:
         QVERIFY(Enabled(IDC_UPLOAD));
         QVERIFY(!Enabled(IDC_LOAD));
         QVERIFY(m_pDlg->BoxText(IDC_FILE_INFO).startsWith("file name : reader.rel.bin\r\n"));
+        // The first of the three lines stays in view.
+        auto* pInfo = Ctl<QPlainTextEdit>(IDC_FILE_INFO);
+        QCOMPARE(pInfo->cursorForPosition(QPoint(2, 2)).block().text(),
+                 QStringLiteral("file name : reader.rel.bin"));
         SaveShot(QStringLiteral("window-connected"));
     }
 
@@ -567,7 +591,10 @@ private slots:
 
         QTest::mouseClick(Ctl<QPushButton>(IDC_UPLOAD), Qt::LeftButton);
         QVERIFY(!Enabled(IDC_UPLOAD)); // before the worker could have done it
-        QTRY_VERIFY(QApplication::overrideCursor() != nullptr || !m_pDlg->IsManualRunActive());
+        // The wait cursor shows while the run is busy (a job takes seconds here).
+        QTRY_VERIFY(QApplication::overrideCursor() != nullptr);
+        QCOMPARE(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+        QVERIFY(m_pDlg->IsManualRunActive());
         QTRY_VERIFY_WITH_TIMEOUT(!m_pDlg->IsManualRunActive(), kRunTimeoutMs);
 
         const QString strLog = m_pDlg->BoxText(IDC_LOG);
@@ -608,6 +635,10 @@ private slots:
         QTest::keyClick(m_pDlg, Qt::Key_Escape);
         QVERIFY(m_pDlg->isVisible());
         QCOMPARE(finished.count(), 0);
+        // A drop cannot change the file while the job reads the request.
+        Drop(IDC_FILE_INFO, {WriteFile(QStringLiteral("other.bin"), Pattern(10, 9))});
+        QCOMPARE(Text(IDC_FILE_PATH), strFile);
+        QCOMPARE(QString::fromStdString(m_pDlg->Request().strFirmwarePath), strFile);
         QTRY_VERIFY_WITH_TIMEOUT(!m_pDlg->IsManualRunActive(), kRunTimeoutMs);
         QTRY_COMPARE(finished.count(), 1);
         QVERIFY(!m_pDlg->isVisible());
