@@ -9,12 +9,15 @@ namespace fs = std::filesystem;
 
 namespace fwtest {
 
-CTempRoot::CTempRoot() {
+CTempRoot::CTempRoot(bool bSetEnv) : m_bSetEnv(bSetEnv) {
     std::string strTemplate = (fs::temp_directory_path() / "fwup-root-XXXXXX").string();
     if (::mkdtemp(strTemplate.data()) == nullptr) {
         throw std::runtime_error("mkdtemp failed");
     }
     m_strPath = strTemplate;
+    if (!m_bSetEnv) {
+        return;
+    }
     if (const char* psz = std::getenv("FWUP_SYSROOT")) {
         m_bHadPrevious = true;
         m_strPrevious = psz;
@@ -23,9 +26,9 @@ CTempRoot::CTempRoot() {
 }
 
 CTempRoot::~CTempRoot() {
-    if (m_bHadPrevious) {
+    if (m_bSetEnv && m_bHadPrevious) {
         ::setenv("FWUP_SYSROOT", m_strPrevious.c_str(), 1);
-    } else {
+    } else if (m_bSetEnv) {
         ::unsetenv("FWUP_SYSROOT");
     }
     std::error_code ec;

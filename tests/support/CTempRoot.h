@@ -8,7 +8,8 @@ namespace fwtest {
 
 class CTempRoot {
 public:
-    CTempRoot();
+    // bSetEnv false leaves FWUP_SYSROOT alone (for roots handed to child processes).
+    explicit CTempRoot(bool bSetEnv = true);
     ~CTempRoot();
     CTempRoot(const CTempRoot&) = delete;
     CTempRoot& operator=(const CTempRoot&) = delete;
@@ -19,6 +20,7 @@ private:
     std::string m_strPath;
     std::string m_strPrevious;
     bool m_bHadPrevious = false;
+    bool m_bSetEnv = true;
 };
 
 // Writes a static sysfs entry for a tty (no pty behind it): with bUsb, a USB

@@ -1,0 +1,108 @@
+// fwupgrader-cli update and auto against simulated devices.
+#include "CliRig.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+namespace {
+
+using fwsim::Personality;
+using fwtest::CCliRig;
+using fwtest::SplitLines;
+
+constexpr size_t kFullImage = 176128;
+
+bool Contains(const std::string& strText, const std::string& strPart) {
+    return strText.find(strPart) != std::string::npos;
+}
+
+TEST(CliUpdate, FlashesTheImageAndLogsWhatTheWindowWould) {
+    CCliRig rig;
+    fwsim::CSimDevice& device = rig.AddDevice(rig.Config(Personality::Application));
+    const std::string strImage = rig.WriteImage("fw.bin", kFullImage);
+    std::string strOut;
+    const int nExit = rig.RunCli({"update", "--port", "COM1", "--file", strImage}, 60000, strOut);
+    EXPECT_EQ(nExit, 0) << strOut;
+    EXPECT_TRUE(Contains(strOut, "updating device[SN1001] ...\n")) << strOut;
+    EXPECT_TRUE(Contains(strOut, "file name : fw.bin\n"));
+    EXPECT_TRUE(Contains(strOut, "file size : 176128\n"));
+    EXPECT_TRUE(Contains(strOut, "progress 100%\n"));
+    EXPECT_TRUE(Contains(strOut, "FW Update Successful!\nPlease disconnect the USB cable and turn "
+                                 "your Tarnic's power off & on before use.\n"));
+    EXPECT_EQ(device.FlashAt(fwsim::kCodeAddress, kFullImage), rig.ReadFile(strImage));
+}
+
+TEST(CliUpdate, JsonGivesOneObjectPerReportInStageOrder) {
+    CCliRig rig;
+    rig.AddDevice(rig.Config(Personality::BootLoader));
+    const std::string strImage = rig.WriteImage("fw.bin", 3000);
+    std::string strOut;
+    // The port by its listed name, as 'list' prints it.
+    const int nExit = rig.RunCli(
+        {"update", "--port", "AT91 USB to Serial Converter (COM1)", "--json", "--file", strImage},
+        60000, strOut);
+    EXPECT_EQ(nExit, 0) << strOut;
+    std::vector<int> stages;
+    int nLastProgress = -1;
+    for (const std::string& strLine : SplitLines(strOut)) {
+        ASSERT_EQ(strLine.rfind("{\"stage\":", 0), 0u) << strLine;
+        ASSERT_EQ(strLine.back(), '}') << strLine;
+        stages.push_back(std::stoi(strLine.substr(9)));
+        const size_t nProgress = strLine.find("\"progress\":");
+        if (nProgress != std::string::npos) {
+            const int nPercent = std::stoi(strLine.substr(nProgress + 11));
+            EXPECT_GE(nPercent, nLastProgress);
+            nLastProgress = nPercent;
+        }
+    }
+    ASSERT_GE(stages.size(), 4u);
+    EXPECT_EQ(stages.front(), 0);
+    EXPECT_EQ(stages[1], 4);
+    EXPECT_EQ(stages.back(), 1);
+    for (size_t i = 2; i + 1 < stages.size(); ++i) {
+        EXPECT_EQ(stages[i], 5);
+    }
+    EXPECT_EQ(nLastProgress, 100);
+    EXPECT_TRUE(Contains(strOut, "\"serial\":\"unknown\"")) << "a boot loader tells no serial";
+}
+
+TEST(CliUpdate, UnknownPortNameIsAUsageError) {
+    CCliRig rig;
+    std::string strOut;
+    EXPECT_EQ(rig.RunCli({"update", "--port", "no such port", "--file", "x.bin"}, 10000, strOut),
+              2);
+    EXPECT_TRUE(Contains(strOut, "names no port")) << strOut;
+}
+
+TEST(CliAuto, FlashesDevicesPluggedOneAfterAnotherAndCountsThem) {
+    CCliRig rig;
+    const std::string strImage = rig.WriteImage("fw.bin", 20000, 9);
+    fwtest::CChildProcess cli(FWUP_CLI_PATH, {"auto", "--count", "3", "--file", strImage},
+                              {"FWUP_SYSROOT=" + rig.Root()});
+    for (int n = 1; n <= 3; ++n) {
+        fwsim::SimDeviceConfig config = rig.Config(Personality::Application, n);
+        config.strAppTty = config.strBootTty = "ttyACM0"; // each takes the freed name
+        fwsim::CSimDevice& device = rig.AddDevice(config);
+        ASSERT_TRUE(device.WaitForDownloads(1, 40000)) << cli.Output();
+        ASSERT_TRUE(cli.WaitForOutput(
+            "devices passed: " + std::to_string(n) + ", failed: 0\nRemove the device\n", 20000))
+            << cli.Output();
+        device.Unplug(); // the operator takes it off the bench
+        EXPECT_EQ(device.FlashAt(fwsim::kCodeAddress, 20000), rig.ReadFile(strImage));
+    }
+    EXPECT_EQ(cli.Wait(20000), 0) << cli.Output();
+    EXPECT_TRUE(Contains(cli.Output(), "auto mode ended: devices passed: 3, failed: 0"));
+}
+
+TEST(CliAuto, InterruptEndsTheSearch) {
+    CCliRig rig;
+    fwtest::CChildProcess cli(FWUP_CLI_PATH, {"auto", "--file", "fw.bin"},
+                              {"FWUP_SYSROOT=" + rig.Root()});
+    ASSERT_TRUE(cli.WaitForOutput("detecting device ...", 5000)) << cli.Output();
+    cli.Signal(SIGINT);
+    EXPECT_EQ(cli.Wait(5000), 0) << cli.Output();
+    EXPECT_TRUE(Contains(cli.Output(), "devices passed: 0, failed: 0"));
+}
+
+} // namespace
