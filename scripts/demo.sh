@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
-scripts/build.sh
+TARGETS="fwsim fwupgrader-cli" scripts/build.sh
 
 work=$(mktemp -d /tmp/fwup-demo-XXXXXX)
 sim_pid=""
