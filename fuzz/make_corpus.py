@@ -52,6 +52,7 @@ def packet_corpus():
     write(t, "recv_short_capacity", b"\0" + struct.pack("<H", 4) + info(64, True) + go())
     write(t, "recv_0x40_header", b"\0" + struct.pack("<H", 8) + b"\x40" + b"\0" * 7 + go())
     write(t, "recv_overlong", b"\0" + struct.pack("<H", 16) + b"\x0d\xf0\x01\x00\xff\x00\0\0" + go())
+    write(t, "recv_waiting", b"\0" + struct.pack("<H", 0x8000 | 16) + go() + reply(1, 0, 0)[:11])
     write(t, "recv_partial", b"\0" + struct.pack("<H", 16) + reply(1, 0, 0)[:11])
     # Mode 1: one segment of 100 bytes in blocks of 44 (L = 16): three blocks, finish.
     ok = handshake(16) + reply(1, 0, 0) * 3 + reply(2, 2, 9)

@@ -4,7 +4,8 @@
 // CBlockLoader::Transfer over a small segment table and checks what the host
 // wrote back with the simulator's own packet checks.
 //
-// Input: byte 0 = mode (bit 0). Mode 0: a 16-bit capacity, then the device bytes.
+// Input: byte 0 = mode (bit 0). Mode 0: a 16-bit word (capacity in bits 0-14,
+// bit 15 a 2 ms deadline instead of none), then the device bytes.
 // Mode 1: a byte of flags (bit 0 = area flag bit, bits 1-2 = segments), per segment
 // a 16-bit length, an address byte and a data seed, then the device bytes.
 #include "device/CBlockLoader.h"
@@ -45,7 +46,11 @@ uint32_t ModelLength(const uint8_t* pHeader) {
 
 void FuzzReceive(CFuzzInput& input) {
     CPtyRig& rig = CPtyRig::Instance();
-    const uint32_t nCapacity = input.Word() % 300;
+    const uint16_t nWord = input.Word();
+    const uint32_t nCapacity = (nWord & 0x7FFFu) % 300;
+    // Mostly no wait at all; with the top bit a short one, so the waiting path
+    // runs too (a time-out then costs 2 ms).
+    const uint32_t dwTimeoutMs = (nWord & 0x8000u) != 0 ? 2 : 0;
     const std::string strStream = input.Bytes(CPtyRig::kMaxFeed);
     const auto* pStream = reinterpret_cast<const uint8_t*>(strStream.data());
     rig.Feed(strStream);
@@ -55,7 +60,7 @@ void FuzzReceive(CFuzzInput& input) {
     for (;;) {
         std::unique_ptr<uint8_t[]> pBuffer(new uint8_t[nCapacity]);
         uint32_t nCount = nCapacity;
-        const int nResult = fwup::ReceivePacket(link, pBuffer.get(), nCount, 0);
+        const int nResult = fwup::ReceivePacket(link, pBuffer.get(), nCount, dwTimeoutMs);
         const size_t nLeft = strStream.size() - nPos;
         if (nLeft < 8) {
             FUZZ_CHECK(nResult == fwup::kRecvTimeout, "short header not a time-out");

@@ -18,6 +18,12 @@ read -r -a targets <<<"${FUZZ_TARGETS:-packet reply portname firmware}"
 # Longest input per target: protocol replies and trees stay small; every byte
 # past these lengths only slows the search.
 declare -A max_len=([packet]=4096 [reply]=4096 [portname]=2048 [firmware]=4096)
+# The sources each target is about, for the coverage lines.
+declare -A under_test=(
+    [packet]="device/CBlockLoader.cpp device/Packets.cpp"
+    [reply]="device/CommandProtocol.cpp device/CGadgetLib.cpp device/PortWait.cpp"
+    [portname]="serial/PortDiscovery.cpp serial/UsbTtyScanLinux.cpp serial/CComPort.cpp serial/CPortNumberTable.cpp"
+    [firmware]="device/FirmwareFile.cpp device/FilePlatformPosix.cpp")
 
 CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DFWUP_BUILD_FUZZ=ON -DFWUP_BUILD_UI=OFF \
     -DFWUP_BUILD_TESTS=OFF -DFWUP_BUILD_BENCH=OFF -DFWUP_SANITIZE="address;undefined" >/dev/null
@@ -33,7 +39,7 @@ trap 'rm -rf "$work"' EXIT
 mkdir -p "$work/tmp"
 export TMPDIR="$work/tmp"
 failed=0
-declare -A summary
+declare -A summary coverage
 
 for t in "${targets[@]}"; do
     bin="$build/fuzz/${t}_fuzz"
@@ -73,6 +79,20 @@ for t in "${targets[@]}"; do
     corp=$(sed -nE 's/.* corp: ([0-9]+)\/.*/\1/p' <<<"$done_line")
     runs=$(sed -nE 's/^stat::number_of_executed_units: *([0-9]+)/\1/p' "$work/$t.log")
     rate=$(sed -nE 's/^stat::average_exec_per_sec: *([0-9]+)/\1/p' "$work/$t.log")
+    # Functions and edges reached by the grown corpus, per source under test (edges
+    # include the sanitizers' never-taken failure branches, so 100 % is out of reach).
+    coverage[$t]=$(env "${extra_env[@]}" "$bin" "$work/$t" -runs=0 -print_coverage=1 2>&1 |
+        awk -v root="$PWD/" -v files="${under_test[$t]:-}" '
+            BEGIN { n = split(files, list, " "); for (i = 1; i <= n; ++i) want[list[i]] = 1 }
+            /^(UN)?COVERED_FUNC:/ {
+                file = $NF; sub(/:[0-9]+$/, "", file); sub(root, "", file)
+                if (!(file in want)) next
+                split($5, e, "/"); edges[file] += e[1]; total[file] += e[2]
+                funcs[file]++; if ($1 == "COVERED_FUNC:") hit[file]++
+            }
+            END { for (i = 1; i <= n; ++i) { f = list[i]
+                if (funcs[f]) printf "    %-30s functions %3d/%-3d edges %4d/%-4d\n",
+                    f, hit[f], funcs[f], edges[f], total[f] } }')
     summary[$t]=$(printf '%-9s %-6s %8s %8s %6s %6s %6s' "$t" "$result" "${rate:-?}" \
         "${runs:-?}" "${cov:-?}" "${ft:-?}" "${corp:-?}")
 done
@@ -81,6 +101,12 @@ echo
 printf '%-9s %-6s %8s %8s %6s %6s %6s\n' target result exec/s runs cov ft corpus
 for t in "${targets[@]}"; do
     echo "${summary[$t]}"
+done
+echo
+echo "coverage of the code under test by the final corpus:"
+for t in "${targets[@]}"; do
+    echo "  $t"
+    [ -n "${coverage[$t]}" ] && echo "${coverage[$t]}"
 done
 if ((failed)); then
     echo "fuzzing found problems; inputs in $findings" >&2
