@@ -273,6 +273,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
         }
     }
     FUZZ_CHECK(std::is_sorted(listedTtys.begin(), listedTtys.end()), "not in tty-name order");
+    // Open(n) finds its node through DeviceNodeForPort: the first tty listed with n.
+    for (const fwup::PortEntry& port : ports) {
+        const auto itFirst = std::find_if(ports.begin(), ports.end(), [&](const auto& other) {
+            return other.nPort == port.nPort;
+        });
+        FUZZ_CHECK(fwup::DeviceNodeForPort(port.nPort) == itFirst->strDeviceNode,
+                   "device node of a listed number");
+    }
+    FUZZ_CHECK(fwup::DeviceNodeForPort(0).empty(), "a node for port 0");
     for (const auto& [strTty, entry] : expected) {
         // Short descriptions always fit: 130 characters leave room for " (COM<n>)".
         if (entry.bListed && !entry.strDescription.empty() &&

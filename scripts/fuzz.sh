@@ -20,7 +20,7 @@ read -r -a targets <<<"${FUZZ_TARGETS:-packet reply portname firmware}"
 declare -A max_len=([packet]=4096 [reply]=4096 [portname]=2048 [firmware]=4096)
 # The sources each target is about, for the coverage lines.
 declare -A under_test=(
-    [packet]="device/CBlockLoader.cpp device/Packets.cpp"
+    [packet]="device/CBlockLoader.cpp device/Packets.cpp device/PortWait.cpp"
     [reply]="device/CommandProtocol.cpp device/CGadgetLib.cpp device/PortWait.cpp"
     [portname]="serial/PortDiscovery.cpp serial/UsbTtyScanLinux.cpp serial/CComPort.cpp serial/CPortNumberTable.cpp"
     [firmware]="device/FirmwareFile.cpp device/FilePlatformPosix.cpp")
