@@ -3,6 +3,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QFileDialog>
+#include <QLineEdit>
 
 namespace fwtest {
 
@@ -56,7 +57,14 @@ void CModalAnswerer::Poll() {
         if (strFileToChoose.isEmpty()) {
             pFile->reject();
         } else {
-            pFile->selectFile(strFileToChoose);
+            // Typed like an operator would: selectFile() leaves a focused name
+            // field alone, so the dialog would see an empty name.
+            auto* pName = pFile->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+            if (pName != nullptr) {
+                pName->setText(strFileToChoose);
+            } else {
+                pFile->selectFile(strFileToChoose);
+            }
             static_cast<QDialog*>(pFile)->accept(); // public through the base
         }
     } else if (auto* pDialog = qobject_cast<QDialog*>(pModal)) {
