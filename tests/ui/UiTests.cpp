@@ -387,13 +387,13 @@ private slots:
     void testLogLinesAndTrimming() {
         m_pDlg->AddLog("connected.\n");
         QCOMPARE(m_pDlg->BoxText(IDC_LOG), QStringLiteral("connected.\r\n"));
-        m_pDlg->AddLog("part one ");
-        m_pDlg->AddLog("and %s %i\n", "part", 2);
+        m_pDlg->AddLog("piece one ");
+        m_pDlg->AddLog("and %s %i\n", "piece", 2);
         m_pDlg->AppendText(IDC_LOG, QStringLiteral("x\ny"));
         QCOMPARE(m_pDlg->BoxText(IDC_LOG),
-                 QStringLiteral("connected.\r\npart one and part 2\r\nx\r\ny"));
+                 QStringLiteral("connected.\r\npiece one and piece 2\r\nx\r\ny"));
         auto* pLog = Ctl<QPlainTextEdit>(IDC_LOG);
-        QCOMPARE(pLog->toPlainText(), QStringLiteral("connected.\npart one and part 2\nx\ny"));
+        QCOMPARE(pLog->toPlainText(), QStringLiteral("connected.\npiece one and piece 2\nx\ny"));
 
         // Fill past the capacity: whole lines go from the top, the newest stays.
         m_pDlg->AppendText(IDC_LOG, QStringLiteral("\n"));
@@ -539,6 +539,16 @@ private slots:
         QCOMPARE(pInfo->cursorForPosition(QPoint(2, 2)).block().text(),
                  QStringLiteral("file name : reader.rel.bin"));
         SaveShot(QStringLiteral("window-connected"));
+
+        // A file too large for CODE dropped while connected: refused, the loaded
+        // image stays and UPLOAD stays on, but the request now names the new file,
+        // so a run would report it as invalid rather than send the old one.
+        const QString strBig = WriteFile(QStringLiteral("big.bin"), Pattern(176129, 8));
+        Drop(IDC_FILE_PATH, {strBig});
+        QCOMPARE(m_pAnswerer->Count(QStringLiteral("Incompatible File")), 1);
+        QVERIFY(m_pDlg->HasImage());
+        QVERIFY(Enabled(IDC_UPLOAD));
+        QCOMPARE(QString::fromStdString(m_pDlg->Request().strFirmwarePath), strBig);
     }
 
     void testConnectSilentDevice() {
@@ -667,6 +677,10 @@ private slots:
                 return;
             }
             ++nBoxes;
+            // Updating: the button is out of use and the search bar is a marquee.
+            QVERIFY(!m_pDlg->Control(IDC_AUTO_MODE)->isEnabled());
+            QCOMPARE(Ctl<QProgressBar>(IDC_AUTO_PROGRESS)->maximum(), 0);
+            QCOMPARE(Text(IDC_STATUS), QStringLiteral("updating device ..."));
             if (nBoxes == 1) {
                 QCOMPARE(first.DownloadsFinished(), 1);
                 first.Unplug();
