@@ -22,6 +22,18 @@ size_t CountChars(const std::string& strUtf8) {
     return n;
 }
 
+// The name readers take the first "COM" and the first ")" of a name, so a product
+// text that holds either would make its own port number unreadable.
+std::string ReadableDescription(std::string strText) {
+    for (char& c : strText) {
+        c = c == '(' ? '[' : c == ')' ? ']' : c;
+    }
+    for (size_t n = strText.find("COM"); n != std::string::npos; n = strText.find("COM", n)) {
+        strText.replace(n, 3, "Com");
+    }
+    return strText;
+}
+
 std::string ListedName(const std::string& strDescription, int nPort) {
     return strDescription + " (COM" + std::to_string(nPort) + ")";
 }
@@ -43,14 +55,14 @@ std::vector<PortEntry> ScanPorts() {
     CPortNumberTable& table = CPortNumberTable::Instance();
     for (const UsbTty& tty : ScanUsbTtys(SysRoot())) {
         // Too long a name is left out without taking a number.
-        if (CountChars(ListedName(tty.strDescription, table.PeekNumber(tty.strConnector))) >
-            kMaxNameChars) {
+        if (CountChars(ListedName(ReadableDescription(tty.strDescription),
+                                  table.PeekNumber(tty.strConnector))) > kMaxNameChars) {
             continue;
         }
         PortEntry entry;
         entry.nPort = table.NumberFor(tty.strConnector);
-        entry.strDescription = tty.strDescription;
-        entry.strName = ListedName(tty.strDescription, entry.nPort);
+        entry.strDescription = ReadableDescription(tty.strDescription);
+        entry.strName = ListedName(entry.strDescription, entry.nPort);
         entry.strDeviceNode = tty.strNode;
         entry.strConnector = tty.strConnector;
         ports.push_back(std::move(entry));

@@ -25,6 +25,12 @@ std::string TrimText(const std::string& strText) {
 namespace {
 
 bool ReadSmallFile(const fs::path& path, std::string& strText) {
+    // sysfs attributes are regular files: a link could leave the root and a FIFO
+    // would block the enumeration (and every wait built on it) for ever.
+    std::error_code ec;
+    if (fs::symlink_status(path, ec).type() != fs::file_type::regular) {
+        return false;
+    }
     std::ifstream file(path, std::ios::binary);
     if (!file) {
         return false;

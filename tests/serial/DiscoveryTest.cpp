@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <set>
+#include <sys/stat.h>
 
 namespace fs = std::filesystem;
 using fwtest::AddFakeTty;
@@ -57,6 +58,34 @@ TEST(Discovery, DescriptionFallsBackToInterfaceThenGenericText) {
     ASSERT_EQ(ports.size(), 2u);
     EXPECT_EQ(ports[0].strDescription, "USB Serial Device");
     EXPECT_EQ(ports[1].strDescription, "CDC Abstract Control Model");
+}
+
+TEST(Discovery, ProductTextsNeverHideThePortNumber) {
+    CTempRoot root;
+    AddFakeTty(root.Path(), "ttyACM0", true, "6-1", "USB COM Port");
+    AddFakeTty(root.Path(), "ttyACM1", true, "6-2", "Reader (v2)");
+    const std::vector<fwup::PortEntry> ports = fwup::ScanPorts();
+    ASSERT_EQ(ports.size(), 2u);
+    EXPECT_EQ(ports[0].strDescription, "USB Com Port");
+    EXPECT_EQ(ports[1].strDescription, "Reader [v2]");
+    for (const fwup::PortEntry& entry : ports) {
+        EXPECT_EQ(fwup::CComPort::PortNumberFromName(entry.strName), entry.nPort) << entry.strName;
+        EXPECT_EQ(fwup::PortDescriptionFromName(entry.strName), entry.strDescription + " ");
+    }
+}
+
+TEST(Discovery, AttributesThatAreNoRegularFilesAreNotRead) {
+    CTempRoot root;
+    AddFakeTty(root.Path(), "ttyACM0", true, "7-1", "");
+    AddFakeTty(root.Path(), "ttyACM1", true, "7-2", "");
+    const fs::path usb = fs::path(root.Path()) / "sys/devices/pci0000:00/0000:00:14.0/usb1";
+    // A FIFO would block a reader for ever; a link could leave the root.
+    ASSERT_EQ(::mkfifo((usb / "7-1/product").c_str(), 0600), 0);
+    fs::create_symlink("/etc/hostname", usb / "7-2/product");
+    const std::vector<fwup::PortEntry> ports = fwup::ScanPorts();
+    ASSERT_EQ(ports.size(), 2u);
+    EXPECT_EQ(ports[0].strDescription, "USB Serial Device");
+    EXPECT_EQ(ports[1].strDescription, "USB Serial Device");
 }
 
 TEST(Discovery, LinksThatLeaveTheRootAreIgnored) {
