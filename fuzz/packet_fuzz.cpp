@@ -16,7 +16,7 @@
 #include "fuzz/FuzzCheck.h"
 #include "sim/SimPackets.h"
 
-#include <cerrno>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>

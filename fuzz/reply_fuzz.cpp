@@ -15,6 +15,7 @@
 #include "fuzz/CPtyRig.h"
 #include "fuzz/FuzzCheck.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <string>

@@ -79,6 +79,9 @@ for t in "${targets[@]}"; do
     corp=$(sed -nE 's/.* corp: ([0-9]+)\/.*/\1/p' <<<"$done_line")
     runs=$(sed -nE 's/^stat::number_of_executed_units: *([0-9]+)/\1/p' "$work/$t.log")
     rate=$(sed -nE 's/^stat::average_exec_per_sec: *([0-9]+)/\1/p' "$work/$t.log")
+    # A run that stopped at a finding prints no final stats: take its last status line.
+    [ -n "$rate" ] || rate=$(sed -nE 's/.* exec\/s: ([0-9]+) .*/\1/p' <<<"$done_line")
+    [ -n "$runs" ] || runs=$(sed -nE 's/^#([0-9]+).*/\1/p' <<<"$done_line")
     # Functions and edges reached by the grown corpus, per source under test (edges
     # include the sanitizers' never-taken failure branches, so 100 % is out of reach).
     coverage[$t]=$(env "${extra_env[@]}" "$bin" "$work/$t" -runs=0 -print_coverage=1 2>&1 |
