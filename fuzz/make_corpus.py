@@ -97,7 +97,8 @@ def reply_corpus():
 
 # Flags of one tty in portname's input: bits 0-2 link kind (0-2 kernel-like,
 # 3 absolute, 4 climbs out, 5 loop, 6 dangling, 7 plain file), 8 product file,
-# 16 interface file, 32 product linked outside, 64 long product, 128 no idVendor.
+# 16 interface file, 32 product linked outside (with 8: a FIFO), 64 long product,
+# 128 no idVendor.
 def tty(flags, usb, iface, name, product=b"", interface=b""):
     return bytes([flags, usb, iface, len(name)]) + name + bytes([len(product)]) + product + \
         bytes([len(interface)]) + interface
@@ -120,6 +121,7 @@ def portname_corpus():
           tty(5, 2, 0, b"ttyC") + tty(6, 3, 0, b"ttyD") + tty(7, 1, 1, b"ttyE"))
     write(t, "no_vendor", bytes([2]) + tty(8 | 128, 2, 0, b"ttyS0", b"Legacy") + tty(8, 1, 0, b"ttyACM0", at91))
     write(t, "product_outside", bytes([1]) + tty(32, 1, 0, b"ttyACM0"))
+    write(t, "product_fifo", bytes([1]) + tty(8 | 32, 1, 0, b"ttyACM0", b"", b"Fallback"))
     write(t, "same_name", bytes([2]) + tty(8, 1, 0, b"ttyACM0", at91) + tty(8, 2, 0, b"ttyACM0", b"Other"))
     write(t, "odd_tty_names", bytes([3]) + tty(8, 1, 0, b"tty\nx", at91) + tty(8, 2, 0, b"\xff\xfe", at91) +
           tty(8, 3, 0, b"..", at91))

@@ -3,13 +3,16 @@
 // serial ports with arbitrary product texts and tty names, links that leave the
 // root, loops, dangling links, missing files) and ScanPorts/EnumeratePorts list
 // it. Checks: exactly the well-formed USB ttys are listed, in name order, each
-// name is the description plus "(COM<n>)" and reads back to n, no name has 150 or
-// more characters, device nodes lie inside the root, a connector keeps its number.
+// name is the description plus "(COM<n>)" and reads back to n and to its
+// description, no name has 150 or more characters, the description comes from the
+// product (else interface) file and never through a link out of the root or from
+// a FIFO (which would block), device nodes lie inside the root, a connector keeps
+// its number and the lookup by number finds the listed node.
 //
 // Input: a byte with the number of ttys (0-6), then per tty a byte of flags (bits
 // 0-2 the kind of device link, 3 product file, 4 interface file, 5 product linked
-// outside the root, 6 long product, 7 no idVendor), the USB path and interface
-// picks, a tty name and the file texts.
+// outside the root, or with bit 3 a FIFO, 6 long product, 7 no idVendor), the USB
+// path and interface picks, a tty name and the file texts.
 #include "fuzz/CFuzzInput.h"
 #include "fuzz/CTempDir.h"
 #include "fuzz/FuzzCheck.h"
@@ -17,12 +20,14 @@
 #include "serial/PortDiscovery.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <set>
 #include <string>
+#include <sys/stat.h>
 #include <system_error>
 #include <vector>
 
@@ -35,15 +40,6 @@ using fwup::fuzz::CTempDir;
 
 constexpr const char* kBus = "pci0000:00/0000:00:14.0/usb1";
 constexpr const char* kOutsideText = "read from outside the root";
-
-// The port number of a listed name is read back by PortNumberFromName; a product
-// text holding "COM" or ")" defeats that (found by this target; see
-// fuzz/regressions/README.md). FWUP_FUZZ_ALLOW_NAME_CLASH=1 leaves such names
-// unchecked so the rest of discovery can be fuzzed until discovery handles them.
-bool AllowNameClash() {
-    static const bool bAllow = std::getenv("FWUP_FUZZ_ALLOW_NAME_CLASH") != nullptr;
-    return bAllow;
-}
 
 struct Scratch {
     CTempDir root{"fwup-fuzz-sysfs-"};
@@ -68,10 +64,33 @@ std::string Trim(const std::string& strText) {
     return strText.substr(nFirst, strText.find_last_not_of(pszBlanks) - nFirst + 1);
 }
 
+// The listed description of an attribute text: trimmed, and with what the name
+// readers would mistake for the port part ("COM", parentheses) defused, so that
+// every listed name reads back to its own number.
+std::string ListedDescription(const std::string& strText) {
+    std::string strDescription = Trim(strText.substr(0, 4096));
+    std::replace(strDescription.begin(), strDescription.end(), '(', '[');
+    std::replace(strDescription.begin(), strDescription.end(), ')', ']');
+    for (size_t n = strDescription.find("COM"); n != std::string::npos;
+         n = strDescription.find("COM", n)) {
+        strDescription.replace(n, 3, "Com");
+    }
+    return strDescription;
+}
+
 size_t CountChars(const std::string& strUtf8) {
     return static_cast<size_t>(std::count_if(strUtf8.begin(), strUtf8.end(), [](char c) {
         return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
     }));
+}
+
+// For reading a finding: the bytes of a text, escaped.
+void PrintBytes(const char* pszWhat, const std::string& strText) {
+    std::fprintf(stderr, "%s (%zu bytes): \"", pszWhat, strText.size());
+    for (const unsigned char c : strText) {
+        std::fprintf(stderr, c >= 0x20 && c < 0x7F && c != '\\' ? "%c" : "\\x%02x", c);
+    }
+    std::fprintf(stderr, "\"\n");
 }
 
 void WriteFile(const fs::path& path, const std::string& strText) {
@@ -91,7 +110,7 @@ std::string TtyName(CFuzzInput& input, int nIndex) {
 
 // What the tree should list for one tty.
 struct Expected {
-    std::string strDescription; // empty: unknown (product linked outside)
+    std::string strDescription;
     std::string strConnector;
     bool bListed = false;
 };
@@ -108,7 +127,6 @@ std::map<std::string, Expected> BuildTree(CFuzzInput& input, const fs::path& roo
     std::map<std::string, Expected> expected;
     std::map<std::string, std::string> usbDescription; // first writer of a USB device wins
     std::map<std::string, bool> usbVendor;
-    std::set<std::string> usbOutside; // product linked outside the root
     const int nTtys = input.Byte() % 7;
     for (int i = 0; i < nTtys; ++i) {
         const uint8_t nFlags = input.Byte();
@@ -139,12 +157,13 @@ std::map<std::string, Expected> BuildTree(CFuzzInput& input, const fs::path& roo
             }
             usbVendor[strUsb] = bVendor;
             std::string strDescription;
-            if (nFlags & 0x20) {
+            if ((nFlags & 0x28) == 0x28) {
+                ::mkfifo((usbDir / "product").c_str(), 0600); // reading it would block
+            } else if (nFlags & 0x20) {
                 fs::create_symlink(outside / "product", usbDir / "product", ec);
-                usbOutside.insert(strUsb);
             } else if (nFlags & 0x08) {
                 WriteFile(usbDir / "product", strProduct);
-                strDescription = Trim(strProduct.substr(0, 4096));
+                strDescription = ListedDescription(strProduct);
             }
             usbDescription[strUsb] = strDescription;
         }
@@ -193,12 +212,11 @@ std::map<std::string, Expected> BuildTree(CFuzzInput& input, const fs::path& roo
             break;
         }
         WriteFile(root / "dev" / strTty, "");
-        if (usbOutside.count(strUsb) != 0) {
-            entry.strDescription.clear(); // whatever the link gives
-        } else if (!usbDescription[strUsb].empty()) {
+        // Only regular files count: a product linked outside the root is no product.
+        if (!usbDescription[strUsb].empty()) {
             entry.strDescription = usbDescription[strUsb];
-        } else if (!Trim(strIfaceText.substr(0, 4096)).empty()) {
-            entry.strDescription = Trim(strIfaceText.substr(0, 4096));
+        } else if (!ListedDescription(strIfaceText).empty()) {
+            entry.strDescription = ListedDescription(strIfaceText);
         } else {
             entry.strDescription = "USB Serial Device";
         }
@@ -253,18 +271,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
         const auto it = expected.find(strTty);
         FUZZ_CHECK(it != expected.end() && it->second.bListed, "a tty listed that is no USB port");
         FUZZ_CHECK(port.strConnector == it->second.strConnector, "connector");
-        if (!it->second.strDescription.empty()) {
-            FUZZ_CHECK(port.strDescription == it->second.strDescription, "description");
+        if (port.strDescription != it->second.strDescription) {
+            PrintBytes("listed description", port.strDescription);
+            PrintBytes("file's text       ", it->second.strDescription);
+            FUZZ_CHECK(false, "description is not the product or interface text");
         }
-        const bool bClash = port.strDescription.find("COM") != std::string::npos ||
-                            port.strDescription.find(')') != std::string::npos;
-        if (!bClash || !AllowNameClash()) {
-            FUZZ_CHECK(fwup::CComPort::PortNumberFromName(port.strName) == port.nPort,
-                       "listed name does not read back to its number");
-            const std::string strRead = fwup::PortDescriptionFromName(port.strName);
-            FUZZ_CHECK(strRead == port.strDescription || strRead == port.strDescription + " ",
-                       "listed name does not read back to its description");
-        }
+        FUZZ_CHECK(port.strDescription.find(kOutsideText) == std::string::npos,
+                   "description read from outside the root");
+        FUZZ_CHECK(fwup::CComPort::PortNumberFromName(port.strName) == port.nPort,
+                   "listed name does not read back to its number");
+        const std::string strRead = fwup::PortDescriptionFromName(port.strName);
+        FUZZ_CHECK(strRead == port.strDescription || strRead == port.strDescription + " ",
+                   "listed name does not read back to its description");
         // One number per connector for the life of the process, never shared.
         const auto [itNumber, bNew] = numbers.emplace(port.strConnector, port.nPort);
         FUZZ_CHECK(itNumber->second == port.nPort, "a connector changed its number");
@@ -284,8 +302,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
     FUZZ_CHECK(fwup::DeviceNodeForPort(0).empty(), "a node for port 0");
     for (const auto& [strTty, entry] : expected) {
         // Short descriptions always fit: 130 characters leave room for " (COM<n>)".
-        if (entry.bListed && !entry.strDescription.empty() &&
-            CountChars(entry.strDescription) <= 130) {
+        if (entry.bListed && CountChars(entry.strDescription) <= 130) {
             FUZZ_CHECK(std::count(listedTtys.begin(), listedTtys.end(), strTty) == 1,
                        "a USB tty is missing");
         }

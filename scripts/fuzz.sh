@@ -44,27 +44,19 @@ declare -A summary coverage
 for t in "${targets[@]}"; do
     bin="$build/fuzz/${t}_fuzz"
     # Known findings first: each must pass once its owner has fixed it.
-    known_open=0
     if compgen -G "fuzz/regressions/$t/*" >/dev/null; then
         if "$bin" fuzz/regressions/"$t"/* >"$work/$t-regressions.log" 2>&1; then
             echo "== $t: committed findings pass"
         else
             echo "== $t: a committed finding still reproduces (fuzz/regressions/README.md):"
             grep -E "invariant broken|ERROR|SUMMARY" "$work/$t-regressions.log" | head -3
-            known_open=1
             failed=1
         fi
     fi
-    # While a known finding is open, fuzz past it so the run can still find new ones.
-    extra_env=()
-    if ((known_open)) && [ "$t" = portname ]; then
-        extra_env=(FWUP_FUZZ_ALLOW_NAME_CLASH=1)
-    fi
-
     mkdir -p "$work/$t"
     cp -r "fuzz/corpus/$t/." "$work/$t/"
     echo "== $t: fuzzing ${seconds}s"
-    if env "${extra_env[@]}" "$bin" "$work/$t" -max_total_time="$seconds" \
+    if "$bin" "$work/$t" -max_total_time="$seconds" \
         -max_len="${max_len[$t]:-4096}" -timeout=20 -rss_limit_mb=3072 -print_final_stats=1 \
         -artifact_prefix="$findings/$t-" >"$work/$t.log" 2>&1; then
         result=ok
@@ -84,7 +76,7 @@ for t in "${targets[@]}"; do
     [ -n "$runs" ] || runs=$(sed -nE 's/^#([0-9]+).*/\1/p' <<<"$done_line")
     # Functions and edges reached by the grown corpus, per source under test (edges
     # include the sanitizers' never-taken failure branches, so 100 % is out of reach).
-    coverage[$t]=$(env "${extra_env[@]}" "$bin" "$work/$t" -runs=0 -print_coverage=1 2>&1 |
+    coverage[$t]=$("$bin" "$work/$t" -runs=0 -print_coverage=1 2>&1 |
         awk -v root="$PWD/" -v files="${under_test[$t]:-}" '
             BEGIN { n = split(files, list, " "); for (i = 1; i <= n; ++i) want[list[i]] = 1 }
             /^(UN)?COVERED_FUNC:/ {
