@@ -7,7 +7,7 @@
 // long file leaves the image in hand alone; ReadImageSegment takes exactly the
 // expected lengths and keeps one segment per address; the name part has at most 53
 // characters and the extension at most 9; the date is the file's UTC mtime.
-// SplitFileName also gets the raw input as a path.
+// SplitFileName also gets the raw input as a path, FindFirmwareArea as an area name.
 //
 // Input: a byte of flags (bits 0-1 file kind: plain, near the limit, directory,
 // locked; bits 2-3 which length ReadImageSegment expects), a signed byte for the
@@ -224,7 +224,13 @@ void CheckFacts(const std::string& strPath, FileKind eKind, const std::string& s
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
     static CTempDir dir("fwup-fuzz-firmware-");
-    CheckSplit(std::string(reinterpret_cast<const char*>(pData), nSize));
+    const std::string strRaw(reinterpret_cast<const char*>(pData), nSize);
+    CheckSplit(strRaw);
+    // The area table knows exactly its five names, case-sensitive.
+    const fwup::FirmwareArea* pArea = fwup::FindFirmwareArea(strRaw);
+    const bool bKnown = strRaw == "CODE" || strRaw == "OEM" || strRaw == "PARAMETER" ||
+                        strRaw == "BOOT" || strRaw == "CUSTOM";
+    FUZZ_CHECK((pArea != nullptr) == bKnown && (!pArea || strRaw == pArea->pszName), "area name");
 
     CFuzzInput input(pData, nSize);
     const uint8_t nFlags = input.Byte();
