@@ -41,7 +41,7 @@ std::string ListedName(const std::string& strDescription, int nPort) {
 constexpr uint32_t kPollMs = 100;
 constexpr uint32_t kReopenPauseMs = 200;
 constexpr uint32_t kReopenLimitMs = 5000;
-constexpr uint32_t kGonePauseMs = 5; // keeps the unbounded wait off the CPU
+constexpr uint32_t kGonePauseMs = 25; // keeps the unbounded wait off the CPU
 
 } // namespace
 

@@ -74,6 +74,21 @@ CFwUpgraderVelmoraDlg::CFwUpgraderVelmoraDlg(QWidget* pParent) : QDialog(pParent
     OnInitDialog();
 }
 
+void CFwUpgraderVelmoraDlg::RunUiCalls() {
+    for (;;) {
+        std::function<void()> call;
+        {
+            std::lock_guard<std::mutex> lock(m_uiCallsMutex);
+            if (m_uiCalls.empty()) {
+                return;
+            }
+            call = std::move(m_uiCalls.front());
+            m_uiCalls.pop_front();
+        }
+        call();
+    }
+}
+
 CFwUpgraderVelmoraDlg::~CFwUpgraderVelmoraDlg() {
     // The window cannot end while a run or a loop is busy (done() refuses), so
     // these threads are at their end or never started.

@@ -12,14 +12,19 @@
 #include "serial/CComPort.h"
 
 #include <QDialog>
+
 #include <QIcon>
 #include <QMessageBox>
 #include <QString>
 #include <QThread>
 
 #include <atomic>
+#include <deque>
+#include <functional>
+#include <future>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <thread>
 #include <utility>
@@ -64,10 +69,29 @@ public:
     template <class F> void RunOnUi(F&& fn) {
         if (QThread::currentThread() == thread()) {
             fn();
-        } else {
-            QMetaObject::invokeMethod(this, std::forward<F>(fn), Qt::BlockingQueuedConnection);
+            return;
         }
+        // The call travels through our own locked queue and a handshake of the
+        // standard library, so race checkers see the hand-over; Qt only wakes the
+        // GUI thread.
+        auto pDone = std::make_shared<std::promise<void>>();
+        std::future<void> done = pDone->get_future();
+        PostToUi([&fn, pDone] {
+            fn();
+            pDone->set_value();
+        });
+        done.wait();
     }
+    // Queues fn for the GUI thread without waiting for it (any thread).
+    void PostToUi(std::function<void()> fn) {
+        {
+            std::lock_guard<std::mutex> lock(m_uiCallsMutex);
+            m_uiCalls.push_back(std::move(fn));
+        }
+        QMetaObject::invokeMethod(this, "RunUiCalls", Qt::QueuedConnection);
+    }
+    // Runs the calls that workers queued (GUI thread).
+    Q_INVOKABLE void RunUiCalls();
     void EnableControl(int nId, bool bEnable);
     void SetControlText(int nId, const QString& strText);
     QString ControlText(int nId);
@@ -148,6 +172,8 @@ protected:
     void dropEvent(QDropEvent* pEvent) override;
 
 private:
+    std::mutex m_uiCallsMutex;
+    std::deque<std::function<void()>> m_uiCalls;
     void CreateControls();
     void OnInitDialog();
     void EndDialog();        // the base close step

@@ -64,8 +64,7 @@ void CFwUpgraderVelmoraDlg::UploadWorker() {
         }
     });
     // Reap this thread from the GUI thread once it has returned.
-    QMetaObject::invokeMethod(
-        this, [this] { JoinWorker(); }, Qt::QueuedConnection);
+    PostToUi([this] { JoinWorker(); });
 }
 
 void CFwUpgraderVelmoraDlg::JoinWorker() {
