@@ -11,6 +11,7 @@ for kind in "${kinds[@]}"; do
     case "$kind" in
     asan) flags="address;undefined"; exclude="^$"
           export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+          export LSAN_OPTIONS="suppressions=$PWD/scripts/lsan.supp"
           export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ;;
     tsan) flags="thread"
           # The X client libraries are not instrumented: the screenshot run on a
