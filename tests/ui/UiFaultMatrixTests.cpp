@@ -1,0 +1,469 @@
+// Every fault of the simulated device on the window's path, driven as an operator
+// would: choose the port, Connect, load the file with "Load Binary File", press
+// UPLOAD and wait. Each row checks the log's outcome line, the time from the
+// click, the window's state afterwards and that the port was let go.
+//
+// The rows are split into groups (one test function each) so that ctest can run
+// the groups side by side; "testGroupN:<row>" runs a single row.
+
+#include "CModalAnswerer.h"
+
+#include "serial/CComPort.h"
+#include "serial/PortDiscovery.h"
+#include "sim/CSimDevice.h"
+#include "tests/support/CTempRoot.h"
+#include "ui/CFwUpgraderVelmoraDlg.h"
+#include "ui/ControlIds.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <random>
+#include <vector>
+
+using namespace fwup;
+using fwsim::Personality;
+
+namespace {
+
+const char* const kSuccess = "FW Update Successful!\nPlease disconnect the USB cable and turn your "
+                             "Tarnic's power off & on before use.";
+const char* const kNotDetected = "device not detected";
+const char* const kInvalidFile = "invalid firmware file";
+const char* const kBootFailed = "boot loader failed. check connection";
+const char* const kCommError = "Communication Error";
+// What the window tells when Connect finds no answering device.
+const char* const kPortWrong = "The comport is wrong or the device is off. \n";
+
+// How the operator reaches UPLOAD in a row.
+enum class Scenario {
+    Upload,                // connect, load, UPLOAD
+    UnplugBeforeUpload,    // connect, load, pull the cable, UPLOAD
+    ConnectRefused,        // load, connect: the window refuses a device that does not answer
+    OversizedAfterGoodFile // connect, load a good file, then one too large, UPLOAD
+};
+
+struct FaultRow {
+    int nGroup; // ctest entry ui_fault_matrix_<n>
+    const char* pszName;
+    Personality eStart;
+    std::function<void(fwsim::SimDeviceConfig&)> setUp;
+    int nImage;
+    Scenario eScenario;
+    const char* pszText;  // the log's outcome line (for ConnectRefused: the message box)
+    double dLimitSeconds; // from the click: the protocol's deadlines on that path plus a margin
+    bool bReconnect;      // afterwards the window connects to the device again
+};
+
+// 176128 bytes at 236 data bytes a block are 747 blocks.
+constexpr int kFull = 176128;
+int BlockAtPercent(int nPercent) {
+    return 747 * nPercent / 100;
+}
+
+// The command-line matrix's faults and texts. "No device at all" cannot be chosen
+// in the window (Connect needs a listed, answering device); its place is taken by
+// a cable pulled between Connect and UPLOAD, which the job reports as undetected.
+// A device that never answers "~rv" is refused by Connect itself.
+std::vector<FaultRow> Rows() {
+    using C = fwsim::SimDeviceConfig;
+    const auto none = [](C&) {};
+    return {
+        {1, "healthy application", Personality::Application, none, kFull, Scenario::Upload,
+         kSuccess, 30, false},
+        {1, "no reply to ~rv", Personality::Application,
+         [](C& c) { c.faults.bNoVersionReply = true; }, kFull, Scenario::ConnectRefused, kPortWrong,
+         16, false},
+        {1, "wrong reply to ~dboot", Personality::Application,
+         [](C& c) { c.faults.bWrongBootReply = true; }, kFull, Scenario::Upload, kBootFailed, 20,
+         false},
+        {1, "no reply to ~dboot", Personality::Application,
+         [](C& c) { c.faults.bNoBootReply = true; }, kFull, Scenario::Upload, kSuccess, 35, false},
+        {1, "garbage before replies", Personality::Application,
+         [](C& c) { c.faults.nGarbageBytes = 24; }, kFull, Scenario::Upload, kSuccess, 35, false},
+        {2, "boot loader never answers", Personality::Application,
+         [](C& c) { c.faults.bBootLoaderSilent = true; }, kFull, Scenario::Upload, kBootFailed, 30,
+         false},
+        {2, "port never comes back", Personality::Application,
+         [](C& c) { c.faults.bNeverReturns = true; }, kFull, Scenario::Upload, kBootFailed, 30,
+         false},
+        {2, "unplugged after Connect", Personality::BootLoader, none, kFull,
+         Scenario::UnplugBeforeUpload, kNotDetected, 16, true},
+        {2, "port stays 3 s after finish", Personality::BootLoader,
+         [](C& c) { c.faults.dwStayAfterFinishMs = 3000; }, kFull, Scenario::Upload, kSuccess, 35,
+         false},
+        {2, "file of 176129 bytes", Personality::BootLoader, none, kFull + 1,
+         Scenario::OversizedAfterGoodFile, kInvalidFile, 15, false},
+        {3, "healthy boot loader", Personality::BootLoader, none, kFull, Scenario::Upload, kSuccess,
+         30, false},
+        {3, "block 3 status 2", Personality::BootLoader,
+         [](C& c) { c.faults.nFailBlock = 3, c.faults.dwFailStatus = 2; }, kFull, Scenario::Upload,
+         kCommError, 25, false},
+        {3, "block 3 status 5", Personality::BootLoader,
+         [](C& c) { c.faults.nFailBlock = 3, c.faults.dwFailStatus = 5; }, kFull, Scenario::Upload,
+         kCommError, 25, false},
+        {3, "block 400 status 7", Personality::BootLoader,
+         [](C& c) { c.faults.nFailBlock = 400, c.faults.dwFailStatus = 7; }, kFull,
+         Scenario::Upload, kCommError, 25, false},
+        {3, "info packet of 20 bytes", Personality::BootLoader,
+         [](C& c) { c.faults.bLongInfoPacket = true; }, kFull, Scenario::Upload, kCommError, 25,
+         false},
+        {3, "bad final reply", Personality::BootLoader,
+         [](C& c) { c.faults.bBadFinalReply = true; }, kFull, Scenario::Upload, kCommError, 30,
+         false},
+        {4, "silent from block 100", Personality::BootLoader,
+         [](C& c) { c.faults.nSilentAtBlock = 100; }, kFull, Scenario::Upload, kCommError, 30,
+         false},
+        {4, "unplugged at 10%", Personality::BootLoader,
+         [](C& c) { c.faults.nUnplugAtBlock = BlockAtPercent(10); }, kFull, Scenario::Upload,
+         kCommError, 25, false},
+        {4, "unplugged at 50%", Personality::BootLoader,
+         [](C& c) { c.faults.nUnplugAtBlock = BlockAtPercent(50); }, kFull, Scenario::Upload,
+         kCommError, 25, true},
+        {4, "unplugged at 99%", Personality::BootLoader,
+         [](C& c) { c.faults.nUnplugAtBlock = BlockAtPercent(99); }, kFull, Scenario::Upload,
+         kCommError, 25, false},
+        {4, "slow replies (80 ms)", Personality::BootLoader,
+         [](C& c) { c.faults.dwReplyDelayMs = 80; }, 8000, Scenario::Upload, kSuccess, 40, false},
+        {4, "empty file", Personality::BootLoader, none, 0, Scenario::Upload, kSuccess, 30, false},
+    };
+}
+
+constexpr int kGroups = 4;
+
+struct MatrixLine {
+    QString strName;
+    QString strOutcome;
+    double dSeconds;
+    double dLimit;
+};
+
+QByteArray RandomBytes(int nSize, unsigned nSeed) {
+    std::mt19937 random(nSeed);
+    QByteArray data(nSize, '\0');
+    for (char& c : data) {
+        c = static_cast<char>(random() & 0xFF);
+    }
+    return data;
+}
+
+// Runs the event loop (not qWait's sleep-and-poll, which would hold up every
+// blocking control call of the worker) until pred holds or nTimeoutMs passed.
+bool WaitUntil(const std::function<bool()>& pred, int nTimeoutMs) {
+    if (pred()) {
+        return true;
+    }
+    QEventLoop loop;
+    QTimer tick;
+    QElapsedTimer elapsed;
+    elapsed.start();
+    QObject::connect(&tick, &QTimer::timeout, &loop, [&] {
+        if (pred() || elapsed.elapsed() > nTimeoutMs) {
+            loop.quit();
+        }
+    });
+    tick.start(5);
+    loop.exec();
+    return pred();
+}
+
+// The outcome lines of a log (CR LF lines): the first line of each job text.
+QStringList OutcomeLines(const QString& strLog) {
+    const QStringList texts = {QString::fromUtf8(kSuccess).section('\n', 0, 0),
+                               QStringLiteral("check connection"),
+                               QString::fromUtf8(kNotDetected),
+                               QString::fromUtf8(kInvalidFile),
+                               QString::fromUtf8(kBootFailed),
+                               QString::fromUtf8(kCommError)};
+    QStringList found;
+    for (const QString& strLine : strLog.split(QStringLiteral("\r\n"))) {
+        if (texts.contains(strLine)) {
+            found << strLine;
+        }
+    }
+    return found;
+}
+
+} // namespace
+
+class UiFaultMatrix : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<fwtest::CTempRoot> m_pRoot;
+    std::unique_ptr<QTemporaryDir> m_pFiles;
+    std::unique_ptr<fwtest::CModalAnswerer> m_pAnswerer;
+    std::unique_ptr<fwsim::CSimDevice> m_pDevice;
+    CFwUpgraderVelmoraDlg* m_pDlg = nullptr;
+    std::vector<MatrixLine> m_lines;
+
+    template <class T> T* Ctl(int nId) { return qobject_cast<T*>(m_pDlg->Control(nId)); }
+    QString Text(int nId) { return m_pDlg->ControlText(nId); }
+    bool Enabled(int nId) { return m_pDlg->Control(nId)->isEnabled(); }
+
+    QString PortName() {
+        const auto node = std::filesystem::path(m_pDevice->DevicePath()).lexically_normal();
+        for (const PortEntry& entry : ScanPorts()) {
+            if (std::filesystem::path(entry.strDeviceNode).lexically_normal() == node) {
+                return QString::fromStdString(entry.strName);
+            }
+        }
+        return QString();
+    }
+
+    // The operator opens the list (which refills it) and picks strName.
+    bool ChoosePort(const QString& strName) {
+        auto* pCombo = Ctl<QComboBox>(IDC_PORT);
+        pCombo->showPopup();
+        pCombo->hidePopup();
+        const int nIndex = pCombo->findText(strName);
+        if (nIndex < 0) {
+            return false;
+        }
+        pCombo->setCurrentIndex(nIndex);
+        emit pCombo->activated(nIndex);
+        return true;
+    }
+
+    QString WriteFile(const QString& strName, const QByteArray& data) {
+        const QString strPath = m_pFiles->filePath(strName);
+        QFile file(strPath);
+        if (!file.open(QIODevice::WriteOnly) || file.write(data) != data.size()) {
+            qFatal("cannot write test file");
+        }
+        return strPath;
+    }
+
+    // "Load Binary File" and the path typed into the open dialog.
+    void LoadByDialog(const QString& strPath) {
+        m_pAnswerer->strFileToChoose = strPath;
+        QTest::mouseClick(Ctl<QPushButton>(IDC_LOAD), Qt::LeftButton);
+        m_pAnswerer->strFileToChoose.clear();
+    }
+
+    void Click(int nId) { QTest::mouseClick(Ctl<QPushButton>(nId), Qt::LeftButton); }
+
+    static void AddRows(int nGroup) {
+        QTest::addColumn<int>("index");
+        const std::vector<FaultRow> rows = Rows();
+        for (size_t i = 0; i < rows.size(); ++i) {
+            if (rows[i].nGroup == nGroup) {
+                QTest::newRow(rows[i].pszName) << static_cast<int>(i);
+            }
+        }
+    }
+
+    void RunRow();
+    void VerifyReleased(const FaultRow& row);
+
+private slots:
+    void init() {
+        m_pRoot = std::make_unique<fwtest::CTempRoot>(); // FWUP_SYSROOT before the window
+        m_pFiles = std::make_unique<QTemporaryDir>();
+        m_pAnswerer = std::make_unique<fwtest::CModalAnswerer>();
+        m_pDlg = new CFwUpgraderVelmoraDlg;
+        m_pDlg->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_pDlg));
+    }
+
+    void cleanup() {
+        // A failed check may leave the worker busy; it must end before the window goes.
+        QVERIFY(WaitUntil([this] { return !m_pDlg->IsManualRunActive(); }, 120000));
+        delete m_pDlg;
+        m_pDlg = nullptr;
+        m_pDevice.reset();
+        m_pAnswerer.reset();
+        m_pFiles.reset();
+        m_pRoot.reset();
+    }
+
+    void cleanupTestCase() {
+        std::printf("\n%-30s %-45s %8s %6s\n", "fault (window)", "outcome", "seconds", "limit");
+        for (const MatrixLine& line : m_lines) {
+            std::printf("%-30s %-45s %8.1f %6.0f\n", qPrintable(line.strName),
+                        qPrintable(line.strOutcome), line.dSeconds, line.dLimit);
+        }
+        std::fflush(stdout);
+    }
+
+    void testEveryGroupHasRows() {
+        std::vector<int> counts(kGroups + 1, 0);
+        for (const FaultRow& row : Rows()) {
+            QVERIFY2(row.nGroup >= 1 && row.nGroup <= kGroups, row.pszName);
+            ++counts[row.nGroup];
+        }
+        for (int n = 1; n <= kGroups; ++n) {
+            QVERIFY(counts[n] > 0);
+        }
+    }
+
+    void testGroup1_data() { AddRows(1); }
+    void testGroup1() { RunRow(); }
+    void testGroup2_data() { AddRows(2); }
+    void testGroup2() { RunRow(); }
+    void testGroup3_data() { AddRows(3); }
+    void testGroup3() { RunRow(); }
+    void testGroup4_data() { AddRows(4); }
+    void testGroup4() { RunRow(); }
+};
+
+void UiFaultMatrix::RunRow() {
+    QFETCH(int, index);
+    const FaultRow row = Rows()[static_cast<size_t>(index)];
+
+    fwsim::SimDeviceConfig config;
+    config.strRoot = m_pRoot->Path();
+    config.eStart = row.eStart;
+    config.strSerial = "SN-1-1";
+    config.dwAppRestartMs = 100;
+    config.dwBootRestartMs = 100;
+    row.setUp(config);
+    m_pDevice = std::make_unique<fwsim::CSimDevice>(config);
+    QVERIFY(m_pDevice->Start());
+
+    const QByteArray image =
+        RandomBytes(row.eScenario == Scenario::OversizedAfterGoodFile ? kFull : row.nImage,
+                    static_cast<unsigned>(index) + 1);
+    const QString strFile = WriteFile(QStringLiteral("fw.bin"), image);
+    const QString strName = PortName();
+    QVERIFY(!strName.isEmpty());
+
+    double dSeconds = 0;
+    QString strOutcome;
+    QElapsedTimer clock;
+    if (row.eScenario == Scenario::ConnectRefused) {
+        // Loaded before connecting, so only the refused connection keeps UPLOAD off.
+        LoadByDialog(strFile);
+        QVERIFY(m_pDlg->HasImage());
+        QVERIFY(ChoosePort(strName));
+        clock.start();
+        Click(IDC_CONNECT); // synchronous: the window asks the device on its own thread
+        dSeconds = clock.elapsed() / 1000.0;
+        strOutcome = m_pAnswerer->Count(QString::fromUtf8(row.pszText)) == 1
+                         ? QStringLiteral("Connect refused: ") + QString::fromUtf8(row.pszText)
+                         : QStringLiteral("(other)");
+        m_lines.push_back(
+            {QString::fromUtf8(row.pszName), strOutcome.trimmed(), dSeconds, row.dLimitSeconds});
+        QCOMPARE(m_pAnswerer->Messages(), 1);
+        QCOMPARE(m_pAnswerer->Count(QString::fromUtf8(row.pszText)), 1);
+        QCOMPARE(m_pDlg->BoxText(IDC_LOG), QString()); // a window action logs nothing
+    } else {
+        QVERIFY(ChoosePort(strName));
+        Click(IDC_CONNECT);
+        QCOMPARE(m_pAnswerer->Messages(), 0);
+        QCOMPARE(Text(IDC_CONNECT), QStringLiteral("disconnect"));
+        LoadByDialog(strFile);
+        if (row.eScenario == Scenario::OversizedAfterGoodFile) {
+            // The window refuses the file but keeps UPLOAD for the image it has; the
+            // request names the new file, which the job checks again.
+            LoadByDialog(WriteFile(QStringLiteral("big.bin"), RandomBytes(row.nImage, 99)));
+            QCOMPARE(m_pAnswerer->Count(QStringLiteral("Incompatible File")), 1);
+        }
+        QCOMPARE(m_pAnswerer->Messages(),
+                 row.eScenario == Scenario::OversizedAfterGoodFile ? 1 : 0);
+        QVERIFY(Enabled(IDC_UPLOAD));
+        if (row.eScenario == Scenario::UnplugBeforeUpload) {
+            m_pDevice->Unplug();
+        }
+
+        clock.start();
+        Click(IDC_UPLOAD);
+        const int nWaitMs = static_cast<int>(row.dLimitSeconds * 2000) + 30000;
+        const bool bEnded = WaitUntil([this] { return !m_pDlg->IsManualRunActive(); }, nWaitMs);
+        dSeconds = clock.elapsed() / 1000.0;
+        const QString strLog = m_pDlg->BoxText(IDC_LOG);
+        const QStringList outcomes = OutcomeLines(strLog);
+        strOutcome = outcomes.isEmpty() ? QStringLiteral("(none)") : outcomes.join(" + ");
+        m_lines.push_back(
+            {QString::fromUtf8(row.pszName), strOutcome, dSeconds, row.dLimitSeconds});
+        QVERIFY2(bEnded, "the run did not end");
+
+        // One outcome, and it is the last thing logged.
+        QCOMPARE(outcomes.size(), 1);
+        const QString strExpected =
+            QString::fromUtf8(row.pszText).replace(QStringLiteral("\n"), QStringLiteral("\r\n")) +
+            QStringLiteral("\r\n");
+        QVERIFY2(strLog.endsWith(strExpected), qPrintable(strLog));
+        const bool bSuccess = row.pszText == kSuccess;
+        QCOMPARE(m_pDlg->JobState(), bSuccess ? 0 : -1);
+        // The device agrees: a confirmed download only on success, holding the image.
+        QCOMPARE(m_pDevice->DownloadsFinished(), bSuccess ? 1 : 0);
+        if (bSuccess) {
+            // An empty image has no blocks, so no progress report moves the bar.
+            QCOMPARE(Ctl<QProgressBar>(IDC_PROGRESS)->value(), image.isEmpty() ? 0 : 100);
+            const std::vector<uint8_t> flash =
+                m_pDevice->FlashAt(fwsim::kCodeAddress, static_cast<size_t>(image.size()));
+            QVERIFY(std::equal(flash.begin(), flash.end(),
+                               reinterpret_cast<const uint8_t*>(image.constData())));
+        }
+    }
+    QVERIFY2(dSeconds <= row.dLimitSeconds,
+             qPrintable(QStringLiteral("%1 s, limit %2 s").arg(dSeconds).arg(row.dLimitSeconds)));
+
+    // Disconnected as after any run; UPLOAD, Load and Connect wait for a new choice.
+    QCOMPARE(Text(IDC_DEVICE_STATE), QStringLiteral("no device"));
+    QCOMPARE(Text(IDC_CONNECT), QStringLiteral("Connect"));
+    QVERIFY(!m_pDlg->IsConnected());
+    QVERIFY(Enabled(IDC_PORT));
+    QVERIFY(!Enabled(IDC_UPLOAD));
+    if (row.eScenario != Scenario::ConnectRefused) {
+        // A refused connection changes neither Load nor Connect.
+        QVERIFY(!Enabled(IDC_LOAD));
+        QVERIFY(!Enabled(IDC_CONNECT));
+    }
+    QCOMPARE(QApplication::overrideCursor(), nullptr);
+    QCOMPARE(g_nBusyCount.load(), 0);
+    VerifyReleased(row);
+}
+
+// The window holds no handle on the port any more: another open succeeds once the
+// device is listed (plugged in again where the fault pulled it).
+void UiFaultMatrix::VerifyReleased(const FaultRow& row) {
+    if (!m_pDevice->IsPlugged()) {
+        QVERIFY(m_pDevice->Replug());
+    }
+    QString strName;
+    QVERIFY2(WaitUntil(
+                 [&] {
+                     strName = PortName();
+                     return !strName.isEmpty();
+                 },
+                 10000),
+             "the device's port is not listed again");
+    QVERIFY2(WaitUntil(
+                 [&] {
+                     CComPort probe(strName.toStdString(), 1024, 20480);
+                     return probe.IsOpen();
+                 },
+                 5000),
+             qPrintable(QStringLiteral("%1 cannot be opened again").arg(strName)));
+
+    // The operator can choose the port again, which enables Connect.
+    QVERIFY(ChoosePort(strName));
+    QVERIFY(Enabled(IDC_CONNECT));
+    if (!row.bReconnect) {
+        return;
+    }
+    Click(IDC_CONNECT);
+    QCOMPARE(Text(IDC_CONNECT), QStringLiteral("disconnect"));
+    QVERIFY(Text(IDC_DEVICE_STATE) != QStringLiteral("no device"));
+    QVERIFY(Enabled(IDC_UPLOAD)); // the window's image is still loaded
+    Click(IDC_CONNECT);
+    QCOMPARE(Text(IDC_CONNECT), QStringLiteral("Connect"));
+    QCOMPARE(Text(IDC_DEVICE_STATE), QStringLiteral("no device"));
+}
+
+QTEST_MAIN(UiFaultMatrix)
+#include "UiFaultMatrixTests.moc"
