@@ -290,9 +290,9 @@ private slots:
     }
 
     void cleanupTestCase() {
-        std::printf("\n%-30s %-45s %8s %6s\n", "fault (window)", "outcome", "seconds", "limit");
+        std::printf("\n%-30s %-62s %8s %6s\n", "fault (window)", "outcome", "seconds", "limit");
         for (const MatrixLine& line : m_lines) {
-            std::printf("%-30s %-45s %8.1f %6.0f\n", qPrintable(line.strName),
+            std::printf("%-30s %-62s %8.1f %6.0f\n", qPrintable(line.strName),
                         qPrintable(line.strOutcome), line.dSeconds, line.dLimit);
         }
         std::fflush(stdout);
