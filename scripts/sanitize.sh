@@ -24,5 +24,5 @@ for kind in "${kinds[@]}"; do
     BUILD_DIR=build-$kind BUILD_TYPE=Debug scripts/build.sh \
         -DFWUP_SANITIZE="$flags" -DFWUP_BUILD_BENCH=OFF
     echo "== $kind tests"
-    ctest --test-dir "build-$kind" --output-on-failure -j 2 --timeout 600 -E "$exclude"
+    ctest --test-dir "build-$kind" --output-on-failure -j 4 --timeout 600 -E "$exclude"
 done

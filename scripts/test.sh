@@ -5,4 +5,5 @@ cd "$(dirname "$0")/.."
 scripts/deps.sh
 scripts/build.sh
 export QT_QPA_PLATFORM=offscreen
-ctest --test-dir build --output-on-failure -j 2 --timeout 300
+# The tests mostly wait on the protocol's time-outs, so four run side by side on two cores.
+ctest --test-dir build --output-on-failure -j 4 --timeout 300
