@@ -3,6 +3,7 @@
 // child's peak comes from wait4() (ru_maxrss, KiB), so the simulator's memory is
 // not counted. Figures only: nothing here passes or fails.
 
+#include "bench/BenchRoot.h"
 #include "serial/PortDiscovery.h"
 #include "sim/CSimDevice.h"
 
@@ -91,22 +92,12 @@ void Print(const char* pszWhat, const ChildRun& run) {
 } // namespace
 
 int main() {
-    std::string strTemplate =
-        (std::filesystem::temp_directory_path() / "fwup-membench-XXXXXX").string();
-    if (mkdtemp(strTemplate.data()) == nullptr) {
-        std::perror("mkdtemp");
+    const std::string strRoot = fwbench::MakeBenchRoot("fwup-membench");
+    if (strRoot.empty()) {
         return 1;
     }
-    const std::string strRoot = strTemplate;
-    // The child inherits the root through the environment.
-    setenv("FWUP_SYSROOT", strRoot.c_str(), 1);
-
-    std::vector<char> image(kImageSize);
-    for (size_t i = 0; i < image.size(); ++i) {
-        image[i] = static_cast<char>((i * 2654435761u) >> 13);
-    }
-    const std::string strFile = strRoot + "/bench.bin";
-    std::ofstream(strFile, std::ios::binary).write(image.data(), image.size());
+    const std::vector<char> image = fwbench::BenchImage(kImageSize);
+    const std::string strFile = fwbench::WriteBenchImage(strRoot, image);
     const std::string strOut = strRoot + "/cli-output.txt";
 
     int nResult = 0;

@@ -3,6 +3,7 @@
 // process too; its share is printed apart (its flash image is 256 KiB). Figures
 // only: nothing here passes or fails.
 
+#include "bench/BenchRoot.h"
 #include "serial/PortDiscovery.h"
 #include "sim/CSimDevice.h"
 #include "ui/CFwUpgraderApp.h"
@@ -72,20 +73,12 @@ int main(int argc, char** argv) {
     if (std::getenv("QT_QPA_PLATFORM") == nullptr) {
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
     }
-    std::string strTemplate =
-        (std::filesystem::temp_directory_path() / "fwup-uibench-XXXXXX").string();
-    if (mkdtemp(strTemplate.data()) == nullptr) {
-        std::perror("mkdtemp");
+    const std::string strRoot = fwbench::MakeBenchRoot("fwup-uibench");
+    if (strRoot.empty()) {
         return 1;
     }
-    const std::string strRoot = strTemplate;
-    setenv("FWUP_SYSROOT", strRoot.c_str(), 1);
-    std::vector<char> image(kImageSize);
-    for (size_t i = 0; i < image.size(); ++i) {
-        image[i] = static_cast<char>((i * 2654435761u) >> 13);
-    }
-    const std::string strFile = strRoot + "/bench.bin";
-    std::ofstream(strFile, std::ios::binary).write(image.data(), image.size());
+    const std::vector<char> image = fwbench::BenchImage(kImageSize);
+    const std::string strFile = fwbench::WriteBenchImage(strRoot, image);
 
     Report("start of main");
     int nResult = 2;

@@ -3,6 +3,7 @@
 // and the line speed impose, their ratio, and the CPU share; plus CRC-32
 // throughput. Figures only: nothing here passes or fails.
 
+#include "bench/BenchRoot.h"
 #include "device/Crc32.h"
 #include "device/FirmwareFile.h"
 #include "device/Packets.h"
@@ -92,21 +93,12 @@ void CrcThroughput() {
 } // namespace
 
 int main() {
-    std::string strTemplate =
-        (std::filesystem::temp_directory_path() / "fwup-bench-XXXXXX").string();
-    if (mkdtemp(strTemplate.data()) == nullptr) {
-        std::perror("mkdtemp");
+    const std::string strRoot = fwbench::MakeBenchRoot("fwup-bench");
+    if (strRoot.empty()) {
         return 1;
     }
-    const std::string strRoot = strTemplate;
-    setenv("FWUP_SYSROOT", strRoot.c_str(), 1);
-
-    std::vector<char> image(kImageSize);
-    for (size_t i = 0; i < image.size(); ++i) {
-        image[i] = static_cast<char>((i * 2654435761u) >> 13);
-    }
-    const std::string strFile = strRoot + "/bench.bin";
-    std::ofstream(strFile, std::ios::binary).write(image.data(), image.size());
+    const std::vector<char> image = fwbench::BenchImage(kImageSize);
+    const std::string strFile = fwbench::WriteBenchImage(strRoot, image);
 
     fwsim::SimDeviceConfig config;
     config.strRoot = strRoot;
