@@ -58,6 +58,25 @@ int ProgressToRequest(void* pContext, int nPercent) {
     return ReportProgress(*static_cast<UpdateRequest*>(pContext), nPercent);
 }
 
+// Takes in one 16-byte reply: 0, or the download's error code.
+int TakeReply(CDeviceLink& link, uint8_t (&reply)[kReplySize]) {
+    std::memset(reply, 0, sizeof reply);
+    uint32_t nCount = kReplySize;
+    if (const int nResult = ReceivePacket(link, reply, nCount); nResult != 0) {
+        return nResult - 10000;
+    }
+    return nCount < kReplySize ? kDlShortReply : 0;
+}
+
+// Writes a whole packet, then takes in its reply: 0, or the download's error code.
+int SendAndTakeReply(CDeviceLink& link, const uint8_t* pPacket, int32_t nBytes,
+                     uint8_t (&reply)[kReplySize]) {
+    if (const int nError = WriteAll(link, pPacket, nBytes); nError != 0) {
+        return nError - 10000;
+    }
+    return TakeReply(link, reply);
+}
+
 } // namespace
 
 int SendCommand(CDeviceLink& link, uint16_t nCode, uint32_t dwArgument) {
@@ -178,12 +197,8 @@ int CBlockLoader::Transfer(int nSegments, const SegmentDesc* pTable, uint32_t dw
         }
     }
     uint8_t reply[kReplySize] = {};
-    uint32_t nCount = kReplySize;
-    if (const int nResult = ReceivePacket(link, reply, nCount); nResult != 0) {
-        return nResult - 10000;
-    }
-    if (nCount < kReplySize) {
-        return kDlShortReply;
+    if (const int nResult = TakeReply(link, reply); nResult != 0) {
+        return nResult;
     }
     if (ReadLe32(reply + 12) != kHandshakeStatus) {
         return kDlBadHandshake;
@@ -199,18 +214,11 @@ int CBlockLoader::Transfer(int nSegments, const SegmentDesc* pTable, uint32_t dw
         const SegmentDesc& segment = pTable[nSegment];
         const uint32_t nLength = static_cast<uint32_t>(std::max<int32_t>(0, segment.nLength));
         for (const BlockPlan& plan : PlanBlocks(segment.dwAddress, nLength, nBlockData)) {
-            int32_t nBytes = static_cast<int32_t>(BuildDataPacket(
+            const int32_t nBytes = static_cast<int32_t>(BuildDataPacket(
                 block.data(), plan.dwAddress, segment.pData + plan.nOffset, plan.nCount, dwFlags));
-            if (const int nError = WriteAll(link, block.data(), nBytes); nError != 0) {
-                return nError - 10000;
-            }
-            nCount = kReplySize;
-            std::memset(reply, 0, sizeof reply);
-            if (const int nResult = ReceivePacket(link, reply, nCount); nResult != 0) {
-                return nResult - 10000;
-            }
-            if (nCount < kReplySize) {
-                return kDlShortReply;
+            if (const int nResult = SendAndTakeReply(link, block.data(), nBytes, reply);
+                nResult != 0) {
+                return nResult;
             }
             switch (const uint32_t dwStatus = ReadLe32(reply + 12)) {
             case kBlockAccepted:
@@ -239,17 +247,10 @@ int CBlockLoader::Transfer(int nSegments, const SegmentDesc* pTable, uint32_t dw
     }
 
     const auto finish = BuildFinishPacket();
-    int32_t nBytes = static_cast<int32_t>(finish.size());
-    if (const int nError = WriteAll(link, finish.data(), nBytes); nError != 0) {
-        return nError - 10000;
-    }
-    nCount = kReplySize;
-    std::memset(reply, 0, sizeof reply);
-    if (const int nResult = ReceivePacket(link, reply, nCount); nResult != 0) {
-        return nResult - 10000;
-    }
-    if (nCount < kReplySize) {
-        return kDlShortReply;
+    if (const int nResult =
+            SendAndTakeReply(link, finish.data(), static_cast<int32_t>(finish.size()), reply);
+        nResult != 0) {
+        return nResult;
     }
     const uint32_t dwStatus = ReadLe32(reply + 12);
     const uint32_t dwEcho = ReadLe32(reply + 8);
