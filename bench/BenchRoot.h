@@ -2,11 +2,15 @@
 // Shared set-up of the benchmark programs: a private system root (set as
 // FWUP_SYSROOT, so children inherit it) and a full-size firmware image in it.
 
+#include "serial/PortDiscovery.h"
+
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace fwbench {
@@ -38,6 +42,18 @@ inline std::string WriteBenchImage(const std::string& strRoot, const std::vector
     std::ofstream(strFile, std::ios::binary)
         .write(image.data(), static_cast<std::streamsize>(image.size()));
     return strFile;
+}
+
+// The first listed port, waiting up to 2 s for it to appear; empty when none does.
+inline std::string WaitFirstPort() {
+    for (int i = 0; i < 100; ++i) {
+        const std::vector<std::string> names = fwup::EnumeratePorts();
+        if (!names.empty()) {
+            return names.front();
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return {};
 }
 
 } // namespace fwbench

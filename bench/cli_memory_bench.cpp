@@ -111,15 +111,7 @@ int main() {
             std::fprintf(stderr, "simulated device did not start\n");
             return 1;
         }
-        std::string strName;
-        for (int i = 0; i < 100 && strName.empty(); ++i) {
-            const auto names = fwup::EnumeratePorts();
-            if (!names.empty()) {
-                strName = names.front();
-            } else {
-                std::this_thread::sleep_for(std::chrono::milliseconds(20));
-            }
-        }
+        const std::string strName = fwbench::WaitFirstPort();
         if (strName.empty()) {
             std::fprintf(stderr, "the simulated port is not listed\n");
             return 1;

@@ -110,15 +110,7 @@ int main() {
             std::fprintf(stderr, "simulated device did not start\n");
             return 1;
         }
-        std::string strName;
-        for (int i = 0; i < 100 && strName.empty(); ++i) {
-            const auto names = fwup::EnumeratePorts();
-            if (!names.empty()) {
-                strName = names.front();
-            } else {
-                std::this_thread::sleep_for(std::chrono::milliseconds(20));
-            }
-        }
+        const std::string strName = fwbench::WaitFirstPort();
         fwup::CComPort port(strName, 1024, 20480);
         fwup::UpdateRequest request;
         request.strFirmwarePath = strFile;
