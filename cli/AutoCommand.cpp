@@ -4,6 +4,7 @@
 #include "cli/CConsoleReporter.h"
 #include "cli/CliCommands.h"
 
+#include "device/CDeviceSession.h"
 #include "device/UpdateJob.h"
 #include "serial/CComPort.h"
 #include "serial/Clock.h"
@@ -75,7 +76,7 @@ int RunAuto(const std::vector<std::string>& args) {
         return kExitUsage;
     }
     if (options.bHelp) {
-        std::printf("%s\n%s", kAutoHelp, ExitCodeHelp());
+        std::printf("%s\n%s", kAutoHelp, ExitCodeHelp().c_str());
         return kExitOk;
     }
     if (options.bTrace) {
@@ -98,11 +99,13 @@ int RunAuto(const std::vector<std::string>& args) {
             break;
         }
         reporter.Line("updating device ...");
-        CComPort port(strName, 1024, 20480);
-        RunUpdate(port, request, &reporter, &CConsoleReporter::OnStatus);
+        CDeviceSession session(strName);
+        const UpdateOutcome outcome =
+            RunUpdate(session, request, &reporter, &CConsoleReporter::OnStatus);
+        CComPort& port = session.Port();
         // Also after a failure the port is released before the operator unplugs.
         port.Close();
-        (reporter.Succeeded() ? nPassed : nFailed) += 1;
+        (outcome.Succeeded() ? nPassed : nFailed) += 1;
         reporter.Line("devices passed: " + std::to_string(nPassed) +
                       ", failed: " + std::to_string(nFailed));
         reporter.Line("Remove the device");

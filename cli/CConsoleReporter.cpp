@@ -80,7 +80,7 @@ void CConsoleReporter::Report(int nStage, const UpdateStatus& status) {
         m_bSucceeded = nStage == StageSuccess;
         m_strFinal = status.strMessage;
     }
-    const std::string strSerial = status.pszSerial != nullptr ? status.pszSerial : "unknown";
+    const std::string strSerial = status.optSerial.value_or("unknown");
     if (m_bJson) {
         std::fprintf(m_pOut, "{\"stage\":%d,\"name\":\"%s\"", nStage, StageName(nStage));
         switch (nStage) {
@@ -89,6 +89,9 @@ void CConsoleReporter::Report(int nStage, const UpdateStatus& status) {
         case StageConnecting:
         case StageFailure:
             std::fprintf(m_pOut, ",\"message\":\"%s\"", JsonEscape(status.strMessage).c_str());
+            if (nStage == StageFailure && !status.strCause.empty()) {
+                std::fprintf(m_pOut, ",\"cause\":\"%s\"", JsonEscape(status.strCause).c_str());
+            }
             break;
         case StageUpdating:
             std::fprintf(
@@ -110,8 +113,13 @@ void CConsoleReporter::Report(int nStage, const UpdateStatus& status) {
     case StageConnecting:
     case StageSuccess:
     case StageMessage:
+        Line(status.strMessage);
+        break;
     case StageFailure:
         Line(status.strMessage);
+        if (!status.strCause.empty()) {
+            Line("cause: " + status.strCause);
+        }
         break;
     case StageUpdating:
         Line("updating device[" + strSerial + "] ...");

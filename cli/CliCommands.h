@@ -6,25 +6,16 @@
 
 namespace fwup::cli {
 
-// Exit codes shared by every command.
-// Each failure text of the update job has its own code, so scripts can act on it.
+// Exit codes of the front end itself; a job's own code comes from its outcome
+// (OutcomeExitCode: 0 and 10..14, one per failure text, so scripts can act on it).
 enum ExitCode : int {
     kExitOk = 0,
-    kExitUsage = 2,            // bad command line
-    kExitCheckConnection = 10, // "check connection"
-    kExitNotDetected = 11,     // "device not detected"
-    kExitInvalidFirmware = 12, // "invalid firmware file"
-    kExitBootFailed = 13,      // "boot loader failed. check connection"
-    kExitCommunication = 14,   // "Communication Error"
-    kExitSomeFailed = 15,      // auto: at least one device failed
-    kExitUnknownFailure = 19,  // a failure text this front end does not know
+    kExitUsage = 2,       // bad command line
+    kExitSomeFailed = 15, // auto: at least one device failed
 };
 
-// The exit code for a job's final message (success text gives kExitOk).
-int ExitCodeForOutcome(bool bSuccess, const std::string& strMessage);
-
 // The exit code table as printed by --help.
-const char* ExitCodeHelp();
+std::string ExitCodeHelp();
 
 struct JobOptions {
     std::string strPort; // update: listed name, "COMn" or device node
@@ -44,6 +35,7 @@ bool ParseJobOptions(const std::vector<std::string>& args, bool bAuto, JobOption
 // "(COMn)" for a number that is not listed yet (the job then waits for it).
 // Empty when the text names no port.
 std::string ResolvePortName(const std::string& strPort);
+
 
 // Routes the debug channel to stderr.
 void EnableTrace();

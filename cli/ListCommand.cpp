@@ -12,7 +12,7 @@ int RunList(const std::vector<std::string>& args) {
         std::fprintf(stderr, "fwupgrader-cli list: unexpected argument '%s'\n", args[0].c_str());
         return kExitUsage;
     }
-    for (const PortEntry& entry : ScanPorts()) {
+    for (const PortRecord& entry : ScanPorts()) {
         std::printf("%s\t%s\n", entry.strName.c_str(), entry.strDeviceNode.c_str());
     }
     return kExitOk;

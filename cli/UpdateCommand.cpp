@@ -2,7 +2,9 @@
 #include "cli/CConsoleReporter.h"
 #include "cli/CliCommands.h"
 
+#include "device/CDeviceSession.h"
 #include "device/UpdateJob.h"
+#include "device/UpdateOutcome.h"
 #include "serial/CComPort.h"
 #include "serial/DebugChannel.h"
 #include "serial/PortDiscovery.h"
@@ -27,33 +29,22 @@ const char* const kUpdateHelp =
 
 } // namespace
 
-const char* ExitCodeHelp() {
-    return "exit codes:\n"
-           "   0  FW Update Successful!\n"
-           "   2  bad command line\n"
-           "  10  check connection\n"
-           "  11  device not detected\n"
-           "  12  invalid firmware file\n"
-           "  13  boot loader failed. check connection\n"
-           "  14  Communication Error\n"
-           "  15  auto: at least one device failed\n";
-}
-
-int ExitCodeForOutcome(bool bSuccess, const std::string& strMessage) {
-    if (bSuccess) {
-        return kExitOk;
-    }
-    const std::pair<const char*, int> codes[] = {
-        {kTextCheckConnection, kExitCheckConnection},  {kTextNotDetected, kExitNotDetected},
-        {kTextInvalidFirmware, kExitInvalidFirmware},  {kTextBootFailed, kExitBootFailed},
-        {kTextCommunicationError, kExitCommunication},
+std::string ExitCodeHelp() {
+    std::string strHelp = "exit codes:\n";
+    const auto row = [&](int nCode, const std::string& strText) {
+        char szCode[8];
+        std::snprintf(szCode, sizeof szCode, "%4d  ", nCode);
+        strHelp += szCode + strText + "\n";
     };
-    for (const auto& [pszText, nCode] : codes) {
-        if (strMessage == pszText) {
-            return nCode;
-        }
+    row(OutcomeExitCode(OutcomeKind::Success), "FW Update Successful!");
+    row(kExitUsage, "bad command line");
+    for (OutcomeKind eKind : {OutcomeKind::CheckConnection, OutcomeKind::NotDetected,
+                              OutcomeKind::InvalidFirmware, OutcomeKind::BootFailed,
+                              OutcomeKind::CommunicationError}) {
+        row(OutcomeExitCode(eKind), OutcomeText(eKind));
     }
-    return kExitUnknownFailure;
+    row(kExitSomeFailed, "auto: at least one device failed");
+    return strHelp;
 }
 
 bool ParseJobOptions(const std::vector<std::string>& args, bool bAuto, JobOptions& options,
@@ -114,18 +105,11 @@ bool ParseJobOptions(const std::vector<std::string>& args, bool bAuto, JobOption
 }
 
 std::string ResolvePortName(const std::string& strPort) {
-    const std::vector<PortEntry> ports = ScanPorts();
-    int nWanted = 0;
-    if (strPort.size() > 3 && strPort.compare(0, 3, "COM") == 0) {
-        char* pEnd = nullptr;
-        const long n = std::strtol(strPort.c_str() + 3, &pEnd, 10);
-        if (*pEnd == '\0' && n > 0 && n < 100000) {
-            nWanted = static_cast<int>(n);
-        }
-    }
+    const std::vector<PortRecord> ports = ScanPorts();
+    const int nWanted = CComPort::PortNumberFromLabel(strPort);
     std::error_code ec;
     const std::filesystem::path wantedNode = std::filesystem::weakly_canonical(strPort, ec);
-    for (const PortEntry& entry : ports) {
+    for (const PortRecord& entry : ports) {
         if (entry.strName == strPort || (nWanted != 0 && entry.nPort == nWanted)) {
             return entry.strName;
         }
@@ -155,7 +139,7 @@ int RunUpdate(const std::vector<std::string>& args) {
         return kExitUsage;
     }
     if (options.bHelp) {
-        std::printf("%s\n%s", kUpdateHelp, ExitCodeHelp());
+        std::printf("%s\n%s", kUpdateHelp, ExitCodeHelp().c_str());
         return kExitOk;
     }
     const std::string strName = ResolvePortName(options.strPort);
@@ -172,12 +156,14 @@ int RunUpdate(const std::vector<std::string>& args) {
     CConsoleReporter reporter(stdout, options.bJson, ::isatty(STDOUT_FILENO) != 0);
     UpdateRequest request;
     request.strFirmwarePath = options.strFile;
-    CComPort port(strName, 1024, 20480);
-    if (!options.bJson && port.IsOpen()) {
-        reporter.Line("port " + port.GetLabel() + " at " + port.GetDeviceNode());
+    CDeviceSession session(strName);
+    if (!options.bJson && session.Port().IsOpen()) {
+        reporter.Line("port " + session.Port().GetLabel() + " at " +
+                      session.Port().GetDeviceNode());
     }
-    RunUpdate(port, request, &reporter, &CConsoleReporter::OnStatus);
-    return ExitCodeForOutcome(reporter.Succeeded(), reporter.FinalMessage());
+    const UpdateOutcome outcome =
+        RunUpdate(session, request, &reporter, &CConsoleReporter::OnStatus);
+    return OutcomeExitCode(outcome.eKind);
 }
 
 } // namespace fwup::cli

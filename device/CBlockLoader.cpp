@@ -1,6 +1,5 @@
 #include "device/CBlockLoader.h"
 
-#include "device/CommandProtocol.h"
 #include "device/Packets.h"
 #include "device/PortWait.h"
 #include "device/UpdateJob.h"
@@ -16,31 +15,22 @@ namespace fwup {
 
 namespace {
 
-// Process-wide receive state: the last packet's bytes and full length stay
-// readable after ReceivePacket returns (the handshake reads the info packet here).
-struct ReceiveState {
-    uint8_t buffer[kReceiveBufferSize] = {};
-    uint32_t nReceived = 0;
-    uint32_t nLength = 0;
-};
-ReceiveState g_receive;
-
 constexpr uint32_t kReplySize = 16;
-constexpr uint32_t kHangupCheckMs = 250;
 constexpr uint32_t kHandshakeStatus = 14;
 constexpr uint32_t kBlockAccepted = 0;
 constexpr uint32_t kMinMaxPacketWords = 6;     // 24 bytes: room for 4 data bytes
 constexpr uint32_t kMaxMaxPacketWords = 65537; // length field L - 2 must fit in 16 bits
 
-// Reads until g_receive holds nWanted bytes or the deadline passes.
-int ReceiveUpTo(CComPort& port, uint32_t nWanted, uint32_t dwDeadline) {
-    while (g_receive.nReceived < nWanted) {
-        uint32_t nRead = nWanted - g_receive.nReceived;
-        const uint32_t dwError = port.Read(g_receive.buffer + g_receive.nReceived, nRead);
+// Reads until the link's buffer holds nWanted bytes or the deadline passes.
+int ReceiveUpTo(CDeviceLink& link, uint32_t nWanted, uint32_t dwDeadline) {
+    CComPort& port = link.Port();
+    while (link.m_nReceived < nWanted) {
+        uint32_t nRead = nWanted - link.m_nReceived;
+        const uint32_t dwError = port.Read(link.m_receive.data() + link.m_nReceived, nRead);
         if (dwError != 0) {
             return static_cast<int>(dwError);
         }
-        g_receive.nReceived += nRead;
+        link.m_nReceived += nRead;
         if (nRead == 0) {
             const uint32_t dwLeft = TicksUntil(dwDeadline);
             if (dwLeft == 0) {
@@ -48,7 +38,7 @@ int ReceiveUpTo(CComPort& port, uint32_t nWanted, uint32_t dwDeadline) {
             }
             // In slices: a wait that sees a hang-up sleeps out its whole span, and a
             // vanished device should end the download at once, not at the deadline.
-            WaitForInput(port, std::min(dwLeft, kHangupCheckMs));
+            WaitForInput(port, std::min(dwLeft, link.Timings().nHangupCheckMs));
         }
     }
     return 0;
@@ -59,22 +49,28 @@ int ProgressToRequest(void* pContext, int nPercent) {
 }
 
 // Takes in one 16-byte reply: 0, or the download's error code.
-int TakeReply(CDeviceLink& link, uint8_t (&reply)[kReplySize]) {
+int TakeReply(CDeviceLink& link, uint8_t (&reply)[kReplySize], DownloadTrace& trace) {
     std::memset(reply, 0, sizeof reply);
     uint32_t nCount = kReplySize;
     if (const int nResult = ReceivePacket(link, reply, nCount); nResult != 0) {
+        trace.nErrno = nResult > 1 ? nResult : 0;
         return nResult - 10000;
     }
-    return nCount < kReplySize ? kDlShortReply : 0;
+    if (nCount < kReplySize) {
+        return kDlShortReply;
+    }
+    trace.nDeviceStatus = static_cast<int>(ReadLe32(reply + 12));
+    return 0;
 }
 
 // Writes a whole packet, then takes in its reply: 0, or the download's error code.
 int SendAndTakeReply(CDeviceLink& link, const uint8_t* pPacket, int32_t nBytes,
-                     uint8_t (&reply)[kReplySize]) {
+                     uint8_t (&reply)[kReplySize], DownloadTrace& trace) {
     if (const int nError = WriteAll(link, pPacket, nBytes); nError != 0) {
+        trace.nErrno = nError;
         return nError - 10000;
     }
-    return TakeReply(link, reply);
+    return TakeReply(link, reply, trace);
 }
 
 } // namespace
@@ -82,7 +78,7 @@ int SendAndTakeReply(CDeviceLink& link, const uint8_t* pPacket, int32_t nBytes,
 int SendCommand(CDeviceLink& link, uint16_t nCode, uint32_t dwArgument) {
     const auto packet = BuildCommandPacket(nCode, dwArgument);
     uint32_t nWritten = 0;
-    return WriteCompletely(*link.m_pPort, packet.data(), 8, nWritten);
+    return WriteCompletely(link.Port(), packet.data(), 8, nWritten);
 }
 
 int WriteAll(CDeviceLink& link, const void* pData, int32_t& nCount) {
@@ -92,52 +88,53 @@ int WriteAll(CDeviceLink& link, const void* pData, int32_t& nCount) {
     }
     uint32_t nWritten = 0;
     const int nError =
-        WriteCompletely(*link.m_pPort, pData, static_cast<uint32_t>(nCount), nWritten);
+        WriteCompletely(link.Port(), pData, static_cast<uint32_t>(nCount), nWritten);
     nCount = static_cast<int32_t>(nWritten);
     return nError;
 }
 
 int ReceivePacket(CDeviceLink& link, uint8_t* pBuffer, uint32_t& nCount, uint32_t dwTimeoutMs) {
-    std::lock_guard lock(DeviceProtocolMutex());
-    CComPort& port = *link.m_pPort;
     const uint32_t nCapacity = nCount;
     nCount = 0;
-    g_receive.nReceived = 0;
-    g_receive.nLength = 0;
+    link.m_nReceived = 0;
+    link.m_nPacketLength = 0;
     const uint32_t dwDeadline = GetTickCount() + dwTimeoutMs;
-    if (const int nResult = ReceiveUpTo(port, kPacketHeaderSize, dwDeadline); nResult != 0) {
+    if (const int nResult = ReceiveUpTo(link, kPacketHeaderSize, dwDeadline); nResult != 0) {
         return nResult;
     }
-    const uint32_t nLength = DevicePacketLength(g_receive.buffer);
+    const uint32_t nLength = DevicePacketLength(link.m_receive.data());
     if (nLength > kReceiveBufferSize) {
         // Never read past the buffer; the stream is out of step from here on.
-        g_receive.nLength = nLength;
+        link.m_nPacketLength = nLength;
         return kRecvOverlong;
     }
-    if (const int nResult = ReceiveUpTo(port, nLength, dwDeadline); nResult != 0) {
+    if (const int nResult = ReceiveUpTo(link, nLength, dwDeadline); nResult != 0) {
         return nResult;
     }
-    g_receive.nLength = nLength;
+    link.m_nPacketLength = nLength;
     nCount = std::min(nLength, nCapacity);
-    std::memcpy(pBuffer, g_receive.buffer, nCount);
+    std::memcpy(pBuffer, link.m_receive.data(), nCount);
     return nLength > nCapacity ? 1 : 0;
 }
 
-uint32_t LastPacketLength() {
-    return g_receive.nLength;
+int ReceivePacket(CDeviceLink& link, uint8_t* pBuffer, uint32_t& nCount) {
+    return ReceivePacket(link, pBuffer, nCount, link.Timings().nPacketMs);
 }
 
-const uint8_t* LastPacketData() {
-    return g_receive.buffer;
+uint32_t LastPacketLength(const CDeviceLink& link) {
+    return link.m_nPacketLength;
 }
 
-CBlockLoader::CBlockLoader(CComPort& port) : m_pLink(std::make_unique<CDeviceLink>(&port)) {}
+const uint8_t* LastPacketData(const CDeviceLink& link) {
+    return link.m_receive.data();
+}
+
+CBlockLoader::CBlockLoader(CDeviceLink& link) : m_link(link) {}
 
 CBlockLoader::~CBlockLoader() = default;
 
 int CBlockLoader::Download(UpdateRequest& request, const ImageSegment* pFirst,
                            uint32_t dwAreaFlags) {
-    std::lock_guard lock(DeviceProtocolMutex());
     m_pfnProgress = &ProgressToRequest;
     m_pProgressContext = &request;
     std::vector<SegmentDesc> table;
@@ -149,15 +146,18 @@ int CBlockLoader::Download(UpdateRequest& request, const ImageSegment* pFirst,
     }
     m_nTotal = static_cast<int32_t>(nTotal);
     m_nSent = 0;
-    if (const int nError = SendCommand(*m_pLink, kCmdAreaFlags, dwAreaFlags); nError != 0) {
+    m_trace = DownloadTrace{};
+    if (const int nError = SendCommand(m_link, kCmdAreaFlags, dwAreaFlags); nError != 0) {
+        m_trace.nErrno = nError;
         return nError;
     }
     return Transfer(static_cast<int>(table.size()), table.data(), dwAreaFlags);
 }
 
 int CBlockLoader::Transfer(int nSegments, const SegmentDesc* pTable, uint32_t dwAreaFlags) {
-    std::lock_guard lock(DeviceProtocolMutex());
-    CDeviceLink& link = *m_pLink;
+    CDeviceLink& link = m_link;
+    const ProtocolTimings& timings = link.Timings();
+    m_trace.eStep = OutcomeStep::Handshake;
     SendCommand(link, kCmdAreaFlags, dwAreaFlags);
     SendCommand(link, kCmdStart, 1);
 
@@ -166,7 +166,7 @@ int CBlockLoader::Transfer(int nSegments, const SegmentDesc* pTable, uint32_t dw
     // must not hold the download forever.
     bool bHaveInfo = false;
     uint32_t nMaxWords = 0;
-    const uint32_t dwHandshakeDeadline = GetTickCount() + kHandshakeTimeoutMs;
+    const uint32_t dwHandshakeDeadline = GetTickCount() + timings.nHandshakeMs;
     for (;;) {
         uint8_t header[kPacketHeaderSize] = {};
         uint32_t nCount = sizeof header;
@@ -174,20 +174,22 @@ int CBlockLoader::Transfer(int nSegments, const SegmentDesc* pTable, uint32_t dw
         if (dwLeft == 0) {
             return kDlTimeout;
         }
-        const int nResult = ReceivePacket(link, header, nCount, std::min(dwLeft, kPacketTimeoutMs));
+        const int nResult =
+            ReceivePacket(link, header, nCount, std::min(dwLeft, timings.nPacketMs));
         if (nResult != 0 && nResult != 1) {
+            m_trace.nErrno = nResult > 1 ? nResult : 0;
             return nResult - 10000;
         }
         const uint16_t nCode = DevicePacketCode(header);
         if (nCode == kDevCodeInfo) {
-            const uint32_t nLength = LastPacketLength();
+            const uint32_t nLength = LastPacketLength(link);
             if (nLength > 16) {
                 return kDlPacketTooLong;
             }
             if (nLength < 12) {
                 return kDlShortInfo;
             }
-            nMaxWords = ReadLe32(LastPacketData() + 8);
+            nMaxWords = ReadLe32(LastPacketData(link) + 8);
             bHaveInfo = true;
         } else if (nCode == kDevCodeGo) {
             if (!bHaveInfo) {
@@ -197,13 +199,14 @@ int CBlockLoader::Transfer(int nSegments, const SegmentDesc* pTable, uint32_t dw
         }
     }
     uint8_t reply[kReplySize] = {};
-    if (const int nResult = TakeReply(link, reply); nResult != 0) {
+    if (const int nResult = TakeReply(link, reply, m_trace); nResult != 0) {
         return nResult;
     }
     if (ReadLe32(reply + 12) != kHandshakeStatus) {
         return kDlBadHandshake;
     }
     if (nMaxWords < kMinMaxPacketWords || nMaxWords > kMaxMaxPacketWords) {
+        m_trace.nDeviceStatus = static_cast<int>(nMaxWords);
         return kDlBadMaxPacket;
     }
 
@@ -214,9 +217,16 @@ int CBlockLoader::Transfer(int nSegments, const SegmentDesc* pTable, uint32_t dw
         const SegmentDesc& segment = pTable[nSegment];
         const uint32_t nLength = static_cast<uint32_t>(std::max<int32_t>(0, segment.nLength));
         for (const BlockPlan& plan : PlanBlocks(segment.dwAddress, nLength, nBlockData)) {
+            // Only between packets: a packet cut short would leave the boot loader
+            // waiting for its rest.
+            if (link.StopRequested()) {
+                return kDlInterrupted;
+            }
+            m_trace.eStep = OutcomeStep::Block;
+            ++m_trace.nBlock;
             const int32_t nBytes = static_cast<int32_t>(BuildDataPacket(
                 block.data(), plan.dwAddress, segment.pData + plan.nOffset, plan.nCount, dwFlags));
-            if (const int nResult = SendAndTakeReply(link, block.data(), nBytes, reply);
+            if (const int nResult = SendAndTakeReply(link, block.data(), nBytes, reply, m_trace);
                 nResult != 0) {
                 return nResult;
             }
@@ -246,9 +256,10 @@ int CBlockLoader::Transfer(int nSegments, const SegmentDesc* pTable, uint32_t dw
         }
     }
 
+    m_trace.eStep = OutcomeStep::Finish;
     const auto finish = BuildFinishPacket();
-    if (const int nResult =
-            SendAndTakeReply(link, finish.data(), static_cast<int32_t>(finish.size()), reply);
+    if (const int nResult = SendAndTakeReply(link, finish.data(),
+                                             static_cast<int32_t>(finish.size()), reply, m_trace);
         nResult != 0) {
         return nResult;
     }

@@ -2,6 +2,7 @@
 
 namespace fwup {
 
-CDeviceLink::CDeviceLink(CComPort* pPort) : m_pPort(pPort) {}
+CDeviceLink::CDeviceLink(CComPort* pPort, const ProtocolTimings& timings)
+    : m_pPort(pPort), m_timings(timings) {}
 
 } // namespace fwup

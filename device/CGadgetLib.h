@@ -2,7 +2,7 @@
 // The application firmware's command library: a channel to the device's port and
 // the wait for its ready line ("~e!ready,<text>\r\n").
 
-#include "serial/CComPort.h"
+#include "device/CDeviceLink.h"
 
 #include <string>
 
@@ -10,7 +10,7 @@ namespace fwup {
 
 // The port CGadgetLib talks through. Created and deleted by the update job.
 struct GadgetChannel {
-    CComPort* pPort = nullptr; // not owned
+    CDeviceLink* pLink = nullptr; // not owned
 };
 
 class CGadgetLib {
@@ -22,7 +22,7 @@ public:
 
     // Attaches the channel (not owned) and returns WaitReady(); with no channel, "".
     std::string SetChannel(GadgetChannel* pChannel);
-    // Listens up to 5000 ms for one line. Returns the text after "~e!ready," up to
+    // Listens up to the ready wait (5000 ms) for one line. Returns the text after "~e!ready," up to
     // its CR LF; a line without the banner without its CR LF; on a time-out whatever
     // arrived (possibly "").
     std::string WaitReady();

@@ -12,11 +12,6 @@ namespace fwup {
 
 namespace {
 
-// Process-wide reply buffers: the request keeps pointers into the first two.
-char g_szVersionReply[kReplyBufferSize];
-char g_szSerialReply[kReplyBufferSize];
-char g_szBootReply[kReplyBufferSize];
-
 constexpr char kVersionCommand[] = "~rv\r\n";
 constexpr char kSerialCommand[] = "~rS\r\n";
 constexpr char kBootCommand[] = "~dboot\r\n";
@@ -49,15 +44,10 @@ int32_t PingTwice(CDeviceLink& link) {
 
 } // namespace
 
-std::recursive_mutex& DeviceProtocolMutex() {
-    static std::recursive_mutex mutex;
-    return mutex;
-}
-
 int Transact(CDeviceLink& link, const void* pCommand, uint32_t nLength, char* pReply,
              uint32_t& nCount) {
-    std::lock_guard lock(DeviceProtocolMutex());
-    CComPort& port = *link.m_pPort;
+    CComPort& port = link.Port();
+    const uint32_t nCommandMs = link.Timings().nCommandMs;
     const uint32_t nCapacity = nCount;
     nCount = 0;
     uint32_t nWritten = 0;
@@ -84,7 +74,7 @@ int Transact(CDeviceLink& link, const void* pCommand, uint32_t nLength, char* pR
                 return 0;
             }
             if (nRead == 0) {
-                const uint32_t dwLeft = TimeLeft(dwStart, kCommandTimeoutMs);
+                const uint32_t dwLeft = TimeLeft(dwStart, nCommandMs);
                 if (dwLeft == 0) {
                     return -1;
                 }
@@ -92,7 +82,7 @@ int Transact(CDeviceLink& link, const void* pCommand, uint32_t nLength, char* pR
                 continue;
             }
         }
-        if (TicksSince(dwStart) > kCommandTimeoutMs) {
+        if (TicksSince(dwStart) > nCommandMs) {
             return -1;
         }
         if (nReceived + 1 >= nCapacity) {
@@ -123,33 +113,34 @@ const char* ParseSerialReply(char* pReply, uint32_t nCount) {
     return pReply + kPrefixLength;
 }
 
-const char* QueryVersion(CDeviceLink& link) {
-    std::lock_guard lock(DeviceProtocolMutex());
+std::optional<std::string> QueryVersion(CDeviceLink& link) {
+    char szReply[kReplyBufferSize];
     uint32_t nCount = kReplyBufferSize;
-    if (Transact(link, kVersionCommand, 5, g_szVersionReply, nCount) != 0) {
-        return nullptr;
+    if (Transact(link, kVersionCommand, 5, szReply, nCount) != 0) {
+        return std::nullopt;
     }
-    return ParseVersionReply(g_szVersionReply, nCount);
+    const char* pszText = ParseVersionReply(szReply, nCount);
+    return pszText != nullptr ? std::optional<std::string>(pszText) : std::nullopt;
 }
 
-const char* QuerySerial(CDeviceLink& link) {
-    std::lock_guard lock(DeviceProtocolMutex());
+std::optional<std::string> QuerySerial(CDeviceLink& link) {
+    char szReply[kReplyBufferSize];
     uint32_t nCount = kReplyBufferSize;
-    if (Transact(link, kSerialCommand, 5, g_szSerialReply, nCount) != 0) {
-        return nullptr;
+    if (Transact(link, kSerialCommand, 5, szReply, nCount) != 0) {
+        return std::nullopt;
     }
-    return ParseSerialReply(g_szSerialReply, nCount);
+    const char* pszText = ParseSerialReply(szReply, nCount);
+    return pszText != nullptr ? std::optional<std::string>(pszText) : std::nullopt;
 }
 
 int PingBootLoader(CDeviceLink& link, uint32_t& dwValue) {
-    std::lock_guard lock(DeviceProtocolMutex());
-    CComPort& port = *link.m_pPort;
+    CComPort& port = link.Port();
     const auto query = BuildStatusQuery();
     uint32_t nWritten = 0;
     if (const int nError = WriteCompletely(port, query.data(), 8, nWritten); nError != 0) {
         return nError;
     }
-    const uint32_t dwDeadline = GetTickCount() + kCommandTimeoutMs;
+    const uint32_t dwDeadline = GetTickCount() + link.Timings().nCommandMs;
     uint8_t reply[8];
     uint32_t nHave = 0;
     for (;;) {
@@ -178,45 +169,42 @@ int PingBootLoader(CDeviceLink& link, uint32_t& dwValue) {
     }
 }
 
-int EnterBootLoader(CComPort& port, UpdateRequest& request) {
-    std::lock_guard lock(DeviceProtocolMutex());
-    CDeviceLink link(&port);
+int EnterBootLoader(CDeviceLink& link, UpdateRequest& request) {
+    CComPort& port = link.Port();
+    char szReply[kReplyBufferSize];
     uint32_t nCount = kReplyBufferSize;
-    const int nResult = Transact(link, kBootCommand, 8, g_szBootReply, nCount);
-    if (nResult == 0 && (nCount < 6 || std::memcmp(g_szBootReply, kBootPrefix, 6) != 0)) {
+    const int nResult = Transact(link, kBootCommand, 8, szReply, nCount);
+    if (nResult == 0 && (nCount < 6 || std::memcmp(szReply, kBootPrefix, 6) != 0)) {
         return -1; // the application refused; it keeps running on the open port
     }
     // A missing reply is no refusal: the device may already be restarting.
     port.Close();
-    SleepMs(kBootPauseMs);
-    port.WaitOpen(kBootReturnMs);
+    SleepMs(link.Timings().nBootPauseMs);
+    port.WaitOpen(link.Timings().nBootReturnMs);
     request.nBootInfo = PingTwice(link);
     return 0;
 }
 
-int DetectDevice(CComPort& port, UpdateRequest& request) {
-    std::lock_guard lock(DeviceProtocolMutex());
+int DetectDevice(CDeviceLink& link, UpdateRequest& request) {
+    CComPort& port = link.Port();
     bool bOpenedHere = false;
     if (!port.IsOpen()) {
-        if (!port.WaitOpen(kDetectOpenMs)) {
+        if (!port.WaitOpen(link.Timings().nDetectOpenMs)) {
             return -4;
         }
         bOpenedHere = true;
     }
     int nResult = 0;
-    {
-        CDeviceLink link(&port);
-        request.pszVersion = nullptr;
-        request.nBootInfo = PingTwice(link);
-        if (request.nBootInfo == -1) {
-            request.pszVersion = QueryVersion(link);
-        }
-        if (request.pszVersion != nullptr) {
-            request.status.pszSerial = QuerySerial(link);
-        }
-        if (request.pszVersion == nullptr && request.nBootInfo == -1) {
-            nResult = -2;
-        }
+    request.optVersion.reset();
+    request.nBootInfo = PingTwice(link);
+    if (request.nBootInfo == -1) {
+        request.optVersion = QueryVersion(link);
+    }
+    if (request.optVersion) {
+        request.status.optSerial = QuerySerial(link);
+    }
+    if (!request.optVersion && request.nBootInfo == -1) {
+        nResult = -2;
     }
     // Close a port opened here; a device that stays attached never leaves the
     // port list, so waiting for that would never end.
@@ -228,11 +216,11 @@ int DetectDevice(CComPort& port, UpdateRequest& request) {
 
 int ExchangeBytes(GadgetChannel* pChannel, const void* pCommand, uint32_t nLength, char* pBuffer,
                   uint32_t& nCount) {
-    if (pChannel == nullptr || pChannel->pPort == nullptr) {
+    if (pChannel == nullptr || pChannel->pLink == nullptr) {
         return EINVAL;
     }
-    std::lock_guard lock(DeviceProtocolMutex());
-    CComPort& port = *pChannel->pPort;
+    CComPort& port = pChannel->pLink->Port();
+    const uint32_t nReadyMs = pChannel->pLink->Timings().nReadyMs;
     const uint32_t nCapacity = nCount;
     uint32_t nWritten = 0;
     if (const int nError = WriteCompletely(port, pCommand, nLength, nWritten); nError != 0) {
@@ -256,7 +244,7 @@ int ExchangeBytes(GadgetChannel* pChannel, const void* pCommand, uint32_t nLengt
             nCount = nReceived;
             return 0;
         }
-        if (TicksSince(dwStart) > kReadyTimeoutMs) {
+        if (TicksSince(dwStart) > nReadyMs) {
             return -1;
         }
         if (nReceived + 1 >= nCapacity) {
@@ -264,7 +252,7 @@ int ExchangeBytes(GadgetChannel* pChannel, const void* pCommand, uint32_t nLengt
             return 0;
         }
         if (nRead == 0) {
-            WaitForInput(port, TimeLeft(dwStart, kReadyTimeoutMs));
+            WaitForInput(port, TimeLeft(dwStart, nReadyMs));
         }
     }
 }

@@ -1,5 +1,7 @@
 #include "device/FirmwareFile.h"
 
+#include <filesystem>
+
 #include "device/FilePlatform.h"
 #include "device/Packets.h"
 
@@ -171,8 +173,10 @@ int32_t LoadFirmware(UpdateRequest& request, const std::string& strPath, uint32_
         return kBadFirmwareFile; // the image in hand stays as it was
     }
     request.pSegments.reset();
-    if (nSize < 0) {
-        return kBadFirmwareFile; // could not be opened exclusively: no second open
+    if (nSize <= 0) {
+        // Not opened exclusively (no second open), or empty: an empty image would
+        // "succeed" without writing a byte.
+        return kBadFirmwareFile;
     }
     // The measured size is the exact length required: a file that changed length
     // in between is refused.
@@ -180,13 +184,40 @@ int32_t LoadFirmware(UpdateRequest& request, const std::string& strPath, uint32_
     if (pSegment == nullptr) {
         return kBadFirmwareFile;
     }
-    if (pSegment->nLength > kMaxFirmwareSize || (nSize > 0 && pSegment->nLength != nSize)) {
-        // An empty file accepts any length, and a read can come up short: a file that
-        // changed meanwhile must not load as a truncated or oversized image.
+    if (pSegment->nLength != nSize) {
+        // A read can come up short: a file that changed meanwhile must not load as
+        // a truncated image.
         request.pSegments.reset();
         return kBadFirmwareFile;
     }
     return 0;
+}
+
+std::string DescribeFirmwareProblem(const std::string& strPath) {
+    if (strPath.empty()) {
+        return "no firmware file was chosen";
+    }
+    std::error_code ec;
+    const auto status = std::filesystem::status(strPath, ec);
+    if (ec || !std::filesystem::exists(status)) {
+        return strPath + " does not exist";
+    }
+    if (!std::filesystem::is_regular_file(status)) {
+        return strPath + " is not a regular file";
+    }
+    const auto nSize = std::filesystem::file_size(strPath, ec);
+    if (!ec && nSize == 0) {
+        return strPath + " is empty (0 bytes): fetch the image again";
+    }
+    if (!ec && nSize > static_cast<uintmax_t>(kMaxFirmwareSize)) {
+        return strPath + " holds " + std::to_string(nSize) + " bytes; the CODE area takes at most " +
+               std::to_string(kMaxFirmwareSize);
+    }
+    FileFacts facts;
+    if (!ReadFileFacts(strPath, facts)) {
+        return strPath + " cannot be opened: it is not readable or another program holds it";
+    }
+    return strPath + " changed while it was read";
 }
 
 } // namespace fwup

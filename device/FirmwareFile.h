@@ -62,9 +62,12 @@ ImageSegment* ReadImageSegment(ImageList& list, const std::string& strPath, uint
 int32_t ReadFirmwareInfo(const std::string& strPath, UpdateRequest& request);
 
 // Loads the file into request.pSegments (one segment at 0x108000). 0, or -3 when
-// the path is empty, the file is missing, held, longer than 176128 bytes (image
-// left untouched) or changed length between the reads (image left empty).
+// the path is empty, the file is missing, held, empty (no image to send), longer
+// than 176128 bytes (image left untouched) or changed length between the reads
+// (image left empty).
 // dwAreaFlags is 0x5C3E0000 on every return.
 int32_t LoadFirmware(UpdateRequest& request, const std::string& strPath, uint32_t& dwAreaFlags);
+// Why LoadFirmware refused strPath, as one line for the operator.
+std::string DescribeFirmwareProblem(const std::string& strPath);
 
 } // namespace fwup

@@ -15,10 +15,6 @@ namespace fwup {
 
 namespace {
 
-// After a confirmed download the device restarts and its port goes away; a device
-// that never lets go must not hold the job forever. The flash is confirmed by
-// then, so the job still ends in success.
-constexpr uint32_t kGoneAfterSuccessMs = 30000;
 constexpr uint32_t kGonePollMs = 20;
 
 void Report(UpdateRequest& request, int nStage) {
@@ -27,13 +23,35 @@ void Report(UpdateRequest& request, int nStage) {
     }
 }
 
-void Fail(UpdateRequest& request, const char* pszText) {
-    request.status.strMessage = pszText;
-    Report(request, StageFailure);
+UpdateOutcome Finish(UpdateRequest& request, UpdateOutcome outcome) {
+    request.status.strMessage = OutcomeText(outcome.eKind);
+    request.status.strCause = outcome.strCause;
+    Report(request, outcome.Succeeded() ? StageSuccess : StageFailure);
+    return outcome;
 }
 
-// Closes the port and waits, bounded, until no listed port matches it. Without a
-// device name there is nothing to recognise it by, so no wait.
+UpdateOutcome Failure(OutcomeKind eKind, OutcomeStep eStep, std::string strCause) {
+    UpdateOutcome outcome;
+    outcome.eKind = eKind;
+    outcome.eStep = eStep;
+    outcome.strCause = std::move(strCause);
+    return outcome;
+}
+
+UpdateOutcome PortFailure(OutcomeKind eKind, OutcomeStep eStep, const CComPort& port) {
+    UpdateOutcome outcome = Failure(eKind, eStep, DescribeOpenError(port.GetOpenError()));
+    outcome.nErrno = port.GetOpenError().nErrno;
+    return outcome;
+}
+
+std::string Ms(uint32_t nMs) {
+    return std::to_string(nMs) + " ms";
+}
+
+// Closes the port and waits, bounded, until no listed port matches it: after a
+// confirmed download the device restarts and its port goes away, but one that
+// never lets go must not hold the job forever. Without a device name there is
+// nothing to recognise it by, so no wait.
 void CloseAndWaitGoneBounded(CComPort& port, uint32_t dwLimitMs) {
     port.Close();
     if (port.GetDeviceName().empty()) {
@@ -49,6 +67,11 @@ void CloseAndWaitGoneBounded(CComPort& port, uint32_t dwLimitMs) {
     }
 }
 
+UpdateOutcome Interrupted() {
+    return Failure(OutcomeKind::Interrupted, OutcomeStep::None,
+                   "stopped on request before the download; the reader was not changed");
+}
+
 } // namespace
 
 int ReportProgress(UpdateRequest& request, int nPercent) {
@@ -57,11 +80,14 @@ int ReportProgress(UpdateRequest& request, int nPercent) {
     return 0;
 }
 
-void RunUpdate(CComPort& port, UpdateRequest& request, void* pContext, StatusCallback pfnStatus) {
-    // One job at a time: the protocol's reply and receive buffers are process-wide.
-    std::lock_guard lock(DeviceProtocolMutex());
+UpdateOutcome RunUpdate(CDeviceSession& session, UpdateRequest& request, void* pContext,
+                        StatusCallback pfnStatus) {
+    CComPort& port = session.Port();
+    CDeviceLink& link = session.Link();
+    const ProtocolTimings& timings = session.Timings();
     request.pContext = pContext;
     request.pfnStatus = pfnStatus;
+    request.status.strCause.clear();
     Report(request, StageStart);
 
     bool bOpenedByJob = false;
@@ -70,9 +96,9 @@ void RunUpdate(CComPort& port, UpdateRequest& request, void* pContext, StatusCal
         std::snprintf(szText, sizeof szText, kTextConnectingFormat, port.GetLabel().c_str());
         request.status.strMessage = szText;
         Report(request, StageConnecting);
-        if (!port.WaitOpen(kDetectOpenMs)) {
-            Fail(request, kTextCheckConnection);
-            return;
+        if (!port.WaitOpen(timings.nDetectOpenMs)) {
+            return Finish(request,
+                          PortFailure(OutcomeKind::CheckConnection, OutcomeStep::OpenPort, port));
         }
         bOpenedByJob = true;
     }
@@ -84,60 +110,84 @@ void RunUpdate(CComPort& port, UpdateRequest& request, void* pContext, StatusCal
             port.Close();
         }
     };
-
-    if (DetectDevice(port, request) != 0) {
+    const auto fail = [&](UpdateOutcome outcome) {
         closeIfOpenedByJob();
-        Fail(request, kTextNotDetected);
-        return;
+        return Finish(request, std::move(outcome));
+    };
+
+    if (session.StopRequested()) {
+        return fail(Interrupted());
+    }
+    if (const int nDetect = DetectDevice(link, request); nDetect != 0) {
+        if (nDetect == -4) {
+            return fail(PortFailure(OutcomeKind::NotDetected, OutcomeStep::Detect, port));
+        }
+        return fail(Failure(OutcomeKind::NotDetected, OutcomeStep::Detect,
+                            "nothing answered on " + port.GetDeviceNode() +
+                                ": neither the boot loader's status query nor \"~rv\" within " +
+                                Ms(timings.nCommandMs) +
+                                " each; check that this is the reader's port and that it is on"));
     }
     uint32_t dwAreaFlags = kCodeAreaFlags;
     // Without a path there is no image to send: refuse rather than send a stale one.
     if (request.strFirmwarePath.empty() ||
         LoadFirmware(request, request.strFirmwarePath, dwAreaFlags) != 0) {
-        closeIfOpenedByJob();
-        Fail(request, kTextInvalidFirmware);
-        return;
+        return fail(Failure(OutcomeKind::InvalidFirmware, OutcomeStep::LoadFirmware,
+                            DescribeFirmwareProblem(request.strFirmwarePath)));
     }
     Report(request, StageUpdating);
 
-    auto pGadget = std::make_unique<CGadgetLib>();
-    auto pChannel = std::make_unique<GadgetChannel>();
-    pChannel->pPort = &port;
-    pGadget->SetChannel(pChannel.get()); // waits for the ready line; its text is not needed
-
-    const char* pszFailure = nullptr;
-    if (EnterBootLoader(port, request) != 0 || request.nBootInfo == -1) {
-        pszFailure = kTextBootFailed;
-    } else {
-        int nResult = 0;
-        {
-            CBlockLoader loader(port);
-            nResult = loader.Download(request, request.pSegments.get(), dwAreaFlags);
-        }
-        if (nResult != 0) {
-            char szLine[64];
-            std::snprintf(szLine, sizeof szLine, "download failed: %d\n", nResult);
-            DebugOut(szLine);
-            pszFailure = kTextCommunicationError;
-        }
+    {
+        GadgetChannel channel{&link};
+        CGadgetLib gadget;
+        gadget.SetChannel(&channel); // waits for the ready line; its text is not needed
+    }
+    if (session.StopRequested()) {
+        return fail(Interrupted());
     }
 
-    if (pszFailure != nullptr) {
-        closeIfOpenedByJob();
-        pChannel.reset();
-        pGadget.reset();
-        Fail(request, pszFailure);
-        return;
+    if (EnterBootLoader(link, request) != 0) {
+        return fail(Failure(OutcomeKind::BootFailed, OutcomeStep::EnterBoot,
+                            "the application refused \"~dboot\" (it answered another line); "
+                            "restart the reader and try again"));
+    }
+    if (request.nBootInfo == -1) {
+        if (!port.IsOpen()) {
+            UpdateOutcome outcome = PortFailure(OutcomeKind::BootFailed, OutcomeStep::EnterBoot, port);
+            outcome.strCause = "the reader's port did not come back within " +
+                               Ms(timings.nBootPauseMs + timings.nBootReturnMs) +
+                               " after \"~dboot\"" +
+                               (outcome.strCause.empty() ? "" : ": " + outcome.strCause);
+            return fail(std::move(outcome));
+        }
+        return fail(Failure(OutcomeKind::BootFailed, OutcomeStep::EnterBoot,
+                            "the boot loader did not answer its status query on " +
+                                port.GetDeviceNode() + " after the restart"));
+    }
+
+    CBlockLoader loader(link);
+    const int nResult = loader.Download(request, request.pSegments.get(), dwAreaFlags);
+    if (nResult != 0) {
+        char szLine[64];
+        std::snprintf(szLine, sizeof szLine, "download failed: %d\n", nResult);
+        DebugOut(szLine);
+        UpdateOutcome outcome;
+        outcome.eKind = nResult == kDlInterrupted ? OutcomeKind::Interrupted
+                                                  : OutcomeKind::CommunicationError;
+        outcome.eStep = loader.m_trace.eStep;
+        outcome.nBlock = loader.m_trace.nBlock;
+        outcome.nErrno = loader.m_trace.nErrno;
+        outcome.nDeviceStatus = loader.m_trace.nDeviceStatus;
+        outcome.nDownloadCode = nResult;
+        outcome.strCause = DescribeDownloadFailure(outcome, timings.nPacketMs, timings.nHandshakeMs);
+        return fail(std::move(outcome));
     }
 
     request.status.strMessage = "download completed. please wait ...";
-    CloseAndWaitGoneBounded(port, kGoneAfterSuccessMs);
+    CloseAndWaitGoneBounded(port, timings.nGoneAfterMs);
     request.status.strMessage = "finished";
     closeIfOpenedByJob();
-    pChannel.reset();
-    pGadget.reset();
-    request.status.strMessage = kTextSuccess;
-    Report(request, StageSuccess);
+    return Finish(request, UpdateOutcome{});
 }
 
 } // namespace fwup

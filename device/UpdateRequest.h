@@ -5,6 +5,7 @@
 #include "device/ImageSegment.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace fwup {
@@ -16,7 +17,7 @@ enum UpdateStage : int {
     StageConnecting = 3, // the port was closed; strMessage = "connecting to <label>"
     StageUpdating = 4,   // detected and loaded; pszSerial and the file fields are set
     StageProgress = 5,   // after every accepted block; nProgress in percent
-    StageFailure = 6,    // last report of a failed job; strMessage = the reason
+    StageFailure = 6,    // last report of a failed job; strMessage = the text, strCause = why
 };
 
 struct UpdateStatus {
@@ -25,8 +26,8 @@ struct UpdateStatus {
     std::string strFileName; // file name with extension, no folder
     std::string strFileDate; // last-write time, UTC, "YYYY.MM.DD hh:mm:ss"
     int32_t nFileSize = 0;   // bytes
-    const char* pszSerial =
-        nullptr; // device serial number; points into a process-wide reply buffer
+    std::optional<std::string> optSerial; // device serial number; none when not read
+    std::string strCause; // at StageFailure: one line saying why and what to do; may be empty
 };
 
 // Called on the job's thread for every stage; pContext is the request's pContext.
@@ -34,7 +35,7 @@ using StatusCallback = void (*)(int nStage, UpdateStatus* pStatus, void* pContex
 
 struct UpdateRequest {
     int32_t nBootInfo = -1;           // boot loader status value, -1 = no answer
-    const char* pszVersion = nullptr; // application version text (process-wide reply buffer)
+    std::optional<std::string> optVersion; // application version text; none when not read
     UpdateStatus status;
     ImageList pSegments;      // the image the download sends (owned)
     void* pContext = nullptr; // handed back with every report

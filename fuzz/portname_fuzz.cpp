@@ -247,12 +247,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
 
     static std::map<std::string, int> numbers; // connector -> number, over all inputs
     static std::set<int> usedNumbers;
-    const std::vector<fwup::PortEntry> ports = fwup::ScanPorts();
+    const std::vector<fwup::PortRecord> ports = fwup::ScanPorts();
     const std::vector<std::string> names = fwup::EnumeratePorts();
     FUZZ_CHECK(names.size() == ports.size(), "two scans of one tree differ");
     std::vector<std::string> listedTtys;
     for (size_t i = 0; i < ports.size(); ++i) {
-        const fwup::PortEntry& port = ports[i];
+        const fwup::PortRecord& port = ports[i];
         FUZZ_CHECK(names[i] == port.strName, "two scans of one tree differ");
         CheckNameReaders(port.strName);
         FUZZ_CHECK(CountChars(port.strName) < 150, "name of 150 characters or more");
@@ -292,7 +292,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
     }
     FUZZ_CHECK(std::is_sorted(listedTtys.begin(), listedTtys.end()), "not in tty-name order");
     // Open(n) finds its node through DeviceNodeForPort: the first tty listed with n.
-    for (const fwup::PortEntry& port : ports) {
+    for (const fwup::PortRecord& port : ports) {
         const auto itFirst = std::find_if(ports.begin(), ports.end(), [&](const auto& other) {
             return other.nPort == port.nPort;
         });

@@ -25,7 +25,7 @@ declare -A under_test=(
     [portname]="serial/PortDiscovery.cpp serial/UsbTtyScanLinux.cpp serial/CComPort.cpp serial/CPortNumberTable.cpp"
     [firmware]="device/FirmwareFile.cpp device/FilePlatformPosix.cpp")
 
-CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DFWUP_BUILD_FUZZ=ON -DFWUP_BUILD_UI=OFF \
+CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DFWUP_BUILD_FUZZ=ON -DFWUP_WERROR=ON -DFWUP_BUILD_UI=OFF \
     -DFWUP_BUILD_TESTS=OFF -DFWUP_BUILD_BENCH=OFF -DFWUP_SANITIZE="address;undefined" >/dev/null
 cmake --build "$build" -j2 --target "${targets[@]/%/_fuzz}"
 

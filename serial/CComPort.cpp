@@ -17,6 +17,11 @@ CComPort::CComPort(const std::string& strDeviceName, uint32_t dwOutQueue, uint32
     Open(m_nPort);
 }
 
+CComPort::CComPort(const PortRecord& record)
+    : m_strDeviceName(record.strName), m_nPort(record.nPort) {
+    Open(record);
+}
+
 CComPort::~CComPort() {
     Close();
 }
@@ -27,15 +32,28 @@ int CComPort::Open(int nPort) {
     // Queue sizes have no termios counterpart; the driver's own buffers serve.
     const std::string strNode = DeviceNodeForPort(nPort);
     if (strNode.empty()) {
+        m_openError = PortOpenError{PortOpenProblem::NotListed, ENOENT, {}, nPort};
         errno = ENOENT;
         return INVALID_HANDLE_VALUE;
     }
+    return OpenNode(strNode);
+}
+
+int CComPort::Open(const PortRecord& record) {
+    m_nOpenedPort = record.nPort;
+    Close();
+    return OpenNode(record.strDeviceNode);
+}
+
+int CComPort::OpenNode(const std::string& strNode) {
     SerialHandle handle;
     const uint32_t dwError = SerialOpen(strNode, handle);
     if (dwError != 0) {
+        m_openError = ClassifyOpenError(static_cast<int>(dwError), strNode, m_nOpenedPort);
         errno = static_cast<int>(dwError);
         return INVALID_HANDLE_VALUE;
     }
+    m_openError = PortOpenError{};
     m_hComm = handle.fd;
     m_nDeviceId = handle.nDeviceId;
     m_strDeviceNode = strNode;
@@ -127,6 +145,13 @@ int CComPort::PortNumberFromName(const std::string& strName) {
         return 0;
     }
     return LeadingInteger(strName.substr(nStart, nEnd - nStart));
+}
+
+int CComPort::PortNumberFromLabel(const std::string& strLabel) {
+    // Read through the listed-name parser, then require the label to be exactly
+    // what that number prints as, so "COM5x" or "COM05" name nothing.
+    const int nPort = PortNumberFromName("(" + strLabel + ")");
+    return nPort > 0 && strLabel == "COM" + std::to_string(nPort) ? nPort : 0;
 }
 
 void TraceBytes(const char* pszPrefix, const uint8_t* pData, uint32_t nCount) {

@@ -4,10 +4,14 @@
 // moves raw bytes, and traces every byte moved to the debug channel.
 // Port numbers map to device nodes through port discovery (PortDiscovery.h).
 
+#include "serial/PortOpenError.h"
+
 #include <cstdint>
 #include <string>
 
 namespace fwup {
+
+struct PortRecord;
 
 // The closed state of m_hComm.
 inline constexpr int INVALID_HANDLE_VALUE = -1;
@@ -17,14 +21,20 @@ public:
     // Stores the name and queue sizes (bytes), reads m_nPort from the name and
     // opens it at once. The object ends open or closed; callers test IsOpen().
     CComPort(const std::string& strDeviceName, uint32_t dwOutQueue, uint32_t dwInQueue);
+    // A port made from a discovered record: its listed name and number, opened at
+    // once through the record's node (no new scan). Callers test IsOpen().
+    explicit CComPort(const PortRecord& record);
     ~CComPort(); // closes the port
     CComPort(const CComPort&) = delete;
     CComPort& operator=(const CComPort&) = delete;
 
     // Opens port nPort exclusively (no other open in this or another process,
     // root included) and applies and verifies the line settings. Returns the
-    // handle, or INVALID_HANDLE_VALUE with the object closed. Sets m_nOpenedPort.
+    // handle, or INVALID_HANDLE_VALUE with the object closed and GetOpenError()
+    // saying why. Sets m_nOpenedPort.
     int Open(int nPort);
+    // Opens the node of a record (see Open(int)).
+    int Open(const PortRecord& record);
     void Close();
     bool IsOpen() const { return m_hComm != INVALID_HANDLE_VALUE; }
 
@@ -48,13 +58,20 @@ public:
     const std::string& GetDeviceName() const { return m_strDeviceName; }
     int GetPortNumber() const { return m_nPort; }
     int GetOpenedPort() const { return m_nOpenedPort; }
+    // Why the last open failed (problem None after a successful open).
+    const PortOpenError& GetOpenError() const { return m_openError; }
 
     // The number that a listed name carries: "AT91 USB to Serial Converter (COM5)"
-    // gives 5; 0 when it carries none. Case-sensitive, first occurrences.
+    // gives 5; 0 when it carries none. Case-sensitive, first occurrences. The one
+    // reader of "COM<n>" in the product.
     static int PortNumberFromName(const std::string& strName);
+    // The number of a bare port label: "COM5" gives 5; 0 for anything else
+    // ("COM5x", "COM0", "com5", a listed name).
+    static int PortNumberFromLabel(const std::string& strLabel);
 
     // Port discovery's tests and waits (PortDiscovery.cpp).
-    // Some listed port matches this object by exact name or by number.
+    // Some listed port matches this object by exact name or by number (compared
+    // on the discovered records, names are not parsed again).
     bool IsPresent() const;
     // Polls every 100 ms until the port is present and opened or dwTimeoutMs
     // has passed; true when open at the end. Already open: true at once.
@@ -74,6 +91,9 @@ private:
     int m_nPort = 0;
     std::string m_strDeviceNode;
     unsigned long long m_nDeviceId = 0; // identity of the open node, for the open-port registry
+    PortOpenError m_openError;
+
+    int OpenNode(const std::string& strNode);
 };
 
 // Writes bytes as trace lines "<prefix>xx xx ... \n", at most 16 bytes a line;

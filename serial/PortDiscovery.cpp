@@ -50,8 +50,8 @@ std::string SysRoot() {
     return psz != nullptr && *psz != '\0' ? psz : "/";
 }
 
-std::vector<PortEntry> ScanPorts() {
-    std::vector<PortEntry> ports;
+std::vector<PortRecord> ScanPorts() {
+    std::vector<PortRecord> ports;
     CPortNumberTable& table = CPortNumberTable::Instance();
     for (const UsbTty& tty : ScanUsbTtys(SysRoot())) {
         // Too long a name is left out without taking a number.
@@ -59,7 +59,7 @@ std::vector<PortEntry> ScanPorts() {
                                   table.PeekNumber(tty.strConnector))) > kMaxNameChars) {
             continue;
         }
-        PortEntry entry;
+        PortRecord entry;
         entry.nPort = table.NumberFor(tty.strConnector);
         entry.strDescription = ReadableDescription(tty.strDescription);
         entry.strName = ListedName(entry.strDescription, entry.nPort);
@@ -72,14 +72,14 @@ std::vector<PortEntry> ScanPorts() {
 
 std::vector<std::string> EnumeratePorts() {
     std::vector<std::string> names;
-    for (PortEntry& entry : ScanPorts()) {
+    for (PortRecord& entry : ScanPorts()) {
         names.push_back(std::move(entry.strName));
     }
     return names;
 }
 
 std::string DeviceNodeForPort(int nPort) {
-    for (PortEntry& entry : ScanPorts()) {
+    for (PortRecord& entry : ScanPorts()) {
         if (entry.nPort == nPort) {
             return std::move(entry.strDeviceNode);
         }
@@ -107,11 +107,11 @@ std::string PortDescriptionFromName(const std::string& strName) {
 }
 
 bool CComPort::IsPresent() const {
-    for (const std::string& strName : EnumeratePorts()) {
-        if (!m_strDeviceName.empty() && strName == m_strDeviceName) {
+    for (const PortRecord& record : ScanPorts()) {
+        if (!m_strDeviceName.empty() && record.strName == m_strDeviceName) {
             return true;
         }
-        if (PortNumberFromName(strName) == m_nPort) {
+        if (record.nPort == m_nPort) {
             return true;
         }
     }

@@ -10,7 +10,7 @@
 
 namespace fwup {
 
-struct PortEntry {
+struct PortRecord {
     std::string strName;        // "AT91 USB to Serial Converter (COM3)"
     std::string strDescription; // "AT91 USB to Serial Converter"
     std::string strDeviceNode;  // "$FWUP_SYSROOT/dev/ttyACM0"
@@ -22,7 +22,7 @@ struct PortEntry {
 std::string SysRoot();
 
 // Every present USB tty, in tty-name order. Names of 150 characters or more are left out.
-std::vector<PortEntry> ScanPorts();
+std::vector<PortRecord> ScanPorts();
 
 // The listed names of ScanPorts(); a new list each call.
 std::vector<std::string> EnumeratePorts();

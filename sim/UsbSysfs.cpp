@@ -31,9 +31,15 @@ bool WriteTextFile(const fs::path& path, const std::string& strText, std::string
 
 // A symlink made under a temporary name and renamed over linkPath in one step.
 bool PlaceSymlink(const std::string& strTarget, const fs::path& linkPath, std::string& strError) {
-    const fs::path tempPath = linkPath.parent_path() /
-                              ("." + linkPath.filename().string() + ".tmp." +
-                               std::to_string(getpid()) + "." + std::to_string(++g_nTempCounter));
+    // Appended piece by piece: gcc 12 at -O3 misreads the chained operator+ as an
+    // overlapping copy (-Wrestrict).
+    std::string strTempName = ".";
+    strTempName += linkPath.filename().string();
+    strTempName += ".tmp.";
+    strTempName += std::to_string(getpid());
+    strTempName += '.';
+    strTempName += std::to_string(++g_nTempCounter);
+    const fs::path tempPath = linkPath.parent_path() / strTempName;
     if (symlink(strTarget.c_str(), tempPath.c_str()) != 0) {
         strError = "cannot create link " + tempPath.string() + ": " + std::strerror(errno);
         return false;

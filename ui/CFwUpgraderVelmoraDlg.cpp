@@ -218,7 +218,7 @@ void CFwUpgraderVelmoraDlg::OnInitDialog() {
     g_pMainDlg = this;
     m_pSegments.reset();
     m_nBootInfo = -1;
-    m_pszVersion = nullptr;
+    m_optVersion.reset();
     EnableControl(IDC_UPLOAD, false);
 
     auto* pPort = static_cast<QComboBox*>(Control(IDC_PORT));
@@ -235,7 +235,7 @@ void CFwUpgraderVelmoraDlg::OnInitDialog() {
     m_bCloseRequested = false;
     m_bAutoMode = false;
     m_bAutoStopped = true;
-    m_pPort.reset();
+    m_pSession.reset();
     setWindowTitle(windowTitle() + QStringLiteral(" v") + QString::fromUtf8(kAppVersion));
 }
 

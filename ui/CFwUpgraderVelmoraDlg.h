@@ -9,7 +9,8 @@
 // the worker waits (RunOnUi). The GUI thread never waits for a worker.
 
 #include "device/UpdateRequest.h"
-#include "serial/CComPort.h"
+#include "device/CDeviceSession.h"
+#include "device/ProtocolTimings.h"
 
 #include <QDialog>
 
@@ -62,6 +63,8 @@ public:
     QWidget* Control(int nId) const;
     // The window's menu (right click) with the About entry.
     QMenu* SystemMenu() const { return m_pSystemMenu; }
+    // The waits of every later Connect and update (the device's own by default).
+    void SetProtocolTimings(const ProtocolTimings& timings) { m_timings = timings; }
 
     // --- Control operations, callable from any thread -------------------------
     // Runs fn on the GUI thread: directly there, else synchronously while the
@@ -123,6 +126,8 @@ public:
     void OnConnect();
     void SetConnection(bool bConnect);
     void ReadDeviceInfo();
+    // Logs why the session's port did not open (cause and fix), when known.
+    void LogOpenProblem();
     bool IsConnected();
 
     // --- Firmware selection --------------------------------------------------
@@ -191,10 +196,10 @@ private:
     QIcon m_hIcon;
 
     int32_t m_nBootInfo = -1;
-    const char* m_pszVersion = nullptr; // points into m_strVersionText when set
-    std::string m_strVersionText;       // own copy: the protocol's buffer is shared
+    std::optional<std::string> m_optVersion; // the connected application's version
     ImageList m_pSegments;
-    std::unique_ptr<CComPort> m_pPort;
+    ProtocolTimings m_timings; // every session's waits; tests shorten them
+    std::unique_ptr<CDeviceSession> m_pSession; // the connected device
     std::thread m_pWorkerThread;
     std::thread m_pAutoThread;
     QString m_strFirmwarePath;

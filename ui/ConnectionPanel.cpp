@@ -34,15 +34,15 @@ QString NodeTip(const std::string& strNode) {
 
 void CFwUpgraderVelmoraDlg::RefreshPortList() {
     auto* pCombo = static_cast<QComboBox*>(Control(IDC_PORT));
-    std::vector<PortEntry> ports = ScanPorts();
+    std::vector<PortRecord> ports = ScanPorts();
     // The list is kept sorted, case-insensitively, like a sorted combo box.
-    std::stable_sort(ports.begin(), ports.end(), [](const PortEntry& a, const PortEntry& b) {
+    std::stable_sort(ports.begin(), ports.end(), [](const PortRecord& a, const PortRecord& b) {
         return QString::fromLocal8Bit(a.strName).compare(QString::fromLocal8Bit(b.strName),
                                                          Qt::CaseInsensitive) < 0;
     });
     const QSignalBlocker blocker(pCombo);
     pCombo->clear();
-    for (const PortEntry& entry : ports) {
+    for (const PortRecord& entry : ports) {
         pCombo->addItem(QString::fromLocal8Bit(entry.strName));
         pCombo->setItemData(pCombo->count() - 1, NodeTip(entry.strDeviceNode), Qt::ToolTipRole);
     }
@@ -93,65 +93,65 @@ void CFwUpgraderVelmoraDlg::SetConnection(bool bConnect) {
         const CWaitCursor waitCursor;
         if (!bConnect) {
             m_nBootInfo = -1;
-            m_pszVersion = nullptr;
+            m_optVersion.reset();
             SetControlText(IDC_DEVICE_STATE, QStringLiteral("no device"));
             SetControlText(IDC_CONNECT, QStringLiteral("Connect"));
             EnableControl(IDC_PORT, true);
             EnableControl(IDC_UPLOAD, false);
             EnableControl(IDC_LOAD, false);
-            m_pPort.reset();
+            m_pSession.reset();
             return;
         }
         auto* pCombo = static_cast<QComboBox*>(Control(IDC_PORT));
         const QString strName = pCombo->currentIndex() >= 0 ? pCombo->currentText() : QString();
-        m_pPort = std::make_unique<CComPort>(strName.toLocal8Bit().toStdString(), 1024, 20480);
-        if (!m_pPort->IsOpen()) {
-            m_pPort.reset();
+        m_pSession =
+            std::make_unique<CDeviceSession>(strName.toLocal8Bit().toStdString(), m_timings);
+        if (!m_pSession->Port().IsOpen()) {
+            LogOpenProblem();
+            m_pSession.reset();
             MessageBox(QString::fromUtf8(kTextPortWrong), QMessageBox::Information);
             return;
         }
-        pCombo->setToolTip(NodeTip(m_pPort->GetDeviceNode()));
+        pCombo->setToolTip(NodeTip(m_pSession->Port().GetDeviceNode()));
         ReadDeviceInfo();
-        if (m_nBootInfo != -1 || m_pszVersion != nullptr) {
+        if (m_nBootInfo != -1 || m_optVersion) {
             AddLog("connected.\n");
         }
     });
 }
 
+void CFwUpgraderVelmoraDlg::LogOpenProblem() {
+    const std::string strCause = DescribeOpenError(m_pSession->Port().GetOpenError());
+    if (!strCause.empty()) {
+        AddLog("cause: %s\n", strCause.c_str());
+    }
+}
+
 void CFwUpgraderVelmoraDlg::ReadDeviceInfo() {
     const CWaitCursor waitCursor;
-    m_pPort->Reopen();
-    if (!m_pPort->IsOpen()) {
-        m_pPort.reset();
+    CComPort& port = m_pSession->Port();
+    port.Reopen();
+    if (!port.IsOpen()) {
+        LogOpenProblem();
+        m_pSession.reset();
         MessageBox(QString::fromUtf8(kTextPortWrong), QMessageBox::Information);
         return;
     }
-    std::string strSerial;
-    bool bSerial = false;
+    std::optional<std::string> optSerial;
     {
-        // No job can be running here (the panel is out of use during runs and
-        // auto mode); try_to_lock keeps the GUI thread from ever waiting on one.
-        std::unique_lock<std::recursive_mutex> lock(DeviceProtocolMutex(), std::try_to_lock);
-        CDeviceLink link(m_pPort.get());
+        // No job can be running here: the panel is out of use during runs and auto mode.
+        CDeviceLink& link = m_pSession->Link();
         uint32_t dwValue = 0;
-        int nResult = -1;
-        if (lock.owns_lock()) {
+        int nResult = PingBootLoader(link, dwValue);
+        if (nResult != 0) {
             nResult = PingBootLoader(link, dwValue);
-            if (nResult != 0) {
-                nResult = PingBootLoader(link, dwValue);
-            }
         }
         m_nBootInfo = nResult == 0 ? static_cast<int32_t>(dwValue) : -1;
-        m_pszVersion = nullptr;
-        if (m_nBootInfo == -1 && lock.owns_lock()) {
-            // The reply buffer is shared process-wide: keep a copy.
-            if (const char* pszVersion = QueryVersion(link)) {
-                m_strVersionText = pszVersion;
-                m_pszVersion = m_strVersionText.c_str();
-                if (const char* pszSerial = QuerySerial(link)) {
-                    strSerial = pszSerial;
-                    bSerial = true;
-                }
+        m_optVersion.reset();
+        if (m_nBootInfo == -1) {
+            m_optVersion = QueryVersion(link);
+            if (m_optVersion) {
+                optSerial = QuerySerial(link);
             }
         }
     }
@@ -162,12 +162,13 @@ void CFwUpgraderVelmoraDlg::ReadDeviceInfo() {
                                          static_cast<int>((v >> 16) & 0xF),
                                          static_cast<int>((v >> 8) & 0xF),
                                          static_cast<int>(v & 0xF)));
-    } else if (m_pszVersion != nullptr) {
-        SetControlText(IDC_DEVICE_STATE, QString::fromLocal8Bit(m_pszVersion));
-        SetControlText(IDC_SERIAL, bSerial ? QString::fromLocal8Bit(strSerial.c_str()) : QString());
+    } else if (m_optVersion) {
+        SetControlText(IDC_DEVICE_STATE, QString::fromLocal8Bit(m_optVersion->c_str()));
+        SetControlText(IDC_SERIAL,
+                       optSerial ? QString::fromLocal8Bit(optSerial->c_str()) : QString());
     } else {
         MessageBox(QString::fromUtf8(kTextPortWrong), QMessageBox::Information);
-        m_pPort.reset();
+        m_pSession.reset();
         SetControlText(IDC_CONNECT, QStringLiteral("Connect"));
         SetControlText(IDC_DEVICE_STATE, QStringLiteral("no device"));
         EnableControl(IDC_PORT, true);

@@ -76,6 +76,12 @@ void CFwUpgraderVelmoraDlg::SetFirmwareFile(const QString& strPath) {
     m_strFirmwarePath = strPath;
     m_nFileSize = nSize;
     SelectArea();
+    if (m_nFileSize == 0) {
+        // An empty image would "succeed" without writing a byte: refuse it as missing.
+        m_pSegments.reset();
+        MessageBox(QStringLiteral("Firmware File Not Found"), QMessageBox::Information);
+        return;
+    }
     if (m_dwAreaStart == 0x8000) {
         m_dwAreaSize = static_cast<uint32_t>(m_nFileSize);
         if (m_nFileSize > kMaxFirmwareSize) {

@@ -119,9 +119,9 @@ void CFwUpgraderVelmoraDlg::AutoModeLoop() {
         EnableControl(IDC_AUTO_MODE, false);
         SetStatusText("updating device ...");
         {
-            CComPort port(strFound, 1024, 20480);
+            CDeviceSession session(strFound, m_timings);
             m_nJobState = 1;
-            RunUpdate(port, *m_pRequest, this, &CFwUpgraderVelmoraDlg::OnStatusThunk);
+            RunUpdate(session, *m_pRequest, this, &CFwUpgraderVelmoraDlg::OnStatusThunk);
             // The job ends every path with success or failure; a state still
             // above 0 here could never change, so it is not waited for.
             if (m_nJobState >= 1) {

@@ -20,7 +20,7 @@ void CFwUpgraderVelmoraDlg::EndWaitCursor() {
 }
 
 void CFwUpgraderVelmoraDlg::OnUpload() {
-    if (IsWorkBusy() || !m_pPort) {
+    if (IsWorkBusy() || !m_pSession) {
         return;
     }
     // Disabled before the thread exists, so a second press cannot start a second run.
@@ -45,8 +45,8 @@ void CFwUpgraderVelmoraDlg::UploadWorker() {
     EnableControl(IDC_CONNECT, false);
     EnableControl(IDC_AUTO_MODE, false); // the loop would share the request
 
-    if (m_pPort) {
-        RunUpdate(*m_pPort, *m_pRequest, this, &CFwUpgraderVelmoraDlg::OnStatusThunk);
+    if (m_pSession) {
+        RunUpdate(*m_pSession, *m_pRequest, this, &CFwUpgraderVelmoraDlg::OnStatusThunk);
     }
     SetConnection(false);
 

@@ -33,9 +33,7 @@ void CFwUpgraderVelmoraDlg::OnStatus(int nStage, UpdateStatus* pStatus) {
         break;
     case StageUpdating: {
         m_nJobState = 4;
-        // pszSerial points into the protocol's buffer; read it here, on the job's thread.
-        const QByteArray serial =
-            pStatus->pszSerial != nullptr ? Utf8(pStatus->pszSerial) : QByteArray("unknown");
+        const QByteArray serial = Utf8(pStatus->optSerial.value_or("unknown"));
         AddLog("updating device[%s] ...\n", serial.constData());
         SetControlText(IDC_FILE_INFO, QString());
         AppendText(IDC_FILE_INFO, QStringLiteral("file name : %1\n")
@@ -51,6 +49,9 @@ void CFwUpgraderVelmoraDlg::OnStatus(int nStage, UpdateStatus* pStatus) {
         break;
     case StageFailure:
         AddLog("%s\n", Utf8(pStatus->strMessage).constData());
+        if (!pStatus->strCause.empty()) {
+            AddLog("cause: %s\n", Utf8(pStatus->strCause).constData());
+        }
         m_nJobState = -1;
         break;
     default:

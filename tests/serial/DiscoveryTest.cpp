@@ -31,12 +31,12 @@ TEST(Discovery, ListsUsbTtysOnlyAndLeavesOutOverlongNames) {
     AddFakeTty(root.Path(), "ttyS0", false);
     AddFakeTty(root.Path(), "ttyACM2", true, "1-3", std::string(160, 'x'));
 
-    const std::vector<fwup::PortEntry> ports = fwup::ScanPorts();
+    const std::vector<fwup::PortRecord> ports = fwup::ScanPorts();
     ASSERT_EQ(ports.size(), 2u);
     EXPECT_EQ(ports[0].strDescription, "AT91 USB to Serial Converter");
     EXPECT_EQ(ports[1].strDescription, "Other Gadget");
     std::set<int> numbers;
-    for (const fwup::PortEntry& entry : ports) {
+    for (const fwup::PortRecord& entry : ports) {
         EXPECT_EQ(entry.strName,
                   entry.strDescription + " (COM" + std::to_string(entry.nPort) + ")");
         EXPECT_EQ(fwup::CComPort::PortNumberFromName(entry.strName), entry.nPort);
@@ -54,7 +54,7 @@ TEST(Discovery, DescriptionFallsBackToInterfaceThenGenericText) {
     std::ofstream(fs::path(root.Path()) /
                   "sys/devices/pci0000:00/0000:00:14.0/usb1/2-2/2-2:1.0/interface")
         << "CDC Abstract Control Model\n";
-    const std::vector<fwup::PortEntry> ports = fwup::ScanPorts();
+    const std::vector<fwup::PortRecord> ports = fwup::ScanPorts();
     ASSERT_EQ(ports.size(), 2u);
     EXPECT_EQ(ports[0].strDescription, "USB Serial Device");
     EXPECT_EQ(ports[1].strDescription, "CDC Abstract Control Model");
@@ -64,11 +64,11 @@ TEST(Discovery, ProductTextsNeverHideThePortNumber) {
     CTempRoot root;
     AddFakeTty(root.Path(), "ttyACM0", true, "6-1", "USB COM Port");
     AddFakeTty(root.Path(), "ttyACM1", true, "6-2", "Reader (v2)");
-    const std::vector<fwup::PortEntry> ports = fwup::ScanPorts();
+    const std::vector<fwup::PortRecord> ports = fwup::ScanPorts();
     ASSERT_EQ(ports.size(), 2u);
     EXPECT_EQ(ports[0].strDescription, "USB Com Port");
     EXPECT_EQ(ports[1].strDescription, "Reader [v2]");
-    for (const fwup::PortEntry& entry : ports) {
+    for (const fwup::PortRecord& entry : ports) {
         EXPECT_EQ(fwup::CComPort::PortNumberFromName(entry.strName), entry.nPort) << entry.strName;
         EXPECT_EQ(fwup::PortDescriptionFromName(entry.strName), entry.strDescription + " ");
     }
@@ -82,7 +82,7 @@ TEST(Discovery, AttributesThatAreNoRegularFilesAreNotRead) {
     // A FIFO would block a reader for ever; a link could leave the root.
     ASSERT_EQ(::mkfifo((usb / "7-1/product").c_str(), 0600), 0);
     fs::create_symlink("/etc/hostname", usb / "7-2/product");
-    const std::vector<fwup::PortEntry> ports = fwup::ScanPorts();
+    const std::vector<fwup::PortRecord> ports = fwup::ScanPorts();
     ASSERT_EQ(ports.size(), 2u);
     EXPECT_EQ(ports[0].strDescription, "USB Serial Device");
     EXPECT_EQ(ports[1].strDescription, "USB Serial Device");
@@ -101,14 +101,14 @@ TEST(Discovery, ConnectorKeepsItsNumberUnderAnotherTtyNameAndProduct) {
     CTempRoot root;
     AddFakeTty(root.Path(), "ttyACM0", true, "3-1", "AT91 USB to Serial Converter");
     AddFakeTty(root.Path(), "ttyACM1", true, "3-2", "Second");
-    const std::vector<fwup::PortEntry> before = fwup::ScanPorts();
+    const std::vector<fwup::PortRecord> before = fwup::ScanPorts();
     ASSERT_EQ(before.size(), 2u);
 
     // The first device restarts: its tty comes back as ttyACM7 with another product.
     fwtest::RemoveFakeTty(root.Path(), "ttyACM0");
     fs::remove_all(fs::path(root.Path()) / "sys/devices/pci0000:00/0000:00:14.0/usb1/3-1");
     AddFakeTty(root.Path(), "ttyACM7", true, "3-1", "Boot Loader");
-    const std::vector<fwup::PortEntry> after = fwup::ScanPorts();
+    const std::vector<fwup::PortRecord> after = fwup::ScanPorts();
     ASSERT_EQ(after.size(), 2u);
     EXPECT_EQ(after[1].strDescription, "Boot Loader");
     EXPECT_EQ(after[1].nPort, before[0].nPort);
@@ -118,7 +118,7 @@ TEST(Discovery, ConnectorKeepsItsNumberUnderAnotherTtyNameAndProduct) {
 TEST(Discovery, PresenceByNameOrByNumber) {
     CTempRoot root;
     AddFakeTty(root.Path(), "ttyACM0", true, "4-1", "USB Serial Device");
-    const std::vector<fwup::PortEntry> ports = fwup::ScanPorts();
+    const std::vector<fwup::PortRecord> ports = fwup::ScanPorts();
     ASSERT_EQ(ports.size(), 1u);
     const int n = ports[0].nPort;
     const std::string strNumber = std::to_string(n);

@@ -23,7 +23,7 @@ protected:
         config.strUsbPath = "1-" + std::to_string(++s_nUsb);
         m_pDevice = std::make_unique<fwsim::CVirtualPort>(config);
         ASSERT_TRUE(m_pDevice->Plug());
-        const std::vector<fwup::PortEntry> ports = fwup::ScanPorts();
+        const std::vector<fwup::PortRecord> ports = fwup::ScanPorts();
         ASSERT_EQ(ports.size(), 1u);
         m_strName = ports[0].strName;
     }
@@ -184,7 +184,7 @@ TEST_F(PtyPortTest, NumberSurvivesAReturnUnderAnotherTtyAndProduct) {
     m_pDevice->Unplug();
     port.Close();
     ASSERT_TRUE(m_pDevice->Plug("ttyACM9", "Tarnic Boot Loader"));
-    const std::vector<fwup::PortEntry> ports = fwup::ScanPorts();
+    const std::vector<fwup::PortRecord> ports = fwup::ScanPorts();
     ASSERT_EQ(ports.size(), 1u);
     EXPECT_EQ(ports[0].nPort, nPort);
     EXPECT_EQ(ports[0].strName, "Tarnic Boot Loader (COM" + std::to_string(nPort) + ")");

@@ -215,7 +215,7 @@ private:
 
     QString PortName() {
         const auto node = std::filesystem::path(m_pDevice->DevicePath()).lexically_normal();
-        for (const PortEntry& entry : ScanPorts()) {
+        for (const PortRecord& entry : ScanPorts()) {
             if (std::filesystem::path(entry.strDeviceNode).lexically_normal() == node) {
                 return QString::fromStdString(entry.strName);
             }

@@ -87,7 +87,7 @@ private:
 
     QString PortNameOf(const fwsim::CSimDevice& device) {
         const auto node = std::filesystem::path(device.DevicePath()).lexically_normal();
-        for (const PortEntry& entry : ScanPorts()) {
+        for (const PortRecord& entry : ScanPorts()) {
             if (std::filesystem::path(entry.strDeviceNode).lexically_normal() == node) {
                 return QString::fromStdString(entry.strName);
             }

@@ -1,0 +1,125 @@
+#include "device/UpdateOutcome.h"
+
+#include "device/CBlockLoader.h"
+
+#include <cerrno>
+#include <system_error>
+
+namespace fwup {
+
+namespace {
+
+struct OutcomeRow {
+    OutcomeKind eKind;
+    const char* pszText;
+    int nExitCode;
+};
+
+constexpr const char* kSuccessText =
+    "FW Update Successful!\nPlease disconnect the USB cable and turn your Tarnic's power off & "
+    "on before use.";
+
+constexpr OutcomeRow kRows[] = {
+    {OutcomeKind::Success, kSuccessText, 0},
+    {OutcomeKind::CheckConnection, "check connection", 10},
+    {OutcomeKind::NotDetected, "device not detected", 11},
+    {OutcomeKind::InvalidFirmware, "invalid firmware file", 12},
+    {OutcomeKind::BootFailed, "boot loader failed. check connection", 13},
+    {OutcomeKind::CommunicationError, "Communication Error", 14},
+    // Ctrl-C's conventional status (128 + SIGINT).
+    {OutcomeKind::Interrupted, "interrupted", 130},
+};
+
+const OutcomeRow& RowOf(OutcomeKind eKind) {
+    for (const OutcomeRow& row : kRows) {
+        if (row.eKind == eKind) {
+            return row;
+        }
+    }
+    return kRows[0];
+}
+
+std::string Where(const UpdateOutcome& o) {
+    switch (o.eStep) {
+    case OutcomeStep::Handshake:
+        return "during the handshake";
+    case OutcomeStep::Finish:
+        return "at the finish packet";
+    case OutcomeStep::Block:
+        return "at block " + std::to_string(o.nBlock);
+    default:
+        return "during the download";
+    }
+}
+
+} // namespace
+
+const char* OutcomeText(OutcomeKind eKind) {
+    return RowOf(eKind).pszText;
+}
+
+int OutcomeExitCode(OutcomeKind eKind) {
+    return RowOf(eKind).nExitCode;
+}
+
+bool OutcomeKindFromText(const std::string& strText, OutcomeKind& eKind) {
+    for (const OutcomeRow& row : kRows) {
+        if (strText == row.pszText) {
+            eKind = row.eKind;
+            return true;
+        }
+    }
+    return false;
+}
+
+std::string ErrnoText(int nErrno) {
+    return std::generic_category().message(nErrno) + " (errno " + std::to_string(nErrno) + ")";
+}
+
+std::string DescribeDownloadFailure(const UpdateOutcome& o, uint32_t nPacketMs,
+                                    uint32_t nHandshakeMs) {
+    if (o.nDownloadCode == 0) {
+        return {};
+    }
+    if (o.nErrno != 0) {
+        std::string strText = "the serial line failed " + Where(o) + ": " + ErrnoText(o.nErrno);
+        if (o.nErrno == EIO) {
+            strText += "; the reader was unplugged or lost power. Plug it in and run the update "
+                       "again: its boot loader takes the image";
+        }
+        return strText;
+    }
+    const std::string strStatus = std::to_string(o.nDeviceStatus);
+    switch (o.nDownloadCode) {
+    case kDlTimeout:
+        if (o.eStep == OutcomeStep::Handshake) {
+            return "the boot loader did not send its info and go packets within " +
+                   std::to_string(nHandshakeMs) + " ms";
+        }
+        return "no reply " + Where(o) + " within " + std::to_string(nPacketMs) +
+               " ms; check the cable and the reader's power";
+    case kDlStatus2:
+    case kDlStatus5:
+        return "the boot loader refused block " + std::to_string(o.nBlock) + " with status " +
+               strStatus;
+    case kDlRefused:
+        if (o.eStep == OutcomeStep::Finish) {
+            return "the boot loader did not confirm the finish (status " + strStatus + ")";
+        }
+        return "the boot loader refused block " + std::to_string(o.nBlock) + " with status " +
+               strStatus;
+    case kDlBadHandshake:
+        return "the boot loader answered the handshake with status " + strStatus +
+               " instead of 14";
+    case kDlBadMaxPacket:
+        return "the boot loader announced an unusable packet size (" + strStatus + " words)";
+    case kDlInterrupted:
+        return "stopped on request " + Where(o) +
+               "; the reader is still in its boot loader: run the update again to finish it";
+    default:
+        return "the boot loader sent a malformed packet " + Where(o) + " (code " +
+               std::to_string(o.nDownloadCode) + ")";
+    }
+}
+
+} // namespace fwup
