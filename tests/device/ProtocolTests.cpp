@@ -2,7 +2,7 @@
 // edge cases with a hand-written device side (CVirtualPort), and whole
 // exchanges against the simulated device (CSimDevice).
 
-#include "SimRig.h"
+#include "tests/support/CSimRig.h"
 #include "device/CBlockLoader.h"
 #include "device/CGadgetLib.h"
 #include "device/CommandProtocol.h"
@@ -22,6 +22,7 @@
 using namespace fwup;
 using fwsim::Personality;
 using fwtest::CSimRig;
+using fwtest::TestTimings;
 
 namespace {
 
@@ -70,15 +71,17 @@ Bytes HostWrote(fwsim::CVirtualPort& vport, size_t nMax = 65536, int nQuietMs = 
     return all;
 }
 
-// A hand-driven device port and the host's CComPort on it.
+// A hand-driven device port and the host's CComPort and link on it.
 struct CHandPort {
     CSimRig rig;
     fwsim::CVirtualPort vport{rig.PortConfig()};
     std::unique_ptr<CComPort> pPort;
+    std::unique_ptr<CDeviceLink> pLink;
 
     CHandPort() {
         EXPECT_TRUE(vport.Plug());
         pPort = std::make_unique<CComPort>(rig.WaitPortName(), 1024, 20480);
+        pLink = std::make_unique<CDeviceLink>(pPort.get(), TestTimings());
         EXPECT_TRUE(pPort->IsOpen());
     }
     void Send(const std::string& strText) { ASSERT_TRUE(vport.Send(strText)); }
@@ -92,15 +95,15 @@ int RecordProgress(void*, int nPercent) {
 }
 
 // Runs a download of the given segments through a fresh CBlockLoader.
-int RunDownload(CComPort& port, const std::vector<SegmentDesc>& table, uint32_t dwAreaFlags) {
+int RunDownload(CDeviceLink& link, const std::vector<SegmentDesc>& table, uint32_t dwAreaFlags) {
     g_progress.clear();
-    CBlockLoader loader(port);
+    CBlockLoader loader(link);
     loader.m_pfnProgress = &RecordProgress;
     loader.m_nTotal = 0;
     for (const SegmentDesc& segment : table) {
         loader.m_nTotal += segment.nLength;
     }
-    if (SendCommand(*loader.m_pLink, kCmdAreaFlags, dwAreaFlags) != 0) {
+    if (SendCommand(link, kCmdAreaFlags, dwAreaFlags) != 0) {
         return -1;
     }
     return loader.Transfer(static_cast<int>(table.size()), table.data(), dwAreaFlags);
@@ -110,29 +113,22 @@ int RunDownload(CComPort& port, const std::vector<SegmentDesc>& table, uint32_t 
 
 TEST(CommandReplies, VersionAndSerialForms) {
     CHandPort hand;
-    CDeviceLink link(hand.pPort.get());
+    CDeviceLink& link = *hand.pLink;
 
     hand.Send("~Rv00001.23\r\n");
-    const char* pszVersion = QueryVersion(link);
-    ASSERT_NE(pszVersion, nullptr);
-    EXPECT_STREQ(pszVersion, "1.23");
+    EXPECT_EQ(QueryVersion(link), "1.23");
     const Bytes command = HostWrote(hand.vport);
     EXPECT_EQ(std::string(command.begin(), command.end()), "~rv\r\n");
 
     hand.Send("~RS0000\r\n");
-    const char* pszSerial = QuerySerial(link);
-    ASSERT_NE(pszSerial, nullptr); // empty, not none
-    EXPECT_STREQ(pszSerial, "");
-    EXPECT_STREQ(pszVersion, "1.23"); // each query has its own buffer
+    EXPECT_EQ(QuerySerial(link), ""); // empty, not none
 
     hand.Send("~Rv0001.23\r\n");
-    EXPECT_EQ(QueryVersion(link), nullptr);
+    EXPECT_EQ(QueryVersion(link), std::nullopt);
 
     // The transaction stops at the first line end; what follows stays unread.
     hand.Send("~Rv00002.0\r\nEXTRA");
-    pszVersion = QueryVersion(link);
-    ASSERT_NE(pszVersion, nullptr);
-    EXPECT_STREQ(pszVersion, "2.0");
+    EXPECT_EQ(QueryVersion(link), "2.0");
     ASSERT_TRUE(hand.pPort->WaitReadable(1000));
     char rest[16] = {};
     uint32_t nRead = sizeof rest;
@@ -142,7 +138,7 @@ TEST(CommandReplies, VersionAndSerialForms) {
 
 TEST(CommandReplies, FullBufferEndsTransactionWithoutLineEnd) {
     CHandPort hand;
-    CDeviceLink link(hand.pPort.get());
+    CDeviceLink& link = *hand.pLink;
     hand.Send(std::string(250, 'x'));
     char reply[kReplyBufferSize];
     uint32_t nCount = kReplyBufferSize;
@@ -153,18 +149,17 @@ TEST(CommandReplies, FullBufferEndsTransactionWithoutLineEnd) {
 
 TEST(CommandReplies, ReplyWithoutLineEndTimesOut) {
     CHandPort hand;
-    CDeviceLink link(hand.pPort.get());
+    CDeviceLink& link = *hand.pLink;
     hand.Send("~Rv0000");
     const uint32_t dwStart = GetTickCount();
-    EXPECT_EQ(QueryVersion(link), nullptr);
-    EXPECT_GE(TicksSince(dwStart), 3000u);
-    EXPECT_LT(TicksSince(dwStart), 4500u);
+    EXPECT_EQ(QueryVersion(link), std::nullopt);
+    EXPECT_GE(TicksSince(dwStart), link.Timings().nCommandMs);
 }
 
 TEST(CommandReplies, WriteOnClosedPortIsAnError) {
     CHandPort hand;
     hand.pPort->Close();
-    CDeviceLink link(hand.pPort.get());
+    CDeviceLink& link = *hand.pLink;
     char reply[kReplyBufferSize];
     uint32_t nCount = kReplyBufferSize;
     EXPECT_GT(Transact(link, "~rv\r\n", 5, reply, nCount), 0);
@@ -175,7 +170,7 @@ TEST(CommandReplies, WriteOnClosedPortIsAnError) {
 
 TEST(StatusQuery, ForeignRepliesAreSkipped) {
     CHandPort hand;
-    CDeviceLink link(hand.pPort.get());
+    CDeviceLink& link = *hand.pLink;
     hand.Send(Concat({Bytes{1, 2, 3, 4, 5, 6, 7, 8}, Bytes{0, 0, 0x0F, 1, 0, 0, 0, 0},
                       Bytes{0, 0, 0x0F, 0, 0x78, 0x56, 0x34, 0x12}}));
     uint32_t dwValue = 0;
@@ -186,17 +181,16 @@ TEST(StatusQuery, ForeignRepliesAreSkipped) {
 
 TEST(StatusQuery, SilenceTimesOut) {
     CHandPort hand;
-    CDeviceLink link(hand.pPort.get());
+    CDeviceLink& link = *hand.pLink;
     uint32_t dwValue = 0;
     const uint32_t dwStart = GetTickCount();
     EXPECT_EQ(PingBootLoader(link, dwValue), -1);
-    EXPECT_GE(TicksSince(dwStart), 3000u);
+    EXPECT_GE(TicksSince(dwStart), link.Timings().nCommandMs);
 }
 
 TEST(ReadyLine, BannerAndPlainLine) {
     CHandPort hand;
-    GadgetChannel channel;
-    channel.pPort = hand.pPort.get();
+    GadgetChannel channel{hand.pLink.get()};
     CGadgetLib gadget;
     EXPECT_EQ(gadget.SetChannel(nullptr), "");
     hand.Send("xyz~e!ready,ABC\r\n");
@@ -208,7 +202,7 @@ TEST(ReadyLine, BannerAndPlainLine) {
 
 TEST(PacketReceive, LengthsAndLimits) {
     CHandPort hand;
-    CDeviceLink link(hand.pPort.get());
+    CDeviceLink& link = *hand.pLink;
     uint8_t buffer[16];
 
     // 0x40 first: header alone whatever bytes 4-5 say; the next packet stays aligned.
@@ -217,12 +211,12 @@ TEST(PacketReceive, LengthsAndLimits) {
     uint32_t nCount = sizeof buffer;
     EXPECT_EQ(ReceivePacket(link, buffer, nCount), 0);
     EXPECT_EQ(nCount, 8u);
-    EXPECT_EQ(LastPacketLength(), 8u);
+    EXPECT_EQ(LastPacketLength(link), 8u);
     nCount = 8; // longer than the caller's buffer: copied in part, consumed whole
     EXPECT_EQ(ReceivePacket(link, buffer, nCount), 1);
     EXPECT_EQ(nCount, 8u);
-    EXPECT_EQ(LastPacketLength(), 16u);
-    EXPECT_EQ(ReadLe32(LastPacketData() + 12), 9u);
+    EXPECT_EQ(LastPacketLength(link), 16u);
+    EXPECT_EQ(ReadLe32(LastPacketData(link) + 12), 9u);
 
     // Over the 256-byte receive buffer: refused, never read into it.
     Bytes huge = Header(0xF00D, 0x8001, 100);
@@ -246,6 +240,7 @@ TEST(PacketReceive, LengthsAndLimits) {
     hand.vport.Unplug();
     nCount = sizeof buffer;
     EXPECT_EQ(ReceivePacket(link, buffer, nCount, 3000), EIO);
+    EXPECT_LT(TicksSince(dwStart), 2000u); // the hang-up ends the wait, not the deadline
 }
 
 TEST(Handshake, ProtocolErrors) {
@@ -276,7 +271,7 @@ TEST(Handshake, ProtocolErrors) {
     for (const Case& c : cases) {
         CHandPort hand;
         hand.Send(c.device);
-        EXPECT_EQ(RunDownload(*hand.pPort, table, kCodeAreaFlags), c.nExpected) << c.pszName;
+        EXPECT_EQ(RunDownload(*hand.pLink, table, kCodeAreaFlags), c.nExpected) << c.pszName;
         EXPECT_TRUE(g_progress.empty()) << c.pszName;
     }
 }
@@ -291,8 +286,8 @@ TEST(Handshake, EndlessForeignPacketsDoNotHoldTheDownload) {
         }
     });
     const uint32_t dwStart = GetTickCount();
-    EXPECT_EQ(RunDownload(*hand.pPort, {}, kCodeAreaFlags), kDlTimeout);
-    EXPECT_GE(TicksSince(dwStart), kHandshakeTimeoutMs);
+    EXPECT_EQ(RunDownload(*hand.pLink, {}, kCodeAreaFlags), kDlTimeout);
+    EXPECT_GE(TicksSince(dwStart), hand.pLink->Timings().nHandshakeMs);
     bStop = true;
     chatter.join();
 }
@@ -306,7 +301,7 @@ TEST(Handshake, ScriptedDownloadPutsExactBytesOnTheLine) {
         Concat({junk, Info(6), junk, go, Reply(0, 14), Reply(1, 0), Reply(1, 0), Reply(2, 10)}));
     const uint8_t data[6] = {0xA0, 0xA1, 0xA2, 0xA3, 0xA4, 0xA5};
     const std::vector<SegmentDesc> table = {{0x108000, 6, data, 0}};
-    EXPECT_EQ(RunDownload(*hand.pPort, table, kCodeAreaFlags), 0);
+    EXPECT_EQ(RunDownload(*hand.pLink, table, kCodeAreaFlags), 0);
     EXPECT_EQ(g_progress, (std::vector<int>{66, 100}));
 
     const Bytes wire = HostWrote(hand.vport);
@@ -331,7 +326,7 @@ TEST(Handshake, FinalReplyMustConfirm) {
         CHandPort hand;
         hand.Send(Concat({Info(64), go, Reply(0, 14), Reply(c.dwEcho, c.dwStatus)}));
         // No segments: handshake and finish only.
-        EXPECT_EQ(RunDownload(*hand.pPort, {}, kCodeAreaFlags), c.nExpected)
+        EXPECT_EQ(RunDownload(*hand.pLink, {}, kCodeAreaFlags), c.nExpected)
             << c.dwEcho << "/" << c.dwStatus;
         const Bytes wire = HostWrote(hand.vport);
         ASSERT_EQ(wire.size(), 32u); // three commands and the finish, no data packet
@@ -347,14 +342,10 @@ TEST(SimDevice, ApplicationQueriesAndReadyLine) {
     ASSERT_TRUE(device.Start());
     CComPort port(rig.WaitPortName(), 1024, 20480);
     ASSERT_TRUE(port.IsOpen());
-    CDeviceLink link(&port);
-    const char* pszVersion = QueryVersion(link);
-    ASSERT_NE(pszVersion, nullptr);
-    EXPECT_STREQ(pszVersion, "2.0.0.1");
-    const char* pszSerial = QuerySerial(link);
-    ASSERT_NE(pszSerial, nullptr);
-    EXPECT_STREQ(pszSerial, "SN00000001");
-    GadgetChannel channel{&port};
+    CDeviceLink link(&port, TestTimings());
+    EXPECT_EQ(QueryVersion(link), "2.0.0.1");
+    EXPECT_EQ(QuerySerial(link), "SN00000001");
+    GadgetChannel channel{&link};
     CGadgetLib gadget;
     EXPECT_EQ(gadget.SetChannel(&channel), "TARNIC");
 }
@@ -366,9 +357,10 @@ TEST(SimDevice, RefusedBootEntryLeavesPortOpen) {
     fwsim::CSimDevice device(config);
     ASSERT_TRUE(device.Start());
     CComPort port(rig.WaitPortName(), 1024, 20480);
+    CDeviceLink link(&port, TestTimings());
     UpdateRequest request;
     request.nBootInfo = 5;
-    EXPECT_EQ(EnterBootLoader(port, request), -1);
+    EXPECT_EQ(EnterBootLoader(link, request), -1);
     EXPECT_TRUE(port.IsOpen());
     EXPECT_EQ(request.nBootInfo, 5);
 }
@@ -380,8 +372,9 @@ TEST(SimDevice, UnansweredBootEntryStillReachesTheBootLoader) {
     fwsim::CSimDevice device(config);
     ASSERT_TRUE(device.Start());
     CComPort port(rig.WaitPortName(), 1024, 20480);
+    CDeviceLink link(&port, TestTimings());
     UpdateRequest request;
-    EXPECT_EQ(EnterBootLoader(port, request), 0);
+    EXPECT_EQ(EnterBootLoader(link, request), 0);
     EXPECT_EQ(request.nBootInfo, 0x01020304);
     EXPECT_TRUE(port.IsOpen());
     EXPECT_EQ(device.CurrentPersonality(), Personality::BootLoader);
@@ -393,20 +386,21 @@ TEST(SimDevice, BootLoaderDetectedAndImageDownloaded) {
     ASSERT_TRUE(device.Start());
     CComPort port(rig.WaitPortName(), 1024, 20480);
     ASSERT_TRUE(port.IsOpen());
+    CDeviceLink link(&port, TestTimings());
     UpdateRequest request;
-    request.pszVersion = "stale";
-    request.status.pszSerial = "previous";
-    EXPECT_EQ(DetectDevice(port, request), 0);
+    request.optVersion = "stale";
+    request.status.optSerial = "previous";
+    EXPECT_EQ(DetectDevice(link, request), 0);
     EXPECT_EQ(request.nBootInfo, 0x01020304);
-    EXPECT_EQ(request.pszVersion, nullptr);
-    EXPECT_STREQ(request.status.pszSerial, "previous");
+    EXPECT_EQ(request.optVersion, std::nullopt);
+    EXPECT_EQ(request.status.optSerial, "previous");
     EXPECT_TRUE(port.IsOpen()); // handed in open, stays open
 
     std::vector<uint8_t> image(600);
     for (size_t i = 0; i < image.size(); ++i) {
         image[i] = static_cast<uint8_t>(i * 13 + 5);
     }
-    EXPECT_EQ(RunDownload(port, {{0x108000, 600, image.data(), 0}}, kCodeAreaFlags), 0);
+    EXPECT_EQ(RunDownload(link, {{0x108000, 600, image.data(), 0}}, kCodeAreaFlags), 0);
     EXPECT_EQ(g_progress, (std::vector<int>{39, 78, 100}));
     ASSERT_TRUE(device.WaitForDownloads(1, 2000));
     EXPECT_EQ(device.FlashAt(0x108000, 600), image);
@@ -446,7 +440,8 @@ TEST_P(DownloadFaults, EndWithTheirCodes) {
     ASSERT_TRUE(device.Start());
     CComPort port(rig.WaitPortName(), 1024, 20480);
     ASSERT_TRUE(port.IsOpen());
-    EXPECT_EQ(RunDownload(port, {{0x108000, 600, image.data(), 0}}, kCodeAreaFlags), c.nExpected);
+    CDeviceLink link(&port, TestTimings());
+    EXPECT_EQ(RunDownload(link, {{0x108000, 600, image.data(), 0}}, kCodeAreaFlags), c.nExpected);
     if (c.nMaxWords == 6) {
         EXPECT_EQ(g_progress.size(), 150u); // 4 bytes a block
         EXPECT_EQ(g_progress.back(), 100);

@@ -1,19 +1,25 @@
-// The whole update job against the simulated device over ptys: the stage
-// sequence of every ending, the texts, the file rules and the flashed bytes.
+// The whole update job against the simulated device over ptys, with the tests'
+// shortened timings: the stage sequence, outcome and cause of every ending, the
+// flashed bytes, sessions side by side, and a stop request.
 
-#include "SimRig.h"
-#include "device/FirmwareFile.h"
 #include "device/UpdateJob.h"
 #include "serial/Clock.h"
+#include "serial/PortDiscovery.h"
+#include "tests/support/CSimRig.h"
 
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <functional>
 #include <iterator>
+#include <set>
+#include <thread>
+#include <unistd.h>
 
 using namespace fwup;
 using fwsim::Personality;
 using fwtest::CSimRig;
+using fwtest::TestTimings;
 
 namespace {
 
@@ -23,9 +29,11 @@ struct CStageLog {
     std::vector<int> progress;
     std::string strConnecting;
     std::string strFinal;
+    std::string strCause;
     std::string strSerialAtUpdating = "(none)";
     std::string strFileAtUpdating;
     int32_t nSizeAtUpdating = -1;
+    std::function<void(int)> onProgress; // called at each progress report
 
     // Runs of progress reports collapsed to one 5.
     std::vector<int> Shape() const {
@@ -47,16 +55,20 @@ void OnStatus(int nStage, UpdateStatus* pStatus, void* pContext) {
         log.strConnecting = pStatus->strMessage;
         break;
     case StageUpdating:
-        log.strSerialAtUpdating = pStatus->pszSerial ? pStatus->pszSerial : "(none)";
+        log.strSerialAtUpdating = pStatus->optSerial.value_or("(none)");
         log.strFileAtUpdating = pStatus->strFileName;
         log.nSizeAtUpdating = pStatus->nFileSize;
         break;
     case StageProgress:
         log.progress.push_back(pStatus->nProgress);
+        if (log.onProgress) {
+            log.onProgress(pStatus->nProgress);
+        }
         break;
     case StageSuccess:
     case StageFailure:
         log.strFinal = pStatus->strMessage;
+        log.strCause = pStatus->strCause;
         break;
     default:
         break;
@@ -68,13 +80,17 @@ std::vector<uint8_t> ReadAll(const std::string& strPath) {
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(file), {});
 }
 
-CStageLog RunJob(CComPort& port, UpdateRequest& request) {
-    CStageLog log;
-    RunUpdate(port, request, &log, &OnStatus);
-    return log;
-}
-
 using Shape = std::vector<int>;
+
+// A session on the first listed port, open or closed as asked.
+std::unique_ptr<CDeviceSession> OpenSession(const CSimRig& rig, bool bOpen = true) {
+    auto pSession = std::make_unique<CDeviceSession>(rig.WaitPortName(), TestTimings());
+    EXPECT_TRUE(pSession->Port().IsOpen());
+    if (!bOpen) {
+        pSession->Port().Close();
+    }
+    return pSession;
+}
 
 } // namespace
 
@@ -82,170 +98,243 @@ TEST(UpdateJob, OpenPortApplicationDeviceFlashesWholeCodeArea) {
     CSimRig rig;
     fwsim::CSimDevice device(rig.DeviceConfig(Personality::Application));
     ASSERT_TRUE(device.Start());
-    CComPort port(rig.WaitPortName(), 1024, 20480);
-    ASSERT_TRUE(port.IsOpen());
+    auto pSession = OpenSession(rig);
     UpdateRequest request;
     request.strFirmwarePath = rig.WriteFirmware("code.bin", 176128);
 
-    const CStageLog log = RunJob(port, request);
+    CStageLog log;
+    const UpdateOutcome outcome = RunUpdate(*pSession, request, &log, &OnStatus);
+    EXPECT_TRUE(outcome.Succeeded());
     EXPECT_EQ(log.Shape(), (Shape{0, 4, 5, 1}));
     EXPECT_EQ(log.strFinal, "FW Update Successful!\nPlease disconnect the USB cable and turn "
                             "your Tarnic's power off & on before use.");
     EXPECT_EQ(log.progress.size(), (176128u + 235) / 236); // one report per block of L=64
     EXPECT_EQ(log.progress.back(), 100);
     EXPECT_EQ(log.strSerialAtUpdating, "SN00000001");
+    EXPECT_EQ(request.optVersion, "2.0.0.1");
     EXPECT_EQ(log.strFileAtUpdating, "code.bin");
     EXPECT_EQ(log.nSizeAtUpdating, 176128);
-    EXPECT_FALSE(port.IsOpen()); // closed after a success, even when handed in open
+    EXPECT_FALSE(pSession->Port().IsOpen()); // closed after a success, even when handed in open
     EXPECT_EQ(device.DownloadsFinished(), 1);
     EXPECT_EQ(device.FlashAt(0x108000, 176128), ReadAll(request.strFirmwarePath));
 }
 
 TEST(UpdateJob, ClosedPortIsWaitedForAndClosedAgain) {
     CSimRig rig;
-    fwsim::CSimDevice device(rig.DeviceConfig(Personality::Application));
+    fwsim::CSimDevice device(rig.DeviceConfig(Personality::BootLoader));
     ASSERT_TRUE(device.Start());
-    const std::string strName = rig.WaitPortName();
-    CComPort port(strName, 1024, 20480);
-    port.Close();
+    auto pSession = OpenSession(rig, false);
     UpdateRequest request;
+    request.status.optSerial = "SN-previous-job";
     request.strFirmwarePath = rig.WriteFirmware("small.bin", 1000);
 
-    const CStageLog log = RunJob(port, request);
+    CStageLog log;
+    EXPECT_TRUE(RunUpdate(*pSession, request, &log, &OnStatus).Succeeded());
     EXPECT_EQ(log.Shape(), (Shape{0, 3, 4, 5, 1}));
-    EXPECT_EQ(log.strConnecting, "connecting to " + strName);
-    EXPECT_EQ(log.strFinal, kTextSuccess);
-    EXPECT_FALSE(port.IsOpen());
+    EXPECT_EQ(log.strConnecting, "connecting to " + pSession->Port().GetDeviceName());
+    EXPECT_EQ(log.strSerialAtUpdating, "SN-previous-job"); // a boot loader has none to tell
+    EXPECT_EQ(request.optVersion, std::nullopt);
+    EXPECT_FALSE(pSession->Port().IsOpen());
     EXPECT_EQ(device.FlashAt(0x108000, 1000), ReadAll(request.strFirmwarePath));
 }
 
-TEST(UpdateJob, NoDeviceEverGivesCheckConnection) {
-    CSimRig rig; // an empty system: nothing is ever listed
-    CComPort port("AT91 USB to Serial Converter (COM1)", 1024, 20480);
-    ASSERT_FALSE(port.IsOpen());
-    UpdateRequest request;
-    request.strFirmwarePath = rig.WriteFirmware("fw.bin", 100);
-    const uint32_t dwStart = GetTickCount();
-    const CStageLog log = RunJob(port, request);
-    EXPECT_GE(TicksSince(dwStart), 7000u);
-    EXPECT_EQ(log.Shape(), (Shape{0, 3, 6}));
-    EXPECT_EQ(log.strConnecting, "connecting to AT91 USB to Serial Converter (COM1)");
-    EXPECT_EQ(log.strFinal, "check connection");
-}
+// Every failing ending: its stages, outcome, a word of its cause, and the port
+// left as the caller handed it (open) or closed when the job opened it.
+struct FailureCase {
+    const char* pszName;
+    Personality eStart;
+    std::function<void(fwsim::SimFaults&)> setFaults;
+    bool bHandOpen;
+    size_t nFileSize;
+    Shape shape;
+    OutcomeKind eKind;
+    const char* pszCauseWord;
+    bool bOpenAfter; // a failure leaves a handed-in port open, closes one the job opened
+};
 
-TEST(UpdateJob, SilentDeviceIsNotDetected) {
-    CSimRig rig;
-    auto config = rig.DeviceConfig(Personality::Application);
-    config.faults.bNoVersionReply = true;
-    fwsim::CSimDevice device(config);
-    ASSERT_TRUE(device.Start());
-    CComPort port(rig.WaitPortName(), 1024, 20480);
-    ASSERT_TRUE(port.IsOpen());
-    UpdateRequest request;
-    request.strFirmwarePath = rig.WriteFirmware("fw.bin", 100);
-    const CStageLog log = RunJob(port, request);
-    EXPECT_EQ(log.Shape(), (Shape{0, 6}));
-    EXPECT_EQ(log.strFinal, "device not detected");
-    EXPECT_TRUE(port.IsOpen()); // the caller's open port stays open on a failure
-}
+class UpdateJobFailures : public testing::TestWithParam<FailureCase> {};
 
-TEST(UpdateJob, SilentDeviceOnAJobOpenedPortEndsAndClosesIt) {
+TEST_P(UpdateJobFailures, EndWithTextCauseAndPortState) {
+    const FailureCase& c = GetParam();
     CSimRig rig;
-    auto config = rig.DeviceConfig(Personality::Application);
-    config.faults.bNoVersionReply = true;
-    fwsim::CSimDevice device(config);
-    ASSERT_TRUE(device.Start());
-    CComPort port(rig.WaitPortName(), 1024, 20480);
-    port.Close();
-    UpdateRequest request;
-    request.strFirmwarePath = rig.WriteFirmware("fw.bin", 100);
-    // The device stays attached: the job must not wait for its port to vanish.
-    const CStageLog log = RunJob(port, request);
-    EXPECT_EQ(log.Shape(), (Shape{0, 3, 6}));
-    EXPECT_EQ(log.strFinal, "device not detected");
-    EXPECT_FALSE(port.IsOpen());
-    EXPECT_TRUE(device.IsPlugged());
-}
-
-TEST(UpdateJob, RefusedBootEntryGivesBootLoaderFailed) {
-    CSimRig rig;
-    auto config = rig.DeviceConfig(Personality::Application);
-    config.faults.bWrongBootReply = true;
-    fwsim::CSimDevice device(config);
-    ASSERT_TRUE(device.Start());
-    CComPort port(rig.WaitPortName(), 1024, 20480);
-    UpdateRequest request;
-    request.strFirmwarePath = rig.WriteFirmware("fw.bin", 100);
-    const CStageLog log = RunJob(port, request);
-    EXPECT_EQ(log.Shape(), (Shape{0, 4, 6}));
-    EXPECT_EQ(log.strFinal, "boot loader failed. check connection");
-    EXPECT_TRUE(port.IsOpen());
-    EXPECT_EQ(device.DownloadsFinished(), 0);
-}
-
-TEST(UpdateJob, RefusedBlockGivesCommunicationError) {
-    CSimRig rig;
-    auto config = rig.DeviceConfig(Personality::Application);
-    config.faults.nFailBlock = 3;
-    config.faults.dwFailStatus = 2;
-    fwsim::CSimDevice device(config);
-    ASSERT_TRUE(device.Start());
-    CComPort port(rig.WaitPortName(), 1024, 20480);
-    UpdateRequest request;
-    request.strFirmwarePath = rig.WriteFirmware("fw.bin", 2000);
-    const CStageLog log = RunJob(port, request);
-    EXPECT_EQ(log.Shape(), (Shape{0, 4, 5, 6}));
-    EXPECT_EQ(log.progress, (std::vector<int>{11, 23})); // the reports before it stay
-    EXPECT_EQ(log.strFinal, "Communication Error");
-    EXPECT_EQ(device.DownloadsFinished(), 0);
-}
-
-TEST(UpdateJob, DeviceAlreadyInBootLoader) {
-    CSimRig rig;
-    fwsim::CSimDevice device(rig.DeviceConfig(Personality::BootLoader));
-    ASSERT_TRUE(device.Start());
-    CComPort port(rig.WaitPortName(), 1024, 20480);
-    UpdateRequest request;
-    request.status.pszSerial = "SN-previous-job";
-    request.strFirmwarePath = rig.WriteFirmware("boot.bin", 5000);
-    const CStageLog log = RunJob(port, request);
-    EXPECT_EQ(log.Shape(), (Shape{0, 4, 5, 1}));
-    EXPECT_EQ(log.strSerialAtUpdating, "SN-previous-job");
-    EXPECT_EQ(request.pszVersion, nullptr);
-    EXPECT_EQ(log.strFinal, kTextSuccess);
-    EXPECT_EQ(device.FlashAt(0x108000, 5000), ReadAll(request.strFirmwarePath));
-}
-
-TEST(UpdateJob, UnusableFirmwareFilesAreRefused) {
-    CSimRig rig;
-    // A boot loader answers detection at once, so the file check comes quickly.
-    fwsim::CSimDevice device(rig.DeviceConfig(Personality::BootLoader));
-    ASSERT_TRUE(device.Start());
-    CComPort port(rig.WaitPortName(), 1024, 20480);
-    ASSERT_TRUE(port.IsOpen());
-    const std::string cases[] = {rig.WriteFirmware("big.bin", 176129), "",
-                                 rig.Root() + "/missing.bin", rig.Root()};
-    for (const std::string& strPath : cases) {
-        UpdateRequest request;
-        request.strFirmwarePath = strPath;
-        const CStageLog log = RunJob(port, request);
-        EXPECT_EQ(log.Shape(), (Shape{0, 6})) << strPath;
-        EXPECT_EQ(log.strFinal, "invalid firmware file") << strPath;
-        EXPECT_TRUE(port.IsOpen()) << strPath;
+    auto config = rig.DeviceConfig(c.eStart);
+    if (c.setFaults) {
+        c.setFaults(config.faults);
     }
+    fwsim::CSimDevice device(config);
+    ASSERT_TRUE(device.Start());
+    auto pSession = OpenSession(rig, c.bHandOpen);
+    UpdateRequest request;
+    request.strFirmwarePath = rig.WriteFirmware("fw.bin", c.nFileSize);
+
+    CStageLog log;
+    const UpdateOutcome outcome = RunUpdate(*pSession, request, &log, &OnStatus);
+    EXPECT_EQ(outcome.eKind, c.eKind);
+    EXPECT_EQ(log.Shape(), c.shape);
+    EXPECT_EQ(log.strFinal, OutcomeText(c.eKind));
+    EXPECT_EQ(log.strCause, outcome.strCause);
+    EXPECT_NE(outcome.strCause.find(c.pszCauseWord), std::string::npos) << outcome.strCause;
+    EXPECT_EQ(pSession->Port().IsOpen(), c.bOpenAfter);
     EXPECT_EQ(device.DownloadsFinished(), 0);
 }
 
-TEST(UpdateJob, EmptyFileIsAnEmptyImage) {
+INSTANTIATE_TEST_SUITE_P(
+    Sim, UpdateJobFailures,
+    testing::Values(
+        FailureCase{"SilentDevice", Personality::Application,
+                    [](auto& f) { f.bNoVersionReply = true; }, true, 100, Shape{0, 6},
+                    OutcomeKind::NotDetected, "nothing answered", true},
+        // The device stays attached: the job must not wait for its port to vanish.
+        FailureCase{"SilentDeviceOnJobOpenedPort", Personality::Application,
+                    [](auto& f) { f.bNoVersionReply = true; }, false, 100, Shape{0, 3, 6},
+                    OutcomeKind::NotDetected, "nothing answered", false},
+        FailureCase{"EmptyFile", Personality::BootLoader, nullptr, true, 0, Shape{0, 6},
+                    OutcomeKind::InvalidFirmware, "empty", true},
+        FailureCase{"OversizedFile", Personality::BootLoader, nullptr, false, 176129,
+                    Shape{0, 3, 6}, OutcomeKind::InvalidFirmware, "at most 176128", false},
+        FailureCase{"RefusedBootEntry", Personality::Application,
+                    [](auto& f) { f.bWrongBootReply = true; }, true, 100, Shape{0, 4, 6},
+                    OutcomeKind::BootFailed, "~dboot", true},
+        FailureCase{"SilentBootLoader", Personality::Application,
+                    [](auto& f) { f.bBootLoaderSilent = true; }, true, 100, Shape{0, 4, 6},
+                    OutcomeKind::BootFailed, "status query", true},
+        FailureCase{"PortNeverReturns", Personality::Application,
+                    [](auto& f) { f.bNeverReturns = true; }, true, 100, Shape{0, 4, 6},
+                    OutcomeKind::BootFailed, "did not come back", false},
+        FailureCase{"RefusedBlock", Personality::Application,
+                    [](auto& f) { f.nFailBlock = 3, f.dwFailStatus = 2; }, true, 2000,
+                    Shape{0, 4, 5, 6}, OutcomeKind::CommunicationError, "block 3 with status 2", true},
+        FailureCase{"SilentFromBlock2", Personality::BootLoader,
+                    [](auto& f) { f.nSilentAtBlock = 2; }, true, 2000, Shape{0, 4, 5, 6},
+                    OutcomeKind::CommunicationError, "no reply at block 2", true},
+        FailureCase{"UnpluggedAtBlock2", Personality::BootLoader,
+                    [](auto& f) { f.nUnplugAtBlock = 2; }, true, 2000, Shape{0, 4, 5, 6},
+                    OutcomeKind::CommunicationError, "unplugged", true},
+        FailureCase{"FinishNotConfirmed", Personality::BootLoader,
+                    [](auto& f) { f.bBadFinalReply = true; }, true, 500, Shape{0, 4, 5, 6},
+                    OutcomeKind::CommunicationError, "finish", true}),
+    [](const testing::TestParamInfo<FailureCase>& info) { return info.param.pszName; });
+
+TEST(UpdateJob, OpenProblemsSayWhy) {
+    CSimRig rig;
+    { // Nothing is ever listed: the job waits for the port, then says what is missing.
+        CDeviceSession session("AT91 USB to Serial Converter (COM7)", TestTimings());
+        UpdateRequest request;
+        request.strFirmwarePath = rig.WriteFirmware("fw.bin", 100);
+        CStageLog log;
+        const uint32_t dwStart = GetTickCount();
+        const UpdateOutcome outcome = RunUpdate(session, request, &log, &OnStatus);
+        EXPECT_GE(TicksSince(dwStart), TestTimings().nDetectOpenMs);
+        EXPECT_EQ(log.Shape(), (Shape{0, 3, 6}));
+        EXPECT_EQ(log.strConnecting, "connecting to AT91 USB to Serial Converter (COM7)");
+        EXPECT_EQ(outcome.eKind, OutcomeKind::CheckConnection);
+        EXPECT_NE(outcome.strCause.find("COM7 is present"), std::string::npos) << outcome.strCause;
+    }
+    { // Held by another session: busy, naming this process as the holder.
+        fwsim::CSimDevice device(rig.DeviceConfig(Personality::BootLoader));
+        ASSERT_TRUE(device.Start());
+        auto pHolder = OpenSession(rig);
+        CDeviceSession second(pHolder->Port().GetDeviceName(), TestTimings());
+        ASSERT_FALSE(second.Port().IsOpen());
+        EXPECT_EQ(second.Port().GetOpenError().eProblem, PortOpenProblem::Busy);
+        UpdateRequest request;
+        request.strFirmwarePath = rig.WriteFirmware("fw.bin", 100);
+        CStageLog log;
+        const UpdateOutcome outcome = RunUpdate(second, request, &log, &OnStatus);
+        EXPECT_EQ(outcome.eKind, OutcomeKind::CheckConnection);
+        EXPECT_NE(outcome.strCause.find("pid " + std::to_string(::getpid())), std::string::npos)
+            << outcome.strCause;
+    }
+}
+
+TEST(UpdateJob, TwoDevicesFlashAtTheSameTimeInOneProcess) {
+    CSimRig rig;
+    auto configA = rig.DeviceConfig(Personality::Application, "1-1");
+    auto configB = rig.DeviceConfig(Personality::Application, "1-2");
+    configB.strAppTty = configB.strBootTty = "ttyACM1";
+    configB.strSerial = "SN00000002";
+    fwsim::CSimDevice deviceA(configA), deviceB(configB);
+    ASSERT_TRUE(deviceA.Start());
+    ASSERT_TRUE(deviceB.Start());
+    std::vector<PortRecord> ports;
+    for (int i = 0; i < 100 && ports.size() < 2; ++i, SleepMs(20)) {
+        ports = ScanPorts();
+    }
+    ASSERT_EQ(ports.size(), 2u);
+
+    struct Run {
+        std::unique_ptr<CDeviceSession> pSession;
+        UpdateRequest request;
+        CStageLog log;
+        UpdateOutcome outcome;
+    } runs[2];
+    for (int i = 0; i < 2; ++i) {
+        runs[i].pSession =
+            std::make_unique<CDeviceSession>(std::make_unique<CComPort>(ports[i]), TestTimings());
+        runs[i].request.strFirmwarePath =
+            rig.WriteFirmware("fw" + std::to_string(i) + ".bin", 60000, 11 + i);
+    }
+    std::thread threads[2];
+    for (Run& run : runs) {
+        threads[&run - runs] = std::thread([&run] {
+            run.outcome = RunUpdate(*run.pSession, run.request, &run.log, &OnStatus);
+        });
+    }
+    for (std::thread& t : threads) {
+        t.join();
+    }
+    std::set<std::string> serials;
+    for (const Run& run : runs) {
+        EXPECT_TRUE(run.outcome.Succeeded()) << run.log.strCause;
+        serials.insert(run.log.strSerialAtUpdating);
+    }
+    EXPECT_EQ(serials, (std::set<std::string>{"SN00000001", "SN00000002"}));
+    EXPECT_EQ(deviceA.FlashAt(0x108000, 60000), ReadAll(runs[0].request.strFirmwarePath));
+    EXPECT_EQ(deviceB.FlashAt(0x108000, 60000), ReadAll(runs[1].request.strFirmwarePath));
+}
+
+TEST(UpdateJob, StopRequestEndsAtAPacketBoundaryAndTheNextRunFinishes) {
     CSimRig rig;
     fwsim::CSimDevice device(rig.DeviceConfig(Personality::Application));
     ASSERT_TRUE(device.Start());
-    CComPort port(rig.WaitPortName(), 1024, 20480);
     UpdateRequest request;
-    request.strFirmwarePath = rig.WriteFirmware("empty.bin", 0);
-    const CStageLog log = RunJob(port, request);
-    EXPECT_EQ(log.Shape(), (Shape{0, 4, 1})); // no block, so no progress report
-    EXPECT_EQ(log.nSizeAtUpdating, 0);
-    EXPECT_EQ(device.DownloadsFinished(), 1);
-    EXPECT_EQ(device.FlashAt(0x108000, 16), std::vector<uint8_t>(16, 0xFF));
+    request.strFirmwarePath = rig.WriteFirmware("fw.bin", 20000);
+    {
+        auto pSession = OpenSession(rig);
+        CStageLog log;
+        CDeviceSession* pRaw = pSession.get();
+        log.onProgress = [pRaw](int nPercent) {
+            if (nPercent >= 50) {
+                pRaw->RequestStop();
+            }
+        };
+        const UpdateOutcome outcome = RunUpdate(*pSession, request, &log, &OnStatus);
+        EXPECT_EQ(outcome.eKind, OutcomeKind::Interrupted);
+        EXPECT_EQ(outcome.eStep, OutcomeStep::Block);
+        EXPECT_NE(outcome.strCause.find("boot loader"), std::string::npos);
+        EXPECT_LT(log.progress.back(), 100);
+        EXPECT_EQ(device.DownloadsFinished(), 0);
+    }
+    // The reader waits in its boot loader, which takes the next run's image.
+    EXPECT_EQ(device.CurrentPersonality(), Personality::BootLoader);
+    auto pSession = OpenSession(rig);
+    CStageLog log;
+    EXPECT_TRUE(RunUpdate(*pSession, request, &log, &OnStatus).Succeeded()) << log.strCause;
+    EXPECT_EQ(device.FlashAt(0x108000, 20000), ReadAll(request.strFirmwarePath));
+}
+
+TEST(UpdateOutcomes, TextsAndExitCodesComeFromOneTable) {
+    const std::pair<OutcomeKind, int> rows[] = {
+        {OutcomeKind::Success, 0},         {OutcomeKind::CheckConnection, 10},
+        {OutcomeKind::NotDetected, 11},    {OutcomeKind::InvalidFirmware, 12},
+        {OutcomeKind::BootFailed, 13},     {OutcomeKind::CommunicationError, 14},
+        {OutcomeKind::Interrupted, 130},
+    };
+    for (const auto& [eKind, nCode] : rows) {
+        EXPECT_EQ(OutcomeExitCode(eKind), nCode);
+        OutcomeKind eBack = OutcomeKind::Success;
+        ASSERT_TRUE(OutcomeKindFromText(OutcomeText(eKind), eBack));
+        EXPECT_EQ(eBack, eKind);
+    }
+    EXPECT_STREQ(OutcomeText(OutcomeKind::BootFailed), "boot loader failed. check connection");
 }

@@ -35,6 +35,19 @@ CTempRoot::~CTempRoot() {
     fs::remove_all(m_strPath, ec);
 }
 
+std::string CTempRoot::WriteFile(const std::string& strName, size_t nSize, unsigned nSeed) const {
+    const std::string strPath = m_strPath + "/" + strName;
+    std::string data(nSize, '\0');
+    unsigned nState = nSeed * 2654435761u + 1;
+    for (char& c : data) {
+        nState = nState * 1103515245u + 12345u;
+        c = static_cast<char>(nState >> 16);
+    }
+    std::ofstream file(strPath, std::ios::binary | std::ios::trunc);
+    file.write(data.data(), static_cast<std::streamsize>(data.size()));
+    return strPath;
+}
+
 namespace {
 
 void WriteText(const fs::path& path, const std::string& strText) {

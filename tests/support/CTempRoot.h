@@ -2,6 +2,7 @@
 // A temporary directory that serves as FWUP_SYSROOT for one test; removed again
 // (and the variable restored) on destruction.
 
+#include <cstddef>
 #include <string>
 
 namespace fwtest {
@@ -15,6 +16,9 @@ public:
     CTempRoot& operator=(const CTempRoot&) = delete;
 
     const std::string& Path() const { return m_strPath; }
+    // Writes nSize pseudo-random bytes (seeded by nSeed) to strName below the
+    // root; returns the file's path.
+    std::string WriteFile(const std::string& strName, size_t nSize, unsigned nSeed = 1) const;
 
 private:
     std::string m_strPath;

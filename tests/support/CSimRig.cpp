@@ -1,31 +1,19 @@
-#include "SimRig.h"
+#include "tests/support/CSimRig.h"
 
 #include "serial/Clock.h"
 #include "serial/PortDiscovery.h"
 
-#include <cstdlib>
-
 namespace fwtest {
 
-CSimRig::CSimRig() {
-    if (const char* pszOld = std::getenv("FWUP_SYSROOT")) {
-        m_strPrevious = pszOld;
-        m_bHadPrevious = true;
-    }
-    ::setenv("FWUP_SYSROOT", m_dir.Path().c_str(), 1);
+fwup::ProtocolTimings TestTimings() {
+    return fwup::ProtocolTimings::Scaled(10);
 }
 
-CSimRig::~CSimRig() {
-    if (m_bHadPrevious) {
-        ::setenv("FWUP_SYSROOT", m_strPrevious.c_str(), 1);
-    } else {
-        ::unsetenv("FWUP_SYSROOT");
-    }
-}
-
-fwsim::SimDeviceConfig CSimRig::DeviceConfig(fwsim::Personality eStart) const {
+fwsim::SimDeviceConfig CSimRig::DeviceConfig(fwsim::Personality eStart,
+                                             const std::string& strUsbPath) const {
     fwsim::SimDeviceConfig config;
-    config.strRoot = m_dir.Path();
+    config.strRoot = m_root.Path();
+    config.strUsbPath = strUsbPath;
     config.eStart = eStart;
     config.dwAppRestartMs = 100;
     config.dwBootRestartMs = 100;
@@ -35,7 +23,7 @@ fwsim::SimDeviceConfig CSimRig::DeviceConfig(fwsim::Personality eStart) const {
 
 fwsim::VirtualPortConfig CSimRig::PortConfig() const {
     fwsim::VirtualPortConfig config;
-    config.strRoot = m_dir.Path();
+    config.strRoot = m_root.Path();
     return config;
 }
 
