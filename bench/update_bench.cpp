@@ -7,6 +7,7 @@
 #include "device/Crc32.h"
 #include "device/FirmwareFile.h"
 #include "device/Packets.h"
+#include "device/CDeviceSession.h"
 #include "device/UpdateJob.h"
 #include "serial/PortDiscovery.h"
 #include "sim/CSimDevice.h"
@@ -111,7 +112,7 @@ int main() {
             return 1;
         }
         const std::string strName = fwbench::WaitFirstPort();
-        fwup::CComPort port(strName, 1024, 20480);
+        fwup::CDeviceSession session(strName); // the product's own timings
         fwup::UpdateRequest request;
         request.strFirmwarePath = strFile;
         JobLog log;
@@ -119,7 +120,7 @@ int main() {
         const double dProcessCpu0 = CpuSeconds(RUSAGE_SELF);
         const double dThreadCpu0 = CpuSeconds(RUSAGE_THREAD);
         const auto tpStart = Clock::now();
-        fwup::RunUpdate(port, request, &log, &OnStatus);
+        fwup::RunUpdate(session, request, &log, &OnStatus);
         const double dWall = std::chrono::duration<double>(Clock::now() - tpStart).count();
         const double dThreadCpu = CpuSeconds(RUSAGE_THREAD) - dThreadCpu0;
         const double dProcessCpu = CpuSeconds(RUSAGE_SELF) - dProcessCpu0;
