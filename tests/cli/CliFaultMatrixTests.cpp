@@ -83,7 +83,8 @@ std::vector<FaultRow> Rows() {
          [](C& c) { c.faults.dwReplyDelayMs = 80; }, 8000, 0, kSuccess, 40},
         {"file of 176129 bytes", Personality::BootLoader, [](C&) {}, kFull + 1, 12,
          "invalid firmware file", 15},
-        {"empty file", Personality::BootLoader, [](C&) {}, 0, 0, kSuccess, 30},
+        // Refused like a missing file: it would flash nothing and report success.
+        {"empty file", Personality::BootLoader, [](C&) {}, 0, 12, "invalid firmware file", 15},
     };
 }
 

@@ -29,14 +29,7 @@ fwsim::CSimDevice& CCliRig::AddDevice(const fwsim::SimDeviceConfig& config) {
 }
 
 std::string CCliRig::WriteImage(const std::string& strName, size_t nSize, unsigned nSeed) const {
-    const std::string strPath = Root() + "/" + strName;
-    std::mt19937 random(nSeed);
-    std::string strBytes(nSize, '\0');
-    for (char& c : strBytes) {
-        c = static_cast<char>(random() & 0xFF);
-    }
-    std::ofstream(strPath, std::ios::binary) << strBytes;
-    return strPath;
+    return m_root.WriteFile(strName, nSize, nSeed);
 }
 
 std::vector<uint8_t> CCliRig::ReadFile(const std::string& strPath) const {

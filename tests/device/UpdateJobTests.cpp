@@ -152,6 +152,10 @@ struct FailureCase {
     bool bOpenAfter; // a failure leaves a handed-in port open, closes one the job opened
 };
 
+void PrintTo(const FailureCase& c, std::ostream* pStream) {
+    *pStream << c.pszName;
+}
+
 class UpdateJobFailures : public testing::TestWithParam<FailureCase> {};
 
 TEST_P(UpdateJobFailures, EndWithTextCauseAndPortState) {

@@ -40,6 +40,16 @@ struct DescriptionCase {
     const char* pszExpected;
 };
 
+TEST(PortNumberFromLabel, OnlyABareComLabelNamesAPort) {
+    const std::pair<const char*, int> cases[] = {
+        {"COM5", 5}, {"COM12", 12}, {"COM0", 0},  {"COM5x", 0}, {"COM05", 0},
+        {"com5", 0}, {"COM", 0},    {" COM5", 0}, {"Modem (COM5)", 0},
+    };
+    for (const auto& [pszLabel, nExpected] : cases) {
+        EXPECT_EQ(CComPort::PortNumberFromLabel(pszLabel), nExpected) << pszLabel;
+    }
+}
+
 TEST(PortDescriptionFromName, TakesTheTextBeforeOrInsideTheParentheses) {
     const DescriptionCase cases[] = {
         {"XCOM3 (Modem)", "Modem"},

@@ -1,5 +1,6 @@
 // The fwsim program: its command line, and one run as a separate process.
 #include "HostLink.h"
+#include "tests/support/CTempRoot.h"
 #include "SimTestSupport.h"
 #include "sim/FwsimOptions.h"
 #include "sim/SimPackets.h"
@@ -239,7 +240,7 @@ private:
 };
 
 TEST(FwsimProgram, PublishesTalksDownloadsAndExitsCleanlyOnSigint) {
-    test::TempRoot root;
+    fwtest::CTempRoot root(false);
     const std::string strFlash = root.Path() + "/flash.bin";
     FwsimProcess fwsim;
     ASSERT_TRUE(fwsim.Start({"--root", root.Path(), "--app-restart-ms", "50", "--boot-restart-ms",
@@ -280,7 +281,7 @@ TEST(FwsimProgram, PublishesTalksDownloadsAndExitsCleanlyOnSigint) {
 }
 
 TEST(FwsimProgram, SeveralDevicesAppearOneAfterAnother) {
-    test::TempRoot root;
+    fwtest::CTempRoot root(false);
     FwsimProcess fwsim;
     ASSERT_TRUE(fwsim.Start(
         {"--root", root.Path(), "--devices", "2", "--plug-delay", "100", "--start", "boot"}));

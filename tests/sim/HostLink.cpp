@@ -140,19 +140,4 @@ bool WaitForPath(const std::string& strPath, bool bPresent, int nTimeoutMs) {
     }
 }
 
-TempRoot::TempRoot() {
-    std::string strTemplate =
-        (std::filesystem::temp_directory_path() / "fwsim-test-XXXXXX").string();
-    if (mkdtemp(strTemplate.data()) != nullptr) {
-        m_strPath = strTemplate;
-    }
-}
-
-TempRoot::~TempRoot() {
-    std::error_code ec;
-    if (!m_strPath.empty()) {
-        std::filesystem::remove_all(m_strPath, ec);
-    }
-}
-
 } // namespace fwsim::test

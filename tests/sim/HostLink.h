@@ -39,15 +39,4 @@ private:
 // Polls until the path exists (or no longer exists) or nTimeoutMs passed.
 bool WaitForPath(const std::string& strPath, bool bPresent, int nTimeoutMs);
 
-// A fresh directory below the temp dir, removed with the object.
-class TempRoot {
-public:
-    TempRoot();
-    ~TempRoot();
-    const std::string& Path() const { return m_strPath; }
-
-private:
-    std::string m_strPath;
-};
-
 } // namespace fwsim::test

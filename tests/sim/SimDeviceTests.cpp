@@ -1,6 +1,7 @@
 // The simulated device's two personalities, driven byte by byte from the host's
 // side of the pseudo-terminal.
 #include "HostLink.h"
+#include "tests/support/CTempRoot.h"
 #include "SimTestSupport.h"
 #include "sim/CSimDevice.h"
 #include "sim/SimPackets.h"
@@ -253,7 +254,7 @@ TEST(SimDevice, FullCycleTwiceWithOperatorUnplugAndReplug) {
 }
 
 TEST(SimDevice, SeveralDevicesRunSideBySide) {
-    test::TempRoot root;
+    fwtest::CTempRoot root(false);
     std::vector<std::unique_ptr<CSimDevice>> devices;
     for (int i = 0; i < 3; ++i) {
         SimDeviceConfig config = test::FastConfig();

@@ -3,6 +3,7 @@
 // restart times and the host's link to it, plus the host's side of the handshake.
 
 #include "HostLink.h"
+#include "tests/support/CTempRoot.h"
 #include "sim/CSimDevice.h"
 
 #include <memory>
@@ -35,7 +36,7 @@ public:
     const std::string& Root() const { return m_root.Path(); }
 
 private:
-    TempRoot m_root;
+    fwtest::CTempRoot m_root{false};
     SimDeviceConfig m_config;
     std::unique_ptr<CSimDevice> m_pDevice;
     HostLink m_host;

@@ -1,6 +1,7 @@
 // The virtual port seen from the host: the sysfs tree a port scan reads, the
 // device node, the hang-up on unplug, the return under another name, pacing.
 #include "HostLink.h"
+#include "tests/support/CTempRoot.h"
 #include "sim/CVirtualPort.h"
 
 #include <gtest/gtest.h>
@@ -17,7 +18,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::HostLink;
-using test::TempRoot;
+using fwtest::CTempRoot;
 
 std::string ReadText(const fs::path& path) {
     std::ifstream file(path);
@@ -33,7 +34,7 @@ VirtualPortConfig MakeConfig(const std::string& strRoot) {
 }
 
 TEST(VirtualPort, PublishesTheKernelsLayout) {
-    TempRoot root;
+    CTempRoot root(false);
     CVirtualPort port(MakeConfig(root.Path()));
     ASSERT_TRUE(port.Plug()) << port.LastError();
     const fs::path rootPath(root.Path());
@@ -74,7 +75,7 @@ TEST(VirtualPort, PublishesTheKernelsLayout) {
 }
 
 TEST(VirtualPort, EmptyProductLeavesTheFileOut) {
-    TempRoot root;
+    CTempRoot root(false);
     VirtualPortConfig config = MakeConfig(root.Path());
     config.strProduct.clear();
     CVirtualPort port(config);
@@ -85,7 +86,7 @@ TEST(VirtualPort, EmptyProductLeavesTheFileOut) {
 }
 
 TEST(VirtualPort, CarriesBytesBothWaysRaw) {
-    TempRoot root;
+    CTempRoot root(false);
     CVirtualPort port(MakeConfig(root.Path()));
     ASSERT_TRUE(port.Plug());
     HostLink host;
@@ -110,7 +111,7 @@ TEST(VirtualPort, CarriesBytesBothWaysRaw) {
 }
 
 TEST(VirtualPort, ReceiveTimesOutAndInterruptEndsTheWait) {
-    TempRoot root;
+    CTempRoot root(false);
     CVirtualPort port(MakeConfig(root.Path()));
     ASSERT_TRUE(port.Plug());
     uint8_t buffer[8];
@@ -124,7 +125,7 @@ TEST(VirtualPort, ReceiveTimesOutAndInterruptEndsTheWait) {
 }
 
 TEST(VirtualPort, UnplugHangsUpTheHostAndRemovesTheEntries) {
-    TempRoot root;
+    CTempRoot root(false);
     CVirtualPort port(MakeConfig(root.Path()));
     ASSERT_TRUE(port.Plug());
     HostLink host;
@@ -163,7 +164,7 @@ TEST(VirtualPort, UnplugHangsUpTheHostAndRemovesTheEntries) {
 }
 
 TEST(VirtualPort, ComesBackUnderAnotherNameAtTheSameUsbPath) {
-    TempRoot root;
+    CTempRoot root(false);
     CVirtualPort port(MakeConfig(root.Path()));
     ASSERT_TRUE(port.Plug());
     const std::string strFirstSlave = port.SlavePath();
@@ -183,7 +184,7 @@ TEST(VirtualPort, ComesBackUnderAnotherNameAtTheSameUsbPath) {
 }
 
 TEST(VirtualPort, SeveralPortsInOneRootAndProcess) {
-    TempRoot root;
+    CTempRoot root(false);
     std::vector<std::unique_ptr<CVirtualPort>> ports;
     for (int i = 0; i < 3; ++i) {
         VirtualPortConfig config = MakeConfig(root.Path());
@@ -216,7 +217,7 @@ TEST(VirtualPort, SeveralPortsInOneRootAndProcess) {
 // Pacing can only be checked from below without a timed race: 1152 bytes at
 // 11,520 bytes/s cannot take less than about 100 ms in either direction.
 TEST(VirtualPort, PacingNeverExceedsTheLineRate) {
-    TempRoot root;
+    CTempRoot root(false);
     VirtualPortConfig config = MakeConfig(root.Path());
     config.bPaced = true;
     CVirtualPort port(config);
