@@ -71,7 +71,7 @@ void FuzzReceive(CFuzzInput& input) {
         if (nLength > fwup::kReceiveBufferSize) {
             FUZZ_CHECK(nResult == fwup::kRecvOverlong, "overlong packet not refused");
             FUZZ_CHECK(nCount == 0, "overlong packet with bytes");
-            FUZZ_CHECK(fwup::LastPacketLength() == nLength, "overlong packet's length");
+            FUZZ_CHECK(fwup::LastPacketLength(link) == nLength, "overlong packet's length");
             nPos += 8; // only the header is taken
             continue;
         }
@@ -85,8 +85,8 @@ void FuzzReceive(CFuzzInput& input) {
         FUZZ_CHECK(nCount <= nCapacity, "copied beyond the capacity");
         FUZZ_CHECK(nCount == 0 || std::memcmp(pBuffer.get(), pStream + nPos, nCount) == 0,
                    "packet bytes differ from the stream");
-        FUZZ_CHECK(fwup::LastPacketLength() == nLength, "last packet's length");
-        FUZZ_CHECK(std::memcmp(fwup::LastPacketData(), pStream + nPos, nLength) == 0,
+        FUZZ_CHECK(fwup::LastPacketLength(link) == nLength, "last packet's length");
+        FUZZ_CHECK(std::memcmp(fwup::LastPacketData(link), pStream + nPos, nLength) == 0,
                    "last packet's bytes");
         nPos += nLength;
     }
@@ -149,7 +149,8 @@ void FuzzTransfer(CFuzzInput& input) {
     rig.Feed(input.Bytes(CPtyRig::kMaxFeed - kTail.size()) + kTail);
 
     ProgressLog progress;
-    fwup::CBlockLoader loader(rig.Port());
+    fwup::CDeviceLink link(&rig.Port());
+    fwup::CBlockLoader loader(link);
     loader.m_pfnProgress = &RecordProgress;
     loader.m_pProgressContext = &progress;
     loader.m_nTotal = nTotal;

@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -109,17 +110,19 @@ void FuzzTransact(CPtyRig& rig, uint32_t nCapacity, const std::string& strDevice
 
 void FuzzQuery(CPtyRig& rig, bool bVersion, const std::string& strDevice) {
     fwup::CDeviceLink link(&rig.Port());
-    const char* pszText = bVersion ? fwup::QueryVersion(link) : fwup::QuerySerial(link);
+    const std::optional<std::string> optText =
+        bVersion ? fwup::QueryVersion(link) : fwup::QuerySerial(link);
     FUZZ_CHECK(HostText(rig) == (bVersion ? "~rv\r\n" : "~rS\r\n"), "query bytes");
     const std::string strReply =
         strDevice.substr(0, ModelReplyLength(strDevice, fwup::kReplyBufferSize));
     const bool bPrefix =
         strReply.size() >= 8 && strReply.compare(0, 7, bVersion ? "~Rv0000" : "~RS0000") == 0;
-    FUZZ_CHECK((pszText != nullptr) == bPrefix, "query accepts exactly the prefix");
-    if (pszText == nullptr) {
+    FUZZ_CHECK(optText.has_value() == bPrefix, "query accepts exactly the prefix");
+    if (!optText) {
         return;
     }
-    const size_t nText = std::strlen(pszText);
+    const char* pszText = optText->c_str();
+    const size_t nText = optText->size();
     FUZZ_CHECK(nText + 7 < fwup::kReplyBufferSize, "text longer than its buffer");
     std::string strExpected;
     if (bVersion) {
@@ -132,8 +135,8 @@ void FuzzQuery(CPtyRig& rig, bool bVersion, const std::string& strDevice) {
 }
 
 void FuzzExchangeBytes(CPtyRig& rig, uint32_t nCapacity, const std::string& strDevice) {
-    fwup::GadgetChannel channel;
-    channel.pPort = &rig.Port();
+    fwup::CDeviceLink link(&rig.Port());
+    fwup::GadgetChannel channel{&link};
     std::unique_ptr<char[]> pBuffer(new char[nCapacity]);
     uint32_t nCount = nCapacity;
     const int nResult = fwup::ExchangeBytes(&channel, "~x\r\n", 4, pBuffer.get(), nCount);
@@ -151,8 +154,8 @@ void FuzzExchangeBytes(CPtyRig& rig, uint32_t nCapacity, const std::string& strD
 }
 
 void FuzzWaitReady(CPtyRig& rig, bool bRaw, const std::string& strDevice) {
-    fwup::GadgetChannel channel;
-    channel.pPort = &rig.Port();
+    fwup::CDeviceLink link(&rig.Port());
+    fwup::GadgetChannel channel{&link};
     std::string strReply;
     if (bRaw) {
         const int nResult = fwup::ExchangeText(&channel, "~rS\r\n", strReply);
