@@ -1,5 +1,6 @@
 // fwupgrader-cli update: one update job with a console status callback.
 #include "cli/CConsoleReporter.h"
+#include "cli/CInterruptWatch.h"
 #include "cli/CliCommands.h"
 
 #include "device/CDeviceSession.h"
@@ -157,6 +158,17 @@ int RunUpdate(const std::vector<std::string>& args) {
     UpdateRequest request;
     request.strFirmwarePath = options.strFile;
     CDeviceSession session(strName);
+    // First Ctrl-C: stop at the next packet boundary (at once before the
+    // download), so the reader never gets half a packet. Second: end now.
+    const CInterruptWatch interrupts([&session](int nCount) {
+        if (nCount == 1) {
+            std::fputs("\nstopping at the next packet boundary (Ctrl-C again to quit at once)\n",
+                       stderr);
+            session.RequestStop();
+        } else {
+            std::_Exit(OutcomeExitCode(OutcomeKind::Interrupted));
+        }
+    });
     if (!options.bJson && session.Port().IsOpen()) {
         reporter.Line("port " + session.Port().GetLabel() + " at " +
                       session.Port().GetDeviceNode());

@@ -75,10 +75,10 @@ int Transact(CDeviceLink& link, const void* pCommand, uint32_t nLength, char* pR
             }
             if (nRead == 0) {
                 const uint32_t dwLeft = TimeLeft(dwStart, nCommandMs);
-                if (dwLeft == 0) {
+                if (dwLeft == 0 || link.StopRequested()) {
                     return -1;
                 }
-                WaitForInput(port, dwLeft);
+                WaitForInputUnlessStopped(link, dwLeft);
                 continue;
             }
         }
@@ -160,11 +160,11 @@ int PingBootLoader(CDeviceLink& link, uint32_t& dwValue) {
             continue;
         }
         const uint32_t dwLeft = TicksUntil(dwDeadline);
-        if (dwLeft == 0) {
+        if (dwLeft == 0 || link.StopRequested()) {
             return -1;
         }
         if (nRead == 0) {
-            WaitForInput(port, dwLeft);
+            WaitForInputUnlessStopped(link, dwLeft);
         }
     }
 }
@@ -179,8 +179,8 @@ int EnterBootLoader(CDeviceLink& link, UpdateRequest& request) {
     }
     // A missing reply is no refusal: the device may already be restarting.
     port.Close();
-    SleepMs(link.Timings().nBootPauseMs);
-    port.WaitOpen(link.Timings().nBootReturnMs);
+    SleepUnlessStopped(link, link.Timings().nBootPauseMs);
+    WaitOpenUnlessStopped(link, link.Timings().nBootReturnMs);
     request.nBootInfo = PingTwice(link);
     return 0;
 }
@@ -189,7 +189,7 @@ int DetectDevice(CDeviceLink& link, UpdateRequest& request) {
     CComPort& port = link.Port();
     bool bOpenedHere = false;
     if (!port.IsOpen()) {
-        if (!port.WaitOpen(link.Timings().nDetectOpenMs)) {
+        if (!WaitOpenUnlessStopped(link, link.Timings().nDetectOpenMs)) {
             return -4;
         }
         bOpenedHere = true;
@@ -244,7 +244,7 @@ int ExchangeBytes(GadgetChannel* pChannel, const void* pCommand, uint32_t nLengt
             nCount = nReceived;
             return 0;
         }
-        if (TicksSince(dwStart) > nReadyMs) {
+        if (TicksSince(dwStart) > nReadyMs || pChannel->pLink->StopRequested()) {
             return -1;
         }
         if (nReceived + 1 >= nCapacity) {
@@ -252,7 +252,7 @@ int ExchangeBytes(GadgetChannel* pChannel, const void* pCommand, uint32_t nLengt
             return 0;
         }
         if (nRead == 0) {
-            WaitForInput(port, TimeLeft(dwStart, nReadyMs));
+            WaitForInputUnlessStopped(*pChannel->pLink, TimeLeft(dwStart, nReadyMs));
         }
     }
 }

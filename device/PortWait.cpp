@@ -2,6 +2,7 @@
 
 #include "serial/Clock.h"
 
+#include <algorithm>
 #include <cerrno>
 
 namespace fwup {
@@ -15,6 +16,31 @@ void WaitForInput(CComPort& port, uint32_t dwMs) {
         return;
     }
     port.WaitReadable(dwMs);
+}
+
+void WaitForInputUnlessStopped(CDeviceLink& link, uint32_t dwMs) {
+    if (!link.StopRequested()) {
+        WaitForInput(link.Port(), std::min(dwMs, kStopCheckMs));
+    }
+}
+
+void SleepUnlessStopped(CDeviceLink& link, uint32_t dwMs) {
+    const uint32_t dwStart = GetTickCount();
+    for (uint32_t dwPassed = 0; dwPassed < dwMs && !link.StopRequested();
+         dwPassed = TicksSince(dwStart)) {
+        SleepMs(std::min(dwMs - dwPassed, kStopCheckMs));
+    }
+}
+
+bool WaitOpenUnlessStopped(CDeviceLink& link, uint32_t dwTimeoutMs) {
+    CComPort& port = link.Port();
+    const uint32_t dwStart = GetTickCount();
+    // WaitOpen polls the port list every 100 ms; one poll at a time keeps a stop
+    // request's delay to that poll.
+    while (!port.IsOpen() && !link.StopRequested() && TicksSince(dwStart) < dwTimeoutMs) {
+        port.WaitOpen(std::min<uint32_t>(dwTimeoutMs - TicksSince(dwStart), 100));
+    }
+    return port.IsOpen();
 }
 
 int WriteCompletely(CComPort& port, const void* pData, uint32_t nLength, uint32_t& nWritten) {

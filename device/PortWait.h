@@ -1,6 +1,7 @@
 #pragma once
 // Internal: how the collectors wait for bytes without spinning a core.
 
+#include "device/CDeviceLink.h"
 #include "serial/CComPort.h"
 
 #include <cstdint>
@@ -11,6 +12,17 @@ namespace fwup {
 // deliver, so the caller's deadline is slept out; a hung-up port likewise
 // (WaitReadable sleeps on POLLHUP).
 void WaitForInput(CComPort& port, uint32_t dwMs);
+
+// The waits of the command protocol: like WaitForInput on the link's port, but in
+// slices of at most kStopCheckMs so a stop request ends them early. Callers test
+// link.StopRequested() and give up as on a time-out. (The block download never
+// uses these: a packet in flight always gets its reply.)
+inline constexpr uint32_t kStopCheckMs = 50;
+void WaitForInputUnlessStopped(CDeviceLink& link, uint32_t dwMs);
+// Sleeps dwMs, or until a stop request.
+void SleepUnlessStopped(CDeviceLink& link, uint32_t dwMs);
+// CComPort::WaitOpen that also ends on a stop request; true when open.
+bool WaitOpenUnlessStopped(CDeviceLink& link, uint32_t dwTimeoutMs);
 
 // Writes nLength bytes completely; nWritten out. 0 or the errno of the failed write.
 int WriteCompletely(CComPort& port, const void* pData, uint32_t nLength, uint32_t& nWritten);

@@ -5,6 +5,7 @@
 #include "device/CommandProtocol.h"
 #include "device/FirmwareFile.h"
 #include "device/Packets.h"
+#include "device/PortWait.h"
 #include "serial/Clock.h"
 #include "serial/DebugChannel.h"
 
@@ -52,13 +53,15 @@ std::string Ms(uint32_t nMs) {
 // confirmed download the device restarts and its port goes away, but one that
 // never lets go must not hold the job forever. Without a device name there is
 // nothing to recognise it by, so no wait.
-void CloseAndWaitGoneBounded(CComPort& port, uint32_t dwLimitMs) {
+void CloseAndWaitGoneBounded(CDeviceLink& link, uint32_t dwLimitMs) {
+    CComPort& port = link.Port();
     port.Close();
     if (port.GetDeviceName().empty()) {
         return;
     }
     const uint32_t dwStart = GetTickCount();
-    while (port.IsPresent()) {
+    // A stop request ends the wait too: the flash is confirmed already.
+    while (port.IsPresent() && !link.StopRequested()) {
         if (TicksSince(dwStart) >= dwLimitMs) {
             DebugOut("device port still listed after the download; not waiting any longer\n");
             return;
@@ -67,9 +70,12 @@ void CloseAndWaitGoneBounded(CComPort& port, uint32_t dwLimitMs) {
     }
 }
 
-UpdateOutcome Interrupted() {
+UpdateOutcome Interrupted(bool bInBootLoader) {
     return Failure(OutcomeKind::Interrupted, OutcomeStep::None,
-                   "stopped on request before the download; the reader was not changed");
+                   bInBootLoader ? "stopped on request before the download; the reader waits in "
+                                   "its boot loader: run the update again to finish it"
+                                 : "stopped on request before the download; the reader was not "
+                                   "changed");
 }
 
 } // namespace
@@ -96,7 +102,10 @@ UpdateOutcome RunUpdate(CDeviceSession& session, UpdateRequest& request, void* p
         std::snprintf(szText, sizeof szText, kTextConnectingFormat, port.GetLabel().c_str());
         request.status.strMessage = szText;
         Report(request, StageConnecting);
-        if (!port.WaitOpen(timings.nDetectOpenMs)) {
+        if (!WaitOpenUnlessStopped(link, timings.nDetectOpenMs)) {
+            if (session.StopRequested()) {
+                return Finish(request, Interrupted(false));
+            }
             return Finish(request,
                           PortFailure(OutcomeKind::CheckConnection, OutcomeStep::OpenPort, port));
         }
@@ -116,9 +125,12 @@ UpdateOutcome RunUpdate(CDeviceSession& session, UpdateRequest& request, void* p
     };
 
     if (session.StopRequested()) {
-        return fail(Interrupted());
+        return fail(Interrupted(false));
     }
     if (const int nDetect = DetectDevice(link, request); nDetect != 0) {
+        if (session.StopRequested()) {
+            return fail(Interrupted(false));
+        }
         if (nDetect == -4) {
             return fail(PortFailure(OutcomeKind::NotDetected, OutcomeStep::Detect, port));
         }
@@ -143,10 +155,14 @@ UpdateOutcome RunUpdate(CDeviceSession& session, UpdateRequest& request, void* p
         gadget.SetChannel(&channel); // waits for the ready line; its text is not needed
     }
     if (session.StopRequested()) {
-        return fail(Interrupted());
+        return fail(Interrupted(false));
     }
 
-    if (EnterBootLoader(link, request) != 0) {
+    const int nEnter = EnterBootLoader(link, request);
+    if (session.StopRequested()) {
+        return fail(Interrupted(nEnter == 0));
+    }
+    if (nEnter != 0) {
         return fail(Failure(OutcomeKind::BootFailed, OutcomeStep::EnterBoot,
                             "the application refused \"~dboot\" (it answered another line); "
                             "restart the reader and try again"));
@@ -184,7 +200,7 @@ UpdateOutcome RunUpdate(CDeviceSession& session, UpdateRequest& request, void* p
     }
 
     request.status.strMessage = "download completed. please wait ...";
-    CloseAndWaitGoneBounded(port, timings.nGoneAfterMs);
+    CloseAndWaitGoneBounded(link, timings.nGoneAfterMs);
     request.status.strMessage = "finished";
     closeIfOpenedByJob();
     return Finish(request, UpdateOutcome{});
