@@ -49,7 +49,13 @@ std::string RaiseTrailingNumber(const std::string& strBase, int nAdd) {
         return nAdd == 0 ? strBase : strBase + std::to_string(nAdd);
     }
     const long nNumber = std::stol(strBase.substr(nDigits));
-    return strBase.substr(0, nDigits) + std::to_string(nNumber + nAdd);
+    // Keeps leading zeros, so serial numbers stay as wide as the first one's.
+    std::string strNumber = std::to_string(nNumber + nAdd);
+    const size_t nWidth = strBase.size() - nDigits;
+    if (strNumber.size() < nWidth) {
+        strNumber.insert(0, nWidth - strNumber.size(), '0');
+    }
+    return strBase.substr(0, nDigits) + strNumber;
 }
 
 SimDeviceConfig DeviceConfigFor(const FwsimOptions& options, int nIndex) {
@@ -58,6 +64,7 @@ SimDeviceConfig DeviceConfigFor(const FwsimOptions& options, int nIndex) {
     config.strUsbPath = RaiseTrailingNumber(options.device.strUsbPath, nAdd);
     config.strAppTty = RaiseTrailingNumber(options.device.strAppTty, nAdd);
     config.strBootTty = RaiseTrailingNumber(options.device.strBootTty, nAdd);
+    config.strSerial = RaiseTrailingNumber(options.device.strSerial, nAdd);
     if (options.nDevices > 1 && !config.strFlashOut.empty()) {
         const std::filesystem::path path(config.strFlashOut);
         config.strFlashOut =
@@ -282,9 +289,11 @@ Device:
   --usb-path PATH           USB device path (1-1)
   --paced                   115200 baud pacing: 11,520 bytes/s each way
   --flash-out FILE          write the 256 KiB flash image after each download
-  --devices N               N devices, 1..64 (1); device k uses the USB path,
-                            tty names and flash file with their trailing number
-                            raised by k-1 (1-1, 1-2, ...; ttyACM0, ttyACM1, ...),
+  --devices N               N devices, 1..64 (1), all on the bus at once unless
+                            --plug-delay; device k uses the USB path, tty names,
+                            serial number and flash file with their trailing
+                            number raised by k-1 (1-1, 1-2, ...; ttyACM0, ttyACM1,
+                            ...; SN00000001, SN00000002, ...),
                             and with N > 1 the flash file is FILE with "-k"
                             before its extension (out.bin -> out-1.bin, out-2.bin)
   --plug-delay MS           device k appears (k-1)*MS after start (0)

@@ -124,6 +124,9 @@ TEST(FwsimOptions, ParsesEveryOption) {
     EXPECT_EQ(third.strAppTty, "ttyUSB4");
     EXPECT_EQ(third.strBootTty, "ttyUSB9");
     EXPECT_EQ(third.strFlashOut, "/tmp/f-3.bin");
+    EXPECT_EQ(third.strSerial, RaiseTrailingNumber(options.device.strSerial, 2));
+    EXPECT_EQ(RaiseTrailingNumber("SN00000009", 3), "SN00000012"); // width kept
+    EXPECT_EQ(RaiseTrailingNumber("SN99", 1), "SN100");
 }
 
 TEST(FwsimOptions, RefusesBadOptionsWithAReason) {
