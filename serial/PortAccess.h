@@ -1,0 +1,46 @@
+#pragma once
+// Why a serial port cannot be opened, in terms an operator can act on: who holds
+// a busy port, what stands between this user and the node, and one-line texts
+// naming cause and fix (shared by the CLI, the window and `doctor`).
+// Everything here reads the live system (/proc, the node's inode); nothing blocks.
+
+#include <string>
+#include <vector>
+
+namespace fwup {
+
+struct PortHolder {
+    int nPid = 0;
+    std::string strCommand; // from /proc/<pid>/comm, "" when unreadable
+};
+
+// Processes that have the character device behind strNode open, in pid order, this
+// process included. Links are followed and descriptors matched by device number,
+// not by path (a simulated port's node is a link to a pty). /proc entries this user
+// may not read are skipped, so other users' processes may be missing. Empty when
+// strNode is not a character device.
+std::vector<PortHolder> FindPortHolders(const std::string& strNode);
+
+struct NodeAccess {
+    bool bExists = false;           // the node (after links) exists
+    std::string strOwner, strGroup; // names; numbers as text when unknown
+    unsigned nMode = 0;             // permission bits, e.g. 0660
+    bool bMayReadWrite = false;     // access(R_OK|W_OK) for this process's user
+    bool bUserInGroup = false;      // the node's group is among this process's groups
+    bool bHasAcl = false;           // a system.posix_acl_access attribute is present
+};
+
+NodeAccess InspectNodeAccess(const std::string& strNode);
+
+// Names of this process's groups: the primary group first, then getgroups(), no repeats.
+std::vector<std::string> CurrentUserGroups();
+
+// True when some process's command is "ModemManager".
+bool IsModemManagerRunning();
+
+// One line each: the cause with its facts, then what to do about it.
+std::string ExplainPermissionDenied(const std::string& strNode, const NodeAccess& access);
+std::string ExplainBusy(const std::string& strNode, const std::vector<PortHolder>& holders);
+std::string ExplainVanished(const std::string& strNode);
+
+} // namespace fwup
