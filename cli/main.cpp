@@ -1,6 +1,8 @@
 // fwupgrader-cli: the updater for production lines, scripts and remote use.
 #include "cli/CliCommands.h"
 
+#include "ProductVersion.h"
+
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -19,6 +21,7 @@ void PrintUsage(FILE* pOut) {
         "  auto --file FW.bin [--json] [--trace]\n"
         "                                flash device after device as they are plugged in\n"
         "  help [command]                this text, or a command's options and exit codes\n"
+        "  --version                     print the program's version\n"
         "\n"
         "Ports are read below $FWUP_SYSROOT (default /).\n",
         pOut);
@@ -41,6 +44,10 @@ int main(int argc, char** argv) {
     }
     if (strCommand == "auto") {
         return fwup::cli::RunAuto(args);
+    }
+    if (strCommand == "--version" || strCommand == "-V") {
+        std::printf("fwupgrader-cli (%s) %s\n", fwup::kProductDescription, fwup::kProductVersion);
+        return fwup::cli::kExitOk;
     }
     if (strCommand == "help" || strCommand == "--help" || strCommand == "-h") {
         if (!args.empty()) {
