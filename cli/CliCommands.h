@@ -10,6 +10,7 @@ namespace fwup::cli {
 // Each failure text of the update job has its own code, so scripts can act on it.
 enum ExitCode : int {
     kExitOk = 0,
+    kExitDoctorFound = 1,      // doctor: something blocks a reader
     kExitUsage = 2,            // bad command line
     kExitCheckConnection = 10, // "check connection"
     kExitNotDetected = 11,     // "device not detected"
@@ -51,5 +52,6 @@ void EnableTrace();
 int RunList(const std::vector<std::string>& args);
 int RunUpdate(const std::vector<std::string>& args);
 int RunAuto(const std::vector<std::string>& args);
+int RunDoctor(const std::vector<std::string>& args);
 
 } // namespace fwup::cli
