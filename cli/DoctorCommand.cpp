@@ -102,8 +102,10 @@ PortFacts::MmFlag ModemManagerFlag(const std::string& strRoot, const std::string
     if (::stat(strNode.c_str(), &st) != 0) {
         return PortFacts::MmFlag::Unknown;
     }
-    std::ifstream db(strRoot + "/run/udev/data/c" + std::to_string(major(st.st_rdev)) + ":" +
-                     std::to_string(minor(st.st_rdev)));
+    const std::filesystem::path dbPath =
+        std::filesystem::path(strRoot) / "run/udev/data" /
+        ("c" + std::to_string(major(st.st_rdev)) + ":" + std::to_string(minor(st.st_rdev)));
+    std::ifstream db(dbPath);
     if (!db) {
         return PortFacts::MmFlag::Unknown;
     }
@@ -139,10 +141,10 @@ Facts GatherFacts() {
         facts.ports.push_back(std::move(port));
     }
     for (const char* pszDir : kRuleDirs) {
-        const std::string strPath = strRoot + "/" + pszDir + "/" + kRuleName;
+        const std::filesystem::path path = std::filesystem::path(strRoot) / pszDir / kRuleName;
         std::error_code ec;
-        if (std::filesystem::is_regular_file(strPath, ec)) {
-            facts.strRule = strPath;
+        if (std::filesystem::is_regular_file(path, ec)) {
+            facts.strRule = path.lexically_normal().string();
             break;
         }
     }
