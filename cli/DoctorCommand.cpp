@@ -39,7 +39,9 @@ const char* const kDoctorHelp =
 
 const char* const kReaderProduct = "AT91 USB to Serial Converter";
 const char* const kRuleName = "70-fwupgrader.rules";
-const char* const kRuleDirs[] = {"usr/lib/udev/rules.d", "lib/udev/rules.d", "etc/udev/rules.d"};
+// In udev's order of precedence: a file of the same name in an earlier directory wins,
+// and one that is not a regular file (a link to /dev/null) switches the rule off.
+const char* const kRuleDirs[] = {"etc/udev/rules.d", "usr/lib/udev/rules.d", "lib/udev/rules.d"};
 
 enum class Level { Ok, Warn, Block };
 
@@ -66,7 +68,8 @@ struct Facts {
     std::vector<std::string> groups;     // of this process
     std::vector<std::string> lateGroups; // in the user database, not yet in this session
     std::vector<PortFacts> ports;
-    std::string strRule; // path of the installed rule, "" when none
+    std::string strRule;   // path of the installed rule, "" when none
+    std::string strMasked; // path of what switches it off, "" when nothing
     bool bModemManager = false;
 };
 
@@ -143,10 +146,12 @@ Facts GatherFacts() {
     for (const char* pszDir : kRuleDirs) {
         const std::filesystem::path path = std::filesystem::path(strRoot) / pszDir / kRuleName;
         std::error_code ec;
-        if (std::filesystem::is_regular_file(path, ec)) {
-            facts.strRule = path.lexically_normal().string();
-            break;
+        if (!std::filesystem::exists(std::filesystem::symlink_status(path, ec))) {
+            continue;
         }
+        (std::filesystem::is_regular_file(path, ec) ? facts.strRule : facts.strMasked) =
+            path.lexically_normal().string();
+        break;
     }
     facts.bModemManager = IsModemManagerRunning();
     return facts;
@@ -217,6 +222,12 @@ std::vector<Finding> Judge(const Facts& facts) {
 
     if (!facts.strRule.empty()) {
         findings.push_back({Level::Ok, "udev rule installed: " + facts.strRule});
+    } else if (!facts.strMasked.empty()) {
+        findings.push_back({Level::Warn, "the fwupgrader udev rule is switched off by " +
+                                             facts.strMasked +
+                                             ": remove that file and run "
+                                             "`sudo udevadm control --reload-rules && sudo "
+                                             "udevadm trigger`"});
     } else {
         findings.push_back(
             {Level::Warn, std::string("the fwupgrader udev rule (") + kRuleName +

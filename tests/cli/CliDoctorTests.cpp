@@ -134,6 +134,15 @@ TEST_F(CliDoctor, NothingBlocksWhoMayOpenTheReader) {
     EXPECT_TRUE(Contains(strOut, "\"reader\":true,\"exists\":true")) << strOut;
     EXPECT_TRUE(Contains(strOut, "\"holders\":[]")) << strOut;
     EXPECT_EQ(Doctor({"--frobnicate"}, strOut), 2);
+
+    // A link to /dev/null in /etc switches the packaged rule off, as in udev.
+    const fs::path etc = fs::path(m_root.Path()) / "etc/udev/rules.d";
+    fs::create_directories(etc);
+    fs::create_symlink("/dev/null", etc / "70-fwupgrader.rules");
+    EXPECT_EQ(Doctor({}, strOut), 0) << strOut;
+    EXPECT_TRUE(Contains(strOut, "warn   the fwupgrader udev rule is switched off by " +
+                                     (etc / "70-fwupgrader.rules").string()))
+        << strOut;
 }
 
 TEST_F(CliDoctor, ModemManagerHoldingTheReaderIsNamedWithItsFix) {
