@@ -10,6 +10,7 @@ namespace fwup::cli {
 // (OutcomeExitCode: 0 and 10..14, one per failure text, so scripts can act on it).
 enum ExitCode : int {
     kExitOk = 0,
+    kExitDoctorFound = 1, // doctor: something blocks a reader
     kExitUsage = 2,       // bad command line
     kExitSomeFailed = 15, // auto: at least one device failed
 };
@@ -43,5 +44,6 @@ void EnableTrace();
 int RunList(const std::vector<std::string>& args);
 int RunUpdate(const std::vector<std::string>& args);
 int RunAuto(const std::vector<std::string>& args);
+int RunDoctor(const std::vector<std::string>& args);
 
 } // namespace fwup::cli

@@ -1,6 +1,8 @@
 // fwupgrader-cli: the updater for production lines, scripts and remote use.
 #include "cli/CliCommands.h"
 
+#include "ProductVersion.h"
+
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -18,7 +20,9 @@ void PrintUsage(FILE* pOut) {
         "                                flash one device\n"
         "  auto --file FW.bin [--json] [--trace]\n"
         "                                flash device after device as they are plugged in\n"
+        "  doctor [--json]               what stands between this user and a reader, with fixes\n"
         "  help [command]                this text, or a command's options and exit codes\n"
+        "  --version                     print the program's version\n"
         "\n"
         "Ports are read below $FWUP_SYSROOT (default /).\n",
         pOut);
@@ -42,12 +46,20 @@ int main(int argc, char** argv) {
     if (strCommand == "auto") {
         return fwup::cli::RunAuto(args);
     }
+    if (strCommand == "doctor") {
+        return fwup::cli::RunDoctor(args);
+    }
+    if (strCommand == "--version" || strCommand == "-V") {
+        std::printf("fwupgrader-cli (%s) %s\n", fwup::kProductDescription, fwup::kProductVersion);
+        return fwup::cli::kExitOk;
+    }
     if (strCommand == "help" || strCommand == "--help" || strCommand == "-h") {
         if (!args.empty()) {
             std::vector<std::string> helpArgs{"--help"};
-            return args[0] == "update" ? fwup::cli::RunUpdate(helpArgs)
-                   : args[0] == "auto" ? fwup::cli::RunAuto(helpArgs)
-                                       : (PrintUsage(stdout), fwup::cli::kExitOk);
+            return args[0] == "update"   ? fwup::cli::RunUpdate(helpArgs)
+                   : args[0] == "auto"   ? fwup::cli::RunAuto(helpArgs)
+                   : args[0] == "doctor" ? fwup::cli::RunDoctor(helpArgs)
+                                         : (PrintUsage(stdout), fwup::cli::kExitOk);
         }
         PrintUsage(stdout);
         return fwup::cli::kExitOk;

@@ -21,6 +21,11 @@ struct PortHolder {
 // strNode is not a character device.
 std::vector<PortHolder> FindPortHolders(const std::string& strNode);
 
+// True when process nPid holds the master of the pseudo-terminal whose slave strNode
+// is (after links): the terminal's other end, such as a simulated reader, rather
+// than a program competing for the port. False for every real serial port.
+bool ServesPseudoTerminal(int nPid, const std::string& strNode);
+
 struct NodeAccess {
     bool bExists = false;           // the node (after links) exists
     std::string strOwner, strGroup; // names; numbers as text when unknown

@@ -11,6 +11,7 @@
 #include <memory>
 #include <pwd.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/types.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -59,25 +60,32 @@ std::string ProcessCommand(int nPid) {
     return strCommand;
 }
 
-bool HoldsDevice(int nPid, dev_t device) {
+// Calls fn(path of /proc/<pid>/fd/<n>, n) for each open descriptor until it returns true.
+template <typename Fn> bool AnyDescriptor(int nPid, Fn fn) {
     const std::string strFdDir = "/proc/" + std::to_string(nPid) + "/fd";
     DirPtr pDir(::opendir(strFdDir.c_str()));
     if (!pDir) {
         return false; // gone meanwhile, or another user's process
     }
     while (const dirent* pEntry = ::readdir(pDir.get())) {
-        if (!IsNumber(pEntry->d_name)) {
-            continue;
-        }
-        // stat follows the descriptor's link to the open file itself, whatever path it
-        // was opened by; it never opens anything, so a tty cannot block it.
-        struct stat st {};
-        if (::stat((strFdDir + "/" + pEntry->d_name).c_str(), &st) == 0 && S_ISCHR(st.st_mode) &&
-            st.st_rdev == device) {
+        if (IsNumber(pEntry->d_name) && fn(strFdDir + "/" + pEntry->d_name, pEntry->d_name)) {
             return true;
         }
     }
     return false;
+}
+
+// stat follows a descriptor's link to the open file itself, whatever path it was
+// opened by; it never opens anything, so a tty cannot block it.
+bool IsCharDevice(const std::string& strPath, dev_t device) {
+    struct stat st {};
+    return ::stat(strPath.c_str(), &st) == 0 && S_ISCHR(st.st_mode) && st.st_rdev == device;
+}
+
+bool HoldsDevice(int nPid, dev_t device) {
+    return AnyDescriptor(nPid, [device](const std::string& strFd, const char*) {
+        return IsCharDevice(strFd, device);
+    });
 }
 
 std::string UserName(uid_t uid) {
@@ -123,6 +131,12 @@ std::string ModeText(unsigned nMode) {
     return szMode;
 }
 
+std::string TrimIndex(const std::string& strText) {
+    const size_t nFirst = strText.find_first_not_of(" \t");
+    const size_t nLast = strText.find_last_not_of(" \t\r\n");
+    return nFirst == std::string::npos ? std::string() : strText.substr(nFirst, nLast - nFirst + 1);
+}
+
 const char* const kUdevRuleFix = "install the fwupgrader udev rule and plug the reader in again";
 
 } // namespace
@@ -139,6 +153,34 @@ std::vector<PortHolder> FindPortHolders(const std::string& strNode) {
         }
     }
     return holders;
+}
+
+bool ServesPseudoTerminal(int nPid, const std::string& strNode) {
+    // Unix98 pty slaves: majors 136..143, index = (major - 136) * 256 + minor.
+    constexpr unsigned kFirstSlaveMajor = 136, kSlaveMajors = 8;
+    struct stat st {};
+    if (::stat(strNode.c_str(), &st) != 0 || !S_ISCHR(st.st_mode) ||
+        major(st.st_rdev) < kFirstSlaveMajor ||
+        major(st.st_rdev) >= kFirstSlaveMajor + kSlaveMajors) {
+        return false;
+    }
+    const std::string strIndex =
+        std::to_string((major(st.st_rdev) - kFirstSlaveMajor) * 256 + minor(st.st_rdev));
+    const dev_t ptmx = makedev(5, 2);
+    const std::string strFdInfo = "/proc/" + std::to_string(nPid) + "/fdinfo/";
+    return AnyDescriptor(nPid, [&](const std::string& strFd, const char* pszFd) {
+        if (!IsCharDevice(strFd, ptmx)) {
+            return false;
+        }
+        // A master's fdinfo names its slave: "tty-index:\t<n>".
+        std::ifstream info(strFdInfo + pszFd);
+        for (std::string strLine; std::getline(info, strLine);) {
+            if (strLine.rfind("tty-index:", 0) == 0) {
+                return TrimIndex(strLine.substr(10)) == strIndex;
+            }
+        }
+        return false;
+    });
 }
 
 NodeAccess InspectNodeAccess(const std::string& strNode) {

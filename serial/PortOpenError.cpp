@@ -3,6 +3,7 @@
 #include "serial/PortAccess.h"
 
 #include <cerrno>
+#include <unistd.h>
 #include <system_error>
 
 namespace fwup {
@@ -45,8 +46,18 @@ std::string DescribeOpenError(const PortOpenError& error) {
         return ExplainVanished(error.strNode);
     case PortOpenProblem::PermissionDenied:
         return ExplainPermissionDenied(error.strNode, InspectNodeAccess(error.strNode));
-    case PortOpenProblem::Busy:
-        return ExplainBusy(error.strNode, FindPortHolders(error.strNode));
+    case PortOpenProblem::Busy: {
+        // A pseudo-terminal's other end (a simulated reader) is no competitor;
+        // this process is always named, as another of its ports may hold it.
+        std::vector<PortHolder> holders;
+        for (PortHolder& holder : FindPortHolders(error.strNode)) {
+            if (holder.nPid == static_cast<int>(::getpid()) ||
+                !ServesPseudoTerminal(holder.nPid, error.strNode)) {
+                holders.push_back(std::move(holder));
+            }
+        }
+        return ExplainBusy(error.strNode, holders);
+    }
     case PortOpenProblem::Settings:
         return "the line settings (115200 baud, 8N1, raw) do not hold on " + error.strNode +
                ": it is not the reader's serial port";

@@ -80,6 +80,10 @@ bool ParseFwsimOptions(const std::vector<std::string>& args, FwsimOptions& optio
     SimDeviceConfig& d = options.device;
     SimFaults& f = d.faults;
     bool bRootGiven = false;
+    if (args.size() == 1 && args[0] == "--version") {
+        options.bShowVersion = true;
+        return true;
+    }
 
     auto number = [&](uint64_t qwMin, uint64_t qwMax, auto setter) {
         return [qwMin, qwMax, setter](const std::string& strValue, std::string& strWhy) {
@@ -318,6 +322,7 @@ Faults:
   --reply-delay MS          every reply is delayed MS
 
   --help                    this text
+  --version                 (as the only argument) print fwsim's own version
 Options take their value as the next argument or as --option=value.
 Bad options exit with status 2.
 )";

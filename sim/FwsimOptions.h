@@ -16,10 +16,13 @@ struct FwsimOptions {
     int nDevices = 1;
     uint32_t dwPlugDelayMs = 0; // device k (from 1) appears (k-1) * this after start
     bool bHelp = false;
+    bool bShowVersion = false; // "--version" alone: the program's own version
 };
 
 // Parses the arguments after the program name. False and a message on a bad,
 // unknown or incomplete option, or when --root is missing (unless --help).
+// "--version" with a value sets the simulated firmware's version; as the only
+// argument it asks for the program's own version (bShowVersion).
 bool ParseFwsimOptions(const std::vector<std::string>& args, FwsimOptions& options,
                        std::string& strError);
 

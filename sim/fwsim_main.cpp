@@ -3,6 +3,8 @@
 #include "sim/CSimDevice.h"
 #include "sim/FwsimOptions.h"
 
+#include "ProductVersion.h"
+
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -41,6 +43,10 @@ int main(int argc, char** argv) {
     }
     if (options.bHelp) {
         std::fputs(fwsim::FwsimUsage().c_str(), stdout);
+        return 0;
+    }
+    if (options.bShowVersion) {
+        std::printf("fwsim (%s) %s\n", fwup::kProductDescription, fwup::kProductVersion);
         return 0;
     }
     std::error_code ec;

@@ -4,6 +4,8 @@
 #include "ui/ControlIds.h"
 #include "ui/DialogUnits.h"
 
+#include "ProductVersion.h"
+
 #include <QLabel>
 #include <QPushButton>
 
@@ -27,7 +29,9 @@ CAboutDlg::CAboutDlg(QWidget* pParent) : QDialog(pParent) {
     pVersion->setTextFormat(Qt::PlainText);
     pVersion->setGeometry(DluToPixels(QRect(42, 14, 114, 8), units));
 
-    auto* pSecond = new QLabel(QStringLiteral("Copyright (C) 2026"), this);
+    // The first line is the dialog's fixed text; the build's version goes on the second.
+    auto* pSecond = new QLabel(
+        QStringLiteral("Version %1, (C) 2026").arg(QString::fromUtf8(kProductVersion)), this);
     pSecond->setTextFormat(Qt::PlainText);
     pSecond->setGeometry(DluToPixels(QRect(42, 26, 114, 8), units));
 

@@ -2,11 +2,13 @@
 
 #include "ui/CFwUpgraderVelmoraDlg.h"
 
+#include "ProductVersion.h"
+
 namespace fwup {
 
 CFwUpgraderApp::CFwUpgraderApp(int& argc, char** argv) : QApplication(argc, argv) {
     setApplicationName(QString::fromUtf8(kAppName));
-    setApplicationVersion(QString::fromUtf8(kAppVersion));
+    setApplicationVersion(QString::fromUtf8(kProductVersion));
 }
 
 bool CFwUpgraderApp::InitInstance() {

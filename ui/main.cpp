@@ -2,7 +2,52 @@
 
 #include "ui/CFwUpgraderApp.h"
 
+#include "ProductVersion.h"
+
+#include <cstdio>
+#include <string>
+
+namespace {
+
+// --help and --version are answered before the window's toolkit starts, so they
+// work without a display (the man page is made from them at build time).
+bool AnswerInfoOption(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string strArg = argv[i];
+        if (strArg == "--version") {
+            std::printf("fwupgraderVelmora (%s) %s\n", fwup::kProductDescription,
+                        fwup::kProductVersion);
+            return true;
+        }
+        if (strArg == "--help" || strArg == "-h") {
+            std::fputs("Usage: fwupgraderVelmora [options]\n"
+                       "\n"
+                       "The firmware updater's window for the hand-held reader: choose the\n"
+                       "reader's serial port, Connect, load a firmware image (*.bin) with\n"
+                       "\"Load Binary File\" or by dropping it on the window, and press UPLOAD.\n"
+                       "Serial ports are read below $FWUP_SYSROOT (default /).\n"
+                       "\n"
+                       "Options:\n"
+                       "  --help       this text\n"
+                       "  --version    print the program's version\n"
+                       "The window toolkit's own options (-platform NAME, -style NAME, ...)\n"
+                       "are accepted as well.\n"
+                       "\n"
+                       "When a port cannot be opened, 'fwupgrader-cli doctor' says why and\n"
+                       "what fixes it.\n",
+                       stdout);
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
 int main(int argc, char** argv) {
+    if (AnswerInfoOption(argc, argv)) {
+        return 0;
+    }
     fwup::CFwUpgraderApp app(argc, argv);
     app.InitInstance();
     return 0;

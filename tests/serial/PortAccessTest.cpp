@@ -42,6 +42,7 @@ public:
 
     const std::string& Link() const { return m_strLink; }
     const std::string& Slave() const { return m_strSlave; }
+    int MasterFd() const { return m_fdMaster; }
 
 private:
     int m_fdMaster = -1;
@@ -83,6 +84,7 @@ TEST_F(PortAccessTest, AnotherProcessNamedModemManagerIsReportedAsSuch) {
     if (pid == 0) {
         // Holds the port under ModemManager's command name until killed.
         ::prctl(PR_SET_NAME, "ModemManager");
+        ::close(pty.MasterFd()); // a competitor holds the slave only
         const int fd = ::open(pty.Link().c_str(), O_RDWR | O_NOCTTY);
         const char cReady = fd >= 0 ? '1' : '0';
         (void)!::write(pipeFds[1], &cReady, 1);
@@ -96,6 +98,7 @@ TEST_F(PortAccessTest, AnotherProcessNamedModemManagerIsReportedAsSuch) {
 
     const std::vector<fwup::PortHolder> holders = fwup::FindPortHolders(pty.Link());
     const bool bRunning = fwup::IsModemManagerRunning();
+    const bool bChildServes = fwup::ServesPseudoTerminal(pid, pty.Link());
     ::kill(pid, SIGKILL);
     ::waitpid(pid, nullptr, 0);
 
@@ -104,6 +107,10 @@ TEST_F(PortAccessTest, AnotherProcessNamedModemManagerIsReportedAsSuch) {
     EXPECT_EQ(holders[0].nPid, pid);
     EXPECT_EQ(holders[0].strCommand, "ModemManager");
     EXPECT_TRUE(bRunning);
+    EXPECT_FALSE(bChildServes);
+    EXPECT_TRUE(fwup::ServesPseudoTerminal(::getpid(), pty.Link()))
+        << "this process has the master";
+    EXPECT_FALSE(fwup::ServesPseudoTerminal(::getpid(), "/dev/null"));
     const std::string strText = fwup::ExplainBusy(pty.Link(), holders);
     EXPECT_NE(strText.find("pid " + std::to_string(pid) + " (ModemManager)"), std::string::npos);
     EXPECT_NE(strText.find("ID_MM_DEVICE_IGNORE"), std::string::npos) << strText;

@@ -155,6 +155,8 @@ TEST(FwsimOptions, RefusesBadOptionsWithAReason) {
     std::string strError;
     EXPECT_TRUE(ParseFwsimOptions({"--help"}, options, strError));
     EXPECT_TRUE(options.bHelp);
+    EXPECT_TRUE(ParseFwsimOptions({"--version"}, options, strError));
+    EXPECT_TRUE(options.bShowVersion);
 }
 
 TEST(FwsimOptions, RaisesTrailingNumbers) {

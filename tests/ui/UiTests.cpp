@@ -5,10 +5,13 @@
 #include "serial/PortDiscovery.h"
 #include "sim/CSimDevice.h"
 #include "tests/support/CTempRoot.h"
+#include "ui/CAboutDlg.h"
 #include "ui/CFwUpgraderVelmoraDlg.h"
 #include "ui/ControlIds.h"
 #include "ui/DialogUnits.h"
 #include "ui/LogText.h"
+
+#include "ProductVersion.h"
 
 #include <QAbstractItemView>
 #include <QAction>
@@ -360,6 +363,19 @@ private slots:
         QCOMPARE(m_pAnswerer->Seen()[0].strTitle, QStringLiteral("VelgoFWUp"));
         QVERIFY(m_pDlg->isVisible());
         QCOMPARE(m_pDlg->windowTitle(), QStringLiteral("VelgoFWUp v1.1"));
+    }
+
+    void testAboutBoxShowsTheBuildsVersion() {
+        fwup::CAboutDlg about;
+        QStringList texts;
+        for (const QLabel* pLabel : about.findChildren<QLabel*>()) {
+            texts << pLabel->text();
+        }
+        QVERIFY2(texts.contains(QStringLiteral("VelgoFWUp, version 1.0")),
+                 qPrintable(texts.join('|')));
+        QVERIFY2(texts.contains(QStringLiteral("Version %1, (C) 2026")
+                                    .arg(QString::fromUtf8(fwup::kProductVersion))),
+                 qPrintable(texts.join('|')));
     }
 
     void testEnterEndsWindowOutsideButtons() {

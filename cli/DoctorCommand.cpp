@@ -1,0 +1,347 @@
+// fwupgrader-cli doctor: everything that stands between the user who runs it and a
+// reader, one finding per line with its fix. Reads ports, the udev rule and the
+// udev database below $FWUP_SYSROOT; processes come from the live /proc.
+#include "cli/CConsoleReporter.h"
+#include "cli/CliCommands.h"
+
+#include "serial/PortAccess.h"
+#include "serial/PortDiscovery.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <grp.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+namespace fwup::cli {
+
+namespace {
+
+const char* const kDoctorHelp =
+    "usage: fwupgrader-cli doctor [--json]\n"
+    "\n"
+    "Checks, for the user who runs it, what stands between them and a reader: each\n"
+    "USB serial port and whether this user may open it (owner, group, mode, ACL),\n"
+    "which program holds a busy port, the user's groups, whether the fwupgrader\n"
+    "udev rule is installed, and whether ModemManager runs and would probe the\n"
+    "reader. Each finding is one line with its fix.\n"
+    "\n"
+    "  --json   the same as one JSON object\n"
+    "\n"
+    "exit codes:\n"
+    "   0  nothing blocks a reader\n"
+    "   1  something blocks a reader (lines marked 'block')\n"
+    "   2  bad command line\n";
+
+const char* const kReaderProduct = "AT91 USB to Serial Converter";
+const char* const kRuleName = "70-fwupgrader.rules";
+// In udev's order of precedence: a file of the same name in an earlier directory wins,
+// and one that is not a regular file (a link to /dev/null) switches the rule off.
+const char* const kRuleDirs[] = {"etc/udev/rules.d", "usr/lib/udev/rules.d", "lib/udev/rules.d"};
+
+enum class Level { Ok, Warn, Block };
+
+const char* LevelName(Level e) {
+    return e == Level::Ok ? "ok" : e == Level::Warn ? "warn" : "block";
+}
+
+struct Finding {
+    Level eLevel;
+    std::string strText;
+};
+
+struct PortFacts {
+    PortRecord entry;
+    bool bReader = false;
+    NodeAccess access;
+    std::vector<PortHolder> holders; // others than this process and the pty's own end
+    enum class MmFlag { Unknown, Ignored, Probed } eMm = MmFlag::Unknown; // udev database
+};
+
+struct Facts {
+    std::string strUser;
+    unsigned nUid = 0;
+    std::vector<std::string> groups;     // of this process
+    std::vector<std::string> lateGroups; // in the user database, not yet in this session
+    std::vector<PortFacts> ports;
+    std::string strRule;   // path of the installed rule, "" when none
+    std::string strMasked; // path of what switches it off, "" when nothing
+    bool bModemManager = false;
+};
+
+// Groups the user database gives the user that this process lacks: joined after login.
+std::vector<std::string> GroupsJoinedLater(const std::vector<std::string>& session) {
+    std::vector<std::string> late;
+    const passwd* pUser = ::getpwuid(::getuid());
+    if (pUser == nullptr) {
+        return late;
+    }
+    int nCount = 64;
+    std::vector<gid_t> ids(static_cast<size_t>(nCount));
+    if (::getgrouplist(pUser->pw_name, pUser->pw_gid, ids.data(), &nCount) < 0) {
+        ids.resize(static_cast<size_t>(nCount));
+        if (::getgrouplist(pUser->pw_name, pUser->pw_gid, ids.data(), &nCount) < 0) {
+            return late;
+        }
+    }
+    ids.resize(static_cast<size_t>(nCount));
+    for (gid_t gid : ids) {
+        const group* pGroup = ::getgrgid(gid);
+        const std::string strName = pGroup ? pGroup->gr_name : std::to_string(gid);
+        if (std::find(session.begin(), session.end(), strName) == session.end()) {
+            late.push_back(strName);
+        }
+    }
+    return late;
+}
+
+// What udev recorded for the node's device: ID_MM_DEVICE_IGNORE set or not.
+PortFacts::MmFlag ModemManagerFlag(const std::string& strRoot, const std::string& strNode) {
+    struct stat st {};
+    if (::stat(strNode.c_str(), &st) != 0) {
+        return PortFacts::MmFlag::Unknown;
+    }
+    const std::filesystem::path dbPath =
+        std::filesystem::path(strRoot) / "run/udev/data" /
+        ("c" + std::to_string(major(st.st_rdev)) + ":" + std::to_string(minor(st.st_rdev)));
+    std::ifstream db(dbPath);
+    if (!db) {
+        return PortFacts::MmFlag::Unknown;
+    }
+    for (std::string strLine; std::getline(db, strLine);) {
+        if (strLine == "E:ID_MM_DEVICE_IGNORE=1") {
+            return PortFacts::MmFlag::Ignored;
+        }
+    }
+    return PortFacts::MmFlag::Probed;
+}
+
+Facts GatherFacts() {
+    Facts facts;
+    facts.nUid = ::getuid();
+    const passwd* pUser = ::getpwuid(facts.nUid);
+    facts.strUser = pUser ? pUser->pw_name : std::to_string(facts.nUid);
+    facts.groups = CurrentUserGroups();
+    facts.lateGroups = GroupsJoinedLater(facts.groups);
+
+    const std::string strRoot = SysRoot();
+    for (const PortRecord& entry : ScanPorts()) {
+        PortFacts port;
+        port.entry = entry;
+        port.bReader = entry.strDescription == kReaderProduct;
+        port.access = InspectNodeAccess(entry.strDeviceNode);
+        for (const PortHolder& holder : FindPortHolders(entry.strDeviceNode)) {
+            if (holder.nPid != ::getpid() &&
+                !ServesPseudoTerminal(holder.nPid, entry.strDeviceNode)) {
+                port.holders.push_back(holder);
+            }
+        }
+        port.eMm = ModemManagerFlag(strRoot, entry.strDeviceNode);
+        facts.ports.push_back(std::move(port));
+    }
+    for (const char* pszDir : kRuleDirs) {
+        const std::filesystem::path path = std::filesystem::path(strRoot) / pszDir / kRuleName;
+        std::error_code ec;
+        if (!std::filesystem::exists(std::filesystem::symlink_status(path, ec))) {
+            continue;
+        }
+        (std::filesystem::is_regular_file(path, ec) ? facts.strRule : facts.strMasked) =
+            path.lexically_normal().string();
+        break;
+    }
+    facts.bModemManager = IsModemManagerRunning();
+    return facts;
+}
+
+std::string Join(const std::vector<std::string>& parts) {
+    std::string strText;
+    for (const std::string& strPart : parts) {
+        strText += (strText.empty() ? "" : ", ") + strPart;
+    }
+    return strText;
+}
+
+std::string ModeText(unsigned nMode) {
+    char szMode[8];
+    std::snprintf(szMode, sizeof szMode, "%04o", nMode);
+    return szMode;
+}
+
+std::vector<Finding> Judge(const Facts& facts) {
+    std::vector<Finding> findings;
+    findings.push_back({Level::Ok, "user " + facts.strUser + " (uid " + std::to_string(facts.nUid) +
+                                       "), groups: " + Join(facts.groups)});
+    if (!facts.lateGroups.empty()) {
+        findings.push_back({Level::Warn, "your user belongs to " + Join(facts.lateGroups) +
+                                             " since after this session began: log out and in "
+                                             "again (or run `newgrp " +
+                                             facts.lateGroups[0] + "`) to use it"});
+    }
+
+    bool bReaderPresent = false;
+    bool bReaderProbed = false; // ModemManager would probe a present reader
+    for (const PortFacts& port : facts.ports) {
+        const std::string strPort = "port " + port.entry.strName + ": ";
+        // Trouble with another converter is worth a word, but does not block a reader.
+        const Level eTrouble = port.bReader ? Level::Block : Level::Warn;
+        bReaderPresent = bReaderPresent || port.bReader;
+        if (port.bReader && (port.eMm == PortFacts::MmFlag::Probed ||
+                             (port.eMm == PortFacts::MmFlag::Unknown && facts.strRule.empty()))) {
+            bReaderProbed = true;
+        }
+        const NodeAccess& a = port.access;
+        if (!a.bExists) {
+            findings.push_back({eTrouble, strPort + ExplainVanished(port.entry.strDeviceNode)});
+        } else if (!a.bMayReadWrite) {
+            findings.push_back(
+                {eTrouble, strPort + ExplainPermissionDenied(port.entry.strDeviceNode, a)});
+        } else if (!port.holders.empty()) {
+            findings.push_back(
+                {eTrouble, strPort + ExplainBusy(port.entry.strDeviceNode, port.holders)});
+        } else {
+            findings.push_back({Level::Ok, strPort + "you may open " + port.entry.strDeviceNode +
+                                               " (owner " + a.strOwner + ", group " + a.strGroup +
+                                               ", mode " + ModeText(a.nMode) +
+                                               (a.bHasAcl ? ", with an access control list" : "") +
+                                               ")"});
+        }
+    }
+    if (facts.ports.empty()) {
+        findings.push_back({Level::Warn, "no USB serial port is present: plug the reader in (it "
+                                         "lists as \"" +
+                                             std::string(kReaderProduct) + " (COMn)\")"});
+    } else if (!bReaderPresent) {
+        findings.push_back({Level::Warn, "no port lists as a reader (\"" +
+                                             std::string(kReaderProduct) +
+                                             "\"): plug the reader in"});
+    }
+
+    if (!facts.strRule.empty()) {
+        findings.push_back({Level::Ok, "udev rule installed: " + facts.strRule});
+    } else if (!facts.strMasked.empty()) {
+        findings.push_back({Level::Warn, "the fwupgrader udev rule is switched off by " +
+                                             facts.strMasked +
+                                             ": remove that file and run "
+                                             "`sudo udevadm control --reload-rules && sudo "
+                                             "udevadm trigger`"});
+    } else {
+        findings.push_back(
+            {Level::Warn, std::string("the fwupgrader udev rule (") + kRuleName +
+                              ") is not installed: install the fwupgrader package, or copy the "
+                              "rule to /etc/udev/rules.d/ and run `sudo udevadm control "
+                              "--reload-rules && sudo udevadm trigger`; until then a reader is "
+                              "open only to root and the group dialout"});
+    }
+
+    if (!facts.bModemManager) {
+        findings.push_back({Level::Ok, "ModemManager is not running"});
+    } else if (bReaderProbed || (!bReaderPresent && facts.strRule.empty())) {
+        findings.push_back(
+            {bReaderProbed ? Level::Block : Level::Warn,
+             "ModemManager runs and probes a reader with AT commands for several seconds "
+             "whenever it appears (also when it restarts into its boot loader), holding the "
+             "port: install the fwupgrader udev rule (ID_MM_DEVICE_IGNORE) and plug the reader "
+             "in again, or run `sudo systemctl stop ModemManager`"});
+    } else {
+        findings.push_back(
+            {Level::Ok, "ModemManager runs and leaves the reader alone (ID_MM_DEVICE_IGNORE)"});
+    }
+    return findings;
+}
+
+std::string JsonString(const std::string& strText) {
+    return "\"" + JsonEscape(strText) + "\"";
+}
+
+std::string JsonList(const std::vector<std::string>& items) {
+    std::string strJson;
+    for (const std::string& strItem : items) {
+        strJson += (strJson.empty() ? "" : ",") + JsonString(strItem);
+    }
+    return "[" + strJson + "]";
+}
+
+const char* JsonBool(bool b) {
+    return b ? "true" : "false";
+}
+
+void PrintJson(const Facts& facts, const std::vector<Finding>& findings, bool bBlocked) {
+    std::string strPorts;
+    for (const PortFacts& port : facts.ports) {
+        const NodeAccess& a = port.access;
+        std::string strHolders;
+        for (const PortHolder& holder : port.holders) {
+            strHolders += std::string(strHolders.empty() ? "" : ",") +
+                          "{\"pid\":" + std::to_string(holder.nPid) +
+                          ",\"command\":" + JsonString(holder.strCommand) + "}";
+        }
+        const char* pszMm = port.eMm == PortFacts::MmFlag::Ignored  ? "\"ignored\""
+                            : port.eMm == PortFacts::MmFlag::Probed ? "\"probed\""
+                                                                    : "null";
+        strPorts +=
+            std::string(strPorts.empty() ? "" : ",") +
+            "{\"name\":" + JsonString(port.entry.strName) +
+            ",\"node\":" + JsonString(port.entry.strDeviceNode) +
+            ",\"reader\":" + JsonBool(port.bReader) + ",\"exists\":" + JsonBool(a.bExists) +
+            ",\"owner\":" + JsonString(a.strOwner) + ",\"group\":" + JsonString(a.strGroup) +
+            ",\"mode\":" + JsonString(ModeText(a.nMode)) +
+            ",\"may_read_write\":" + JsonBool(a.bMayReadWrite) +
+            ",\"in_group\":" + JsonBool(a.bUserInGroup) + ",\"acl\":" + JsonBool(a.bHasAcl) +
+            ",\"holders\":[" + strHolders + "],\"modem_manager\":" + pszMm + "}";
+    }
+    std::string strFindings;
+    for (const Finding& finding : findings) {
+        strFindings += std::string(strFindings.empty() ? "" : ",") + "{\"level\":\"" +
+                       LevelName(finding.eLevel) + "\",\"text\":" + JsonString(finding.strText) +
+                       "}";
+    }
+    std::printf("{\"user\":%s,\"uid\":%u,\"groups\":%s,\"groups_after_login\":%s,"
+                "\"ports\":[%s],\"udev_rule\":%s,\"modem_manager_running\":%s,"
+                "\"findings\":[%s],\"blocked\":%s}\n",
+                JsonString(facts.strUser).c_str(), facts.nUid, JsonList(facts.groups).c_str(),
+                JsonList(facts.lateGroups).c_str(), strPorts.c_str(),
+                facts.strRule.empty() ? "null" : JsonString(facts.strRule).c_str(),
+                JsonBool(facts.bModemManager), strFindings.c_str(), JsonBool(bBlocked));
+}
+
+} // namespace
+
+int RunDoctor(const std::vector<std::string>& args) {
+    bool bJson = false;
+    for (const std::string& strArg : args) {
+        if (strArg == "--json") {
+            bJson = true;
+        } else if (strArg == "--help" || strArg == "-h") {
+            std::fputs(kDoctorHelp, stdout);
+            return kExitOk;
+        } else {
+            std::fprintf(stderr, "fwupgrader-cli doctor: unexpected argument '%s'\n\n%s",
+                         strArg.c_str(), kDoctorHelp);
+            return kExitUsage;
+        }
+    }
+    const Facts facts = GatherFacts();
+    const std::vector<Finding> findings = Judge(facts);
+    const long nBlocking = std::count_if(findings.begin(), findings.end(),
+                                         [](const Finding& f) { return f.eLevel == Level::Block; });
+    if (bJson) {
+        PrintJson(facts, findings, nBlocking > 0);
+    } else {
+        for (const Finding& finding : findings) {
+            std::printf("%-5s  %s\n", LevelName(finding.eLevel), finding.strText.c_str());
+        }
+        if (nBlocking == 0) {
+            std::printf("nothing blocks a reader\n");
+        } else {
+            std::printf("%ld finding%s above block%s a reader\n", nBlocking,
+                        nBlocking == 1 ? "" : "s", nBlocking == 1 ? "s" : "");
+        }
+    }
+    return nBlocking > 0 ? kExitDoctorFound : kExitOk;
+}
+
+} // namespace fwup::cli
