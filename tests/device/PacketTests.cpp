@@ -4,6 +4,7 @@
 #include "device/CommandProtocol.h"
 #include "device/Crc32.h"
 #include "device/Packets.h"
+#include "device/Sha256.h"
 
 #include <gtest/gtest.h>
 
@@ -230,4 +231,30 @@ TEST(ReplyParsing, ReadyLine) {
     EXPECT_EQ(ParseReadyLine("a~e!ready,b~e!ready,c\r\n", false), "b~e!ready,c");
     EXPECT_EQ(ParseReadyLine("~e!ready,par", true), "~e!ready,par");
     EXPECT_EQ(ParseReadyLine("", true), "");
+}
+
+TEST(Sha256, KnownDigests) {
+    const std::string millionA(1000000, 'a');
+    const std::pair<std::string, const char*> cases[] = {
+        {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+        {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+        // 56 bytes: the length no longer fits the first block.
+        {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
+         "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
+        {millionA, "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
+    };
+    for (const auto& [strInput, pszDigest] : cases) {
+        EXPECT_EQ(Sha256Hex(reinterpret_cast<const uint8_t*>(strInput.data()), strInput.size()),
+                  pszDigest)
+            << strInput.size();
+    }
+    // Fed in uneven pieces, the same digest.
+    CSha256 sha;
+    for (size_t i = 0; i < millionA.size(); i += 997) {
+        sha.Update(reinterpret_cast<const uint8_t*>(millionA.data()) + i,
+                   std::min<size_t>(997, millionA.size() - i));
+    }
+    const auto digest = sha.Final();
+    EXPECT_EQ(HexText(digest.data(), digest.size()),
+              "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
 }

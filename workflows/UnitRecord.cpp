@@ -1,0 +1,66 @@
+#include "workflows/UnitRecord.h"
+
+#include "device/Sha256.h"
+#include "workflows/JsonText.h"
+
+#include <cstdio>
+
+namespace fwup {
+
+std::string IsoUtcTime(std::time_t nTime) {
+    std::tm parts{};
+    gmtime_r(&nTime, &parts);
+    char szText[32];
+    std::strftime(szText, sizeof szText, "%Y-%m-%dT%H:%M:%SZ", &parts);
+    return szText;
+}
+
+std::string BootVersionText(uint32_t dwBootInfo) {
+    char szText[32];
+    std::snprintf(szText, sizeof szText, "%u.%u.%u.%u", (dwBootInfo >> 24) & 0xF,
+                  (dwBootInfo >> 16) & 0xF, (dwBootInfo >> 8) & 0xF, dwBootInfo & 0xF);
+    return szText;
+}
+
+UnitRecord MakeUnitRecord(const DeviceUnit& unit, const UpdateOutcome& outcome,
+                          const UpdateRequest& request, std::time_t nEndTime, double dSeconds) {
+    UnitRecord record;
+    record.strTime = IsoUtcTime(nEndTime);
+    record.strPort = unit.strPortName;
+    record.strConnector = unit.strConnector;
+    record.optSerial = request.status.optSerial;
+    record.optVersion = request.optVersion;
+    if (request.nBootInfo != -1) {
+        record.optBoot = BootVersionText(static_cast<uint32_t>(request.nBootInfo));
+    }
+    record.strFile = request.status.strFileName;
+    record.nSize = request.status.nFileSize;
+    if (request.pSegments) {
+        CSha256 sha;
+        for (const ImageSegment* p = request.pSegments.get(); p != nullptr; p = p->pNext.get()) {
+            sha.Update(p->pData.data(), p->pData.size());
+        }
+        const auto digest = sha.Final();
+        record.optSha256 = HexText(digest.data(), digest.size());
+    }
+    record.strResult = OutcomeText(outcome.eKind);
+    record.nExitCode = OutcomeExitCode(outcome.eKind);
+    record.dSeconds = dSeconds;
+    return record;
+}
+
+std::string FormatUnitRecord(const UnitRecord& r) {
+    char szSeconds[32];
+    std::snprintf(szSeconds, sizeof szSeconds, "%.3f", r.dSeconds);
+    return "{\"time\":\"" + r.strTime + "\",\"port\":\"" + JsonEscape(r.strPort) +
+           "\",\"connector\":\"" + JsonEscape(r.strConnector) +
+           "\",\"serial\":" + JsonStringOrNull(r.optSerial) +
+           ",\"version\":" + JsonStringOrNull(r.optVersion) +
+           ",\"boot\":" + JsonStringOrNull(r.optBoot) + ",\"file\":\"" + JsonEscape(r.strFile) +
+           "\",\"size\":" + std::to_string(r.nSize) +
+           ",\"sha256\":" + JsonStringOrNull(r.optSha256) + ",\"result\":\"" +
+           JsonEscape(r.strResult) + "\",\"exit_code\":" + std::to_string(r.nExitCode) +
+           ",\"seconds\":" + szSeconds + "}\n";
+}
+
+} // namespace fwup
