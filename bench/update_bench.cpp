@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <sys/resource.h>
 #include <thread>
@@ -91,6 +92,54 @@ void CrcThroughput() {
                 kRounds * 16.0 * 1048576.0 / 1e6 / dSeconds, kRounds, dwCrc);
 }
 
+// Two paced readers updated at once in this process, each in its own session
+// and thread: the wall of each against one reader alone.
+bool TwoDevicesAtOnce(const std::string& strRoot, const std::string& strFile, double dAlone) {
+    std::vector<std::unique_ptr<fwsim::CSimDevice>> devices;
+    for (int i = 0; i < 2; ++i) {
+        fwsim::SimDeviceConfig config;
+        config.strRoot = strRoot;
+        config.bPaced = true;
+        config.strUsbPath = "2-" + std::to_string(i + 1);
+        config.strAppTty = config.strBootTty = "ttyACM" + std::to_string(10 + i);
+        config.strSerial = "SN0000000" + std::to_string(i + 1);
+        devices.push_back(std::make_unique<fwsim::CSimDevice>(config));
+        if (!devices.back()->Start()) {
+            return false;
+        }
+    }
+    std::vector<fwup::PortRecord> ports;
+    for (int i = 0; i < 100 && ports.size() < 2; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        ports = fwup::ScanPorts();
+    }
+    if (ports.size() < 2) {
+        return false;
+    }
+    double walls[2] = {};
+    bool ok[2] = {};
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 2; ++i) {
+        threads.emplace_back([&, i] {
+            fwup::CDeviceSession session(std::make_unique<fwup::CComPort>(ports[i]));
+            fwup::UpdateRequest request;
+            request.strFirmwarePath = strFile;
+            JobLog log;
+            const auto tpStart = Clock::now();
+            ok[i] = fwup::RunUpdate(session, request, &log, &OnStatus).Succeeded();
+            walls[i] = std::chrono::duration<double>(Clock::now() - tpStart).count();
+        });
+    }
+    for (std::thread& t : threads) {
+        t.join();
+    }
+    for (int i = 0; i < 2; ++i) {
+        std::printf("two at once, reader %d    : %8.3f s = %5.3f x alone (%s)\n", i + 1, walls[i],
+                    walls[i] / dAlone, ok[i] ? "success" : "FAILED");
+    }
+    return ok[0] && ok[1];
+}
+
 } // namespace
 
 int main() {
@@ -105,6 +154,7 @@ int main() {
     config.strRoot = strRoot;
     config.bPaced = true;
     int nResult = 0;
+    double dAloneWall = 0;
     {
         fwsim::CSimDevice device(config);
         if (!device.Start()) {
@@ -153,6 +203,10 @@ int main() {
         std::printf("cpu of the whole process  : %8.3f s = %5.2f %% of wall (simulator included)\n",
                     dProcessCpu, 100.0 * dProcessCpu / dWall);
         nResult = log.nLastStage == fwup::StageSuccess && bFlashed ? 0 : 2;
+        dAloneWall = dWall;
+    }
+    if (nResult == 0 && !TwoDevicesAtOnce(strRoot, strFile, dAloneWall)) {
+        nResult = 2;
     }
     CrcThroughput();
     std::error_code error;
