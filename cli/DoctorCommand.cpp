@@ -105,9 +105,13 @@ PortFacts::MmFlag ModemManagerFlag(const std::string& strRoot, const std::string
     if (::stat(strNode.c_str(), &st) != 0) {
         return PortFacts::MmFlag::Unknown;
     }
-    const std::filesystem::path dbPath =
-        std::filesystem::path(strRoot) / "run/udev/data" /
-        ("c" + std::to_string(major(st.st_rdev)) + ":" + std::to_string(minor(st.st_rdev)));
+    // Appended piece by piece: gcc 12 at -O3 misreads a chain starting with a
+    // literal as an overlapping copy (-Wrestrict).
+    std::string strName = "c";
+    strName += std::to_string(major(st.st_rdev));
+    strName += ':';
+    strName += std::to_string(minor(st.st_rdev));
+    const std::filesystem::path dbPath = std::filesystem::path(strRoot) / "run/udev/data" / strName;
     std::ifstream db(dbPath);
     if (!db) {
         return PortFacts::MmFlag::Unknown;
@@ -254,13 +258,19 @@ std::vector<Finding> Judge(const Facts& facts) {
 }
 
 std::string JsonString(const std::string& strText) {
-    return "\"" + JsonEscape(strText) + "\"";
+    std::string strJson = "\"";
+    strJson += JsonEscape(strText);
+    strJson += '"';
+    return strJson;
 }
 
 std::string JsonList(const std::vector<std::string>& items) {
     std::string strJson;
     for (const std::string& strItem : items) {
-        strJson += (strJson.empty() ? "" : ",") + JsonString(strItem);
+        if (!strJson.empty()) {
+            strJson += ',';
+        }
+        strJson += JsonString(strItem);
     }
     return "[" + strJson + "]";
 }
