@@ -1,6 +1,9 @@
 #pragma once
 // The sub-commands of fwupgrader-cli. Each returns the process exit code.
 
+#include "serial/CComPort.h"
+
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -37,6 +40,9 @@ bool ParseJobOptions(const std::vector<std::string>& args, bool bAuto, JobOption
 // Empty when the text names no port.
 std::string ResolvePortName(const std::string& strPort);
 
+// The port a listed name names: opened through its record when present, else a
+// port object that waits for the name's number.
+std::unique_ptr<CComPort> OpenPort(const std::string& strName);
 
 // Routes the debug channel to stderr.
 void EnableTrace();

@@ -128,6 +128,16 @@ std::string ResolvePortName(const std::string& strPort) {
     return {};
 }
 
+std::unique_ptr<CComPort> OpenPort(const std::string& strName) {
+    for (const PortRecord& record : ScanPorts()) {
+        if (record.strName == strName) {
+            return std::make_unique<CComPort>(record);
+        }
+    }
+    // Not present yet: the job waits for the number's port to appear.
+    return std::make_unique<CComPort>(strName, 1024, 20480);
+}
+
 void EnableTrace() {
     SetDebugSink([](const std::string& strLine) { std::fputs(strLine.c_str(), stderr); });
 }
@@ -157,7 +167,7 @@ int RunUpdate(const std::vector<std::string>& args) {
     CConsoleReporter reporter(stdout, options.bJson, ::isatty(STDOUT_FILENO) != 0);
     UpdateRequest request;
     request.strFirmwarePath = options.strFile;
-    CDeviceSession session(strName);
+    CDeviceSession session(OpenPort(strName));
     // First Ctrl-C: stop at the next packet boundary (at once before the
     // download), so the reader never gets half a packet. Second: end now.
     const CInterruptWatch interrupts([&session](int nCount) {

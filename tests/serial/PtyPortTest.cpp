@@ -3,12 +3,15 @@
 #include "serial/Clock.h"
 #include "serial/DebugChannel.h"
 #include "serial/PortDiscovery.h"
+#include "serial/PortOpenError.h"
 #include "sim/CVirtualPort.h"
 #include "tests/support/CTempRoot.h"
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <filesystem>
+#include <grp.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -194,3 +197,57 @@ TEST_F(PtyPortTest, NumberSurvivesAReturnUnderAnotherTtyAndProduct) {
 }
 
 } // namespace
+
+namespace {
+
+// Opens the record in a child dropped to nobody; the child's exit code is the
+// problem it met, plus 100 when the text does not name the denial.
+int OpenAsNobody(const fwup::PortRecord& record) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0) {
+            ::_exit(99);
+        }
+        const fwup::CComPort port(record);
+        const fwup::PortOpenError& error = port.GetOpenError();
+        const bool bNamed =
+            fwup::DescribeOpenError(error).find("permission denied") != std::string::npos;
+        ::_exit(static_cast<int>(error.eProblem) + (bNamed ? 0 : 100));
+    }
+    int nStatus = 0;
+    ::waitpid(pid, &nStatus, 0);
+    return WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -1;
+}
+
+} // namespace
+
+TEST_F(PtyPortTest, FailedOpensSayWhy) {
+    const fwup::PortRecord record = fwup::ScanPorts().at(0);
+    { // Busy: held by another port object, which the cause names as this program.
+        const fwup::CComPort holder(record);
+        ASSERT_TRUE(holder.IsOpen());
+        const fwup::CComPort second(record);
+        EXPECT_EQ(second.GetOpenError().eProblem, fwup::PortOpenProblem::Busy);
+        EXPECT_NE(fwup::DescribeOpenError(second.GetOpenError())
+                      .find("pid " + std::to_string(::getpid())),
+                  std::string::npos);
+    }
+    if (::geteuid() == 0) { // Permission denied: a root-only node, opened as nobody.
+        ASSERT_EQ(::chmod(m_root.Path().c_str(), 0755), 0);
+        const std::string strSlave = std::filesystem::canonical(record.strDeviceNode).string();
+        ASSERT_EQ(::chown(strSlave.c_str(), 0, 0), 0);
+        ASSERT_EQ(::chmod(strSlave.c_str(), 0600), 0);
+        EXPECT_EQ(OpenAsNobody(record), static_cast<int>(fwup::PortOpenProblem::PermissionDenied));
+    }
+    { // Vanished: the node went between the scan and the open.
+        m_pDevice->Unplug();
+        const fwup::CComPort gone(record);
+        EXPECT_FALSE(gone.IsOpen());
+        EXPECT_EQ(gone.GetOpenError().eProblem, fwup::PortOpenProblem::Vanished);
+        EXPECT_NE(fwup::DescribeOpenError(gone.GetOpenError()).find("has gone"), std::string::npos);
+    }
+    { // Not listed: a number no present port carries.
+        fwup::CComPort none("(COM4242)", 1024, 20480);
+        EXPECT_EQ(none.GetOpenError().eProblem, fwup::PortOpenProblem::NotListed);
+    }
+}
