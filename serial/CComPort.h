@@ -9,8 +9,8 @@
 
 namespace fwup {
 
-// The closed state of m_hComm.
-inline constexpr int INVALID_HANDLE_VALUE = -1;
+// The closed state of m_hComm (the platform's native handle, opaque here).
+inline constexpr intptr_t INVALID_HANDLE_VALUE = -1;
 
 class CComPort {
 public:
@@ -24,7 +24,7 @@ public:
     // Opens port nPort exclusively (no other open in this or another process,
     // root included) and applies and verifies the line settings. Returns the
     // handle, or INVALID_HANDLE_VALUE with the object closed. Sets m_nOpenedPort.
-    int Open(int nPort);
+    intptr_t Open(int nPort);
     void Close();
     bool IsOpen() const { return m_hComm != INVALID_HANDLE_VALUE; }
 
@@ -66,7 +66,7 @@ public:
     void Reopen();
 
 private:
-    int m_hComm = INVALID_HANDLE_VALUE;
+    intptr_t m_hComm = INVALID_HANDLE_VALUE;
     int m_nOpenedPort = 0;
     uint32_t m_dwInQueue = 0;
     uint32_t m_dwOutQueue = 0;
