@@ -1,6 +1,7 @@
 // fwupgrader-cli update: one update job with a console status callback.
 #include "cli/CConsoleReporter.h"
 #include "cli/CliCommands.h"
+#include "cli/Console.h"
 
 #include "device/UpdateJob.h"
 #include "serial/CComPort.h"
@@ -11,7 +12,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <unistd.h>
 
 namespace fwup::cli {
 
@@ -126,7 +126,8 @@ std::string ResolvePortName(const std::string& strPort) {
     std::error_code ec;
     const std::filesystem::path wantedNode = std::filesystem::weakly_canonical(strPort, ec);
     for (const PortEntry& entry : ports) {
-        if (entry.strName == strPort || (nWanted != 0 && entry.nPort == nWanted)) {
+        if (entry.strName == strPort || entry.strDeviceNode == strPort ||
+            (nWanted != 0 && entry.nPort == nWanted)) {
             return entry.strName;
         }
         if (!ec && strPort.find('/') != std::string::npos &&
@@ -169,7 +170,7 @@ int RunUpdate(const std::vector<std::string>& args) {
     if (options.bTrace) {
         EnableTrace();
     }
-    CConsoleReporter reporter(stdout, options.bJson, ::isatty(STDOUT_FILENO) != 0);
+    CConsoleReporter reporter(stdout, options.bJson, IsTerminal(stdout));
     UpdateRequest request;
     request.strFirmwarePath = options.strFile;
     CComPort port(strName, 1024, 20480);

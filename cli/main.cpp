@@ -1,5 +1,6 @@
 // fwupgrader-cli: the updater for production lines, scripts and remote use.
 #include "cli/CliCommands.h"
+#include "cli/Console.h"
 
 #include <cstdio>
 #include <cstring>
@@ -19,20 +20,22 @@ void PrintUsage(FILE* pOut) {
         "  auto --file FW.bin [--json] [--trace]\n"
         "                                flash device after device as they are plugged in\n"
         "  help [command]                this text, or a command's options and exit codes\n"
-        "\n"
-        "Ports are read below $FWUP_SYSROOT (default /).\n",
+        "\n",
         pOut);
+    std::fputs(fwup::cli::PortSourceNote(), pOut);
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2) {
+    fwup::cli::InitConsole();
+    const std::vector<std::string> commandLine = fwup::cli::CommandLineArgs(argc, argv);
+    if (commandLine.size() < 2) {
         PrintUsage(stderr);
         return fwup::cli::kExitUsage;
     }
-    const std::string strCommand = argv[1];
-    std::vector<std::string> args(argv + 2, argv + argc);
+    const std::string strCommand = commandLine[1];
+    std::vector<std::string> args(commandLine.begin() + 2, commandLine.end());
     if (strCommand == "list") {
         return fwup::cli::RunList(args);
     }
