@@ -3,6 +3,7 @@
 // then starts over. Ctrl-C ends the loop after the current device.
 #include "cli/CConsoleReporter.h"
 #include "cli/CliCommands.h"
+#include "cli/Console.h"
 
 #include "device/CDeviceSession.h"
 #include "device/UpdateJob.h"
@@ -10,10 +11,7 @@
 #include "serial/Clock.h"
 #include "serial/PortDiscovery.h"
 
-#include <atomic>
-#include <csignal>
 #include <cstdio>
-#include <unistd.h>
 
 namespace fwup::cli {
 
@@ -31,22 +29,6 @@ const char* const kAutoHelp =
 
 constexpr const char* kConverterDescription = "AT91 USB to Serial Converter";
 constexpr uint32_t kSearchPauseMs = 100;
-
-std::atomic<bool> g_bStop{false};
-static_assert(std::atomic<bool>::is_always_lock_free, "flag is set from a signal handler");
-
-extern "C" void OnInterrupt(int) {
-    g_bStop.store(true);
-}
-
-void InstallInterruptHandler() {
-    struct sigaction action {};
-    action.sa_handler = OnInterrupt;
-    action.sa_flags = SA_RESETHAND; // the second Ctrl-C ends the process at once
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-}
 
 // Listed names carry a blank before "(COMn)"; the converter's text has none.
 bool IsConverter(const std::string& strName) {
@@ -82,17 +64,17 @@ int RunAuto(const std::vector<std::string>& args) {
     if (options.bTrace) {
         EnableTrace();
     }
-    InstallInterruptHandler();
-    CConsoleReporter reporter(stdout, options.bJson, ::isatty(STDOUT_FILENO) != 0);
+    InstallStopHandler();
+    CConsoleReporter reporter(stdout, options.bJson, IsTerminal(stdout));
     UpdateRequest request;
     request.strFirmwarePath = options.strFile;
     int nPassed = 0;
     int nFailed = 0;
 
-    while (!g_bStop.load() && (options.nCount == 0 || nPassed + nFailed < options.nCount)) {
+    while (!StopRequested() && (options.nCount == 0 || nPassed + nFailed < options.nCount)) {
         reporter.Line("detecting device ...");
         std::string strName;
-        while (!g_bStop.load() && (strName = FindConverter()).empty()) {
+        while (!StopRequested() && (strName = FindConverter()).empty()) {
             SleepMs(kSearchPauseMs);
         }
         if (strName.empty()) {
@@ -110,7 +92,7 @@ int RunAuto(const std::vector<std::string>& args) {
                       ", failed: " + std::to_string(nFailed));
         reporter.Line("Remove the device");
         // Instead of an OK button: wait until the device's port has gone.
-        while (!g_bStop.load() && port.IsPresent()) {
+        while (!StopRequested() && port.IsPresent()) {
             SleepMs(kSearchPauseMs);
         }
     }

@@ -2,6 +2,7 @@
 #include "cli/CConsoleReporter.h"
 #include "cli/CInterruptWatch.h"
 #include "cli/CliCommands.h"
+#include "cli/Console.h"
 
 #include "device/CDeviceSession.h"
 #include "device/UpdateJob.h"
@@ -14,7 +15,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <unistd.h>
 
 namespace fwup::cli {
 
@@ -111,7 +111,8 @@ std::string ResolvePortName(const std::string& strPort) {
     std::error_code ec;
     const std::filesystem::path wantedNode = std::filesystem::weakly_canonical(strPort, ec);
     for (const PortRecord& entry : ports) {
-        if (entry.strName == strPort || (nWanted != 0 && entry.nPort == nWanted)) {
+        if (entry.strName == strPort || entry.strDeviceNode == strPort ||
+            (nWanted != 0 && entry.nPort == nWanted)) {
             return entry.strName;
         }
         if (!ec && strPort.find('/') != std::string::npos &&
@@ -164,7 +165,7 @@ int RunUpdate(const std::vector<std::string>& args) {
     if (options.bTrace) {
         EnableTrace();
     }
-    CConsoleReporter reporter(stdout, options.bJson, ::isatty(STDOUT_FILENO) != 0);
+    CConsoleReporter reporter(stdout, options.bJson, IsTerminal(stdout));
     UpdateRequest request;
     request.strFirmwarePath = options.strFile;
     CDeviceSession session(OpenPort(strName));

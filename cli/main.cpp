@@ -1,5 +1,6 @@
 // fwupgrader-cli: the updater for production lines, scripts and remote use.
 #include "cli/CliCommands.h"
+#include "cli/Console.h"
 
 #include "ProductVersion.h"
 
@@ -23,20 +24,22 @@ void PrintUsage(FILE* pOut) {
         "  doctor [--json]               what stands between this user and a reader, with fixes\n"
         "  help [command]                this text, or a command's options and exit codes\n"
         "  --version                     print the program's version\n"
-        "\n"
-        "Ports are read below $FWUP_SYSROOT (default /).\n",
+        "\n",
         pOut);
+    std::fputs(fwup::cli::PortSourceNote(), pOut);
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2) {
+    fwup::cli::InitConsole();
+    const std::vector<std::string> commandLine = fwup::cli::CommandLineArgs(argc, argv);
+    if (commandLine.size() < 2) {
         PrintUsage(stderr);
         return fwup::cli::kExitUsage;
     }
-    const std::string strCommand = argv[1];
-    std::vector<std::string> args(argv + 2, argv + argc);
+    const std::string strCommand = commandLine[1];
+    std::vector<std::string> args(commandLine.begin() + 2, commandLine.end());
     if (strCommand == "list") {
         return fwup::cli::RunList(args);
     }

@@ -24,4 +24,10 @@ bool IsRegularPath(const std::string& strPath);
 // True when the open stream is a regular file (no directory, pipe or device).
 bool IsRegularFile(std::FILE* pFile);
 
+// Opens an existing file for binary reading (UTF-8 path); nullptr when it cannot.
+std::FILE* OpenForReading(const std::string& strPath);
+
+// The characters that end a folder name in a path ('/'; also '\' and ':' on Windows).
+const char* PathSeparators();
+
 } // namespace fwup

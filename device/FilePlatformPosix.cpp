@@ -67,6 +67,14 @@ bool IsRegularPath(const std::string& strPath) {
     return ::stat(strPath.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
+std::FILE* OpenForReading(const std::string& strPath) {
+    return std::fopen(strPath.c_str(), "rb");
+}
+
+const char* PathSeparators() {
+    return "/";
+}
+
 bool IsRegularFile(std::FILE* pFile) {
     struct stat info {};
     return ::fstat(::fileno(pFile), &info) == 0 && S_ISREG(info.st_mode);

@@ -55,7 +55,7 @@ std::string FormatAreaText(uint32_t dwStart, uint32_t dwSize) {
 }
 
 void SplitFileName(const std::string& strPath, std::string& strName, std::string& strExtension) {
-    const size_t nSlash = strPath.find_last_of('/');
+    const size_t nSlash = strPath.find_last_of(PathSeparators());
     const std::string strElement =
         nSlash == std::string::npos ? strPath : strPath.substr(nSlash + 1);
     const size_t nDot = strElement.find_last_of('.');
@@ -120,7 +120,7 @@ ImageSegment* ReadImageSegment(ImageList& list, const std::string& strPath, uint
     if (strPath.empty() || !IsRegularPath(strPath)) {
         return nullptr;
     }
-    std::unique_ptr<std::FILE, FileCloser> pFile(std::fopen(strPath.c_str(), "rb"));
+    std::unique_ptr<std::FILE, FileCloser> pFile(OpenForReading(strPath));
     if (!pFile || !IsRegularFile(pFile.get())) {
         return nullptr;
     }

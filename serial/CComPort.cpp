@@ -26,35 +26,34 @@ CComPort::~CComPort() {
     Close();
 }
 
-int CComPort::Open(int nPort) {
+intptr_t CComPort::Open(int nPort) {
     m_nOpenedPort = nPort;
     Close();
-    // Queue sizes have no termios counterpart; the driver's own buffers serve.
     const std::string strNode = DeviceNodeForPort(nPort);
     if (strNode.empty()) {
         m_openError = PortOpenError{PortOpenProblem::NotListed, ENOENT, {}, nPort};
         errno = ENOENT;
-        return INVALID_HANDLE_VALUE;
+        return kClosedPortHandle;
     }
     return OpenNode(strNode);
 }
 
-int CComPort::Open(const PortRecord& record) {
+intptr_t CComPort::Open(const PortRecord& record) {
     m_nOpenedPort = record.nPort;
     Close();
     return OpenNode(record.strDeviceNode);
 }
 
-int CComPort::OpenNode(const std::string& strNode) {
+intptr_t CComPort::OpenNode(const std::string& strNode) {
     SerialHandle handle;
-    const uint32_t dwError = SerialOpen(strNode, handle);
+    const uint32_t dwError = SerialOpen(strNode, m_dwInQueue, m_dwOutQueue, handle);
     if (dwError != 0) {
-        m_openError = ClassifyOpenError(static_cast<int>(dwError), strNode, m_nOpenedPort);
+        m_openError = MakeOpenError(dwError, strNode, m_nOpenedPort);
         errno = static_cast<int>(dwError);
-        return INVALID_HANDLE_VALUE;
+        return kClosedPortHandle;
     }
     m_openError = PortOpenError{};
-    m_hComm = handle.fd;
+    m_hComm = handle.hNative;
     m_nDeviceId = handle.nDeviceId;
     m_strDeviceNode = strNode;
     return m_hComm;
@@ -65,7 +64,7 @@ void CComPort::Close() {
         return;
     }
     SerialHandle handle{m_hComm, m_nDeviceId};
-    m_hComm = INVALID_HANDLE_VALUE;
+    m_hComm = kClosedPortHandle;
     SerialClose(handle);
 }
 
@@ -74,7 +73,7 @@ uint32_t CComPort::Read(void* pBuffer, uint32_t& nBytes) {
         nBytes = 0;
         return EBADF;
     }
-    const uint32_t dwError = SerialRead(m_hComm, pBuffer, nBytes);
+    const uint32_t dwError = SerialRead(SerialHandle{m_hComm, m_nDeviceId}, pBuffer, nBytes);
     TraceBytes("Rx : ", static_cast<const uint8_t*>(pBuffer), nBytes);
     return dwError;
 }
@@ -84,7 +83,7 @@ uint32_t CComPort::Write(const void* pBuffer, uint32_t& nBytes) {
         nBytes = 0;
         return EBADF;
     }
-    const uint32_t dwError = SerialWrite(m_hComm, pBuffer, nBytes);
+    const uint32_t dwError = SerialWrite(SerialHandle{m_hComm, m_nDeviceId}, pBuffer, nBytes);
     TraceBytes("Tx : ", static_cast<const uint8_t*>(pBuffer), nBytes);
     return dwError;
 }
@@ -93,7 +92,7 @@ bool CComPort::WaitReadable(uint32_t dwTimeoutMs) const {
     if (!IsOpen()) {
         return false;
     }
-    return SerialWaitReadable(m_hComm, dwTimeoutMs);
+    return SerialWaitReadable(SerialHandle{m_hComm, m_nDeviceId}, dwTimeoutMs);
 }
 
 std::string CComPort::GetLabel() const {

@@ -14,7 +14,7 @@ namespace fwup {
 struct PortRecord;
 
 // The closed state of m_hComm.
-inline constexpr int INVALID_HANDLE_VALUE = -1;
+inline constexpr intptr_t kClosedPortHandle = -1;
 
 class CComPort {
 public:
@@ -30,13 +30,13 @@ public:
 
     // Opens port nPort exclusively (no other open in this or another process,
     // root included) and applies and verifies the line settings. Returns the
-    // handle, or INVALID_HANDLE_VALUE with the object closed and GetOpenError()
+    // handle, or kClosedPortHandle with the object closed and GetOpenError()
     // saying why. Sets m_nOpenedPort.
-    int Open(int nPort);
+    intptr_t Open(int nPort);
     // Opens the node of a record (see Open(int)).
-    int Open(const PortRecord& record);
+    intptr_t Open(const PortRecord& record);
     void Close();
-    bool IsOpen() const { return m_hComm != INVALID_HANDLE_VALUE; }
+    bool IsOpen() const { return m_hComm != kClosedPortHandle; }
 
     // Never waits. nBytes: in, bytes wanted; out, bytes received (0 on failure).
     // Returns 0 or an errno value; a hang-up (device gone) is EIO, never "no data".
@@ -83,7 +83,7 @@ public:
     void Reopen();
 
 private:
-    int m_hComm = INVALID_HANDLE_VALUE;
+    intptr_t m_hComm = kClosedPortHandle;
     int m_nOpenedPort = 0;
     uint32_t m_dwInQueue = 0;
     uint32_t m_dwOutQueue = 0;
@@ -93,7 +93,7 @@ private:
     unsigned long long m_nDeviceId = 0; // identity of the open node, for the open-port registry
     PortOpenError m_openError;
 
-    int OpenNode(const std::string& strNode);
+    intptr_t OpenNode(const std::string& strNode);
 };
 
 // Writes bytes as trace lines "<prefix>xx xx ... \n", at most 16 bytes a line;

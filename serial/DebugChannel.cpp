@@ -1,8 +1,7 @@
 #include "serial/DebugChannel.h"
 
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
+#include "serial/DebugChannelPlatform.h"
+
 #include <mutex>
 
 namespace fwup {
@@ -12,22 +11,14 @@ namespace {
 std::mutex g_sinkMutex;
 DebugSink g_sink;
 
-bool TraceToStderr() {
-    static const bool bOn = [] {
-        const char* psz = std::getenv("FWUP_TRACE");
-        return psz != nullptr && std::strcmp(psz, "1") == 0;
-    }();
-    return bOn;
-}
-
 } // namespace
 
 void DebugOut(const std::string& line) {
     std::lock_guard<std::mutex> lock(g_sinkMutex);
     if (g_sink) {
         g_sink(line);
-    } else if (TraceToStderr()) {
-        std::fputs(line.c_str(), stderr);
+    } else if (DefaultDebugOutputWanted()) {
+        DefaultDebugOutput(line);
     }
 }
 
@@ -40,7 +31,7 @@ DebugSink SetDebugSink(DebugSink sink) {
 
 bool DebugChannelActive() {
     std::lock_guard<std::mutex> lock(g_sinkMutex);
-    return static_cast<bool>(g_sink) || TraceToStderr();
+    return static_cast<bool>(g_sink) || DefaultDebugOutputWanted();
 }
 
 } // namespace fwup

@@ -1,6 +1,7 @@
 #pragma once
 // The developer trace: byte traces and block lines. Never the window's log.
-// One process-wide sink; by default lines go to stderr only when FWUP_TRACE=1.
+// One process-wide sink; by default lines go to stderr only when FWUP_TRACE=1
+// (Windows: to OutputDebugStringW when FWUP_TRACE=1 or a debugger is attached).
 
 #include <functional>
 #include <string>

@@ -26,6 +26,11 @@ std::vector<PortHolder> FindPortHolders(const std::string& strNode);
 // than a program competing for the port. False for every real serial port.
 bool ServesPseudoTerminal(int nPid, const std::string& strNode);
 
+// FindPortHolders without a pseudo-terminal's own other end (a simulated reader
+// is no competitor); this process is always kept, as another of its ports may
+// hold the node.
+std::vector<PortHolder> FindCompetingHolders(const std::string& strNode);
+
 struct NodeAccess {
     bool bExists = false;           // the node (after links) exists
     std::string strOwner, strGroup; // names; numbers as text when unknown

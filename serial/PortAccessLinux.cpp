@@ -183,6 +183,16 @@ bool ServesPseudoTerminal(int nPid, const std::string& strNode) {
     });
 }
 
+std::vector<PortHolder> FindCompetingHolders(const std::string& strNode) {
+    std::vector<PortHolder> holders;
+    for (PortHolder& holder : FindPortHolders(strNode)) {
+        if (holder.nPid == ::getpid() || !ServesPseudoTerminal(holder.nPid, strNode)) {
+            holders.push_back(std::move(holder));
+        }
+    }
+    return holders;
+}
+
 NodeAccess InspectNodeAccess(const std::string& strNode) {
     NodeAccess access;
     struct stat st {};

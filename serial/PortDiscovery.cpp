@@ -54,13 +54,16 @@ std::vector<PortRecord> ScanPorts() {
     std::vector<PortRecord> ports;
     CPortNumberTable& table = CPortNumberTable::Instance();
     for (const UsbTty& tty : ScanUsbTtys(SysRoot())) {
-        // Too long a name is left out without taking a number.
+        // Too long a name is left out without taking a number. A port the system
+        // numbers itself (Windows) keeps the system's number.
+        const bool bSystemNumber = tty.nPort > 0;
         if (CountChars(ListedName(ReadableDescription(tty.strDescription),
-                                  table.PeekNumber(tty.strConnector))) > kMaxNameChars) {
+                                  bSystemNumber ? tty.nPort : table.PeekNumber(tty.strConnector))) >
+            kMaxNameChars) {
             continue;
         }
         PortRecord entry;
-        entry.nPort = table.NumberFor(tty.strConnector);
+        entry.nPort = bSystemNumber ? tty.nPort : table.NumberFor(tty.strConnector);
         entry.strDescription = ReadableDescription(tty.strDescription);
         entry.strName = ListedName(entry.strDescription, entry.nPort);
         entry.strDeviceNode = tty.strNode;

@@ -1,37 +1,31 @@
 #include "serial/PortOpenError.h"
 
 #include "serial/PortAccess.h"
+#include "serial/SerialPlatform.h"
 
 #include <cerrno>
-#include <unistd.h>
-#include <system_error>
 
 namespace fwup {
 
-PortOpenError ClassifyOpenError(int nErrno, const std::string& strNode, int nPort) {
+PortOpenError MakeOpenError(uint32_t dwError, const std::string& strNode, int nPort) {
     PortOpenProblem eProblem = PortOpenProblem::Other;
-    switch (nErrno) {
-    case EACCES:
-    case EPERM:
-        eProblem = PortOpenProblem::PermissionDenied;
+    switch (ClassifyOpenError(dwError)) {
+    case SerialOpenFault::kNone:
+        eProblem = PortOpenProblem::None;
         break;
-    case EBUSY:
-    case EWOULDBLOCK:
-        eProblem = PortOpenProblem::Busy;
-        break;
-    case ENOENT:
-    case ENODEV:
-    case ENXIO:
+    case SerialOpenFault::kNoSuchPort:
         eProblem = PortOpenProblem::Vanished;
         break;
-    case EINVAL:
-    case ENOTTY:
-        eProblem = PortOpenProblem::Settings;
+    case SerialOpenFault::kHeldElsewhere:
+        eProblem = PortOpenProblem::Busy;
         break;
-    default:
+    case SerialOpenFault::kPermissionDenied:
+        eProblem = PortOpenProblem::PermissionDenied;
+        break;
+    case SerialOpenFault::kOther:
         break;
     }
-    return PortOpenError{eProblem, nErrno, strNode, nPort};
+    return PortOpenError{eProblem, static_cast<int>(dwError), strNode, nPort};
 }
 
 std::string DescribeOpenError(const PortOpenError& error) {
@@ -46,25 +40,14 @@ std::string DescribeOpenError(const PortOpenError& error) {
         return ExplainVanished(error.strNode);
     case PortOpenProblem::PermissionDenied:
         return ExplainPermissionDenied(error.strNode, InspectNodeAccess(error.strNode));
-    case PortOpenProblem::Busy: {
-        // A pseudo-terminal's other end (a simulated reader) is no competitor;
-        // this process is always named, as another of its ports may hold it.
-        std::vector<PortHolder> holders;
-        for (PortHolder& holder : FindPortHolders(error.strNode)) {
-            if (holder.nPid == static_cast<int>(::getpid()) ||
-                !ServesPseudoTerminal(holder.nPid, error.strNode)) {
-                holders.push_back(std::move(holder));
-            }
-        }
-        return ExplainBusy(error.strNode, holders);
-    }
-    case PortOpenProblem::Settings:
-        return "the line settings (115200 baud, 8N1, raw) do not hold on " + error.strNode +
-               ": it is not the reader's serial port";
+    case PortOpenProblem::Busy:
+        return ExplainBusy(error.strNode, FindCompetingHolders(error.strNode));
     case PortOpenProblem::Other:
         break;
     }
-    return "cannot open " + error.strNode + ": " + std::generic_category().message(error.nErrno);
+    return "cannot open " + error.strNode + ": " +
+           SerialErrorText(static_cast<uint32_t>(error.nErrno)) +
+           "; check that this is the reader's serial port";
 }
 
 } // namespace fwup

@@ -1,33 +1,49 @@
 #pragma once
 // The operating system's side of a serial port, kept apart from CComPort's
-// portable logic. Results are 0 or an errno value.
+// portable logic. One source per platform implements it. Results are 0 or the
+// platform's error number (errno on Linux, GetLastError on Windows).
 
 #include <cstdint>
 #include <string>
 
-struct termios;
-
 namespace fwup {
 
+// An open port as the platform sees it. hNative is opaque to callers: a file
+// descriptor on Linux, the platform file's own port record on Windows.
 struct SerialHandle {
-    int fd = -1;
-    unsigned long long nDeviceId = 0; // identity of the opened node (device number)
+    intptr_t hNative = -1;            // -1 while closed
+    unsigned long long nDeviceId = 0; // identity of the opened node (device number), if any
 };
 
-// Opens strNode exclusively with the line settings, verified after applying.
-uint32_t SerialOpen(const std::string& strNode, SerialHandle& handle);
+// Opens strNode exclusively (no second open in this or another process) with the
+// line settings (115200 8N1, no flow control, DTR and RTS on, immediate-return
+// reads, untimed writes), verified after applying. dwInQueue/dwOutQueue are the
+// driver queue sizes in bytes where the platform takes them.
+uint32_t SerialOpen(const std::string& strNode, uint32_t dwInQueue, uint32_t dwOutQueue,
+                    SerialHandle& handle);
+// Releases the port; the handle ends closed. Closed handles are left alone.
 void SerialClose(SerialHandle& handle);
-// Immediate read; a hang-up is reported as EIO.
-uint32_t SerialRead(int fd, void* pBuffer, uint32_t& nBytes);
-uint32_t SerialWrite(int fd, const void* pBuffer, uint32_t& nBytes);
-// True when data is waiting within dwTimeoutMs. A hung-up port never has data:
-// the call sleeps out the time so that callers that retry never spin.
-bool SerialWaitReadable(int fd, uint32_t dwTimeoutMs);
+// Never waits. nBytes: in, bytes wanted; out, bytes received. A vanished device
+// is a failed read (EIO on Linux; the failing call's error on Windows).
+uint32_t SerialRead(const SerialHandle& handle, void* pBuffer, uint32_t& nBytes);
+// Untimed. nBytes: in, bytes to send; out, bytes the platform reported written.
+uint32_t SerialWrite(const SerialHandle& handle, const void* pBuffer, uint32_t& nBytes);
+// True when data is waiting within dwTimeoutMs; blocks instead of spinning. A
+// vanished device never has data: the call sleeps out the time so that callers
+// that retry until their deadline never spin.
+bool SerialWaitReadable(const SerialHandle& handle, uint32_t dwTimeoutMs);
 
-// Fills the settings the device needs (115200 8N1, raw, no flow control,
-// immediate-return reads) into an existing termios, keeping the rest.
-void ApplyLineSettings(termios& tio);
-// True when the settings read back from the driver carry everything ApplyLineSettings set.
-bool LineSettingsHold(const termios& actual);
+// Why an open failed, read from its error number.
+enum class SerialOpenFault {
+    kNone,
+    kNoSuchPort,       // nothing answers to the name (never was, or gone)
+    kHeldElsewhere,    // another program (or object) has the port open
+    kPermissionDenied, // the user may not open the node
+    kOther,
+};
+SerialOpenFault ClassifyOpenError(uint32_t dwError);
+
+// The platform's own text for an error number of these calls (UTF-8, no line end).
+std::string SerialErrorText(uint32_t dwError);
 
 } // namespace fwup

@@ -1,8 +1,11 @@
 // Linux serial ports through termios.
 #include "serial/SerialPlatform.h"
 
+#include "serial/TermiosLineSettings.h"
+
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <fcntl.h>
 #include <mutex>
 #include <poll.h>
@@ -54,7 +57,9 @@ bool LineSettingsHold(const termios& actual) {
            (actual.c_lflag & lOff) == 0 && actual.c_cc[VMIN] == 0 && actual.c_cc[VTIME] == 0;
 }
 
-uint32_t SerialOpen(const std::string& strNode, SerialHandle& handle) {
+uint32_t SerialOpen(const std::string& strNode, uint32_t /*dwInQueue*/, uint32_t /*dwOutQueue*/,
+                    SerialHandle& handle) {
+    // Queue sizes have no termios counterpart; the driver's own buffers serve.
     handle = SerialHandle{};
     const int fd = ::open(strNode.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
@@ -112,17 +117,18 @@ uint32_t SerialOpen(const std::string& strNode, SerialHandle& handle) {
         unregister();
         return FailOpen(fd, dwError);
     }
-    handle.fd = fd;
+    handle.hNative = fd;
     handle.nDeviceId = nId;
     return 0;
 }
 
 void SerialClose(SerialHandle& handle) {
-    if (handle.fd < 0) {
+    if (handle.hNative < 0) {
         return;
     }
-    ::ioctl(handle.fd, TIOCNXCL);
-    ::close(handle.fd); // releases the flock too
+    const int fd = static_cast<int>(handle.hNative);
+    ::ioctl(fd, TIOCNXCL);
+    ::close(fd); // releases the flock too
     {
         std::lock_guard<std::mutex> lock(g_openMutex);
         g_openDevices.erase(handle.nDeviceId);
@@ -139,7 +145,8 @@ bool HungUp(int fd) {
 
 } // namespace
 
-uint32_t SerialRead(int fd, void* pBuffer, uint32_t& nBytes) {
+uint32_t SerialRead(const SerialHandle& handle, void* pBuffer, uint32_t& nBytes) {
+    const int fd = static_cast<int>(handle.hNative);
     if (nBytes == 0) {
         return 0;
     }
@@ -161,7 +168,8 @@ uint32_t SerialRead(int fd, void* pBuffer, uint32_t& nBytes) {
     }
 }
 
-uint32_t SerialWrite(int fd, const void* pBuffer, uint32_t& nBytes) {
+uint32_t SerialWrite(const SerialHandle& handle, const void* pBuffer, uint32_t& nBytes) {
+    const int fd = static_cast<int>(handle.hNative);
     for (;;) {
         const ssize_t n = ::write(fd, pBuffer, nBytes);
         if (n >= 0) {
@@ -176,7 +184,8 @@ uint32_t SerialWrite(int fd, const void* pBuffer, uint32_t& nBytes) {
     }
 }
 
-bool SerialWaitReadable(int fd, uint32_t dwTimeoutMs) {
+bool SerialWaitReadable(const SerialHandle& handle, uint32_t dwTimeoutMs) {
+    const int fd = static_cast<int>(handle.hNative);
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::milliseconds(dwTimeoutMs);
     for (;;) {
@@ -200,6 +209,29 @@ bool SerialWaitReadable(int fd, uint32_t dwTimeoutMs) {
         }
         return (pfd.revents & POLLIN) != 0;
     }
+}
+
+SerialOpenFault ClassifyOpenError(uint32_t dwError) {
+    switch (dwError) {
+    case 0:
+        return SerialOpenFault::kNone;
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+        return SerialOpenFault::kNoSuchPort;
+    case EBUSY:
+        return SerialOpenFault::kHeldElsewhere;
+    case EACCES:
+    case EPERM:
+        return SerialOpenFault::kPermissionDenied;
+    default:
+        return SerialOpenFault::kOther;
+    }
+}
+
+std::string SerialErrorText(uint32_t dwError) {
+    char szText[128];
+    return ::strerror_r(static_cast<int>(dwError), szText, sizeof szText); // GNU: returns the text
 }
 
 } // namespace fwup

@@ -1,5 +1,5 @@
 // The line settings check that makes a port whose settings do not stick fail to open.
-#include "serial/SerialPlatform.h"
+#include "serial/TermiosLineSettings.h"
 
 #include <gtest/gtest.h>
 
