@@ -1,0 +1,129 @@
+#include "workflows/CParallelAutoLoop.h"
+
+#include "serial/Clock.h"
+#include "serial/PortDiscovery.h"
+#include "workflows/CAutoLoop.h"
+#include "workflows/ConverterSearch.h"
+
+#include <set>
+
+namespace fwup {
+
+CParallelAutoLoop::CParallelAutoLoop(std::string strFirmwarePath, IAutoObserver& observer,
+                                     const ProtocolTimings& timings, int nMaxDevices)
+    : m_strFirmwarePath(std::move(strFirmwarePath)), m_observer(observer), m_timings(timings),
+      m_nMaxDevices(nMaxDevices) {}
+
+CParallelAutoLoop::~CParallelAutoLoop() {
+    InterruptDevices();
+    std::lock_guard<std::mutex> lock(m_mutex);
+    for (auto& [strConnector, pSlot] : m_slots) {
+        if (pSlot->worker.joinable()) {
+            pSlot->worker.join();
+        }
+    }
+}
+
+void CParallelAutoLoop::InterruptDevices() {
+    RequestStop();
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_bInterrupt = true;
+    for (auto& [strConnector, pSlot] : m_slots) {
+        if (pSlot->pJob) {
+            pSlot->pJob->RequestStop();
+        }
+    }
+}
+
+bool CParallelAutoLoop::AnyInFlight() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    for (const auto& [strConnector, pSlot] : m_slots) {
+        if (pSlot->worker.joinable()) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void CParallelAutoLoop::StartDevice(const PortRecord& record, AutoTally& tally) {
+    auto pSlot = std::make_unique<Slot>();
+    pSlot->unit = UnitOfRecord(record);
+    m_observer.OnDeviceFound(pSlot->unit);
+    auto pSession =
+        std::make_unique<CDeviceSession>(std::make_unique<CComPort>(record), m_timings);
+    pSlot->pJob = std::make_unique<CDeviceJob>(std::move(pSession), pSlot->unit);
+    if (m_bInterrupt) {
+        pSlot->pJob->RequestStop();
+    }
+    Slot* pRaw = pSlot.get();
+    ++m_nStarted;
+    m_slots[record.strConnector] = std::move(pSlot);
+    pRaw->worker = std::thread([this, pRaw, &tally] {
+        UpdateRequest request; // each reader's own: its image, status and findings
+        request.strFirmwarePath = m_strFirmwarePath;
+        const UpdateOutcome outcome = pRaw->pJob->Run(request, m_observer);
+        {
+            std::lock_guard<std::mutex> lock(m_tallyMutex);
+            (outcome.Succeeded() ? tally.nPassed : tally.nFailed) += 1;
+            m_observer.OnDeviceDone(pRaw->unit, tally);
+        }
+        pRaw->bFinished.store(true);
+    });
+}
+
+void CParallelAutoLoop::ReapFinished() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    for (auto& [strConnector, pSlot] : m_slots) {
+        if (pSlot->worker.joinable() && pSlot->bFinished.load()) {
+            pSlot->worker.join();
+            pSlot->pJob.reset();
+            pSlot->bAwaitingRemoval = true;
+        }
+    }
+}
+
+AutoTally CParallelAutoLoop::Run() {
+    AutoTally tally;
+    m_observer.OnLoopStarted();
+    for (;;) {
+        ReapFinished();
+        int nFinished = 0;
+        {
+            std::lock_guard<std::mutex> lock(m_tallyMutex);
+            nFinished = tally.Total();
+        }
+        const bool bCountReached = m_nMaxDevices > 0 && nFinished >= m_nMaxDevices;
+        if ((m_bStop.load() || bCountReached) && !AnyInFlight()) {
+            break;
+        }
+        m_observer.OnSearching();
+        const std::vector<PortRecord> ports = ScanPorts();
+        std::set<std::string> listed;
+        for (const PortRecord& record : ports) {
+            listed.insert(record.strConnector);
+        }
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            // A finished reader's connector is free again once its port has gone.
+            for (auto it = m_slots.begin(); it != m_slots.end();) {
+                const bool bGone = listed.count(it->first) == 0;
+                it = it->second->bAwaitingRemoval && bGone ? m_slots.erase(it) : std::next(it);
+            }
+            for (const PortRecord& record : ports) {
+                const bool bRoom = m_nMaxDevices <= 0 || m_nStarted < m_nMaxDevices;
+                if (m_bStop.load() || !bRoom) {
+                    break;
+                }
+                if (m_slots.count(record.strConnector) == 0 &&
+                    DescriptionMatches(record.strName, kConverterDescription)) {
+                    StartDevice(record, tally);
+                }
+            }
+        }
+        SleepMs(kSearchPauseMs);
+    }
+    m_observer.OnLoopEnded(tally);
+    return tally;
+}
+
+} // namespace fwup

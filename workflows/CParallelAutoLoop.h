@@ -1,0 +1,68 @@
+#pragma once
+// CParallelAutoLoop: the bench loop for several readers at once. Every reader's
+// converter that appears gets its own session and thread and the same sequence
+// as the one-device loop: update, then wait until its port has gone before that
+// connector is taken again. Reports come from several threads at once: the
+// observer must be safe for that.
+
+#include "device/ProtocolTimings.h"
+#include "workflows/CDeviceJob.h"
+#include "workflows/IAutoObserver.h"
+
+#include <atomic>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace fwup {
+
+class CParallelAutoLoop {
+public:
+    // strFirmwarePath: the image every reader gets (each job loads it itself).
+    // nMaxDevices: stop after that many devices have finished (0: no limit).
+    CParallelAutoLoop(std::string strFirmwarePath, IAutoObserver& observer,
+                      const ProtocolTimings& timings = {}, int nMaxDevices = 0);
+    ~CParallelAutoLoop(); // InterruptDevices(), then waits for every thread
+    CParallelAutoLoop(const CParallelAutoLoop&) = delete;
+    CParallelAutoLoop& operator=(const CParallelAutoLoop&) = delete;
+
+    // Runs on the calling thread until stopped (and every device in flight has
+    // finished) or nMaxDevices have finished; the devices it counted.
+    AutoTally Run();
+    // No new device; the devices in flight finish their jobs. Lock-free: safe
+    // from a signal handler.
+    void RequestStop() { m_bStop.store(true); }
+    // RequestStop, and every device in flight stops at its next packet boundary.
+    // Any thread, not a signal handler.
+    void InterruptDevices();
+
+private:
+    struct Slot {
+        DeviceUnit unit;
+        std::unique_ptr<CDeviceJob> pJob; // while the update runs
+        std::thread worker;
+        std::atomic<bool> bFinished{false};
+        bool bAwaitingRemoval = false; // finished; taken again once its port has gone
+    };
+
+    void StartDevice(const PortRecord& record, AutoTally& tally);
+    void ReapFinished();
+    bool AnyInFlight() const;
+
+    std::string m_strFirmwarePath;
+    IAutoObserver& m_observer;
+    ProtocolTimings m_timings;
+    int m_nMaxDevices;
+    std::atomic<bool> m_bStop{false};
+    mutable std::mutex m_mutex; // the slots, the started count and m_bInterrupt
+    std::map<std::string, std::unique_ptr<Slot>> m_slots; // by connector
+    int m_nStarted = 0;
+    bool m_bInterrupt = false;
+    std::mutex m_tallyMutex; // tally updates from the workers
+
+    static_assert(std::atomic<bool>::is_always_lock_free, "RequestStop runs in signal handlers");
+};
+
+} // namespace fwup
