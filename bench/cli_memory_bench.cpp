@@ -21,70 +21,11 @@
 #include <unistd.h>
 #include <vector>
 
-extern char** environ;
-
 namespace {
 
 constexpr size_t kImageSize = 176128;
 
-struct ChildRun {
-    int nExit = -1;
-    long nMaxRssKiB = 0;
-    double dSeconds = 0;
-    std::string strLastLine;
-};
-
-// Runs the CLI with args, its output into strOutFile; reaps it with wait4 so its
-// own resource usage (peak RSS) comes back.
-ChildRun RunCli(const std::vector<std::string>& args, const std::string& strOutFile) {
-    std::vector<std::string> argv{FWUP_CLI_PATH};
-    argv.insert(argv.end(), args.begin(), args.end());
-    std::vector<char*> pArgs;
-    for (std::string& s : argv) {
-        pArgs.push_back(s.data());
-    }
-    pArgs.push_back(nullptr);
-    ChildRun run;
-    const int fdOut = ::open(strOutFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fdOut < 0) {
-        std::perror("open");
-        return run;
-    }
-    const auto tpStart = std::chrono::steady_clock::now();
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        // Only async-signal-safe calls between fork and exec: the simulator's thread
-        // may hold locks in the parent.
-        ::dup2(fdOut, STDOUT_FILENO);
-        ::dup2(fdOut, STDERR_FILENO);
-        ::execve(pArgs[0], pArgs.data(), environ);
-        ::_exit(127);
-    }
-    ::close(fdOut);
-    if (pid < 0) {
-        std::perror("fork");
-        return run;
-    }
-    int nStatus = 0;
-    rusage usage{};
-    if (::wait4(pid, &nStatus, 0, &usage) != pid) {
-        std::perror("wait4");
-        return run;
-    }
-    run.dSeconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - tpStart).count();
-    run.nExit = WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : 128 + WTERMSIG(nStatus);
-    run.nMaxRssKiB = usage.ru_maxrss;
-    std::ifstream file(strOutFile);
-    for (std::string strLine; std::getline(file, strLine);) {
-        if (!strLine.empty()) {
-            run.strLastLine = strLine;
-        }
-    }
-    return run;
-}
-
-void Print(const char* pszWhat, const ChildRun& run) {
+void Print(const char* pszWhat, const fwbench::ChildRun& run) {
     std::printf("%-34s peak RSS %7ld KiB  exit %3d  %6.1f s  last line: %s\n", pszWhat,
                 run.nMaxRssKiB, run.nExit, run.dSeconds, run.strLastLine.c_str());
 }
@@ -118,9 +59,10 @@ int main() {
         }
 
         std::printf("fwupgrader-cli: %s\n", FWUP_CLI_PATH);
-        const ChildRun list = RunCli({"list"}, strOut);
+        const fwbench::ChildRun list = fwbench::RunProgram(FWUP_CLI_PATH, {"list"}, strOut);
         Print("list (one port)", list);
-        const ChildRun update = RunCli({"update", "--port", strName, "--file", strFile}, strOut);
+        const fwbench::ChildRun update = fwbench::RunProgram(
+            FWUP_CLI_PATH, {"update", "--port", strName, "--file", strFile}, strOut);
         Print("update, 176128-byte image", update);
         const bool bFlashed = device.FlashAt(fwsim::kCodeAddress, kImageSize) ==
                               std::vector<uint8_t>(image.begin(), image.end());

@@ -4,10 +4,10 @@
 // throughput. Figures only: nothing here passes or fails.
 
 #include "bench/BenchRoot.h"
+#include "device/CDeviceSession.h"
 #include "device/Crc32.h"
 #include "device/FirmwareFile.h"
 #include "device/Packets.h"
-#include "device/CDeviceSession.h"
 #include "device/UpdateJob.h"
 #include "serial/PortDiscovery.h"
 #include "sim/CSimDevice.h"
