@@ -1,18 +1,18 @@
-// fwupgrader-cli auto: the bench loop without a window. Waits for the reader's
-// converter, updates it, asks for it to be removed and waits until it has gone,
-// then starts over. Ctrl-C ends the loop after the current device.
+// fwupgrader-cli auto: the bench loop without a window, glue around the shared
+// auto loop. The operator is answered by the device's port going away; Ctrl-C
+// ends the loop after the current device.
 #include "cli/CConsoleReporter.h"
 #include "cli/CliCommands.h"
 
-#include "device/CDeviceSession.h"
-#include "device/UpdateJob.h"
-#include "serial/CComPort.h"
-#include "serial/Clock.h"
-#include "serial/PortDiscovery.h"
+#include "device/UpdateRequest.h"
+#include "workflows/CAutoLoop.h"
+#include "workflows/CPortGoneOperator.h"
+#include "workflows/IAutoObserver.h"
 
 #include <atomic>
 #include <csignal>
 #include <cstdio>
+#include <string>
 #include <unistd.h>
 
 namespace fwup::cli {
@@ -29,14 +29,13 @@ const char* const kAutoHelp =
     "\n"
     "Ctrl-C ends the loop after the current device; a second Ctrl-C ends it at once.\n";
 
-constexpr const char* kConverterDescription = "AT91 USB to Serial Converter";
-constexpr uint32_t kSearchPauseMs = 100;
-
-std::atomic<bool> g_bStop{false};
-static_assert(std::atomic<bool>::is_always_lock_free, "flag is set from a signal handler");
+std::atomic<CAutoLoop*> g_pLoop{nullptr};
+static_assert(std::atomic<CAutoLoop*>::is_always_lock_free, "read in a signal handler");
 
 extern "C" void OnInterrupt(int) {
-    g_bStop.store(true);
+    if (CAutoLoop* pLoop = g_pLoop.load()) {
+        pLoop->RequestStop();
+    }
 }
 
 void InstallInterruptHandler() {
@@ -48,23 +47,43 @@ void InstallInterruptHandler() {
     sigaction(SIGTERM, &action, nullptr);
 }
 
-// Listed names carry a blank before "(COMn)"; the converter's text has none.
-bool IsConverter(const std::string& strName) {
-    std::string strDescription = PortDescriptionFromName(strName);
-    while (!strDescription.empty() && strDescription.back() == ' ') {
-        strDescription.pop_back();
-    }
-    return strDescription == kConverterDescription;
+std::string TallyText(const AutoTally& tally) {
+    return "devices passed: " + std::to_string(tally.nPassed) +
+           ", failed: " + std::to_string(tally.nFailed);
 }
 
-std::string FindConverter() {
-    for (const std::string& strName : EnumeratePorts()) {
-        if (IsConverter(strName)) {
-            return strName;
+// The loop's reports as console lines (or JSON objects).
+class CConsoleAutoObserver : public IAutoObserver {
+public:
+    explicit CConsoleAutoObserver(CConsoleReporter& reporter) : m_reporter(reporter) {}
+
+    void OnSearching() override {
+        // Once per search, not once per scan.
+        if (!m_bSearching) {
+            m_reporter.Line("detecting device ...");
+            m_bSearching = true;
         }
     }
-    return {};
-}
+    void OnDeviceFound(const DeviceUnit&) override {
+        m_bSearching = false;
+        m_reporter.Line("updating device ...");
+    }
+    void OnStage(const DeviceUnit&, UpdateStage eStage, const UpdateStatus& status) override {
+        m_reporter.Report(eStage, status);
+    }
+    void OnJobEnded(const DeviceUnit&, const UpdateOutcome&, const UpdateRequest&) override {}
+    void OnDeviceDone(const DeviceUnit&, const AutoTally& tally) override {
+        m_reporter.Line(TallyText(tally));
+        m_reporter.Line("Remove the device");
+    }
+    void OnLoopEnded(const AutoTally& tally) override {
+        m_reporter.Line("auto mode ended: " + TallyText(tally));
+    }
+
+private:
+    CConsoleReporter& m_reporter;
+    bool m_bSearching = false;
+};
 
 } // namespace
 
@@ -82,41 +101,17 @@ int RunAuto(const std::vector<std::string>& args) {
     if (options.bTrace) {
         EnableTrace();
     }
-    InstallInterruptHandler();
     CConsoleReporter reporter(stdout, options.bJson, ::isatty(STDOUT_FILENO) != 0);
+    CConsoleAutoObserver observer(reporter);
+    CPortGoneOperator unplugged; // instead of an OK button: the port has gone
     UpdateRequest request;
     request.strFirmwarePath = options.strFile;
-    int nPassed = 0;
-    int nFailed = 0;
-
-    while (!g_bStop.load() && (options.nCount == 0 || nPassed + nFailed < options.nCount)) {
-        reporter.Line("detecting device ...");
-        std::string strName;
-        while (!g_bStop.load() && (strName = FindConverter()).empty()) {
-            SleepMs(kSearchPauseMs);
-        }
-        if (strName.empty()) {
-            break;
-        }
-        reporter.Line("updating device ...");
-        CDeviceSession session(strName);
-        const UpdateOutcome outcome =
-            RunUpdate(session, request, &reporter, &CConsoleReporter::OnStatus);
-        CComPort& port = session.Port();
-        // Also after a failure the port is released before the operator unplugs.
-        port.Close();
-        (outcome.Succeeded() ? nPassed : nFailed) += 1;
-        reporter.Line("devices passed: " + std::to_string(nPassed) +
-                      ", failed: " + std::to_string(nFailed));
-        reporter.Line("Remove the device");
-        // Instead of an OK button: wait until the device's port has gone.
-        while (!g_bStop.load() && port.IsPresent()) {
-            SleepMs(kSearchPauseMs);
-        }
-    }
-    reporter.Line("auto mode ended: devices passed: " + std::to_string(nPassed) +
-                  ", failed: " + std::to_string(nFailed));
-    return nFailed == 0 ? kExitOk : kExitSomeFailed;
+    CAutoLoop loop(request, observer, unplugged, ProtocolTimings{}, options.nCount);
+    g_pLoop = &loop;
+    InstallInterruptHandler();
+    const AutoTally tally = loop.Run();
+    g_pLoop = nullptr;
+    return tally.nFailed == 0 ? kExitOk : kExitSomeFailed;
 }
 
 } // namespace fwup::cli
