@@ -10,6 +10,9 @@
 #include "ui/CFwUpgraderVelmoraDlg.h"
 #include "ui/ControlIds.h"
 
+#include <QLabel>
+#include <QPushButton>
+
 #include <QApplication>
 #include <QComboBox>
 #include <QElapsedTimer>
@@ -114,8 +117,9 @@ int main(int argc, char** argv) {
         Report("simulated device started (same process)");
 
         // The operator: choose the port, Connect, drop the file on the file box, UPLOAD.
+        const auto id = [](int nId) { return QString::number(nId); };
         pDlg->RefreshPortList();
-        auto* pCombo = static_cast<QComboBox*>(pDlg->Control(fwup::IDC_PORT));
+        auto* pCombo = pDlg->findChild<QComboBox*>(id(fwup::IDC_PORT));
         if (pCombo->count() == 0) {
             std::fprintf(stderr, "no port listed\n");
             return 1;
@@ -123,10 +127,12 @@ int main(int argc, char** argv) {
         pCombo->setCurrentIndex(0);
         pDlg->OnPortSelChange();
         pDlg->OnConnect();
+        RunUntil([&] { return !pDlg->IsConnecting(); }, 30000);
         std::printf("device state after Connect: %s\n",
-                    qPrintable(pDlg->ControlText(fwup::IDC_DEVICE_STATE)));
+                    qPrintable(pDlg->findChild<QLabel*>(id(fwup::IDC_DEVICE_STATE))->text()));
         Report("connected");
-        const QPoint ptDrop = pDlg->Control(fwup::IDC_FILE_INFO)->geometry().center();
+        const QPoint ptDrop =
+            pDlg->findChild<QWidget*>(id(fwup::IDC_FILE_INFO))->geometry().center();
         if (!pDlg->OnDropFiles(ptDrop, {QString::fromStdString(strFile)})) {
             std::fprintf(stderr, "the window did not take the file\n");
             return 1;

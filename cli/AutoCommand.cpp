@@ -1,52 +1,116 @@
-// fwupgrader-cli auto: the bench loop without a window. Waits for the reader's
-// converter, updates it, asks for it to be removed and waits until it has gone,
-// then starts over. Ctrl-C ends the loop after the current device.
+// fwupgrader-cli auto: the bench loops without a window, glue around the shared
+// loops. One device at a time, or with --parallel every reader that is plugged.
+// The operator is answered by the device's port going away.
+#include "cli/CBenchTable.h"
 #include "cli/CConsoleReporter.h"
+#include "cli/CInterruptWatch.h"
 #include "cli/CliCommands.h"
 #include "cli/Console.h"
 
-#include "device/CDeviceSession.h"
-#include "device/UpdateJob.h"
-#include "serial/CComPort.h"
-#include "serial/Clock.h"
-#include "serial/PortDiscovery.h"
+#include "device/UpdateRequest.h"
+#include "workflows/CAutoLoop.h"
+#include "workflows/CParallelAutoLoop.h"
+#include "workflows/CPortGoneOperator.h"
+#include "workflows/CUnitRecordLog.h"
+#include "workflows/IAutoObserver.h"
 
+#include <atomic>
 #include <cstdio>
+#include <memory>
+#include <string>
 
 namespace fwup::cli {
 
 namespace {
 
 const char* const kAutoHelp =
-    "usage: fwupgrader-cli auto --file FW.bin [--count N] [--json] [--trace]\n"
+    "usage: fwupgrader-cli auto --file FW.bin [--parallel] [--count N] [--record FILE] [--json]\n"
+    "                           [--trace]\n"
     "\n"
-    "  --file   the firmware image every device gets\n"
-    "  --count  stop after N devices (default: until Ctrl-C)\n"
-    "  --json   JSON objects instead of log lines\n"
-    "  --trace  the byte trace of the serial line on stderr\n"
+    "  --file      the firmware image every device gets\n"
+    "  --parallel  every reader that is plugged at once, each in its own session\n"
+    "  --count     stop after N devices have finished (default: until Ctrl-C)\n"
+    "  --record    append one JSON line per finished unit to FILE\n"
+    "  --json      JSON objects instead of log lines (with --parallel they carry\n"
+    "              \"port\" and \"serial\")\n"
+    "  --trace     the byte trace of the serial line on stderr\n"
     "\n"
-    "Ctrl-C ends the loop after the current device; a second Ctrl-C ends it at once.\n";
+    "The first Ctrl-C takes no new device and lets the devices in flight finish; the\n"
+    "second stops each of them at its next packet boundary (exit code 130). No Ctrl-C\n"
+    "cuts a packet: a stopped reader waits in its boot loader for the next update.\n";
 
-constexpr const char* kConverterDescription = "AT91 USB to Serial Converter";
-constexpr uint32_t kSearchPauseMs = 100;
-
-// Listed names carry a blank before "(COMn)"; the converter's text has none.
-bool IsConverter(const std::string& strName) {
-    std::string strDescription = PortDescriptionFromName(strName);
-    while (!strDescription.empty() && strDescription.back() == ' ') {
-        strDescription.pop_back();
-    }
-    return strDescription == kConverterDescription;
+std::string TallyText(const AutoTally& tally) {
+    return "devices passed: " + std::to_string(tally.nPassed) +
+           ", failed: " + std::to_string(tally.nFailed);
 }
 
-std::string FindConverter() {
-    for (const std::string& strName : EnumeratePorts()) {
-        if (IsConverter(strName)) {
-            return strName;
+// The loops' reports on the console: lines (prefixed with the port when several
+// readers run at once), JSON objects, or the live table; and the unit records.
+class CConsoleAutoObserver : public IAutoObserver {
+public:
+    CConsoleAutoObserver(CConsoleReporter& reporter, CBenchTable* pTable, bool bParallel,
+                         CUnitRecordLog* pRecords)
+        : m_reporter(reporter), m_pTable(pTable), m_bParallel(bParallel), m_pRecords(pRecords) {}
+
+    void OnSearching() override {
+        // Once per search, not once per scan.
+        if (!m_bSearching.exchange(true)) {
+            Say("detecting device ...");
         }
     }
-    return {};
-}
+    void OnDeviceFound(const DeviceUnit& unit) override {
+        m_bSearching = false;
+        Say("updating device ...", &unit);
+    }
+    void OnStage(const DeviceUnit& unit, UpdateStage eStage, const UpdateStatus& status) override {
+        if (eStage == StageStart && m_pRecords != nullptr) {
+            m_pRecords->JobStarted(unit);
+        }
+        if (m_pTable != nullptr) {
+            m_pTable->Stage(unit, eStage, status);
+        } else {
+            m_reporter.Report(eStage, status, m_bParallel ? &unit : nullptr);
+        }
+    }
+    void OnJobEnded(const DeviceUnit& unit, const UpdateOutcome& outcome,
+                    const UpdateRequest& request) override {
+        if (m_pRecords != nullptr && !m_pRecords->JobEnded(unit, outcome, request)) {
+            Say("the unit's record could not be written", &unit);
+        }
+        if (m_pTable != nullptr) {
+            m_pTable->Done(unit, outcome);
+        }
+    }
+    void OnDeviceDone(const DeviceUnit& unit, const AutoTally& tally) override {
+        Say(TallyText(tally));
+        Say("Remove the device", &unit);
+    }
+    void OnDeviceRemoved(const DeviceUnit& unit) override {
+        if (m_pTable != nullptr) {
+            m_pTable->Removed(unit);
+        }
+    }
+    void OnLoopEnded(const AutoTally& tally) override {
+        Say("auto mode ended: " + TallyText(tally));
+    }
+
+    // A line of the front end: under the table, or a log line.
+    void Say(const std::string& strText, const DeviceUnit* pUnit = nullptr) {
+        if (m_pTable != nullptr) {
+            m_pTable->Footer(pUnit != nullptr ? "COM" + std::to_string(pUnit->nPort) + ": " + strText
+                                              : strText);
+        } else {
+            m_reporter.Line(strText, m_bParallel ? pUnit : nullptr);
+        }
+    }
+
+private:
+    CConsoleReporter& m_reporter;
+    CBenchTable* m_pTable;
+    bool m_bParallel;
+    CUnitRecordLog* m_pRecords;
+    std::atomic<bool> m_bSearching{false};
+};
 
 } // namespace
 
@@ -61,44 +125,52 @@ int RunAuto(const std::vector<std::string>& args) {
         std::printf("%s\n%s", kAutoHelp, ExitCodeHelp().c_str());
         return kExitOk;
     }
+    CUnitRecordLog records;
+    if (!options.strRecord.empty() && !records.Open(options.strRecord, strError)) {
+        std::fprintf(stderr, "fwupgrader-cli auto: %s\n", strError.c_str());
+        return kExitUsage;
+    }
     if (options.bTrace) {
         EnableTrace();
     }
-    InstallStopHandler();
-    CConsoleReporter reporter(stdout, options.bJson, IsTerminal(stdout));
+    const bool bTerminal = IsTerminal(stdout);
+    CConsoleReporter reporter(stdout, options.bJson, bTerminal);
+    CBenchTable table(stdout);
+    CConsoleAutoObserver observer(reporter, options.bParallel && bTerminal && !options.bJson
+                                                ? &table
+                                                : nullptr,
+                                  options.bParallel, options.strRecord.empty() ? nullptr : &records);
+
+    // The loops exist before Ctrl-C is watched, so no stop can miss them.
+    CPortGoneOperator unplugged; // instead of an OK button: the port has gone
     UpdateRequest request;
     request.strFirmwarePath = options.strFile;
-    int nPassed = 0;
-    int nFailed = 0;
-
-    while (!StopRequested() && (options.nCount == 0 || nPassed + nFailed < options.nCount)) {
-        reporter.Line("detecting device ...");
-        std::string strName;
-        while (!StopRequested() && (strName = FindConverter()).empty()) {
-            SleepMs(kSearchPauseMs);
-        }
-        if (strName.empty()) {
-            break;
-        }
-        reporter.Line("updating device ...");
-        CDeviceSession session(strName);
-        const UpdateOutcome outcome =
-            RunUpdate(session, request, &reporter, &CConsoleReporter::OnStatus);
-        CComPort& port = session.Port();
-        // Also after a failure the port is released before the operator unplugs.
-        port.Close();
-        (outcome.Succeeded() ? nPassed : nFailed) += 1;
-        reporter.Line("devices passed: " + std::to_string(nPassed) +
-                      ", failed: " + std::to_string(nFailed));
-        reporter.Line("Remove the device");
-        // Instead of an OK button: wait until the device's port has gone.
-        while (!StopRequested() && port.IsPresent()) {
-            SleepMs(kSearchPauseMs);
-        }
+    std::unique_ptr<CParallelAutoLoop> pParallel;
+    std::unique_ptr<CAutoLoop> pSingle;
+    if (options.bParallel) {
+        pParallel = std::make_unique<CParallelAutoLoop>(options.strFile, observer,
+                                                        ProtocolTimings{}, options.nCount);
+    } else {
+        pSingle = std::make_unique<CAutoLoop>(request, observer, unplugged, ProtocolTimings{},
+                                              options.nCount);
     }
-    reporter.Line("auto mode ended: devices passed: " + std::to_string(nPassed) +
-                  ", failed: " + std::to_string(nFailed));
-    return nFailed == 0 ? kExitOk : kExitSomeFailed;
+    std::atomic<bool> bInterrupted{false};
+    const CInterruptWatch interrupts([&](int nCount) {
+        if (nCount == 1) {
+            observer.Say("no new device; the devices in flight finish (Ctrl-C again stops them "
+                         "at the next packet boundary)");
+            pParallel ? pParallel->RequestStop() : pSingle->RequestStop();
+        } else if (nCount == 2) {
+            bInterrupted = true;
+            observer.Say("stopping every device in flight at its next packet boundary ...");
+            pParallel ? pParallel->InterruptDevices() : pSingle->InterruptDevice();
+        } // later ones change nothing: no Ctrl-C cuts a packet
+    });
+    const AutoTally tally = pParallel ? pParallel->Run() : pSingle->Run();
+    if (bInterrupted) {
+        return OutcomeExitCode(OutcomeKind::Interrupted);
+    }
+    return tally.nFailed == 0 ? kExitOk : kExitSomeFailed;
 }
 
 } // namespace fwup::cli

@@ -1,5 +1,7 @@
 #include "cli/CConsoleReporter.h"
 
+#include "workflows/JsonText.h"
+
 namespace fwup::cli {
 
 namespace {
@@ -10,39 +12,11 @@ const char* StageName(int nStage) {
     return nStage >= 0 && nStage <= 6 ? names[nStage] : "unknown";
 }
 
-} // namespace
-
-std::string JsonEscape(const std::string& strText) {
-    std::string strOut;
-    for (unsigned char c : strText) {
-        switch (c) {
-        case '"':
-            strOut += "\\\"";
-            break;
-        case '\\':
-            strOut += "\\\\";
-            break;
-        case '\n':
-            strOut += "\\n";
-            break;
-        case '\r':
-            strOut += "\\r";
-            break;
-        case '\t':
-            strOut += "\\t";
-            break;
-        default:
-            if (c < 0x20) {
-                char szEscape[8];
-                std::snprintf(szEscape, sizeof szEscape, "\\u%04x", c);
-                strOut += szEscape;
-            } else {
-                strOut += static_cast<char>(c);
-            }
-        }
-    }
-    return strOut;
+std::string Quoted(const std::string& strText) {
+    return "\"" + JsonEscape(strText) + "\"";
 }
+
+} // namespace
 
 CConsoleReporter::CConsoleReporter(FILE* pOut, bool bJson, bool bTerminal)
     : m_pOut(pOut), m_bJson(bJson), m_bTerminal(bTerminal) {}
@@ -60,44 +34,57 @@ void CConsoleReporter::EndProgressBar() {
     }
 }
 
-void CConsoleReporter::Line(const std::string& strText) {
+void CConsoleReporter::PutLine(const std::string& strText, const DeviceUnit* pUnit) {
     EndProgressBar();
     if (m_bJson) {
-        std::fprintf(m_pOut, "{\"event\":\"status\",\"message\":\"%s\"}\n",
-                     JsonEscape(strText).c_str());
+        std::fprintf(m_pOut, "{\"event\":\"status\",\"message\":%s", Quoted(strText).c_str());
+        if (pUnit != nullptr) {
+            std::fprintf(m_pOut, ",\"port\":%s", Quoted(pUnit->strPortName).c_str());
+        }
+        std::fputs("}\n", m_pOut);
+    } else if (pUnit != nullptr) {
+        std::fprintf(m_pOut, "[COM%d] %s\n", pUnit->nPort, strText.c_str());
     } else {
         std::fprintf(m_pOut, "%s\n", strText.c_str());
     }
     std::fflush(m_pOut);
 }
 
-void CConsoleReporter::Report(int nStage, const UpdateStatus& status) {
+void CConsoleReporter::Line(const std::string& strText, const DeviceUnit* pUnit) {
+    const std::lock_guard lock(m_mutex);
+    PutLine(strText, pUnit);
+}
+
+void CConsoleReporter::Report(int nStage, const UpdateStatus& status, const DeviceUnit* pUnit) {
+    const std::lock_guard lock(m_mutex);
+    int& nLastPercent = m_lastPercent[pUnit != nullptr ? pUnit->nPort : 0];
     if (nStage == StageStart) {
-        m_nLastPercent = -1;
-        m_bSucceeded = false;
-        m_strFinal.clear();
-    } else if (nStage == StageSuccess || nStage == StageFailure) {
-        m_bSucceeded = nStage == StageSuccess;
-        m_strFinal = status.strMessage;
+        nLastPercent = -1;
     }
     const std::string strSerial = status.optSerial.value_or("unknown");
     if (m_bJson) {
         std::fprintf(m_pOut, "{\"stage\":%d,\"name\":\"%s\"", nStage, StageName(nStage));
+        if (pUnit != nullptr) {
+            std::fprintf(m_pOut, ",\"port\":%s,\"serial\":%s", Quoted(pUnit->strPortName).c_str(),
+                         JsonStringOrNull(status.optSerial).c_str());
+        }
         switch (nStage) {
         case StageSuccess:
         case StageMessage:
         case StageConnecting:
         case StageFailure:
-            std::fprintf(m_pOut, ",\"message\":\"%s\"", JsonEscape(status.strMessage).c_str());
+            std::fprintf(m_pOut, ",\"message\":%s", Quoted(status.strMessage).c_str());
             if (nStage == StageFailure && !status.strCause.empty()) {
-                std::fprintf(m_pOut, ",\"cause\":\"%s\"", JsonEscape(status.strCause).c_str());
+                std::fprintf(m_pOut, ",\"cause\":%s", Quoted(status.strCause).c_str());
             }
             break;
         case StageUpdating:
-            std::fprintf(
-                m_pOut, ",\"serial\":\"%s\",\"file\":{\"name\":\"%s\",\"size\":%d,\"date\":\"%s\"}",
-                JsonEscape(strSerial).c_str(), JsonEscape(status.strFileName).c_str(),
-                status.nFileSize, JsonEscape(status.strFileDate).c_str());
+            if (pUnit == nullptr) {
+                std::fprintf(m_pOut, ",\"serial\":%s", Quoted(strSerial).c_str());
+            }
+            std::fprintf(m_pOut, ",\"file\":{\"name\":%s,\"size\":%d,\"date\":%s}",
+                         Quoted(status.strFileName).c_str(), status.nFileSize,
+                         Quoted(status.strFileDate).c_str());
             break;
         case StageProgress:
             std::fprintf(m_pOut, ",\"progress\":%d", status.nProgress);
@@ -113,31 +100,33 @@ void CConsoleReporter::Report(int nStage, const UpdateStatus& status) {
     case StageConnecting:
     case StageSuccess:
     case StageMessage:
-        Line(status.strMessage);
+        PutLine(status.strMessage, pUnit);
         break;
     case StageFailure:
-        Line(status.strMessage);
+        PutLine(status.strMessage, pUnit);
         if (!status.strCause.empty()) {
-            Line("cause: " + status.strCause);
+            PutLine("cause: " + status.strCause, pUnit);
         }
         break;
     case StageUpdating:
-        Line("updating device[" + strSerial + "] ...");
-        Line("file name : " + status.strFileName);
-        Line("file size : " + std::to_string(status.nFileSize));
-        Line("file date : " + status.strFileDate);
+        PutLine("updating device[" + strSerial + "] ...", pUnit);
+        PutLine("file name : " + status.strFileName, pUnit);
+        PutLine("file size : " + std::to_string(status.nFileSize), pUnit);
+        PutLine("file date : " + status.strFileDate, pUnit);
         break;
     case StageProgress:
-        if (status.nProgress == m_nLastPercent) {
+        if (status.nProgress == nLastPercent) {
             break;
         }
-        m_nLastPercent = status.nProgress;
-        if (m_bTerminal) {
+        nLastPercent = status.nProgress;
+        if (m_bTerminal && pUnit == nullptr) {
             const int nFill = status.nProgress * 40 / 100;
             std::fprintf(
                 m_pOut, "\r[%s%s] %3d%%", std::string(static_cast<size_t>(nFill), '#').c_str(),
                 std::string(static_cast<size_t>(40 - nFill), ' ').c_str(), status.nProgress);
             m_bBarShown = true;
+        } else if (pUnit != nullptr) {
+            std::fprintf(m_pOut, "[COM%d] progress %d%%\n", pUnit->nPort, status.nProgress);
         } else {
             std::fprintf(m_pOut, "progress %d%%\n", status.nProgress);
         }

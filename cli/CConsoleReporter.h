@@ -1,11 +1,16 @@
 #pragma once
 // CConsoleReporter: the console's status callback. Prints the lines the window
 // would log, a progress bar on a terminal (plain percent lines otherwise), or
-// one JSON object per report with --json.
+// one JSON object per report with --json. Reports about a unit (several readers
+// at once) carry it: lines start with "[COMn] ", JSON objects get "port" and
+// "serial", and progress comes as percent lines. Safe from several threads.
 
 #include "device/UpdateRequest.h"
+#include "workflows/DeviceUnit.h"
 
 #include <cstdio>
+#include <map>
+#include <mutex>
 #include <string>
 
 namespace fwup::cli {
@@ -16,27 +21,21 @@ public:
 
     // Matches StatusCallback; pContext is the reporter.
     static void OnStatus(int nStage, UpdateStatus* pStatus, void* pContext);
-    void Report(int nStage, const UpdateStatus& status);
+    void Report(int nStage, const UpdateStatus& status, const DeviceUnit* pUnit = nullptr);
 
     // A free-form line of the front end itself (auto mode's status lines).
-    void Line(const std::string& strText);
-
-    bool Succeeded() const { return m_bSucceeded; }
-    const std::string& FinalMessage() const { return m_strFinal; }
+    void Line(const std::string& strText, const DeviceUnit* pUnit = nullptr);
 
 private:
     void EndProgressBar();
+    void PutLine(const std::string& strText, const DeviceUnit* pUnit);
 
+    std::mutex m_mutex; // one report at a time, whole lines
     FILE* m_pOut;
     bool m_bJson;
     bool m_bTerminal;
     bool m_bBarShown = false;
-    int m_nLastPercent = -1;
-    bool m_bSucceeded = false;
-    std::string m_strFinal;
+    std::map<int, int> m_lastPercent; // by COM number; 0 for the one device
 };
-
-// Escapes a text for a JSON string literal (quotes not included).
-std::string JsonEscape(const std::string& strText);
 
 } // namespace fwup::cli

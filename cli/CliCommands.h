@@ -28,6 +28,8 @@ struct JobOptions {
     bool bTrace = false;
     bool bHelp = false;
     int nCount = 0; // auto: stop after this many devices (0 = until Ctrl-C)
+    bool bParallel = false; // auto: every plugged reader at once
+    std::string strRecord;  // one JSON line per finished unit is appended here
 };
 
 // Parses the options of update and auto; false with strError on a bad line.

@@ -3,6 +3,7 @@
 // udev database below $FWUP_SYSROOT; processes come from the live /proc.
 #include "cli/CConsoleReporter.h"
 #include "cli/CliCommands.h"
+#include "workflows/JsonText.h"
 
 #include "serial/PortAccess.h"
 #include "serial/PortDiscovery.h"

@@ -10,6 +10,8 @@
 #include "serial/CComPort.h"
 #include "serial/DebugChannel.h"
 #include "serial/PortDiscovery.h"
+#include "workflows/CUnitRecordLog.h"
+#include "workflows/DeviceUnit.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -21,12 +23,18 @@ namespace fwup::cli {
 namespace {
 
 const char* const kUpdateHelp =
-    "usage: fwupgrader-cli update --port NAME|COMn|NODE --file FW.bin [--json] [--trace]\n"
+    "usage: fwupgrader-cli update --port NAME|COMn|NODE --file FW.bin [--record FILE] [--json]\n"
+    "                             [--trace]\n"
     "\n"
-    "  --port   the port: its listed name (see 'list'), COMn, or its device node\n"
-    "  --file   the firmware image (raw CODE area, at most 176128 bytes)\n"
-    "  --json   one JSON object per reported stage instead of log lines\n"
-    "  --trace  the byte trace of the serial line on stderr\n";
+    "  --port    the port: its listed name (see 'list'), COMn, or its device node\n"
+    "  --file    the firmware image (raw CODE area, at most 176128 bytes)\n"
+    "  --record  append one JSON line for the unit to FILE\n"
+    "  --json    one JSON object per reported stage instead of log lines\n"
+    "  --trace   the byte trace of the serial line on stderr\n"
+    "\n"
+    "The first Ctrl-C stops at once before the download and at the next packet\n"
+    "boundary during it (exit code 130; the reader waits in its boot loader and the\n"
+    "next update finishes it); a second one ends the program at once.\n";
 
 } // namespace
 
@@ -70,6 +78,12 @@ bool ParseJobOptions(const std::vector<std::string>& args, bool bAuto, JobOption
             if (!value(options.strFile)) {
                 return false;
             }
+        } else if (strArg == "--record") {
+            if (!value(options.strRecord)) {
+                return false;
+            }
+        } else if (strArg == "--parallel" && bAuto) {
+            options.bParallel = true;
         } else if (strArg == "--port" && !bAuto) {
             if (!value(options.strPort)) {
                 return false;
@@ -162,6 +176,11 @@ int RunUpdate(const std::vector<std::string>& args) {
                      options.strPort.c_str());
         return kExitUsage;
     }
+    CUnitRecordLog records;
+    if (!options.strRecord.empty() && !records.Open(options.strRecord, strError)) {
+        std::fprintf(stderr, "fwupgrader-cli update: %s\n", strError.c_str());
+        return kExitUsage;
+    }
     if (options.bTrace) {
         EnableTrace();
     }
@@ -169,6 +188,8 @@ int RunUpdate(const std::vector<std::string>& args) {
     UpdateRequest request;
     request.strFirmwarePath = options.strFile;
     CDeviceSession session(OpenPort(strName));
+    // Before the job: after a success the reader's port has gone.
+    const DeviceUnit unit = UnitOfPort(session.Port());
     // First Ctrl-C: stop at the next packet boundary (at once before the
     // download), so the reader never gets half a packet. Second: end now.
     const CInterruptWatch interrupts([&session](int nCount) {
@@ -184,8 +205,12 @@ int RunUpdate(const std::vector<std::string>& args) {
         reporter.Line("port " + session.Port().GetLabel() + " at " +
                       session.Port().GetDeviceNode());
     }
+    records.JobStarted(unit);
     const UpdateOutcome outcome =
         RunUpdate(session, request, &reporter, &CConsoleReporter::OnStatus);
+    if (records.IsOpen() && !records.JobEnded(unit, outcome, request)) {
+        reporter.Line("the unit's record could not be written to " + options.strRecord);
+    }
     return OutcomeExitCode(outcome.eKind);
 }
 

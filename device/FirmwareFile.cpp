@@ -1,6 +1,8 @@
 #include "device/FirmwareFile.h"
 
+#include <chrono>
 #include <filesystem>
+#include <thread>
 
 #include "device/FilePlatform.h"
 #include "device/Packets.h"
@@ -82,7 +84,17 @@ std::string FormatFileDate(int64_t nUnixSeconds) {
 bool ReadFileFacts(const std::string& strPath, FileFacts& facts) {
     int64_t nSize = 0;
     int64_t nWriteTime = 0;
-    if (strPath.empty() || !StatFileExclusive(strPath, nSize, nWriteTime)) {
+    if (strPath.empty()) {
+        return false;
+    }
+    // Several readers updated at once open the same image for a moment each: a
+    // file held that briefly is asked again. One held longer is held.
+    bool bOpened = StatFileExclusive(strPath, nSize, nWriteTime);
+    for (int nTry = 1; !bOpened && nTry < kHeldFileTries && IsRegularPath(strPath); ++nTry) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(kHeldFilePauseMs));
+        bOpened = StatFileExclusive(strPath, nSize, nWriteTime);
+    }
+    if (!bOpened) {
         return false;
     }
     // Sizes beyond the 32-bit field are pinned to its maximum, so they can never

@@ -1,10 +1,11 @@
 #include "ui/CFwUpgraderVelmoraDlg.h"
 
 #include "device/FirmwareFile.h"
-#include "serial/PortDiscovery.h"
 #include "ui/AppIcon.h"
 #include "ui/CAboutDlg.h"
+#include "ui/CLogBox.h"
 #include "ui/CPortComboBox.h"
+#include "ui/CWorkflowController.h"
 #include "ui/ControlIds.h"
 #include "ui/DialogUnits.h"
 
@@ -12,20 +13,21 @@
 #include <QContextMenuEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFile>
 #include <QFrame>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
-#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QTextDocument>
+
+#include <cstdarg>
 
 namespace fwup {
 
-std::atomic<int> g_nBusyCount{0};
+int g_nBusyCount = 0;
 CFwUpgraderVelmoraDlg* g_pMainDlg = nullptr;
 
 namespace {
@@ -68,37 +70,18 @@ constexpr int kComboClosedDlu = 12;
 
 } // namespace
 
-CFwUpgraderVelmoraDlg::CFwUpgraderVelmoraDlg(QWidget* pParent) : QDialog(pParent) {
+CFwUpgraderVelmoraDlg::CFwUpgraderVelmoraDlg(QWidget* pParent)
+    : QDialog(pParent), m_pWorkflows(std::make_unique<CWorkflowController>()) {
     m_hIcon = MakeAppIcon();
     CreateControls();
+    ConnectSignals();
     OnInitDialog();
 }
 
-void CFwUpgraderVelmoraDlg::RunUiCalls() {
-    for (;;) {
-        std::function<void()> call;
-        {
-            std::lock_guard<std::mutex> lock(m_uiCallsMutex);
-            if (m_uiCalls.empty()) {
-                return;
-            }
-            call = std::move(m_uiCalls.front());
-            m_uiCalls.pop_front();
-        }
-        call();
-    }
-}
-
 CFwUpgraderVelmoraDlg::~CFwUpgraderVelmoraDlg() {
-    // The window cannot end while a run or a loop is busy (done() refuses), so
-    // these threads are at their end or never started.
-    m_bAutoMode = false;
-    if (m_pWorkerThread.joinable()) {
-        m_pWorkerThread.join();
-    }
-    if (m_pAutoThread.joinable()) {
-        m_pAutoThread.join();
-    }
+    // done() refuses to end the window while a run or a loop is busy, so normally
+    // nothing runs here any more; a connect step may, and is waited for.
+    m_pWorkflows->Shutdown();
     if (g_pMainDlg == this) {
         g_pMainDlg = nullptr;
     }
@@ -121,10 +104,12 @@ void CFwUpgraderVelmoraDlg::CreateControls() {
         const QString strText = QString::fromUtf8(t.pszText);
         QRect rc = DluToPixels(t.rcDlu, units);
         switch (t.eKind) {
-        case Kind::Button:
-            pWidget = new QPushButton(strText, this);
-            static_cast<QPushButton*>(pWidget)->setAutoDefault(false);
+        case Kind::Button: {
+            auto* pButton = new QPushButton(strText, this);
+            pButton->setAutoDefault(false);
+            pWidget = pButton;
             break;
+        }
         case Kind::Combo: {
             auto* pCombo = t.nId == IDC_PORT ? new CPortComboBox(this) : new QComboBox(this);
             pCombo->setMaxVisibleItems(10);
@@ -132,20 +117,9 @@ void CFwUpgraderVelmoraDlg::CreateControls() {
             rc.setHeight(DluToPixels(QRect(0, 0, 0, kComboClosedDlu), units).height());
             break;
         }
-        case Kind::MultiEdit: {
-            auto* pEdit = new QPlainTextEdit(this);
-            pEdit->setReadOnly(true);
-            pEdit->setLineWrapMode(t.nId == IDC_LOG ? QPlainTextEdit::WidgetWidth
-                                                    : QPlainTextEdit::NoWrap);
-            pEdit->setVerticalScrollBarPolicy(t.nId == IDC_LOG ? Qt::ScrollBarAlwaysOn
-                                                               : Qt::ScrollBarAsNeeded);
-            pEdit->setAcceptDrops(false);
-            // A narrow margin lets the 32-unit description box show its three lines.
-            pEdit->document()->setDocumentMargin(2);
-            pWidget = pEdit;
-            m_mapBoxText[t.nId] = QString();
+        case Kind::MultiEdit:
+            pWidget = new CLogBox(t.nId == IDC_LOG, this);
             break;
-        }
         case Kind::Edit: {
             auto* pEdit = new QLineEdit(strText, this);
             pEdit->setReadOnly(true);
@@ -179,30 +153,62 @@ void CFwUpgraderVelmoraDlg::CreateControls() {
         pWidget->setGeometry(rc);
         pWidget->setVisible(t.bVisible);
         pWidget->setEnabled(t.bEnabled);
-        if (t.nId >= 0) {
-            pWidget->setObjectName(QString::number(t.nId));
-            pWidget->setProperty("controlId", t.nId);
-            m_mapControls[t.nId] = pWidget;
-        } else {
-            pWidget->setObjectName(QStringLiteral("sn_label"));
-        }
+        pWidget->setObjectName(t.nId >= 0 ? QString::number(t.nId) : QStringLiteral("sn_label"));
     }
 
-    auto* pPort = static_cast<CPortComboBox*>(Control(IDC_PORT));
-    connect(pPort, &CPortComboBox::dropDown, this, &CFwUpgraderVelmoraDlg::RefreshPortList);
-    connect(pPort, &CPortComboBox::focusGained, this, &CFwUpgraderVelmoraDlg::RefreshPortList);
-    connect(pPort, qOverload<int>(&QComboBox::activated), this,
+    const auto child = [this](auto* pTyped, const QString& strName) {
+        return findChild<std::remove_pointer_t<decltype(pTyped)>*>(strName,
+                                                                   Qt::FindDirectChildrenOnly);
+    };
+    const auto id = [](int nId) { return QString::number(nId); };
+    m_pUpload = child(m_pUpload, id(IDC_UPLOAD));
+    m_pArea = child(m_pArea, id(IDC_AREA));
+    m_pPort = child(m_pPort, id(IDC_PORT));
+    m_pLoad = child(m_pLoad, id(IDC_LOAD));
+    m_pFileInfo = child(m_pFileInfo, id(IDC_FILE_INFO));
+    m_pFilePath = child(m_pFilePath, id(IDC_FILE_PATH));
+    m_pAreaText = child(m_pAreaText, id(IDC_AREA_TEXT));
+    m_pLog = child(m_pLog, id(IDC_LOG));
+    m_pProgress = child(m_pProgress, id(IDC_PROGRESS));
+    m_pDeviceState = child(m_pDeviceState, id(IDC_DEVICE_STATE));
+    m_pConnect = child(m_pConnect, id(IDC_CONNECT));
+    m_pSnLabel = child(m_pSnLabel, QStringLiteral("sn_label"));
+    m_pSerial = child(m_pSerial, id(IDC_SERIAL));
+    m_pStatus = child(m_pStatus, id(IDC_STATUS));
+    m_pAutoMode = child(m_pAutoMode, id(IDC_AUTO_MODE));
+    m_pAutoProgress = child(m_pAutoProgress, id(IDC_AUTO_PROGRESS));
+}
+
+void CFwUpgraderVelmoraDlg::ConnectSignals() {
+    connect(m_pPort, &CPortComboBox::dropDown, this, &CFwUpgraderVelmoraDlg::RefreshPortList);
+    connect(m_pPort, &CPortComboBox::focusGained, this, &CFwUpgraderVelmoraDlg::RefreshPortList);
+    connect(m_pPort, qOverload<int>(&QComboBox::activated), this,
             &CFwUpgraderVelmoraDlg::OnPortSelChange);
-    connect(static_cast<QComboBox*>(Control(IDC_AREA)), qOverload<int>(&QComboBox::activated), this,
+    connect(m_pArea, qOverload<int>(&QComboBox::activated), this,
             &CFwUpgraderVelmoraDlg::OnAreaSelChange);
-    connect(static_cast<QPushButton*>(Control(IDC_UPLOAD)), &QPushButton::clicked, this,
-            &CFwUpgraderVelmoraDlg::OnUpload);
-    connect(static_cast<QPushButton*>(Control(IDC_LOAD)), &QPushButton::clicked, this,
-            &CFwUpgraderVelmoraDlg::OnLoadBinaryFile);
-    connect(static_cast<QPushButton*>(Control(IDC_CONNECT)), &QPushButton::clicked, this,
-            &CFwUpgraderVelmoraDlg::OnConnect);
-    connect(static_cast<QPushButton*>(Control(IDC_AUTO_MODE)), &QPushButton::clicked, this,
-            &CFwUpgraderVelmoraDlg::OnAutoMode);
+    connect(m_pUpload, &QPushButton::clicked, this, &CFwUpgraderVelmoraDlg::OnUpload);
+    connect(m_pLoad, &QPushButton::clicked, this, &CFwUpgraderVelmoraDlg::OnLoadBinaryFile);
+    connect(m_pConnect, &QPushButton::clicked, this, &CFwUpgraderVelmoraDlg::OnConnect);
+    connect(m_pAutoMode, &QPushButton::clicked, this, &CFwUpgraderVelmoraDlg::OnAutoMode);
+
+    CWorkflowController* pFlows = m_pWorkflows.get();
+    connect(pFlows, &CWorkflowController::connectFinished, this,
+            &CFwUpgraderVelmoraDlg::OnConnectFinished);
+    connect(pFlows, &CWorkflowController::stageReported, this, &CFwUpgraderVelmoraDlg::OnStatus);
+    connect(pFlows, &CWorkflowController::manualRunFinished, this,
+            &CFwUpgraderVelmoraDlg::OnManualRunFinished);
+    connect(pFlows, &CWorkflowController::autoLoopStarted, this,
+            &CFwUpgraderVelmoraDlg::OnAutoLoopStarted);
+    connect(pFlows, &CWorkflowController::autoSearching, this,
+            &CFwUpgraderVelmoraDlg::OnAutoSearching);
+    connect(pFlows, &CWorkflowController::autoNothingFound, this,
+            &CFwUpgraderVelmoraDlg::OnAutoNothingFound);
+    connect(pFlows, &CWorkflowController::autoDeviceFound, this,
+            &CFwUpgraderVelmoraDlg::OnAutoDeviceFound);
+    connect(pFlows, &CWorkflowController::removeDeviceAsked, this,
+            &CFwUpgraderVelmoraDlg::OnRemoveDeviceAsked);
+    connect(pFlows, &CWorkflowController::autoLoopEnded, this,
+            &CFwUpgraderVelmoraDlg::OnAutoLoopEnded);
 }
 
 void CFwUpgraderVelmoraDlg::OnInitDialog() {
@@ -219,15 +225,13 @@ void CFwUpgraderVelmoraDlg::OnInitDialog() {
     m_pSegments.reset();
     m_nBootInfo = -1;
     m_optVersion.reset();
-    EnableControl(IDC_UPLOAD, false);
+    m_pUpload->setEnabled(false);
 
-    auto* pPort = static_cast<QComboBox*>(Control(IDC_PORT));
-    auto* pArea = static_cast<QComboBox*>(Control(IDC_AREA));
     RefreshPortList();
-    pArea->addItem(QStringLiteral("CODE"));
-    pPort->setPlaceholderText(QStringLiteral("select comport"));
-    pArea->setPlaceholderText(QStringLiteral("select area"));
-    pArea->setCurrentIndex(0);
+    m_pArea->addItem(QStringLiteral("CODE"));
+    m_pPort->setPlaceholderText(QStringLiteral("select comport"));
+    m_pArea->setPlaceholderText(QStringLiteral("select area"));
+    m_pArea->setCurrentIndex(0);
     SelectArea();
 
     m_strFirmwarePath.clear();
@@ -239,94 +243,46 @@ void CFwUpgraderVelmoraDlg::OnInitDialog() {
     setWindowTitle(windowTitle() + QStringLiteral(" v") + QString::fromUtf8(kAppVersion));
 }
 
-QWidget* CFwUpgraderVelmoraDlg::Control(int nId) const {
-    const auto it = m_mapControls.find(nId);
-    return it == m_mapControls.end() ? nullptr : it->second;
+// --- Log and status ------------------------------------------------------------
+
+void CFwUpgraderVelmoraDlg::AddLog(const char* pszFormat, ...) {
+    va_list args;
+    va_start(args, pszFormat);
+    const QString strText = QString::vasprintf(pszFormat, args);
+    va_end(args);
+    m_pLog->AppendText(strText);
 }
 
-// --- Control operations ------------------------------------------------------
-
-void CFwUpgraderVelmoraDlg::EnableControl(int nId, bool bEnable) {
-    RunOnUi([&] {
-        if (QWidget* p = Control(nId)) {
-            p->setEnabled(bEnable);
-        }
-    });
+void CFwUpgraderVelmoraDlg::SetStatusText(const char* pszFormat, ...) {
+    va_list args;
+    va_start(args, pszFormat);
+    const QString strText = QString::vasprintf(pszFormat, args);
+    va_end(args);
+    m_pStatus->setText(strText);
+    m_pStatus->setCursorPosition(0);
 }
 
-void CFwUpgraderVelmoraDlg::SetControlText(int nId, const QString& strText) {
-    RunOnUi([&] {
-        QWidget* p = Control(nId);
-        if (auto* pButton = qobject_cast<QPushButton*>(p)) {
-            pButton->setText(strText);
-        } else if (auto* pLabel = qobject_cast<QLabel*>(p)) {
-            pLabel->setText(strText);
-        } else if (auto* pLine = qobject_cast<QLineEdit*>(p)) {
-            pLine->setText(strText);
-            pLine->setCursorPosition(0);
-        } else if (qobject_cast<QPlainTextEdit*>(p)) {
-            static_cast<QPlainTextEdit*>(p)->clear();
-            m_mapBoxText[nId].clear();
-            if (!strText.isEmpty()) {
-                AppendTextUi(nId, strText);
-            }
-        }
-    });
-}
-
-QString CFwUpgraderVelmoraDlg::ControlText(int nId) {
-    QString strText;
-    RunOnUi([&] {
-        QWidget* p = Control(nId);
-        if (auto* pButton = qobject_cast<QPushButton*>(p)) {
-            strText = pButton->text();
-        } else if (auto* pLabel = qobject_cast<QLabel*>(p)) {
-            strText = pLabel->text();
-        } else if (auto* pLine = qobject_cast<QLineEdit*>(p)) {
-            strText = pLine->text();
-        } else if (auto* pCombo = qobject_cast<QComboBox*>(p)) {
-            strText = pCombo->currentIndex() >= 0 ? pCombo->currentText() : QString();
-        } else if (m_mapBoxText.count(nId) != 0) {
-            strText = m_mapBoxText[nId];
-        }
-    });
-    return strText;
-}
-
-bool CFwUpgraderVelmoraDlg::IsControlEnabled(int nId) {
-    bool bEnabled = false;
-    RunOnUi([&] {
-        if (QWidget* p = Control(nId)) {
-            bEnabled = p->isEnabled();
-        }
-    });
-    return bEnabled;
-}
-
-void CFwUpgraderVelmoraDlg::SetProgress(int nId, int nPos) {
-    RunOnUi([&] {
-        if (auto* pBar = qobject_cast<QProgressBar*>(Control(nId))) {
-            pBar->setValue(nPos);
-        }
-    });
-}
-
-void CFwUpgraderVelmoraDlg::SetMarquee(int nId, bool bOn) {
-    RunOnUi([&] {
-        if (auto* pBar = qobject_cast<QProgressBar*>(Control(nId))) {
-            pBar->setRange(0, bOn ? 0 : 100);
-        }
-    });
+int32_t CFwUpgraderVelmoraDlg::ShowFileInfo(const QString& strPath) {
+    FileFacts facts;
+    if (!ReadFileFacts(QFile::encodeName(strPath).toStdString(), facts)) {
+        return -1;
+    }
+    const QString strName = QFile::decodeName(QByteArray::fromStdString(facts.strName));
+    const QString strExt = QFile::decodeName(QByteArray::fromStdString(facts.strExtension));
+    m_pFileInfo->SetText(QString());
+    m_pFileInfo->AppendText(QStringLiteral("file name : %1%2\n").arg(strName, strExt));
+    m_pFileInfo->AppendText(QStringLiteral("file size : %1\n").arg(facts.nSize));
+    m_pFileInfo->AppendText(
+        QStringLiteral("file date : %1\n").arg(QString::fromStdString(facts.strDate)));
+    return facts.nSize;
 }
 
 void CFwUpgraderVelmoraDlg::MessageBox(const QString& strText, QMessageBox::Icon eIcon) {
-    RunOnUi([&] {
-        QMessageBox box(eIcon, QString::fromUtf8(kAppName), strText, QMessageBox::Ok, this);
-        box.exec();
-    });
+    QMessageBox box(eIcon, QString::fromUtf8(kAppName), strText, QMessageBox::Ok, this);
+    box.exec();
 }
 
-// --- Window ------------------------------------------------------------------
+// --- Window --------------------------------------------------------------------
 
 void CFwUpgraderVelmoraDlg::OnSysCommand(int nId) {
     if ((nId & ~0xF) == IDM_ABOUTBOX) {
@@ -343,17 +299,18 @@ void CFwUpgraderVelmoraDlg::contextMenuEvent(QContextMenuEvent* pEvent) {
 void CFwUpgraderVelmoraDlg::OnCancel() {
     m_bCloseRequested = true;
     if (m_bAutoStopped && !m_bManualRun) {
+        // A connect step still running is waited for when the window goes.
         EndDialog();
         return;
     }
     if (!m_bAutoStopped) {
         // The loop ends its cycle, then closes the window.
-        EnableControl(IDC_AUTO_MODE, false);
+        m_pAutoMode->setEnabled(false);
         m_bAutoMode = false;
-        m_bAutoStopped = false;
+        m_pWorkflows->StopAutoLoop();
     } else {
         // A manual run keeps using the port, the request and the controls: the
-        // worker closes the window when its job is over.
+        // window closes when its job is over.
         SetStatusText("closing when the update is over ...");
     }
 }
@@ -394,20 +351,19 @@ bool CFwUpgraderVelmoraDlg::IsWorkBusy() const {
     return m_bManualRun || !m_bAutoStopped || m_bAutoMode;
 }
 
-// --- Area choice -------------------------------------------------------------
+// --- Area choice -----------------------------------------------------------------
 
 void CFwUpgraderVelmoraDlg::OnAreaSelChange() {
     SelectArea();
 }
 
 void CFwUpgraderVelmoraDlg::SelectArea() {
-    auto* pArea = static_cast<QComboBox*>(Control(IDC_AREA));
-    const QString strName = pArea->currentIndex() >= 0 ? pArea->currentText() : QString();
-    EnableControl(IDC_AREA_TEXT, false);
+    const QString strName = m_pArea->currentIndex() >= 0 ? m_pArea->currentText() : QString();
+    m_pAreaText->setEnabled(false);
     QString strAreaText;
     if (const FirmwareArea* pRow = FindFirmwareArea(strName.toStdString())) {
         if (std::string(pRow->pszName) == "CUSTOM") {
-            EnableControl(IDC_AREA_TEXT, true);
+            m_pAreaText->setEnabled(true);
             m_dwAreaStart = 0;
             m_dwAreaSize = 0;
         } else {
@@ -416,21 +372,23 @@ void CFwUpgraderVelmoraDlg::SelectArea() {
             strAreaText = QString::fromStdString(FormatAreaText(pRow->dwStart, pRow->dwSize));
         }
     }
-    SetControlText(IDC_AREA_TEXT, strAreaText);
+    m_pAreaText->setText(strAreaText);
+    m_pAreaText->setCursorPosition(0);
 }
 
-// --- Drops -------------------------------------------------------------------
+// --- Drops -----------------------------------------------------------------------
 
-int CFwUpgraderVelmoraDlg::ControlIdAt(const QPoint& ptClient) const {
+QWidget* CFwUpgraderVelmoraDlg::ControlAt(const QPoint& ptClient) const {
     // Disabled controls count (both drop targets are disabled); hidden ones do
     // not. Later controls lie on top.
-    int nFound = 0;
-    for (const auto& [nId, pWidget] : m_mapControls) {
-        if (!pWidget->isHidden() && pWidget->geometry().contains(ptClient)) {
-            nFound = nId;
+    QWidget* pFound = nullptr;
+    for (QWidget* pWidget : findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        if (!pWidget->isWindow() && !pWidget->isHidden() &&
+            pWidget->geometry().contains(ptClient)) {
+            pFound = pWidget;
         }
     }
-    return nFound;
+    return pFound;
 }
 
 void CFwUpgraderVelmoraDlg::dragEnterEvent(QDragEnterEvent* pEvent) {
@@ -440,9 +398,9 @@ void CFwUpgraderVelmoraDlg::dragEnterEvent(QDragEnterEvent* pEvent) {
 }
 
 void CFwUpgraderVelmoraDlg::dragMoveEvent(QDragMoveEvent* pEvent) {
-    const int nId = ControlIdAt(pEvent->position().toPoint());
-    if (pEvent->mimeData()->hasUrls() && (nId == IDC_FILE_INFO || nId == IDC_FILE_PATH) &&
-        !IsWorkBusy()) {
+    QWidget* pTarget = ControlAt(pEvent->position().toPoint());
+    if (pEvent->mimeData()->hasUrls() && pTarget != nullptr &&
+        (pTarget == m_pFileInfo || pTarget == m_pFilePath) && !IsWorkBusy()) {
         pEvent->acceptProposedAction();
     } else {
         pEvent->ignore();

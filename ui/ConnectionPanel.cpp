@@ -1,29 +1,21 @@
 // The connection panel: port choice, connect and disconnect, device identity.
+// The connect step itself runs on the workflows' thread.
 
-#include "device/CDeviceLink.h"
-#include "device/CommandProtocol.h"
 #include "serial/PortDiscovery.h"
 #include "ui/CFwUpgraderVelmoraDlg.h"
-#include "ui/ControlIds.h"
+#include "ui/CPortComboBox.h"
+#include "ui/CWorkflowController.h"
 
 #include <QApplication>
-#include <QComboBox>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
 
 #include <algorithm>
-#include <mutex>
 
 namespace fwup {
 
 namespace {
-
-// The counted wait cursor for the length of one scope (GUI thread).
-class CWaitCursor {
-public:
-    CWaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~CWaitCursor() { QApplication::restoreOverrideCursor(); }
-    CWaitCursor(const CWaitCursor&) = delete;
-    CWaitCursor& operator=(const CWaitCursor&) = delete;
-};
 
 QString NodeTip(const std::string& strNode) {
     return strNode.empty() ? QString()
@@ -33,151 +25,123 @@ QString NodeTip(const std::string& strNode) {
 } // namespace
 
 void CFwUpgraderVelmoraDlg::RefreshPortList() {
-    auto* pCombo = static_cast<QComboBox*>(Control(IDC_PORT));
     std::vector<PortRecord> ports = ScanPorts();
     // The list is kept sorted, case-insensitively, like a sorted combo box.
     std::stable_sort(ports.begin(), ports.end(), [](const PortRecord& a, const PortRecord& b) {
         return QString::fromLocal8Bit(a.strName).compare(QString::fromLocal8Bit(b.strName),
                                                          Qt::CaseInsensitive) < 0;
     });
-    const QSignalBlocker blocker(pCombo);
-    pCombo->clear();
+    const QSignalBlocker blocker(m_pPort);
+    m_pPort->clear();
     for (const PortRecord& entry : ports) {
-        pCombo->addItem(QString::fromLocal8Bit(entry.strName));
-        pCombo->setItemData(pCombo->count() - 1, NodeTip(entry.strDeviceNode), Qt::ToolTipRole);
+        m_pPort->addItem(QString::fromLocal8Bit(entry.strName));
+        m_pPort->setItemData(m_pPort->count() - 1, NodeTip(entry.strDeviceNode), Qt::ToolTipRole);
     }
-    pCombo->setCurrentIndex(-1);
-    pCombo->setToolTip(QString());
+    m_pPort->setCurrentIndex(-1);
+    m_pPort->setToolTip(QString());
 }
 
 void CFwUpgraderVelmoraDlg::OnPortSelChange() {
-    auto* pCombo = static_cast<QComboBox*>(Control(IDC_PORT));
-    const int nIndex = pCombo->currentIndex();
-    pCombo->setToolTip(nIndex >= 0 ? pCombo->itemData(nIndex, Qt::ToolTipRole).toString()
-                                   : QString());
-    // While auto mode owns the devices the panel stays out of use.
-    EnableControl(IDC_CONNECT, nIndex >= 0 && !IsWorkBusy());
+    const int nIndex = m_pPort->currentIndex();
+    m_pPort->setToolTip(nIndex >= 0 ? m_pPort->itemData(nIndex, Qt::ToolTipRole).toString()
+                                    : QString());
+    // While auto mode owns the devices, or a connect step runs, the panel stays out of use.
+    m_pConnect->setEnabled(nIndex >= 0 && !IsWorkBusy() && !m_bConnecting);
 }
 
-bool CFwUpgraderVelmoraDlg::IsConnected() {
-    return ControlText(IDC_CONNECT) == QStringLiteral("disconnect");
+bool CFwUpgraderVelmoraDlg::IsConnected() const {
+    return m_pConnect->text() == QStringLiteral("disconnect");
 }
 
 void CFwUpgraderVelmoraDlg::OnConnect() {
-    const bool bConnect = ControlText(IDC_CONNECT) == QStringLiteral("Connect");
+    if (m_bConnecting) {
+        return;
+    }
+    const bool bConnect = m_pConnect->text() == QStringLiteral("Connect");
     if (bConnect) {
-        auto* pCombo = static_cast<QComboBox*>(Control(IDC_PORT));
-        const std::string strChosen = pCombo->currentIndex() >= 0
-                                          ? pCombo->currentText().toLocal8Bit().toStdString()
+        const std::string strChosen = m_pPort->currentIndex() >= 0
+                                          ? m_pPort->currentText().toLocal8Bit().toStdString()
                                           : std::string();
         const std::vector<std::string> names = EnumeratePorts();
         if (std::find(names.begin(), names.end(), strChosen) == names.end()) {
             // Gone (or nothing chosen): offer a fresh list instead.
             RefreshPortList();
-            pCombo->showPopup();
+            m_pPort->showPopup();
             return;
         }
     }
+    // Connecting goes on in OnConnectFinished.
     SetConnection(bConnect);
-    if (IsConnected()) {
-        EnableControl(IDC_LOAD, true);
-        if (m_pSegments) {
-            EnableControl(IDC_LOAD, false);
-            EnableControl(IDC_UPLOAD, true);
-        }
-    }
 }
 
 void CFwUpgraderVelmoraDlg::SetConnection(bool bConnect) {
-    RunOnUi([&] {
-        const CWaitCursor waitCursor;
-        if (!bConnect) {
-            m_nBootInfo = -1;
-            m_optVersion.reset();
-            SetControlText(IDC_DEVICE_STATE, QStringLiteral("no device"));
-            SetControlText(IDC_CONNECT, QStringLiteral("Connect"));
-            EnableControl(IDC_PORT, true);
-            EnableControl(IDC_UPLOAD, false);
-            EnableControl(IDC_LOAD, false);
-            m_pSession.reset();
-            return;
-        }
-        auto* pCombo = static_cast<QComboBox*>(Control(IDC_PORT));
-        const QString strName = pCombo->currentIndex() >= 0 ? pCombo->currentText() : QString();
-        m_pSession =
-            std::make_unique<CDeviceSession>(strName.toLocal8Bit().toStdString(), m_timings);
-        if (!m_pSession->Port().IsOpen()) {
-            LogOpenProblem();
-            m_pSession.reset();
-            MessageBox(QString::fromUtf8(kTextPortWrong), QMessageBox::Information);
-            return;
-        }
-        pCombo->setToolTip(NodeTip(m_pSession->Port().GetDeviceNode()));
-        ReadDeviceInfo();
-        if (m_nBootInfo != -1 || m_optVersion) {
-            AddLog("connected.\n");
-        }
-    });
-}
-
-void CFwUpgraderVelmoraDlg::LogOpenProblem() {
-    const std::string strCause = DescribeOpenError(m_pSession->Port().GetOpenError());
-    if (!strCause.empty()) {
-        AddLog("cause: %s\n", strCause.c_str());
-    }
-}
-
-void CFwUpgraderVelmoraDlg::ReadDeviceInfo() {
-    const CWaitCursor waitCursor;
-    CComPort& port = m_pSession->Port();
-    port.Reopen();
-    if (!port.IsOpen()) {
-        LogOpenProblem();
-        m_pSession.reset();
-        MessageBox(QString::fromUtf8(kTextPortWrong), QMessageBox::Information);
-        return;
-    }
-    std::optional<std::string> optSerial;
-    {
-        // No job can be running here: the panel is out of use during runs and auto mode.
-        CDeviceLink& link = m_pSession->Link();
-        uint32_t dwValue = 0;
-        int nResult = PingBootLoader(link, dwValue);
-        if (nResult != 0) {
-            nResult = PingBootLoader(link, dwValue);
-        }
-        m_nBootInfo = nResult == 0 ? static_cast<int32_t>(dwValue) : -1;
+    if (!bConnect) {
+        m_nBootInfo = -1;
         m_optVersion.reset();
-        if (m_nBootInfo == -1) {
-            m_optVersion = QueryVersion(link);
-            if (m_optVersion) {
-                optSerial = QuerySerial(link);
-            }
-        }
-    }
-    if (m_nBootInfo != -1) {
-        const uint32_t v = static_cast<uint32_t>(m_nBootInfo);
-        SetControlText(IDC_DEVICE_STATE,
-                       QString::asprintf("boot v%i.%i.%i.%i", static_cast<int>((v >> 24) & 0xF),
-                                         static_cast<int>((v >> 16) & 0xF),
-                                         static_cast<int>((v >> 8) & 0xF),
-                                         static_cast<int>(v & 0xF)));
-    } else if (m_optVersion) {
-        SetControlText(IDC_DEVICE_STATE, QString::fromLocal8Bit(m_optVersion->c_str()));
-        SetControlText(IDC_SERIAL,
-                       optSerial ? QString::fromLocal8Bit(optSerial->c_str()) : QString());
-    } else {
-        MessageBox(QString::fromUtf8(kTextPortWrong), QMessageBox::Information);
-        m_pSession.reset();
-        SetControlText(IDC_CONNECT, QStringLiteral("Connect"));
-        SetControlText(IDC_DEVICE_STATE, QStringLiteral("no device"));
-        EnableControl(IDC_PORT, true);
+        m_pDeviceState->setText(QStringLiteral("no device"));
+        m_pConnect->setText(QStringLiteral("Connect"));
+        m_pPort->setEnabled(true);
+        m_pUpload->setEnabled(false);
+        m_pLoad->setEnabled(false);
+        m_pSession.reset(); // closes the port
         return;
     }
-    SetControlText(IDC_CONNECT, QStringLiteral("disconnect"));
-    EnableControl(IDC_LOAD, true);
-    EnableControl(IDC_PORT, false);
-    SetProgress(IDC_PROGRESS, 0);
+    const QString strName = m_pPort->currentIndex() >= 0 ? m_pPort->currentText() : QString();
+    // The panel and auto mode are out of use until the step has answered.
+    m_bConnecting = true;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    m_pPort->setEnabled(false);
+    m_pConnect->setEnabled(false);
+    m_pAutoMode->setEnabled(false);
+    if (!m_pWorkflows->StartConnect(strName.toLocal8Bit().toStdString(), m_timings)) {
+        // No thread for the step: as a port that does not open.
+        OnConnectFinished(std::make_shared<ConnectResult>());
+    }
+}
+
+void CFwUpgraderVelmoraDlg::OnConnectFinished(const std::shared_ptr<ConnectResult>& pResult) {
+    ConnectResult& result = *pResult;
+    m_bConnecting = false;
+    QApplication::restoreOverrideCursor();
+    m_pConnect->setEnabled(true); // connecting does not change its enabled state
+    m_pAutoMode->setEnabled(true);
+    m_nBootInfo = result.nBootInfo;
+    m_optVersion = result.optVersion;
+
+    switch (result.eKind) {
+    case ConnectKind::PortNotOpen:
+        // The panel stays as it was: disconnected.
+        if (!result.strCause.empty()) {
+            AddLog("cause: %s\n", result.strCause.c_str());
+        }
+        m_pPort->setEnabled(true);
+        MessageBox(QString::fromUtf8(kTextPortWrong), QMessageBox::Information);
+        return;
+    case ConnectKind::NoAnswer:
+        m_pConnect->setText(QStringLiteral("Connect"));
+        m_pDeviceState->setText(QStringLiteral("no device"));
+        m_pPort->setEnabled(true);
+        MessageBox(QString::fromUtf8(kTextPortWrong), QMessageBox::Information);
+        return;
+    case ConnectKind::BootLoader:
+        m_pDeviceState->setText(QString::fromStdString(BootVersionText(result.nBootInfo)));
+        break; // the serial number shown stays
+    case ConnectKind::Application:
+        m_pDeviceState->setText(QString::fromLocal8Bit(result.optVersion.value_or("").c_str()));
+        m_pSerial->setText(QString::fromLocal8Bit(result.optSerial.value_or("").c_str()));
+        break;
+    }
+    m_pSession = std::move(result.pSession);
+    m_pPort->setToolTip(NodeTip(result.strDeviceNode));
+    m_pConnect->setText(QStringLiteral("disconnect"));
+    m_pLoad->setEnabled(true);
+    m_pPort->setEnabled(false);
+    m_pProgress->setValue(0);
+    AddLog("connected.\n");
+    if (m_pSegments) {
+        m_pLoad->setEnabled(false);
+        m_pUpload->setEnabled(true);
+    }
 }
 
 } // namespace fwup

@@ -2,10 +2,13 @@
 
 #include "device/FirmwareFile.h"
 #include "ui/CFwUpgraderVelmoraDlg.h"
-#include "ui/ControlIds.h"
+#include "ui/CLogBox.h"
 
 #include <QFile>
 #include <QFileDialog>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
 
 namespace fwup {
 
@@ -33,8 +36,8 @@ std::optional<QString> CFwUpgraderVelmoraDlg::ChooseAndLoadFile() {
         result = g_szFileName;
     }
     if (m_pSegments && IsConnected()) {
-        EnableControl(IDC_UPLOAD, true);
-        SetProgress(IDC_PROGRESS, 0);
+        m_pUpload->setEnabled(true);
+        m_pProgress->setValue(0);
     }
     return result;
 }
@@ -53,8 +56,8 @@ bool CFwUpgraderVelmoraDlg::OnDropFiles(const QPoint& ptClient, const QStringLis
     if (paths.isEmpty()) {
         return false;
     }
-    const int nId = ControlIdAt(ptClient);
-    if (nId != IDC_FILE_INFO && nId != IDC_FILE_PATH) {
+    QWidget* pTarget = ControlAt(ptClient);
+    if (pTarget == nullptr || (pTarget != m_pFileInfo && pTarget != m_pFilePath)) {
         return false;
     }
     if (IsWorkBusy()) {
@@ -64,15 +67,16 @@ bool CFwUpgraderVelmoraDlg::OnDropFiles(const QPoint& ptClient, const QStringLis
     SetFirmwareFile(paths.constFirst());
     m_pRequest->strFirmwarePath = QFile::encodeName(paths.constFirst()).toStdString();
     if (m_pSegments && IsConnected()) {
-        EnableControl(IDC_UPLOAD, true);
-        SetProgress(IDC_PROGRESS, 0);
+        m_pUpload->setEnabled(true);
+        m_pProgress->setValue(0);
     }
     return true;
 }
 
 void CFwUpgraderVelmoraDlg::SetFirmwareFile(const QString& strPath) {
-    SetControlText(IDC_FILE_PATH, strPath);
-    const int32_t nSize = ShowFileInfo(strPath, IDC_FILE_INFO);
+    m_pFilePath->setText(strPath);
+    m_pFilePath->setCursorPosition(0);
+    const int32_t nSize = ShowFileInfo(strPath);
     m_strFirmwarePath = strPath;
     m_nFileSize = nSize;
     SelectArea();

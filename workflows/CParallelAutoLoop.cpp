@@ -78,6 +78,8 @@ void CParallelAutoLoop::ReapFinished() {
             pSlot->worker.join();
             pSlot->pJob.reset();
             pSlot->bAwaitingRemoval = true;
+            pSlot->bSeenSinceJob = false;
+            pSlot->dwDoneAt = GetTickCount();
         }
     }
 }
@@ -106,8 +108,18 @@ AutoTally CParallelAutoLoop::Run() {
             std::lock_guard<std::mutex> lock(m_mutex);
             // A finished reader's connector is free again once its port has gone.
             for (auto it = m_slots.begin(); it != m_slots.end();) {
-                const bool bGone = listed.count(it->first) == 0;
-                it = it->second->bAwaitingRemoval && bGone ? m_slots.erase(it) : std::next(it);
+                Slot& slot = *it->second;
+                const bool bListed = listed.count(it->first) != 0;
+                slot.bSeenSinceJob = slot.bSeenSinceJob || (slot.bAwaitingRemoval && bListed);
+                const bool bRemoved =
+                    slot.bAwaitingRemoval && !bListed &&
+                    (slot.bSeenSinceJob || TicksSince(slot.dwDoneAt) > m_timings.nDetectOpenMs);
+                if (bRemoved) {
+                    m_observer.OnDeviceRemoved(it->second->unit);
+                    it = m_slots.erase(it);
+                } else {
+                    ++it;
+                }
             }
             for (const PortRecord& record : ports) {
                 const bool bRoom = m_nMaxDevices <= 0 || m_nStarted < m_nMaxDevices;

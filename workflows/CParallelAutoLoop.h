@@ -10,6 +10,7 @@
 #include "workflows/IAutoObserver.h"
 
 #include <atomic>
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -45,6 +46,12 @@ private:
         std::thread worker;
         std::atomic<bool> bFinished{false};
         bool bAwaitingRemoval = false; // finished; taken again once its port has gone
+        // A reader restarts after its download: its port goes and comes back before
+        // the operator takes it off. Absence counts as removal once the port has
+        // been seen again since the job, or when it stays away past the wait for a
+        // port to appear (nDetectOpenMs).
+        bool bSeenSinceJob = false;
+        uint32_t dwDoneAt = 0;
     };
 
     void StartDevice(const PortRecord& record, AutoTally& tally);

@@ -23,4 +23,24 @@ bool CUnitRecordLog::Append(const UnitRecord& record) {
     return m_nHandle != kNoFile && WriteLineDurably(m_nHandle, strLine);
 }
 
+void CUnitRecordLog::JobStarted(const DeviceUnit& unit) {
+    const std::lock_guard lock(m_mutex);
+    m_starts[unit.strPortName] = std::chrono::steady_clock::now();
+}
+
+bool CUnitRecordLog::JobEnded(const DeviceUnit& unit, const UpdateOutcome& outcome,
+                              const UpdateRequest& request) {
+    const auto tpNow = std::chrono::steady_clock::now();
+    double dSeconds = 0;
+    {
+        const std::lock_guard lock(m_mutex);
+        const auto it = m_starts.find(unit.strPortName);
+        if (it != m_starts.end()) {
+            dSeconds = std::chrono::duration<double>(tpNow - it->second).count();
+            m_starts.erase(it);
+        }
+    }
+    return Append(MakeUnitRecord(unit, outcome, request, std::time(nullptr), dSeconds));
+}
+
 } // namespace fwup

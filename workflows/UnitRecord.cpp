@@ -1,6 +1,8 @@
 #include "workflows/UnitRecord.h"
 
+#include "device/FilePlatform.h"
 #include "device/Sha256.h"
+#include "workflows/ConnectStep.h"
 #include "workflows/JsonText.h"
 
 #include <cstdio>
@@ -8,17 +10,11 @@
 namespace fwup {
 
 std::string IsoUtcTime(std::time_t nTime) {
-    std::tm parts{};
-    gmtime_r(&nTime, &parts);
+    int nYear = 1970, nMonth = 1, nDay = 1, nHour = 0, nMinute = 0, nSecond = 0;
+    UtcCalendar(static_cast<int64_t>(nTime), nYear, nMonth, nDay, nHour, nMinute, nSecond);
     char szText[32];
-    std::strftime(szText, sizeof szText, "%Y-%m-%dT%H:%M:%SZ", &parts);
-    return szText;
-}
-
-std::string BootVersionText(uint32_t dwBootInfo) {
-    char szText[32];
-    std::snprintf(szText, sizeof szText, "%u.%u.%u.%u", (dwBootInfo >> 24) & 0xF,
-                  (dwBootInfo >> 16) & 0xF, (dwBootInfo >> 8) & 0xF, dwBootInfo & 0xF);
+    std::snprintf(szText, sizeof szText, "%04d-%02d-%02dT%02d:%02d:%02dZ", nYear, nMonth, nDay,
+                  nHour, nMinute, nSecond);
     return szText;
 }
 
@@ -31,7 +27,7 @@ UnitRecord MakeUnitRecord(const DeviceUnit& unit, const UpdateOutcome& outcome,
     record.optSerial = request.status.optSerial;
     record.optVersion = request.optVersion;
     if (request.nBootInfo != -1) {
-        record.optBoot = BootVersionText(static_cast<uint32_t>(request.nBootInfo));
+        record.optBoot = BootLoaderVersion(request.nBootInfo);
     }
     record.strFile = request.status.strFileName;
     record.nSize = request.status.nFileSize;

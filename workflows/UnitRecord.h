@@ -35,7 +35,5 @@ UnitRecord MakeUnitRecord(const DeviceUnit& unit, const UpdateOutcome& outcome,
 std::string FormatUnitRecord(const UnitRecord& record);
 // "2026-12-08T06:10:00Z".
 std::string IsoUtcTime(std::time_t nTime);
-// The boot loader's status value as its version "a.b.c.d" (one nibble each, from the top byte).
-std::string BootVersionText(uint32_t dwBootInfo);
 
 } // namespace fwup

@@ -1,0 +1,129 @@
+// fwupgrader-cli auto against simulated devices: the shared auto loop behind
+// the command line, with the port going away as the operator's answer.
+#include "CliRig.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <csignal>
+#include <set>
+
+namespace {
+
+using fwsim::Personality;
+using fwtest::CCliRig;
+
+bool Contains(const std::string& strText, const std::string& strPart) {
+    return strText.find(strPart) != std::string::npos;
+}
+
+TEST(CliAuto, FlashesDevicesPluggedOneAfterAnotherAndCountsThem) {
+    CCliRig rig;
+    const std::string strImage = rig.WriteImage("fw.bin", 20000, 9);
+    fwtest::CChildProcess cli(FWUP_CLI_PATH, {"auto", "--count", "3", "--file", strImage},
+                              {"FWUP_SYSROOT=" + rig.Root()});
+    for (int n = 1; n <= 3; ++n) {
+        fwsim::SimDeviceConfig config = rig.Config(Personality::Application, n);
+        config.strAppTty = config.strBootTty = "ttyACM0"; // each takes the freed name
+        fwsim::CSimDevice& device = rig.AddDevice(config);
+        ASSERT_TRUE(device.WaitForDownloads(1, 40000)) << cli.Output();
+        ASSERT_TRUE(cli.WaitForOutput(
+            "devices passed: " + std::to_string(n) + ", failed: 0\nRemove the device\n", 20000))
+            << cli.Output();
+        device.Unplug(); // the operator takes it off the bench
+        EXPECT_EQ(device.FlashAt(fwsim::kCodeAddress, 20000), rig.ReadFile(strImage));
+    }
+    EXPECT_EQ(cli.Wait(20000), 0) << cli.Output();
+    EXPECT_TRUE(Contains(cli.Output(), "auto mode ended: devices passed: 3, failed: 0"));
+}
+
+TEST(CliAuto, InterruptEndsTheSearch) {
+    CCliRig rig;
+    fwtest::CChildProcess cli(FWUP_CLI_PATH, {"auto", "--file", "fw.bin"},
+                              {"FWUP_SYSROOT=" + rig.Root()});
+    ASSERT_TRUE(cli.WaitForOutput("detecting device ...", 5000)) << cli.Output();
+    cli.Signal(SIGINT);
+    EXPECT_EQ(cli.Wait(5000), 0) << cli.Output();
+    EXPECT_TRUE(Contains(cli.Output(), "devices passed: 0, failed: 0"));
+}
+
+TEST(CliAuto, ParallelFlashesFourReadersAtOnceAndRecordsEachUnit) {
+    CCliRig rig;
+    const std::string strImage = rig.WriteImage("fw.bin", 40000, 3);
+    std::vector<fwsim::CSimDevice*> devices;
+    for (int n = 1; n <= 4; ++n) {
+        devices.push_back(&rig.AddDevice(rig.Config(Personality::Application, n)));
+    }
+    const std::string strRecords = rig.Root() + "/r.jsonl";
+    std::string strOut;
+    EXPECT_EQ(rig.RunCli({"auto", "--parallel", "--count", "4", "--json", "--record", strRecords,
+                          "--file", strImage},
+                         90000, strOut),
+              0)
+        << strOut;
+    for (fwsim::CSimDevice* pDevice : devices) {
+        EXPECT_EQ(pDevice->FlashAt(fwsim::kCodeAddress, 40000), rig.ReadFile(strImage));
+    }
+    // Every JSON object of a unit names its port; the updating stage its serial.
+    EXPECT_TRUE(Contains(strOut, "\"name\":\"updating\",\"port\":\"AT91 USB to Serial "
+                                 "Converter (COM3)\",\"serial\":\"SN1003\""))
+        << strOut;
+    const std::vector<uint8_t> recordBytes = rig.ReadFile(strRecords);
+    const std::vector<std::string> records =
+        fwtest::SplitLines(std::string(recordBytes.begin(), recordBytes.end()));
+    ASSERT_EQ(records.size(), 4u);
+    std::set<std::string> serials;
+    const char* const keys[] = {"time", "port",   "connector", "serial", "version", "boot",
+                                "file", "size",   "sha256",    "result", "exit_code", "seconds"};
+    for (const std::string& strLine : records) {
+        EXPECT_EQ(strLine.front(), '{');
+        EXPECT_EQ(strLine.back(), '}');
+        size_t nAt = 0;
+        bool bFirst = true;
+        for (const char* pszKey : keys) { // all of them, in this order
+            nAt = strLine.find(std::string(bFirst ? "{" : ",") + "\"" + pszKey + "\":", nAt);
+            ASSERT_NE(nAt, std::string::npos) << pszKey << " in " << strLine;
+            bFirst = false;
+        }
+        // Nothing else: no value here holds a quote before a colon, so each "key":
+        // is one of the twelve.
+        size_t nKeys = 0;
+        for (size_t n = strLine.find("\":"); n != std::string::npos; n = strLine.find("\":", n + 1)) {
+            ++nKeys;
+        }
+        EXPECT_EQ(nKeys, 12u) << strLine;
+        serials.insert(strLine.substr(strLine.find("\"serial\":"), 19));
+    }
+    EXPECT_EQ(serials.size(), 4u);
+}
+
+TEST(CliAuto, SecondInterruptStopsEveryReaderAtAPacketBoundary) {
+    CCliRig rig;
+    const std::string strImage = rig.WriteImage("fw.bin", 100000, 4);
+    std::vector<fwsim::CSimDevice*> devices;
+    for (int n = 1; n <= 2; ++n) {
+        fwsim::SimDeviceConfig config = rig.Config(Personality::BootLoader, n);
+        config.bPaced = true; // long enough a download to stop in its middle
+        devices.push_back(&rig.AddDevice(config));
+    }
+    const std::string strRecords = rig.Root() + "/r.jsonl";
+    fwtest::CChildProcess cli(
+        FWUP_CLI_PATH, {"auto", "--parallel", "--record", strRecords, "--file", strImage},
+        {"FWUP_SYSROOT=" + rig.Root()});
+    ASSERT_TRUE(cli.WaitForOutput("[COM2] progress 5%", 40000)) << cli.Output();
+    ASSERT_TRUE(cli.WaitForOutput("[COM1] progress 5%", 10000)) << cli.Output();
+    cli.Signal(SIGINT); // no new reader; those in flight would finish
+    ASSERT_TRUE(cli.WaitForOutput("no new device", 5000)) << cli.Output();
+    cli.Signal(SIGINT); // now they stop at their next packet boundary
+    EXPECT_EQ(cli.Wait(2000), 130) << cli.Output();
+    const std::vector<uint8_t> recordBytes = rig.ReadFile(strRecords);
+    const std::string strRecordText(recordBytes.begin(), recordBytes.end());
+    EXPECT_EQ(std::count(strRecordText.begin(), strRecordText.end(), '\n'), 2);
+    EXPECT_EQ(fwtest::SplitLines(strRecordText).size(), 2u);
+    EXPECT_TRUE(Contains(strRecordText, "\"result\":\"interrupted\",\"exit_code\":130"));
+    for (fwsim::CSimDevice* pDevice : devices) {
+        EXPECT_EQ(pDevice->DownloadsFinished(), 0);
+    }
+}
+
+} // namespace

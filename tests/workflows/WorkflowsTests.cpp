@@ -1,0 +1,551 @@
+// The workflows every front end shares, against the simulated device over ptys
+// with the tests' shortened timings: the converter search, the connect step,
+// the manual update on its own thread, and the auto loop with a scripted operator.
+
+#include "serial/CComPort.h"
+#include "serial/Clock.h"
+#include "serial/PortDiscovery.h"
+#include "tests/support/CSimRig.h"
+#include "device/Sha256.h"
+#include "workflows/CAutoLoop.h"
+#include "workflows/CManualUpdate.h"
+#include "workflows/CParallelAutoLoop.h"
+#include "workflows/CPortGoneOperator.h"
+#include "workflows/ConnectStep.h"
+#include "workflows/ConverterSearch.h"
+#include "workflows/CUnitRecordLog.h"
+#include "workflows/JsonText.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <thread>
+#include <vector>
+
+using namespace fwup;
+using fwsim::Personality;
+using fwtest::CSimRig;
+using fwtest::TestTimings;
+
+namespace {
+
+std::vector<uint8_t> ReadAll(const std::string& strPath) {
+    std::ifstream file(strPath, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(file), {});
+}
+
+// Everything a front end would hear, as lines; safe to read once the worker is done.
+class CRecorder : public IAutoObserver {
+public:
+    std::function<void(int)> onProgress; // on the job's thread, at each progress report
+
+    void OnStage(const DeviceUnit& unit, UpdateStage eStage, const UpdateStatus& status) override {
+        if (eStage == StageProgress) {
+            if (onProgress) {
+                onProgress(status.nProgress);
+            }
+            if (Last() == "progress " + unit.strPortName) {
+                return; // a run of progress reports is one line
+            }
+            Add("progress " + unit.strPortName);
+            return;
+        }
+        std::string strLine = "stage " + std::to_string(eStage) + " " + unit.strPortName;
+        if (eStage == StageUpdating) {
+            strLine += " serial " + status.optSerial.value_or("none");
+        }
+        Add(strLine);
+    }
+    void OnJobEnded(const DeviceUnit& unit, const UpdateOutcome& outcome,
+                    const UpdateRequest&) override {
+        // The job has let the port go: another open of it is not refused as busy
+        // (after a success the device may be restarting, its port not yet back).
+        CComPort probe(unit.strPortName, 1024, 20480);
+        const bool bHeld = probe.GetOpenError().eProblem == PortOpenProblem::Busy;
+        Add("ended " + unit.strPortName + " " + OutcomeText(outcome.eKind) +
+            (bHeld ? " (port held)" : " (port free)"));
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_outcomes.push_back(outcome);
+    }
+    void OnLoopStarted() override { Add("loop started"); }
+    void OnNothingFound(int nSearchPos) override {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_searchPositions.push_back(nSearchPos);
+    }
+    void OnDeviceFound(const DeviceUnit& unit) override { Add("found " + unit.strPortName); }
+    void OnDeviceDone(const DeviceUnit& unit, const AutoTally& tally) override {
+        Add("done " + unit.strPortName + " " + std::to_string(tally.nPassed) + "/" +
+            std::to_string(tally.nFailed));
+    }
+    void OnLoopEnded(const AutoTally& tally) override {
+        Add("loop ended " + std::to_string(tally.nPassed) + "/" + std::to_string(tally.nFailed));
+    }
+
+    std::vector<std::string> Lines() const {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_lines;
+    }
+    std::vector<int> SearchPositions() const {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_searchPositions;
+    }
+    std::vector<UpdateOutcome> Outcomes() const {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_outcomes;
+    }
+
+private:
+    void Add(const std::string& strLine) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_lines.push_back(strLine);
+    }
+    std::string Last() const {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_lines.empty() ? std::string() : m_lines.back();
+    }
+
+    mutable std::mutex m_mutex;
+    std::vector<std::string> m_lines;
+    std::vector<int> m_searchPositions;
+    std::vector<UpdateOutcome> m_outcomes;
+};
+
+bool WaitFor(const std::function<bool()>& pred, uint32_t dwTimeoutMs) {
+    const uint32_t dwStart = GetTickCount();
+    while (!pred()) {
+        if (TicksSince(dwStart) >= dwTimeoutMs) {
+            return false;
+        }
+        SleepMs(10);
+    }
+    return true;
+}
+
+} // namespace
+
+// --- Converter search ----------------------------------------------------------------
+
+TEST(ConverterSearch, DescriptionMatchesIgnoringTrailingBlanksOnly) {
+    const struct {
+        const char* pszName;
+        bool bMatch;
+    } rows[] = {
+        {"AT91 USB to Serial Converter (COM3)", true},
+        {"AT91 USB to Serial Converter  (COM12)", true},
+        {"USB Serial Device (COM4)", false},
+        {"at91 USB to Serial Converter (COM3)", false},
+        {"AT91 USB to Serial Converter 2 (COM5)", false},
+        {"AT91 USB to Serial Converter", false},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(DescriptionMatches(row.pszName, kConverterDescription), row.bMatch)
+            << row.pszName;
+    }
+}
+
+TEST(ConverterSearch, TakesTheFirstConverterInListOrder) {
+    const auto record = [](const std::string& strName, int nPort) {
+        PortRecord entry;
+        entry.strName = strName;
+        entry.nPort = nPort;
+        return entry;
+    };
+    EXPECT_FALSE(FindConverter({record("USB Serial Device (COM1)", 1)}));
+    const std::optional<PortRecord> found = FindConverter(
+        {record("USB Serial Device (COM1)", 1), record("AT91 USB to Serial Converter (COM5)", 5),
+         record("AT91 USB to Serial Converter (COM3)", 3)});
+    ASSERT_TRUE(found);
+    EXPECT_EQ(found->nPort, 5);
+}
+
+// --- Connect step ----------------------------------------------------------------------
+
+TEST(ConnectStep, BootVersionTakesTheLowFourBitsOfEachByte) {
+    EXPECT_EQ(BootVersionText(0x1A2B3C4D), "boot v10.11.12.13");
+    EXPECT_EQ(BootVersionText(0x01020304), "boot v1.2.3.4");
+    EXPECT_EQ(BootVersionText(-2), "boot v15.15.15.14");
+}
+
+TEST(ConnectStep, TellsBootLoaderApplicationSilenceAndAPortThatDoesNotOpen) {
+    struct Row {
+        const char* pszName;
+        Personality eStart;
+        bool bSilent;
+        ConnectKind eKind;
+    };
+    const Row rows[] = {
+        {"application", Personality::Application, false, ConnectKind::Application},
+        {"boot loader", Personality::BootLoader, false, ConnectKind::BootLoader},
+        {"silent application", Personality::Application, true, ConnectKind::NoAnswer},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.pszName);
+        CSimRig rig;
+        fwsim::SimDeviceConfig config = rig.DeviceConfig(row.eStart);
+        config.faults.bNoVersionReply = row.bSilent;
+        fwsim::CSimDevice device(config);
+        ASSERT_TRUE(device.Start());
+        const std::string strName = rig.WaitPortName();
+        ConnectResult result = ConnectDevice(strName, TestTimings());
+        EXPECT_EQ(result.eKind, row.eKind);
+        EXPECT_EQ(result.Connected(), row.eKind != ConnectKind::NoAnswer);
+        switch (row.eKind) {
+        case ConnectKind::Application:
+            EXPECT_EQ(result.optVersion.value_or("-"), "2.0.0.1");
+            EXPECT_EQ(result.optSerial.value_or("-"), config.strSerial);
+            EXPECT_EQ(result.nBootInfo, -1);
+            break;
+        case ConnectKind::BootLoader:
+            EXPECT_EQ(result.nBootInfo, static_cast<int32_t>(config.dwBootStatus));
+            EXPECT_FALSE(result.optVersion);
+            break;
+        default:
+            // Nothing answered: the port is let go at once.
+            EXPECT_TRUE(CComPort(strName, 1024, 20480).IsOpen());
+            break;
+        }
+        if (result.Connected()) {
+            EXPECT_TRUE(result.pSession->Port().IsOpen());
+            EXPECT_EQ(result.strDeviceNode, result.pSession->Port().GetDeviceNode());
+        }
+    }
+
+    CSimRig rig; // no device at all
+    const ConnectResult result =
+        ConnectDevice("AT91 USB to Serial Converter (COM9)", TestTimings());
+    EXPECT_EQ(result.eKind, ConnectKind::PortNotOpen);
+    EXPECT_FALSE(result.strCause.empty());
+    EXPECT_FALSE(result.Connected());
+}
+
+// --- Manual update ----------------------------------------------------------------------
+
+TEST(ManualUpdate, RunsOnItsThreadAndLetsThePortGoBeforeItEnds) {
+    CSimRig rig;
+    fwsim::CSimDevice device(rig.DeviceConfig(Personality::Application));
+    ASSERT_TRUE(device.Start());
+    const std::string strImage = rig.WriteFirmware("fw.bin", 20000);
+    ConnectResult connected = ConnectDevice(rig.WaitPortName(), TestTimings());
+    ASSERT_TRUE(connected.Connected());
+    const std::string strName = connected.pSession->Port().GetDeviceName();
+
+    CRecorder recorder;
+    UpdateRequest request;
+    request.strFirmwarePath = strImage;
+    CManualUpdate manual(recorder);
+    ASSERT_TRUE(manual.Start(connected.pSession, request));
+    EXPECT_FALSE(connected.pSession); // the run holds the session now
+    EXPECT_FALSE(manual.Start(connected.pSession, request)) << "nothing to run";
+    ASSERT_TRUE(WaitFor([&] { return !manual.IsRunning(); }, 20000));
+    manual.Join();
+
+    const std::vector<std::string> expected = {
+        "stage 0 " + strName,
+        "stage 4 " + strName + " serial SN00000001",
+        "progress " + strName,
+        "stage 1 " + strName,
+        "ended " + strName + " " + OutcomeText(OutcomeKind::Success) + " (port free)",
+    };
+    EXPECT_EQ(recorder.Lines(), expected);
+    EXPECT_EQ(device.FlashAt(fwsim::kCodeAddress, 20000), ReadAll(strImage));
+}
+
+TEST(ManualUpdate, StopEndsTheDownloadAtAPacketBoundary) {
+    CSimRig rig;
+    fwsim::CSimDevice device(rig.DeviceConfig(Personality::BootLoader));
+    ASSERT_TRUE(device.Start());
+    ConnectResult connected = ConnectDevice(rig.WaitPortName(), TestTimings());
+    ASSERT_TRUE(connected.Connected());
+
+    CRecorder recorder;
+    UpdateRequest request;
+    request.strFirmwarePath = rig.WriteFirmware("fw.bin", 176128);
+    CManualUpdate manual(recorder);
+    recorder.onProgress = [&](int) { manual.RequestStop(); }; // the first block is in
+    ASSERT_TRUE(manual.Start(connected.pSession, request));
+    ASSERT_TRUE(WaitFor([&] { return !manual.IsRunning(); }, 20000));
+    manual.Join();
+    ASSERT_EQ(recorder.Outcomes().size(), 1u);
+    EXPECT_EQ(recorder.Outcomes()[0].eKind, OutcomeKind::Interrupted);
+    EXPECT_EQ(device.DownloadsFinished(), 0);
+}
+
+// --- Auto loop ----------------------------------------------------------------------------
+
+// The bench operator: takes the device just updated off, plugs the next one in,
+// and lets the port-gone operator confirm that the first has gone.
+class CScriptedOperator : public IOperator {
+public:
+    std::function<void(const DeviceUnit&)> onAsked;
+    void AskToRemove(const DeviceUnit& unit, const CAutoLoop& loop) override {
+        onAsked(unit);
+        m_gone.AskToRemove(unit, loop);
+    }
+
+private:
+    CPortGoneOperator m_gone{10, TestTimings().nDetectOpenMs};
+};
+
+TEST(AutoLoop, UpdatesDevicesPluggedOneAfterAnotherAndCountsThem) {
+    CSimRig rig;
+    const std::string strImage = rig.WriteFirmware("fw.bin", 20000, 9);
+    std::vector<std::unique_ptr<fwsim::CSimDevice>> devices;
+    const auto plug = [&](int n) {
+        fwsim::SimDeviceConfig config =
+            rig.DeviceConfig(Personality::Application, "1-" + std::to_string(n));
+        config.strSerial = "SN" + std::to_string(n);
+        config.faults.nFailBlock = n == 2 ? 2 : 0; // the second device fails its download
+        devices.push_back(std::make_unique<fwsim::CSimDevice>(config));
+        return devices.back()->Start();
+    };
+    ASSERT_TRUE(plug(1));
+
+    CRecorder recorder;
+    CScriptedOperator bench;
+    bench.onAsked = [&](const DeviceUnit&) {
+        devices.back()->Unplug();
+        if (devices.size() < 3) {
+            plug(static_cast<int>(devices.size()) + 1);
+        }
+    };
+    UpdateRequest request;
+    request.strFirmwarePath = strImage;
+    CAutoLoop loop(request, recorder, bench, TestTimings(), 3);
+    const AutoTally tally = loop.Run();
+    EXPECT_EQ(tally.nPassed, 2);
+    EXPECT_EQ(tally.nFailed, 1);
+
+    std::vector<std::string> summary; // the loop's own lines and the job ends
+    for (const std::string& strLine : recorder.Lines()) {
+        if (strLine.rfind("stage", 0) != 0 && strLine.rfind("progress", 0) != 0) {
+            summary.push_back(strLine);
+        }
+    }
+    const std::string strCom = "AT91 USB to Serial Converter (COM";
+    const std::string strOk = OutcomeText(OutcomeKind::Success);
+    const std::string strError = OutcomeText(OutcomeKind::CommunicationError);
+    const std::vector<std::string> expected = {
+        "loop started",
+        "found " + strCom + "1)",
+        "ended " + strCom + "1) " + strOk + " (port free)",
+        "done " + strCom + "1) 1/0",
+        "found " + strCom + "2)",
+        "ended " + strCom + "2) " + strError + " (port free)",
+        "done " + strCom + "2) 1/1",
+        "found " + strCom + "3)",
+        "ended " + strCom + "3) " + strOk + " (port free)",
+        "done " + strCom + "3) 2/1",
+        "loop ended 2/1",
+    };
+    EXPECT_EQ(summary, expected);
+    const std::vector<std::string> lines = recorder.Lines();
+    for (int n = 1; n <= 3; ++n) {
+        const std::string strUpdating =
+            "stage 4 " + strCom + std::to_string(n) + ") serial SN" + std::to_string(n);
+        EXPECT_EQ(std::count(lines.begin(), lines.end(), strUpdating), 1) << strUpdating;
+    }
+    EXPECT_EQ(devices[0]->FlashAt(fwsim::kCodeAddress, 20000), ReadAll(strImage));
+    EXPECT_EQ(devices[2]->FlashAt(fwsim::kCodeAddress, 20000), ReadAll(strImage));
+    EXPECT_EQ(devices[1]->DownloadsFinished(), 0);
+}
+
+TEST(AutoLoop, SearchStepsTheBarAndEndsWhenStopped) {
+    CSimRig rig; // no converter: an unrelated USB serial device only
+    fwsim::SimDeviceConfig config = rig.DeviceConfig(Personality::Application);
+    config.strAppProduct = config.strBootProduct = "USB Serial Device";
+    fwsim::CSimDevice other(config);
+    ASSERT_TRUE(other.Start());
+
+    CRecorder recorder;
+    CPortGoneOperator gone;
+    UpdateRequest request;
+    CAutoLoop loop(request, recorder, gone, TestTimings());
+    ASSERT_TRUE(loop.Start());
+    EXPECT_FALSE(loop.Start()) << "one loop at a time";
+    ASSERT_TRUE(WaitFor([&] { return recorder.SearchPositions().size() >= 13; }, 10000));
+    loop.RequestStop();
+    loop.Join();
+    EXPECT_FALSE(loop.IsRunning());
+
+    const std::vector<int> positions = recorder.SearchPositions();
+    for (size_t i = 0; i < positions.size(); ++i) {
+        EXPECT_EQ(positions[i], static_cast<int>(i % 11) * 10) << i;
+    }
+    EXPECT_EQ(recorder.Lines(), (std::vector<std::string>{"loop started", "loop ended 0/0"}));
+    EXPECT_EQ(other.DownloadsFinished(), 0);
+}
+
+// --- Several readers at once and their records ------------------------------------
+
+namespace {
+
+// The recorder that also keeps the unit records, as the front ends do.
+class CRecordingObserver : public CRecorder {
+public:
+    explicit CRecordingObserver(CUnitRecordLog& log) : m_log(log) {}
+    void OnStage(const DeviceUnit& unit, UpdateStage eStage, const UpdateStatus& status) override {
+        if (eStage == StageStart) {
+            m_log.JobStarted(unit);
+        }
+        CRecorder::OnStage(unit, eStage, status);
+    }
+    void OnJobEnded(const DeviceUnit& unit, const UpdateOutcome& outcome,
+                    const UpdateRequest& request) override {
+        EXPECT_TRUE(m_log.JobEnded(unit, outcome, request));
+        CRecorder::OnJobEnded(unit, outcome, request);
+    }
+    void OnDeviceRemoved(const DeviceUnit& unit) override {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_removed.push_back(unit.strPortName);
+    }
+    std::vector<std::string> Removed() const {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_removed;
+    }
+
+private:
+    CUnitRecordLog& m_log;
+    mutable std::mutex m_mutex;
+    std::vector<std::string> m_removed;
+};
+
+std::vector<std::string> FileLines(const std::string& strPath) {
+    std::ifstream file(strPath);
+    std::vector<std::string> lines;
+    for (std::string strLine; std::getline(file, strLine);) {
+        lines.push_back(strLine);
+    }
+    return lines;
+}
+
+std::string JsonField(const std::string& strLine, const std::string& strKey) {
+    const size_t nAt = strLine.find("\"" + strKey + "\":");
+    if (nAt == std::string::npos) {
+        return "(missing)";
+    }
+    const size_t nStart = nAt + strKey.size() + 3;
+    return strLine.substr(nStart, strLine.find_first_of(",}", nStart) - nStart);
+}
+
+} // namespace
+
+TEST(ParallelAutoLoop, FlashesReadersPluggedAtOnceAndTakesAConnectorAgainOnlyAfterRemoval) {
+    CSimRig rig;
+    const std::string strImage = rig.WriteFirmware("fw.bin", 30000, 5);
+    std::vector<std::unique_ptr<fwsim::CSimDevice>> devices;
+    const auto plug = [&](int n, const std::string& strSerial) {
+        fwsim::SimDeviceConfig config =
+            rig.DeviceConfig(Personality::Application, "1-" + std::to_string(n));
+        config.strAppTty = config.strBootTty = "ttyACM" + std::to_string(n);
+        config.strSerial = strSerial;
+        devices.push_back(std::make_unique<fwsim::CSimDevice>(config));
+        return devices.back()->Start();
+    };
+    for (int n = 1; n <= 3; ++n) {
+        ASSERT_TRUE(plug(n, "SN-" + std::to_string(n)));
+    }
+    CUnitRecordLog log;
+    std::string strError;
+    const std::string strRecords = rig.Root() + "/records.jsonl";
+    ASSERT_TRUE(log.Open(strRecords, strError)) << strError;
+    CRecordingObserver observer(log);
+    CParallelAutoLoop loop(strImage, observer, TestTimings(), 4);
+    AutoTally tally;
+    std::thread runner([&] { tally = loop.Run(); });
+
+    const auto count = [&](const std::string& strPrefix) {
+        const auto lines = observer.Lines();
+        return std::count_if(lines.begin(), lines.end(), [&](const std::string& s) {
+            return s.rfind(strPrefix, 0) == 0;
+        });
+    };
+    ASSERT_TRUE(WaitFor([&] { return count("done ") == 3; }, 20000));
+    // All three ran side by side: every one was found before the first ended.
+    const auto lines = observer.Lines();
+    const auto firstEnd = std::find_if(lines.begin(), lines.end(),
+                                       [](const std::string& s) { return s.rfind("ended", 0) == 0; });
+    EXPECT_EQ(std::count_if(lines.begin(), firstEnd,
+                            [](const std::string& s) { return s.rfind("found", 0) == 0; }),
+              3);
+    // Still plugged: not taken again.
+    SleepMs(300);
+    EXPECT_EQ(count("found "), 3);
+    // The first reader is taken off (after its restart the port was back) and,
+    // once the loop has seen that, another one is plugged into that connector.
+    devices[0]->Unplug();
+    ASSERT_TRUE(WaitFor([&] { return observer.Removed().size() == 1; }, 5000));
+    EXPECT_EQ(observer.Removed().front(), "AT91 USB to Serial Converter (COM1)");
+    ASSERT_TRUE(plug(1, "SN-4"));
+    runner.join();
+    EXPECT_EQ(tally.nPassed, 4);
+    EXPECT_EQ(tally.nFailed, 0);
+    for (const auto& pDevice : devices) {
+        EXPECT_EQ(pDevice->FlashAt(fwsim::kCodeAddress, 30000), ReadAll(strImage));
+    }
+
+    const std::vector<std::string> records = FileLines(strRecords);
+    ASSERT_EQ(records.size(), 4u);
+    const std::vector<uint8_t> image = ReadAll(strImage);
+    std::set<std::string> serials;
+    for (const std::string& strLine : records) {
+        serials.insert(JsonField(strLine, "serial"));
+        EXPECT_EQ(JsonField(strLine, "result"), "\"" + JsonEscape(OutcomeText(OutcomeKind::Success)) + "\"");
+        EXPECT_EQ(JsonField(strLine, "sha256"), "\"" + Sha256Hex(image.data(), image.size()) + "\"");
+        EXPECT_EQ(JsonField(strLine, "version"), "\"2.0.0.1\"");
+        EXPECT_EQ(JsonField(strLine, "file"), "\"fw.bin\"");
+        EXPECT_EQ(JsonField(strLine, "size"), "30000");
+        EXPECT_EQ(JsonField(strLine, "exit_code"), "0");
+    }
+    EXPECT_EQ(serials, (std::set<std::string>{"\"SN-1\"", "\"SN-2\"", "\"SN-3\"", "\"SN-4\""}));
+}
+
+TEST(UnitRecord, OneLineWithExactlyItsKeys) {
+    UnitRecord record;
+    record.strTime = IsoUtcTime(951782400);
+    record.strPort = "AT91 USB to Serial Converter (COM2)";
+    record.strConnector = "1-2:1.0";
+    record.optVersion = "1.0 \"beta\"";
+    record.optBoot = "1.2.3.4";
+    record.strFile = "fw.bin";
+    record.nSize = 12;
+    record.strResult = OutcomeText(OutcomeKind::Interrupted);
+    record.nExitCode = 130;
+    record.dSeconds = 2.5;
+    EXPECT_EQ(FormatUnitRecord(record),
+              "{\"time\":\"2000-02-29T00:00:00Z\",\"port\":\"AT91 USB to Serial Converter "
+              "(COM2)\",\"connector\":\"1-2:1.0\",\"serial\":null,\"version\":\"1.0 "
+              "\\\"beta\\\"\",\"boot\":\"1.2.3.4\",\"file\":\"fw.bin\",\"size\":12,\"sha256\":null,"
+              "\"result\":\"interrupted\",\"exit_code\":130,\"seconds\":2.500}\n");
+    EXPECT_EQ(IsoUtcTime(1765180800), "2025-12-08T08:00:00Z");
+}
+
+TEST(UnitRecord, AppendsFromManyThreadsAndTwoOpenFilesNeverInterleave) {
+    CSimRig rig;
+    const std::string strPath = rig.Root() + "/records.jsonl";
+    CUnitRecordLog first, second; // two descriptors, as two processes would have
+    std::string strError;
+    ASSERT_TRUE(first.Open(strPath, strError) && second.Open(strPath, strError)) << strError;
+    UnitRecord record;
+    record.strFile = std::string(3000, 'x'); // longer than a pipe's atomic write, still one line
+    std::vector<std::thread> writers;
+    for (int t = 0; t < 8; ++t) {
+        writers.emplace_back([&, t] {
+            for (int i = 0; i < 25; ++i) {
+                EXPECT_TRUE((t % 2 == 0 ? first : second).Append(record));
+            }
+        });
+    }
+    for (std::thread& writer : writers) {
+        writer.join();
+    }
+    const std::vector<std::string> lines = FileLines(strPath);
+    ASSERT_EQ(lines.size(), 200u);
+    for (const std::string& strLine : lines) {
+        EXPECT_EQ(strLine + "\n", FormatUnitRecord(record));
+    }
+}

@@ -1,0 +1,73 @@
+#pragma once
+// CAutoLoop: the bench's loop. Watches the listed ports for the reader's
+// converter, updates the first one found, asks the operator to take it off,
+// and starts over, until it is stopped or has done the number of devices asked
+// for. Each device gets its own session with the loop's timings; every device
+// gets the request's firmware file.
+
+#include "device/ProtocolTimings.h"
+#include "device/UpdateRequest.h"
+#include "workflows/CDeviceJob.h"
+#include "workflows/IAutoObserver.h"
+#include "workflows/IOperator.h"
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+namespace fwup {
+
+// The pause after a search cycle that found nothing, in ms: ports are scanned
+// about ten times a second.
+inline constexpr uint32_t kSearchPauseMs = 100;
+
+class CAutoLoop {
+public:
+    // request, observer and op are borrowed for the loop's life; request is the
+    // loop's while it runs. nMaxDevices: stop after that many devices (0: no limit).
+    CAutoLoop(UpdateRequest& request, IAutoObserver& observer, IOperator& op,
+              const ProtocolTimings& timings = {}, int nMaxDevices = 0);
+    ~CAutoLoop(); // RequestStop(), then waits for a thread of its own
+    CAutoLoop(const CAutoLoop&) = delete;
+    CAutoLoop& operator=(const CAutoLoop&) = delete;
+
+    // Runs the loop on the calling thread until it ends; the devices it counted.
+    AutoTally Run();
+    // Runs the loop on a thread of its own. False when it could not be started or
+    // a loop is running.
+    bool Start();
+    // Waits for the loop's own thread; at once when there is none.
+    void Join();
+    // True from Start until the loop's thread is past OnLoopEnded.
+    bool IsRunning() const { return m_bRunning.load(); }
+
+    // No new device: the loop ends after the current cycle, a device in flight
+    // finishing its job first. One store of a lock-free atomic: safe in a signal
+    // handler.
+    void RequestStop() { m_bStop.store(true); }
+    // RequestStop, and the device in flight stops at its next packet boundary
+    // (outcome Interrupted). Any thread, not a signal handler.
+    void InterruptDevice();
+    bool StopRequested() const { return m_bStop.load(); }
+
+private:
+    bool KeepGoing(const AutoTally& tally) const;
+
+    UpdateRequest& m_request;
+    IAutoObserver& m_observer;
+    IOperator& m_operator;
+    ProtocolTimings m_timings;
+    int m_nMaxDevices;
+    std::atomic<bool> m_bStop{false};
+    std::atomic<bool> m_bRunning{false};
+    std::mutex m_mutex;                 // m_pJob and m_bInterrupt
+    std::unique_ptr<CDeviceJob> m_pJob; // the device in flight
+    bool m_bInterrupt = false;
+    std::thread m_thread;
+
+    static_assert(std::atomic<bool>::is_always_lock_free, "RequestStop runs in signal handlers");
+};
+
+} // namespace fwup

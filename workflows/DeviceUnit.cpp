@@ -1,0 +1,40 @@
+#include "workflows/DeviceUnit.h"
+
+#include "serial/CComPort.h"
+#include "serial/PortDiscovery.h"
+
+namespace fwup {
+
+namespace {
+
+bool IsUnitsRecord(const DeviceUnit& unit, const PortRecord& record) {
+    return unit.nPort != 0 ? record.nPort == unit.nPort : record.strName == unit.strPortName;
+}
+
+} // namespace
+
+DeviceUnit UnitOfRecord(const PortRecord& record) {
+    return DeviceUnit{record.strName, record.nPort, record.strConnector, record.strDeviceNode};
+}
+
+DeviceUnit UnitOfPort(const CComPort& port) {
+    DeviceUnit unit{port.GetDeviceName(), port.GetPortNumber(), {}, port.GetDeviceNode()};
+    for (const PortRecord& record : ScanPorts()) {
+        if (IsUnitsRecord(unit, record)) {
+            unit.strConnector = record.strConnector;
+            break;
+        }
+    }
+    return unit;
+}
+
+bool IsUnitListed(const DeviceUnit& unit) {
+    for (const PortRecord& record : ScanPorts()) {
+        if (IsUnitsRecord(unit, record)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace fwup
