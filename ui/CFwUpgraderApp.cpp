@@ -11,8 +11,9 @@ CFwUpgraderApp::CFwUpgraderApp(int& argc, char** argv) : QApplication(argc, argv
     setApplicationVersion(QString::fromUtf8(kProductVersion));
 }
 
-bool CFwUpgraderApp::InitInstance() {
+bool CFwUpgraderApp::InitInstance(CUnitRecordLog* pRecords) {
     CFwUpgraderVelmoraDlg dlg;
+    dlg.SetRecordLog(pRecords);
     dlg.exec();
     return false;
 }

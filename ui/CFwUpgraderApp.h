@@ -5,6 +5,8 @@
 
 namespace fwup {
 
+class CUnitRecordLog;
+
 class CFwUpgraderApp : public QApplication {
     Q_OBJECT
 public:
@@ -12,7 +14,8 @@ public:
     CFwUpgraderApp(int& argc, char** argv);
 
     // Shows the main window until it ends. Always false: the application then ends.
-    bool InitInstance();
+    // pRecords (borrowed, may be null) gets a unit record for every job.
+    bool InitInstance(CUnitRecordLog* pRecords = nullptr);
 };
 
 } // namespace fwup

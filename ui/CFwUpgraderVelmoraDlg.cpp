@@ -78,6 +78,10 @@ CFwUpgraderVelmoraDlg::CFwUpgraderVelmoraDlg(QWidget* pParent)
     OnInitDialog();
 }
 
+void CFwUpgraderVelmoraDlg::SetRecordLog(CUnitRecordLog* pRecords) {
+    m_pWorkflows->SetRecordLog(pRecords);
+}
+
 CFwUpgraderVelmoraDlg::~CFwUpgraderVelmoraDlg() {
     // done() refuses to end the window while a run or a loop is busy, so normally
     // nothing runs here any more; a connect step may, and is waited for.

@@ -39,6 +39,7 @@ class CFwUpgraderVelmoraDlg;
 class CLogBox;
 class CPortComboBox;
 class CWorkflowController;
+class CUnitRecordLog;
 
 // The application's name: the caption of every message box.
 inline constexpr const char* kAppName = "fwupgraderVelmora";
@@ -63,6 +64,8 @@ public:
     QMenu* SystemMenu() const { return m_pSystemMenu; }
     // The waits of every later Connect and update (the device's own by default).
     void SetProtocolTimings(const ProtocolTimings& timings) { m_timings = timings; }
+    // Appends a unit record for every later job (borrowed; null for none).
+    void SetRecordLog(CUnitRecordLog* pRecords);
 
     // --- Log and status ------------------------------------------------------
     // printf-style (%s takes UTF-8 text) into the log 1007; adds no line break.

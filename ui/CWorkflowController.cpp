@@ -1,5 +1,7 @@
 #include "ui/CWorkflowController.h"
 
+#include "workflows/CUnitRecordLog.h"
+
 #include <QMetaObject>
 
 #include <system_error>
@@ -119,13 +121,19 @@ void CWorkflowController::CManualRelay::OnJobEnded(const DeviceUnit& unit,
 
 // --- Job reports -----------------------------------------------------------------
 
-void CWorkflowController::OnStage(const DeviceUnit&, UpdateStage eStage,
+void CWorkflowController::OnStage(const DeviceUnit& unit, UpdateStage eStage,
                                   const UpdateStatus& status) {
+    if (CUnitRecordLog* pRecords = m_pRecords.load(); pRecords != nullptr && eStage == StageStart) {
+        pRecords->JobStarted(unit);
+    }
     Post([this, eStage, status] { emit stageReported(eStage, status); });
 }
 
-void CWorkflowController::OnJobEnded(const DeviceUnit&, const UpdateOutcome& outcome,
-                                     const UpdateRequest&) {
+void CWorkflowController::OnJobEnded(const DeviceUnit& unit, const UpdateOutcome& outcome,
+                                     const UpdateRequest& request) {
+    if (CUnitRecordLog* pRecords = m_pRecords.load()) {
+        pRecords->JobEnded(unit, outcome, request);
+    }
     Post([this, outcome] { emit jobEnded(outcome); });
 }
 

@@ -32,6 +32,8 @@
 
 namespace fwup {
 
+class CUnitRecordLog;
+
 class CWorkflowController : public QObject, private IAutoObserver, private IOperator {
     Q_OBJECT
 public:
@@ -44,6 +46,10 @@ public:
     // run at its next packet boundary, drops an unanswered operator question,
     // waits for every worker and drops the reports not yet delivered.
     void Shutdown();
+
+    // Unit records of every later job (manual and auto): borrowed, may be null.
+    // Written on the job's thread, never the GUI thread.
+    void SetRecordLog(CUnitRecordLog* pRecords) { m_pRecords = pRecords; }
 
     // The connect step on a thread of its own; connectFinished follows. False
     // when a connect step is running or no thread could be started.
@@ -121,6 +127,7 @@ private:
     CManualRelay m_manualRelay{*this};
     CManualUpdate m_manual{m_manualRelay};
     std::unique_ptr<CAutoLoop> m_pAutoLoop;
+    std::atomic<CUnitRecordLog*> m_pRecords{nullptr};
 };
 
 } // namespace fwup

@@ -1,6 +1,7 @@
 // fwupgraderVelmora: the firmware updater's window.
 
 #include "ui/CFwUpgraderApp.h"
+#include "workflows/CUnitRecordLog.h"
 
 #include "ProductVersion.h"
 
@@ -28,8 +29,9 @@ bool AnswerInfoOption(int argc, char** argv) {
                        "Serial ports are read below $FWUP_SYSROOT (default /).\n"
                        "\n"
                        "Options:\n"
-                       "  --help       this text\n"
-                       "  --version    print the program's version\n"
+                       "  --help           this text\n"
+                       "  --version        print the program's version\n"
+                       "  --record FILE    append one JSON line per finished unit to FILE\n"
                        "The window toolkit's own options (-platform NAME, -style NAME, ...)\n"
                        "are accepted as well.\n"
                        "\n"
@@ -48,7 +50,19 @@ int main(int argc, char** argv) {
     if (AnswerInfoOption(argc, argv)) {
         return 0;
     }
+    // Opened before the window: a bench must learn at once that records would be lost.
+    fwup::CUnitRecordLog records;
+    for (int i = 1; i < argc; ++i) {
+        if (std::string(argv[i]) != "--record") {
+            continue;
+        }
+        std::string strError = "--record needs a file";
+        if (i + 1 >= argc || !records.Open(argv[i + 1], strError)) {
+            std::fprintf(stderr, "fwupgraderVelmora: %s\n", strError.c_str());
+            return 2;
+        }
+    }
     fwup::CFwUpgraderApp app(argc, argv);
-    app.InitInstance();
+    app.InitInstance(records.IsOpen() ? &records : nullptr);
     return 0;
 }

@@ -5,6 +5,7 @@
 #include "CWindowRig.h"
 
 #include "ui/CAboutDlg.h"
+#include "workflows/CUnitRecordLog.h"
 #include "ui/CFwUpgraderVelmoraDlg.h"
 #include "ui/CLogBox.h"
 #include "ui/ControlIds.h"
@@ -581,6 +582,11 @@ private slots:
         m_pRig->ClickConnectAndWait();
         m_pRig->LoadByDialog(strFile);
         QVERIFY(Enabled(IDC_UPLOAD));
+        fwup::CUnitRecordLog records; // as --record FILE gives it
+        std::string strError;
+        const QString strRecords = m_pRig->WriteFile(QStringLiteral("records.jsonl"), {});
+        QVERIFY(records.Open(strRecords.toStdString(), strError));
+        m_pDlg->SetRecordLog(&records);
 
         m_pRig->Click(IDC_UPLOAD);
         // Out of use at once, with the wait cursor, while the job runs on its thread.
@@ -610,6 +616,14 @@ private slots:
         QVERIFY(Enabled(IDC_AUTO_MODE));
         QCOMPARE(device.DownloadsFinished(), 1);
         QVERIFY(FlashHolds(device, image));
+        m_pDlg->SetRecordLog(nullptr);
+        QFile recordFile(strRecords);
+        QVERIFY(recordFile.open(QIODevice::ReadOnly));
+        const QList<QByteArray> lines = recordFile.readAll().split('\n');
+        QCOMPARE(lines.size(), 2); // one record and the end of its line
+        QVERIFY2(lines[0].contains("\"file\":\"fw.bin\",\"size\":176128,\"sha256\":\""),
+                 lines[0].constData());
+        QVERIFY2(lines[0].contains("\"exit_code\":0,"), lines[0].constData());
     }
 
     void testManualRunFailureAndCloseAfterRun() {
