@@ -97,8 +97,8 @@ public:
     // A line of the front end: under the table, or a log line.
     void Say(const std::string& strText, const DeviceUnit* pUnit = nullptr) {
         if (m_pTable != nullptr) {
-            m_pTable->Footer(pUnit != nullptr ? "COM" + std::to_string(pUnit->nPort) + ": " + strText
-                                              : strText);
+            m_pTable->Footer(
+                pUnit != nullptr ? "COM" + std::to_string(pUnit->nPort) + ": " + strText : strText);
         } else {
             m_reporter.Line(strText, m_bParallel ? pUnit : nullptr);
         }
@@ -136,10 +136,9 @@ int RunAuto(const std::vector<std::string>& args) {
     const bool bTerminal = IsTerminal(stdout);
     CConsoleReporter reporter(stdout, options.bJson, bTerminal);
     CBenchTable table(stdout);
-    CConsoleAutoObserver observer(reporter, options.bParallel && bTerminal && !options.bJson
-                                                ? &table
-                                                : nullptr,
-                                  options.bParallel, options.strRecord.empty() ? nullptr : &records);
+    CConsoleAutoObserver observer(
+        reporter, options.bParallel && bTerminal && !options.bJson ? &table : nullptr,
+        options.bParallel, options.strRecord.empty() ? nullptr : &records);
 
     // The loops exist before Ctrl-C is watched, so no stop can miss them.
     CPortGoneOperator unplugged; // instead of an OK button: the port has gone

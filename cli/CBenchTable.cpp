@@ -96,8 +96,7 @@ void CBenchTable::Redraw(bool bForce) {
     strOut += "\n";
     for (const auto& [nPort, row] : m_rows) {
         strOut += "\x1b[2K" +
-                  FormatRow(nPort, row.strSerial, row.strStage, row.nPercent, row.strResult) +
-                  "\n";
+                  FormatRow(nPort, row.strSerial, row.strStage, row.nPercent, row.strResult) + "\n";
     }
     strOut += "\x1b[2K" + m_strFooter + "\n";
     m_nLinesDrawn = static_cast<int>(m_rows.size()) + 2;

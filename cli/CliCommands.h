@@ -27,7 +27,7 @@ struct JobOptions {
     bool bJson = false;
     bool bTrace = false;
     bool bHelp = false;
-    int nCount = 0; // auto: stop after this many devices (0 = until Ctrl-C)
+    int nCount = 0;         // auto: stop after this many devices (0 = until Ctrl-C)
     bool bParallel = false; // auto: every plugged reader at once
     std::string strRecord;  // one JSON line per finished unit is appended here
 };

@@ -47,9 +47,9 @@ std::string ExitCodeHelp() {
     };
     row(OutcomeExitCode(OutcomeKind::Success), "FW Update Successful!");
     row(kExitUsage, "bad command line");
-    for (OutcomeKind eKind : {OutcomeKind::CheckConnection, OutcomeKind::NotDetected,
-                              OutcomeKind::InvalidFirmware, OutcomeKind::BootFailed,
-                              OutcomeKind::CommunicationError}) {
+    for (OutcomeKind eKind :
+         {OutcomeKind::CheckConnection, OutcomeKind::NotDetected, OutcomeKind::InvalidFirmware,
+          OutcomeKind::BootFailed, OutcomeKind::CommunicationError}) {
         row(OutcomeExitCode(eKind), OutcomeText(eKind));
     }
     row(kExitSomeFailed, "auto: at least one device failed");

@@ -87,8 +87,7 @@ int WriteAll(CDeviceLink& link, const void* pData, int32_t& nCount) {
         return 0;
     }
     uint32_t nWritten = 0;
-    const int nError =
-        WriteCompletely(link.Port(), pData, static_cast<uint32_t>(nCount), nWritten);
+    const int nError = WriteCompletely(link.Port(), pData, static_cast<uint32_t>(nCount), nWritten);
     nCount = static_cast<int32_t>(nWritten);
     return nError;
 }

@@ -222,8 +222,8 @@ std::string DescribeFirmwareProblem(const std::string& strPath) {
         return strPath + " is empty (0 bytes): fetch the image again";
     }
     if (!ec && nSize > static_cast<uintmax_t>(kMaxFirmwareSize)) {
-        return strPath + " holds " + std::to_string(nSize) + " bytes; the CODE area takes at most " +
-               std::to_string(kMaxFirmwareSize);
+        return strPath + " holds " + std::to_string(nSize) +
+               " bytes; the CODE area takes at most " + std::to_string(kMaxFirmwareSize);
     }
     FileFacts facts;
     if (!ReadFileFacts(strPath, facts)) {

@@ -169,7 +169,8 @@ UpdateOutcome RunUpdate(CDeviceSession& session, UpdateRequest& request, void* p
     }
     if (request.nBootInfo == -1) {
         if (!port.IsOpen()) {
-            UpdateOutcome outcome = PortFailure(OutcomeKind::BootFailed, OutcomeStep::EnterBoot, port);
+            UpdateOutcome outcome =
+                PortFailure(OutcomeKind::BootFailed, OutcomeStep::EnterBoot, port);
             outcome.strCause = "the reader's port did not come back within " +
                                Ms(timings.nBootPauseMs + timings.nBootReturnMs) +
                                " after \"~dboot\"" +
@@ -188,14 +189,15 @@ UpdateOutcome RunUpdate(CDeviceSession& session, UpdateRequest& request, void* p
         std::snprintf(szLine, sizeof szLine, "download failed: %d\n", nResult);
         DebugOut(szLine);
         UpdateOutcome outcome;
-        outcome.eKind = nResult == kDlInterrupted ? OutcomeKind::Interrupted
-                                                  : OutcomeKind::CommunicationError;
+        outcome.eKind =
+            nResult == kDlInterrupted ? OutcomeKind::Interrupted : OutcomeKind::CommunicationError;
         outcome.eStep = loader.m_trace.eStep;
         outcome.nBlock = loader.m_trace.nBlock;
         outcome.nErrno = loader.m_trace.nErrno;
         outcome.nDeviceStatus = loader.m_trace.nDeviceStatus;
         outcome.nDownloadCode = nResult;
-        outcome.strCause = DescribeDownloadFailure(outcome, timings.nPacketMs, timings.nHandshakeMs);
+        outcome.strCause =
+            DescribeDownloadFailure(outcome, timings.nPacketMs, timings.nHandshakeMs);
         return fail(std::move(outcome));
     }
 

@@ -109,8 +109,7 @@ std::string DescribeDownloadFailure(const UpdateOutcome& o, uint32_t nPacketMs,
         return "the boot loader refused block " + std::to_string(o.nBlock) + " with status " +
                strStatus;
     case kDlBadHandshake:
-        return "the boot loader answered the handshake with status " + strStatus +
-               " instead of 14";
+        return "the boot loader answered the handshake with status " + strStatus + " instead of 14";
     case kDlBadMaxPacket:
         return "the boot loader announced an unusable packet size (" + strStatus + " words)";
     case kDlInterrupted:

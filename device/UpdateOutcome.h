@@ -34,11 +34,11 @@ enum class OutcomeStep {
 struct UpdateOutcome {
     OutcomeKind eKind = OutcomeKind::Success;
     OutcomeStep eStep = OutcomeStep::None;
-    int nErrno = 0;        // errno of the failed open, read or write; 0 when none
+    int nErrno = 0;         // errno of the failed open, read or write; 0 when none
     int nDeviceStatus = -1; // status word the device answered; -1 when none
-    int nBlock = 0;        // data packet number from 1; 0 when none
-    int nDownloadCode = 0; // the block download's result code; 0 when none
-    std::string strCause;  // one line: why, and what to do; empty when nothing is known
+    int nBlock = 0;         // data packet number from 1; 0 when none
+    int nDownloadCode = 0;  // the block download's result code; 0 when none
+    std::string strCause;   // one line: why, and what to do; empty when nothing is known
 
     bool Succeeded() const { return eKind == OutcomeKind::Success; }
 };

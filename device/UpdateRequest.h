@@ -21,11 +21,11 @@ enum UpdateStage : int {
 };
 
 struct UpdateStatus {
-    int32_t nProgress = 0;   // download progress, percent 0..100
-    std::string strMessage;  // text of the current stage or outcome
-    std::string strFileName; // file name with extension, no folder
-    std::string strFileDate; // last-write time, UTC, "YYYY.MM.DD hh:mm:ss"
-    int32_t nFileSize = 0;   // bytes
+    int32_t nProgress = 0;                // download progress, percent 0..100
+    std::string strMessage;               // text of the current stage or outcome
+    std::string strFileName;              // file name with extension, no folder
+    std::string strFileDate;              // last-write time, UTC, "YYYY.MM.DD hh:mm:ss"
+    int32_t nFileSize = 0;                // bytes
     std::optional<std::string> optSerial; // device serial number; none when not read
     std::string strCause; // at StageFailure: one line saying why and what to do; may be empty
 };
@@ -34,7 +34,7 @@ struct UpdateStatus {
 using StatusCallback = void (*)(int nStage, UpdateStatus* pStatus, void* pContext);
 
 struct UpdateRequest {
-    int32_t nBootInfo = -1;           // boot loader status value, -1 = no answer
+    int32_t nBootInfo = -1;                // boot loader status value, -1 = no answer
     std::optional<std::string> optVersion; // application version text; none when not read
     UpdateStatus status;
     ImageList pSegments;      // the image the download sends (owned)

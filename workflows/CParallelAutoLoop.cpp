@@ -49,8 +49,7 @@ void CParallelAutoLoop::StartDevice(const PortRecord& record, AutoTally& tally) 
     auto pSlot = std::make_unique<Slot>();
     pSlot->unit = UnitOfRecord(record);
     m_observer.OnDeviceFound(pSlot->unit);
-    auto pSession =
-        std::make_unique<CDeviceSession>(std::make_unique<CComPort>(record), m_timings);
+    auto pSession = std::make_unique<CDeviceSession>(std::make_unique<CComPort>(record), m_timings);
     pSlot->pJob = std::make_unique<CDeviceJob>(std::move(pSession), pSlot->unit);
     if (m_bInterrupt) {
         pSlot->pJob->RequestStop();

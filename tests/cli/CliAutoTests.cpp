@@ -73,8 +73,8 @@ TEST(CliAuto, ParallelFlashesFourReadersAtOnceAndRecordsEachUnit) {
         fwtest::SplitLines(std::string(recordBytes.begin(), recordBytes.end()));
     ASSERT_EQ(records.size(), 4u);
     std::set<std::string> serials;
-    const char* const keys[] = {"time", "port",   "connector", "serial", "version", "boot",
-                                "file", "size",   "sha256",    "result", "exit_code", "seconds"};
+    const char* const keys[] = {"time", "port", "connector", "serial", "version",   "boot",
+                                "file", "size", "sha256",    "result", "exit_code", "seconds"};
     for (const std::string& strLine : records) {
         EXPECT_EQ(strLine.front(), '{');
         EXPECT_EQ(strLine.back(), '}');
@@ -88,7 +88,8 @@ TEST(CliAuto, ParallelFlashesFourReadersAtOnceAndRecordsEachUnit) {
         // Nothing else: no value here holds a quote before a colon, so each "key":
         // is one of the twelve.
         size_t nKeys = 0;
-        for (size_t n = strLine.find("\":"); n != std::string::npos; n = strLine.find("\":", n + 1)) {
+        for (size_t n = strLine.find("\":"); n != std::string::npos;
+             n = strLine.find("\":", n + 1)) {
             ++nKeys;
         }
         EXPECT_EQ(nKeys, 12u) << strLine;
@@ -107,9 +108,9 @@ TEST(CliAuto, SecondInterruptStopsEveryReaderAtAPacketBoundary) {
         devices.push_back(&rig.AddDevice(config));
     }
     const std::string strRecords = rig.Root() + "/r.jsonl";
-    fwtest::CChildProcess cli(
-        FWUP_CLI_PATH, {"auto", "--parallel", "--record", strRecords, "--file", strImage},
-        {"FWUP_SYSROOT=" + rig.Root()});
+    fwtest::CChildProcess cli(FWUP_CLI_PATH,
+                              {"auto", "--parallel", "--record", strRecords, "--file", strImage},
+                              {"FWUP_SYSROOT=" + rig.Root()});
     ASSERT_TRUE(cli.WaitForOutput("[COM2] progress 5%", 40000)) << cli.Output();
     ASSERT_TRUE(cli.WaitForOutput("[COM1] progress 5%", 10000)) << cli.Output();
     cli.Signal(SIGINT); // no new reader; those in flight would finish

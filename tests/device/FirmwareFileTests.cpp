@@ -1,8 +1,8 @@
 // The firmware file: area table, name and date facts, the exclusive open,
 // segment lists and the loaders' length rules.
 
-#include "tests/support/CTempRoot.h"
 #include "device/FirmwareFile.h"
+#include "tests/support/CTempRoot.h"
 
 #include <gtest/gtest.h>
 

@@ -2,12 +2,12 @@
 // edge cases with a hand-written device side (CVirtualPort), and whole
 // exchanges against the simulated device (CSimDevice).
 
-#include "tests/support/CSimRig.h"
 #include "device/CBlockLoader.h"
 #include "device/CGadgetLib.h"
 #include "device/CommandProtocol.h"
 #include "device/Packets.h"
 #include "serial/Clock.h"
+#include "tests/support/CSimRig.h"
 
 #include <gtest/gtest.h>
 

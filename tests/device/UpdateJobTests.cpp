@@ -207,7 +207,8 @@ INSTANTIATE_TEST_SUITE_P(
                     OutcomeKind::BootFailed, "did not come back", false},
         FailureCase{"RefusedBlock", Personality::Application,
                     [](auto& f) { f.nFailBlock = 3, f.dwFailStatus = 2; }, true, 2000,
-                    Shape{0, 4, 5, 6}, OutcomeKind::CommunicationError, "block 3 with status 2", true},
+                    Shape{0, 4, 5, 6}, OutcomeKind::CommunicationError, "block 3 with status 2",
+                    true},
         FailureCase{"SilentFromBlock2", Personality::BootLoader,
                     [](auto& f) { f.nSilentAtBlock = 2; }, true, 2000, Shape{0, 4, 5, 6},
                     OutcomeKind::CommunicationError, "no reply at block 2", true},
@@ -280,9 +281,8 @@ TEST(UpdateJob, TwoDevicesFlashAtTheSameTimeInOneProcess) {
     }
     std::thread threads[2];
     for (Run& run : runs) {
-        threads[&run - runs] = std::thread([&run] {
-            run.outcome = RunUpdate(*run.pSession, run.request, &run.log, &OnStatus);
-        });
+        threads[&run - runs] = std::thread(
+            [&run] { run.outcome = RunUpdate(*run.pSession, run.request, &run.log, &OnStatus); });
     }
     for (std::thread& t : threads) {
         t.join();
@@ -329,9 +329,9 @@ TEST(UpdateJob, StopRequestEndsAtAPacketBoundaryAndTheNextRunFinishes) {
 
 TEST(UpdateOutcomes, TextsAndExitCodesComeFromOneTable) {
     const std::pair<OutcomeKind, int> rows[] = {
-        {OutcomeKind::Success, 0},         {OutcomeKind::CheckConnection, 10},
-        {OutcomeKind::NotDetected, 11},    {OutcomeKind::InvalidFirmware, 12},
-        {OutcomeKind::BootFailed, 13},     {OutcomeKind::CommunicationError, 14},
+        {OutcomeKind::Success, 0},       {OutcomeKind::CheckConnection, 10},
+        {OutcomeKind::NotDetected, 11},  {OutcomeKind::InvalidFirmware, 12},
+        {OutcomeKind::BootFailed, 13},   {OutcomeKind::CommunicationError, 14},
         {OutcomeKind::Interrupted, 130},
     };
     for (const auto& [eKind, nCode] : rows) {

@@ -42,7 +42,7 @@ struct DescriptionCase {
 
 TEST(PortNumberFromLabel, OnlyABareComLabelNamesAPort) {
     const std::pair<const char*, int> cases[] = {
-        {"COM5", 5}, {"COM12", 12}, {"COM0", 0},  {"COM5x", 0}, {"COM05", 0},
+        {"COM5", 5}, {"COM12", 12}, {"COM0", 0},  {"COM5x", 0},        {"COM05", 0},
         {"com5", 0}, {"COM", 0},    {" COM5", 0}, {"Modem (COM5)", 0},
     };
     for (const auto& [pszLabel, nExpected] : cases) {

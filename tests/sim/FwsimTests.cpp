@@ -1,9 +1,9 @@
 // The fwsim program: its command line, and one run as a separate process.
 #include "HostLink.h"
-#include "tests/support/CTempRoot.h"
 #include "SimTestSupport.h"
 #include "sim/FwsimOptions.h"
 #include "sim/SimPackets.h"
+#include "tests/support/CTempRoot.h"
 
 #include <gtest/gtest.h>
 

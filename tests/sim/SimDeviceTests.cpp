@@ -1,10 +1,10 @@
 // The simulated device's two personalities, driven byte by byte from the host's
 // side of the pseudo-terminal.
 #include "HostLink.h"
-#include "tests/support/CTempRoot.h"
 #include "SimTestSupport.h"
 #include "sim/CSimDevice.h"
 #include "sim/SimPackets.h"
+#include "tests/support/CTempRoot.h"
 
 #include <gtest/gtest.h>
 

@@ -3,8 +3,8 @@
 // restart times and the host's link to it, plus the host's side of the handshake.
 
 #include "HostLink.h"
-#include "tests/support/CTempRoot.h"
 #include "sim/CSimDevice.h"
+#include "tests/support/CTempRoot.h"
 
 #include <memory>
 #include <string>

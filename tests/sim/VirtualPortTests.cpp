@@ -1,8 +1,8 @@
 // The virtual port seen from the host: the sysfs tree a port scan reads, the
 // device node, the hang-up on unplug, the return under another name, pacing.
 #include "HostLink.h"
-#include "tests/support/CTempRoot.h"
 #include "sim/CVirtualPort.h"
+#include "tests/support/CTempRoot.h"
 
 #include <gtest/gtest.h>
 
@@ -17,8 +17,8 @@ namespace fwsim {
 namespace {
 
 namespace fs = std::filesystem;
-using test::HostLink;
 using fwtest::CTempRoot;
+using test::HostLink;
 
 std::string ReadText(const fs::path& path) {
     std::ifstream file(path);

@@ -5,12 +5,12 @@
 #include "CWindowRig.h"
 
 #include "ui/CAboutDlg.h"
-#include "workflows/CUnitRecordLog.h"
 #include "ui/CFwUpgraderVelmoraDlg.h"
 #include "ui/CLogBox.h"
 #include "ui/ControlIds.h"
 #include "ui/DialogUnits.h"
 #include "ui/LogText.h"
+#include "workflows/CUnitRecordLog.h"
 
 #include "ProductVersion.h"
 

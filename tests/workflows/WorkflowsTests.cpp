@@ -2,18 +2,18 @@
 // with the tests' shortened timings: the converter search, the connect step,
 // the manual update on its own thread, and the auto loop with a scripted operator.
 
+#include "device/Sha256.h"
 #include "serial/CComPort.h"
 #include "serial/Clock.h"
 #include "serial/PortDiscovery.h"
 #include "tests/support/CSimRig.h"
-#include "device/Sha256.h"
 #include "workflows/CAutoLoop.h"
 #include "workflows/CManualUpdate.h"
 #include "workflows/CParallelAutoLoop.h"
 #include "workflows/CPortGoneOperator.h"
+#include "workflows/CUnitRecordLog.h"
 #include "workflows/ConnectStep.h"
 #include "workflows/ConverterSearch.h"
-#include "workflows/CUnitRecordLog.h"
 #include "workflows/JsonText.h"
 
 #include <gtest/gtest.h>
@@ -460,15 +460,14 @@ TEST(ParallelAutoLoop, FlashesReadersPluggedAtOnceAndTakesAConnectorAgainOnlyAft
 
     const auto count = [&](const std::string& strPrefix) {
         const auto lines = observer.Lines();
-        return std::count_if(lines.begin(), lines.end(), [&](const std::string& s) {
-            return s.rfind(strPrefix, 0) == 0;
-        });
+        return std::count_if(lines.begin(), lines.end(),
+                             [&](const std::string& s) { return s.rfind(strPrefix, 0) == 0; });
     };
     ASSERT_TRUE(WaitFor([&] { return count("done ") == 3; }, 20000));
     // All three ran side by side: every one was found before the first ended.
     const auto lines = observer.Lines();
-    const auto firstEnd = std::find_if(lines.begin(), lines.end(),
-                                       [](const std::string& s) { return s.rfind("ended", 0) == 0; });
+    const auto firstEnd = std::find_if(
+        lines.begin(), lines.end(), [](const std::string& s) { return s.rfind("ended", 0) == 0; });
     EXPECT_EQ(std::count_if(lines.begin(), firstEnd,
                             [](const std::string& s) { return s.rfind("found", 0) == 0; }),
               3);
@@ -494,8 +493,10 @@ TEST(ParallelAutoLoop, FlashesReadersPluggedAtOnceAndTakesAConnectorAgainOnlyAft
     std::set<std::string> serials;
     for (const std::string& strLine : records) {
         serials.insert(JsonField(strLine, "serial"));
-        EXPECT_EQ(JsonField(strLine, "result"), "\"" + JsonEscape(OutcomeText(OutcomeKind::Success)) + "\"");
-        EXPECT_EQ(JsonField(strLine, "sha256"), "\"" + Sha256Hex(image.data(), image.size()) + "\"");
+        EXPECT_EQ(JsonField(strLine, "result"),
+                  "\"" + JsonEscape(OutcomeText(OutcomeKind::Success)) + "\"");
+        EXPECT_EQ(JsonField(strLine, "sha256"),
+                  "\"" + Sha256Hex(image.data(), image.size()) + "\"");
         EXPECT_EQ(JsonField(strLine, "version"), "\"2.0.0.1\"");
         EXPECT_EQ(JsonField(strLine, "file"), "\"fw.bin\"");
         EXPECT_EQ(JsonField(strLine, "size"), "30000");
