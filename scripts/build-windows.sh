@@ -18,16 +18,7 @@ done
 
 pkgs=(cmake ninja-build g++-mingw-w64-x86-64 googletest)
 ((run_tests)) && pkgs+=(wine)
-missing=()
-for p in "${pkgs[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if ((${#missing[@]})); then
-    SUDO=""
-    [ "$(id -u)" -eq 0 ] || SUDO="sudo"
-    $SUDO apt-get update
-    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y "${missing[@]}"
-fi
+scripts/install-missing.sh "${pkgs[@]}"
 
 build=${BUILD_DIR:-build-win}
 test_args=(-DFWUP_BUILD_TESTS=OFF)

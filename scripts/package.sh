@@ -8,16 +8,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
 pkgs=(dpkg-dev fakeroot file help2man lintian desktop-file-utils)
-missing=()
-for p in "${pkgs[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if ((${#missing[@]})); then
-    SUDO=""
-    [ "$(id -u)" -eq 0 ] || SUDO="sudo"
-    $SUDO apt-get update
-    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y "${missing[@]}"
-fi
+scripts/install-missing.sh "${pkgs[@]}"
 
 # Debian's hardening flags (all of them, bindnow included); warnings stay warnings
 # here, since a packager's newer or older compiler must not stop the build.
