@@ -7,6 +7,7 @@
 // update itself worked).
 
 #include "bench/BenchRoot.h"
+#include "bench/EventLoopWait.h"
 #include "sim/CSimDevice.h"
 #include "ui/CFwUpgraderApp.h"
 #include "ui/CFwUpgraderVelmoraDlg.h"
@@ -68,24 +69,6 @@ private:
     long m_nTicks = 0;
 };
 
-// Runs the event loop until pred holds or nTimeoutMs passed.
-bool RunUntil(const std::function<bool()>& pred, int nTimeoutMs) {
-    QEventLoop loop;
-    QTimer tick;
-    QElapsedTimer elapsed;
-    elapsed.start();
-    QObject::connect(&tick, &QTimer::timeout, &loop, [&] {
-        if (pred() || elapsed.elapsed() > nTimeoutMs) {
-            loop.quit();
-        }
-    });
-    tick.start(5);
-    if (!pred()) {
-        loop.exec();
-    }
-    return pred();
-}
-
 template <class T> T* Child(QWidget* pDlg, int nId) {
     return pDlg->findChild<T*>(QString::number(nId));
 }
@@ -132,12 +115,12 @@ int main(int argc, char** argv) {
 
         auto pDlg = std::make_unique<fwup::CFwUpgraderVelmoraDlg>();
         pDlg->show();
-        RunUntil([&] { return pDlg->isVisible(); }, 2000);
+        fwbench::RunUntil([&] { return pDlg->isVisible(); }, 2000);
         CTickWatch watch;
 
         // Idle, for reference.
         watch.Reset();
-        RunUntil([] { return false; }, 1000);
+        fwbench::RunUntil([] { return false; }, 1000);
         const double dIdleMs = watch.MaxLateMs();
 
         auto* pPort = Child<QComboBox>(pDlg.get(), 1002);
@@ -156,8 +139,8 @@ int main(int argc, char** argv) {
         watch.Reset();
         clock.start();
         ClickLater(pConnect);
-        const bool bConnected =
-            RunUntil([&] { return pConnect->text() == QStringLiteral("disconnect"); }, 30000);
+        const bool bConnected = fwbench::RunUntil(
+            [&] { return pConnect->text() == QStringLiteral("disconnect"); }, 30000);
         const double dConnectS = clock.elapsed() / 1000.0;
         const double dConnectMs = watch.MaxLateMs();
         const long nConnectTicks = watch.Ticks();
@@ -172,8 +155,8 @@ int main(int argc, char** argv) {
         watch.Reset();
         clock.start();
         ClickLater(pUpload);
-        RunUntil([&] { return pDlg->IsManualRunActive(); }, 5000);
-        const bool bEnded = RunUntil([&] { return !pDlg->IsManualRunActive(); }, 120000);
+        fwbench::RunUntil([&] { return pDlg->IsManualRunActive(); }, 5000);
+        const bool bEnded = fwbench::RunUntil([&] { return !pDlg->IsManualRunActive(); }, 120000);
         const double dUpdateS = clock.elapsed() / 1000.0;
         const double dUpdateMs = watch.MaxLateMs();
         const long nUpdateTicks = watch.Ticks();

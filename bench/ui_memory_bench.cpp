@@ -4,6 +4,7 @@
 // only: nothing here passes or fails.
 
 #include "bench/BenchRoot.h"
+#include "bench/EventLoopWait.h"
 #include "serial/PortDiscovery.h"
 #include "sim/CSimDevice.h"
 #include "ui/CFwUpgraderApp.h"
@@ -52,24 +53,6 @@ void Report(const char* pszWhen) {
     g_nPreviousHwm = nHwm;
 }
 
-// Runs the event loop until pred holds or nTimeoutMs passed.
-bool RunUntil(const std::function<bool()>& pred, int nTimeoutMs) {
-    QEventLoop loop;
-    QTimer tick;
-    QElapsedTimer elapsed;
-    elapsed.start();
-    QObject::connect(&tick, &QTimer::timeout, &loop, [&] {
-        if (pred() || elapsed.elapsed() > nTimeoutMs) {
-            loop.quit();
-        }
-    });
-    tick.start(10);
-    if (!pred()) {
-        loop.exec();
-    }
-    return pred();
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
@@ -100,7 +83,7 @@ int main(int argc, char** argv) {
 
         auto pDlg = std::make_unique<fwup::CFwUpgraderVelmoraDlg>();
         pDlg->show();
-        RunUntil([&] { return pDlg->isVisible(); }, 2000);
+        fwbench::RunUntil([&] { return pDlg->isVisible(); }, 2000);
         QEventLoop settle;
         QTimer::singleShot(200, &settle, &QEventLoop::quit);
         settle.exec();
@@ -127,7 +110,7 @@ int main(int argc, char** argv) {
         pCombo->setCurrentIndex(0);
         pDlg->OnPortSelChange();
         pDlg->OnConnect();
-        RunUntil([&] { return !pDlg->IsConnecting(); }, 30000);
+        fwbench::RunUntil([&] { return !pDlg->IsConnecting(); }, 30000);
         std::printf("device state after Connect: %s\n",
                     qPrintable(pDlg->findChild<QLabel*>(id(fwup::IDC_DEVICE_STATE))->text()));
         Report("connected");
@@ -142,7 +125,7 @@ int main(int argc, char** argv) {
         QElapsedTimer clock;
         clock.start();
         pDlg->OnUpload();
-        const bool bEnded = RunUntil([&] { return !pDlg->IsManualRunActive(); }, 120000);
+        const bool bEnded = fwbench::RunUntil([&] { return !pDlg->IsManualRunActive(); }, 120000);
         const double dSeconds = clock.elapsed() / 1000.0;
         Report("after the update");
         const bool bFlashed = device.FlashAt(fwsim::kCodeAddress, kImageSize) ==
