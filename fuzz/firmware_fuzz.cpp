@@ -139,7 +139,10 @@ void CheckLoad(const std::string& strPath, FileKind eKind, const std::string& st
     FUZZ_CHECK(dwAreaFlags == fwup::kCodeAreaFlags, "area flags");
     const bool bReadable = eKind == Plain || eKind == NearLimit;
     const bool bFits = strContent.size() <= static_cast<size_t>(fwup::kMaxFirmwareSize);
-    FUZZ_CHECK((nResult == 0) == (bReadable && bFits), "load succeeds iff readable and fits");
+    // An empty file is refused: it would flash nothing and report success.
+    const bool bEmpty = strContent.empty();
+    FUZZ_CHECK((nResult == 0) == (bReadable && bFits && !bEmpty),
+               "load succeeds iff readable, not empty and fits");
     FUZZ_CHECK(nResult == 0 || nResult == fwup::kBadFirmwareFile, "load result");
     const auto segments = Segments(request.pSegments);
     if (nResult == 0) {
@@ -153,6 +156,8 @@ void CheckLoad(const std::string& strPath, FileKind eKind, const std::string& st
                    "segment bytes differ from the file");
         FUZZ_CHECK(request.status.nFileSize == static_cast<int32_t>(strContent.size()),
                    "file size");
+    } else if (bReadable && bEmpty) {
+        FUZZ_CHECK(segments.empty(), "an empty file left an image to send");
     } else if (bReadable) {
         // Too long: refused before anything was read; the old image stays.
         FUZZ_CHECK(segments.size() == 1 && segments[0]->dwAddress == 0x200000 &&
