@@ -13,7 +13,12 @@ const char* StageName(int nStage) {
 }
 
 std::string Quoted(const std::string& strText) {
-    return "\"" + JsonEscape(strText) + "\"";
+    // Appended piece by piece: gcc 12 at -O3 misreads a chain starting with a
+    // literal as an overlapping copy (-Wrestrict).
+    std::string strJson = "\"";
+    strJson += JsonEscape(strText);
+    strJson += '"';
+    return strJson;
 }
 
 } // namespace

@@ -37,7 +37,15 @@ std::string JsonEscape(const std::string& strText) {
 }
 
 std::string JsonStringOrNull(const std::optional<std::string>& optText) {
-    return optText ? "\"" + JsonEscape(*optText) + "\"" : "null";
+    if (!optText) {
+        return "null";
+    }
+    // Appended piece by piece: gcc 12 at -O3 misreads a chain starting with a
+    // literal as an overlapping copy (-Wrestrict).
+    std::string strJson = "\"";
+    strJson += JsonEscape(*optText);
+    strJson += '"';
+    return strJson;
 }
 
 } // namespace fwup
