@@ -114,7 +114,8 @@ bool CTestDriver::OnTimer(WPARAM nTimerId) {
     m_dwLastTick = dwNow;
     if (m_eStep == Step::WaitConnected && dwGap > m_dwGapConnect) {
         m_dwGapConnect = dwGap;
-    } else if (m_eStep == Step::WaitUpdated && dwGap > m_dwGapUpdate) {
+    } else if ((m_eStep == Step::WaitUpdated || m_eStep == Step::WaitRemoveBox) &&
+               dwGap > m_dwGapUpdate) {
         m_dwGapUpdate = dwGap;
     }
     if (!m_bInTick) {
@@ -203,7 +204,7 @@ void CTestDriver::Tick() {
             return;
         }
         CheckTemplate();
-        GoTo(Step::OpenAbout);
+        GoTo(m_options.bTestAuto ? Step::DropFile : Step::OpenAbout);
         return;
     case Step::OpenAbout:
         // What choosing the system menu's entry sends.
@@ -260,8 +261,14 @@ void CTestDriver::Tick() {
         }
         Check(TextOf(Item(IDC_FILE_INFO)).rfind(L"file name : ", 0) == 0,
               "the drop described the file: " + Utf8TextOf(Item(IDC_FILE_INFO)));
-        Check(::IsWindowEnabled(Item(IDC_UPLOAD)) != FALSE, "the drop made UPLOAD usable");
-        GoTo(Step::LoadFile);
+        if (m_options.bTestAuto) {
+            Check(!::IsWindowEnabled(Item(IDC_UPLOAD)),
+                  "disconnected, the drop left UPLOAD out of use");
+            GoTo(Step::ClickAuto);
+        } else {
+            Check(::IsWindowEnabled(Item(IDC_UPLOAD)) != FALSE, "the drop made UPLOAD usable");
+            GoTo(Step::LoadFile);
+        }
         return;
     case Step::LoadFile:
         // The path box is emptied so the dialog's choice shows anew.
@@ -316,6 +323,68 @@ void CTestDriver::Tick() {
         GoTo(Step::Report);
         return;
     }
+    case Step::ClickAuto:
+        clickIfEnabled(IDC_AUTO_MODE, "auto mode", Step::WaitRemoveBox);
+        return;
+    case Step::WaitRemoveBox: {
+        if (TextOf(Item(IDC_STATUS)) == L"updating device ...") {
+            m_bSawUpdating = true;
+        }
+        HWND hBox = OwnedDialog();
+        if (hBox == nullptr) {
+            WithinLimit(60000, "\"Remove the device\"");
+            return;
+        }
+        if (TextOf(::GetDlgItem(hBox, kMessageBoxText)) != L"Remove the device") {
+            CloseUnexpectedBox();
+            return;
+        }
+        AnswerRemoveBox(hBox);
+        return;
+    }
+    case Step::WaitUnplugged: {
+        if (!FileExists(".unplugged")) {
+            WithinLimit(30000, "the device to be unplugged");
+            return;
+        }
+        HWND hBox = OwnedDialog();
+        if (hBox == nullptr) {
+            Fail("\"Remove the device\" went away by itself");
+            return;
+        }
+        ::PostMessageW(::GetDlgItem(hBox, IDOK), BM_CLICK, 0, 0);
+        GoTo(Step::WaitSearching);
+        return;
+    }
+    case Step::WaitSearching:
+        if (CloseUnexpectedBox()) {
+            return;
+        }
+        if (TextOf(Item(IDC_STATUS)) != L"detecting device ..." ||
+            !::IsWindowEnabled(Item(IDC_AUTO_MODE))) {
+            WithinLimit(20000, "auto mode to search again");
+            return;
+        }
+        Check(TextOf(Item(IDC_AUTO_MODE)) == L"cancel auto mode",
+              "searching again, the button reads " + Utf8TextOf(Item(IDC_AUTO_MODE)));
+        clickIfEnabled(IDC_AUTO_MODE, "cancel auto mode", Step::WaitAutoOff);
+        return;
+    case Step::WaitAutoOff:
+        if (CloseUnexpectedBox()) {
+            return;
+        }
+        if (TextOf(Item(IDC_AUTO_MODE)) != L"auto mode" ||
+            !::IsWindowEnabled(Item(IDC_AUTO_MODE))) {
+            WithinLimit(10000, "auto mode to end");
+            return;
+        }
+        Note("auto mode ended " + std::to_string(::GetTickCount() - m_dwStepStart) +
+             " ms after it was switched off");
+        Check(::IsWindowEnabled(Item(IDC_PORT)) && ::IsWindowEnabled(Item(IDC_LOAD)) &&
+                  !::IsWindowEnabled(Item(IDC_UPLOAD)),
+              "after auto mode: the port list and Load Binary File usable, UPLOAD not");
+        GoTo(Step::Report);
+        return;
     case Step::Report:
         if (CloseUnexpectedBox()) {
             return; // Fail has come back here; the box is going
@@ -324,8 +393,7 @@ void CTestDriver::Tick() {
         GoTo(m_options.strTestReport.empty() ? Step::Close : Step::WaitAck);
         return;
     case Step::WaitAck: {
-        const std::wstring strAck = WideFromUtf8(m_options.strTestReport + ".done");
-        if (::GetFileAttributesW(strAck.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        if (!FileExists(".done")) {
             if (::GetTickCount() - m_dwStepStart > 60000) {
                 GoTo(Step::Close); // nobody answers: close anyway
             }
@@ -470,6 +538,32 @@ void CTestDriver::ChooseInDialog(HWND hOpen) {
     ::PostMessageW(hOpen, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
                    reinterpret_cast<LPARAM>(::GetDlgItem(hOpen, IDOK)));
     GoTo(Step::WaitLoaded);
+}
+
+void CTestDriver::AnswerRemoveBox(HWND hBox) {
+    const std::wstring strLog = TextOf(Item(IDC_LOG));
+    m_bPassed = HasLine(strLog, L"FW Update Successful!");
+    Note("\"Remove the device\" after " + std::to_string(::GetTickCount() - m_dwStepStart) +
+         " ms, caption \"" + Utf8TextOf(hBox) + "\"");
+    Check(m_bPassed, "the log says FW Update Successful!");
+    Check(m_bSawUpdating, "the status line read \"updating device ...\" during the job");
+    Check(TextOf(Item(IDC_AUTO_MODE)) == L"cancel auto mode" &&
+              !::IsWindowEnabled(Item(IDC_AUTO_MODE)),
+          "while the box is up: \"cancel auto mode\", out of use");
+    Check(!::IsWindowEnabled(Item(IDC_UPLOAD)) && !::IsWindowEnabled(Item(IDC_CONNECT)) &&
+              !::IsWindowEnabled(Item(IDC_PORT)) && !::IsWindowEnabled(Item(IDC_LOAD)),
+          "auto mode keeps UPLOAD, Connect, the port list and Load Binary File out of use");
+    // The operator takes the device away before answering.
+    const std::wstring strMarker = WideFromUtf8(m_options.strTestReport + ".unplug");
+    if (FILE* pFile = ::_wfopen(strMarker.c_str(), L"wb")) {
+        std::fclose(pFile);
+    }
+    GoTo(Step::WaitUnplugged);
+}
+
+bool CTestDriver::FileExists(const char* pszSuffix) const {
+    const std::wstring strPath = WideFromUtf8(m_options.strTestReport + pszSuffix);
+    return ::GetFileAttributesW(strPath.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 void CTestDriver::WriteReport() {

@@ -20,6 +20,8 @@ bool ParseWindowOptions(const std::vector<std::string>& args, WindowOptions& opt
             pValue = &options.strTestFile;
         } else if (strArg == "--test-report") {
             pValue = &options.strTestReport;
+        } else if (strArg == "--test-auto") {
+            options.bTestAuto = true;
         } else {
             strError = "unknown option " + strArg;
             return false;
@@ -38,6 +40,10 @@ bool ParseWindowOptions(const std::vector<std::string>& args, WindowOptions& opt
     }
     if (!options.strTestReport.empty() && !options.TestHookOn()) {
         strError = "--test-report needs --test-port and --test-file";
+        return false;
+    }
+    if (options.bTestAuto && options.strTestReport.empty()) {
+        strError = "--test-auto needs --test-report";
         return false;
     }
     return true;
@@ -59,6 +65,8 @@ const char* WindowUsageText() {
            "  --test-port COMn  the port to choose and connect\n"
            "  --test-file PATH  the image to drop, load and send with UPLOAD\n"
            "  --test-report F   write what was seen to F, then close once F.done exists\n"
+           "  --test-auto       run auto mode instead: when \"Remove the device\" shows,\n"
+           "                    write F.unplug and answer once F.unplugged exists\n"
            "The exit code is then 0 when the update succeeded and every check held.\n";
 }
 

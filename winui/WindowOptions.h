@@ -15,13 +15,15 @@ struct WindowOptions {
     std::string strTestPort;   // --test-port COMn: the port the hook chooses
     std::string strTestFile;   // --test-file PATH: the image it loads and sends
     std::string strTestReport; // --test-report FILE: where it writes what it saw; may be empty
+    bool bTestAuto = false;    // --test-auto: the hook runs auto mode instead of UPLOAD
 
     bool TestHookOn() const { return !strTestPort.empty(); }
 };
 
 // Reads the arguments after the program's name (UTF-8). False, with strError
-// naming the problem, for an unknown option, a missing value, or a test hook
-// given only one of --test-port and --test-file.
+// naming the problem, for an unknown option, a missing value, a test hook given
+// only one of --test-port and --test-file, or --test-auto without a report
+// (the hook and its caller meet through files next to it).
 bool ParseWindowOptions(const std::vector<std::string>& args, WindowOptions& options,
                         std::string& strError);
 

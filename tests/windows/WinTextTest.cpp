@@ -84,6 +84,7 @@ TEST(WindowOptionsTest, CommandLines) {
         {{"--record", ""}, false, "", false},        // an empty value
         {{"--test-port", "COM9"}, false, "", false}, // a hook without its file
         {{"--test-report", "r.txt"}, false, "", false},
+        {{"--test-port", "COM9", "--test-file", "fw.bin", "--test-auto"}, false, "", false},
         {{"-platform", "offscreen"}, false, "", false}, // the Qt window's options are not ours
     };
     for (const auto& row : rows) {
