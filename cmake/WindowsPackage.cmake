@@ -4,7 +4,7 @@ set(FWUP_WINDOWS_PROGRAMS fwupgrader-cli)
 set(FWUP_README_WINDOW "")
 if(TARGET fwupgraderVelmora)
     list(APPEND FWUP_WINDOWS_PROGRAMS fwupgraderVelmora)
-    set(FWUP_README_WINDOW "fwupgraderVelmora.exe the updater's window: pick the port, Connect, Load Binary\n                      File, UPLOAD; or auto mode for a production bench\n")
+    set(FWUP_README_WINDOW "fwupgraderVelmora.exe the updater's window: pick the port, Connect, Load Binary\n                      File, UPLOAD; or auto mode for a production bench.\n                        fwupgraderVelmora --record units.jsonl\n                      appends one JSON line per finished unit to units.jsonl\n")
 endif()
 install(TARGETS ${FWUP_WINDOWS_PROGRAMS} RUNTIME DESTINATION .)
 configure_file(${CMAKE_CURRENT_LIST_DIR}/windows-readme.txt.in

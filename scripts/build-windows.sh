@@ -2,7 +2,8 @@
 # Cross-builds the Windows programs into ${BUILD_DIR:-build-win} and writes
 # dist/fwupgrader-<version>-win64.zip. Installs what is missing (as root).
 #   --test   also runs the Windows tests under Wine (needs the Linux fwsim:
-#            built with 'TARGETS=fwsim scripts/build.sh' unless FWSIM names one)
+#            built with 'TARGETS=fwsim scripts/build.sh' unless FWSIM names one;
+#            the window's test runs in Xvfb and keeps a screenshot in the build)
 # Extra arguments go to cmake.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -17,7 +18,7 @@ for arg in "$@"; do
 done
 
 pkgs=(cmake ninja-build g++-mingw-w64-x86-64 googletest)
-((run_tests)) && pkgs+=(wine)
+((run_tests)) && pkgs+=(wine xvfb xauth imagemagick)
 scripts/install-missing.sh "${pkgs[@]}"
 
 build=${BUILD_DIR:-build-win}

@@ -10,7 +10,8 @@
 #define IDD_ABOUTBOX 100
 #define IDS_ABOUTBOX 101 // "About VelgoFWUp(&A)..."
 #define IDD_FWUPGRADERVELMORA_DIALOG 102
-#define IDR_MAINFRAME 128 // the application icon
+#define IDR_MAINFRAME 128      // the application icon
+#define IDC_ABOUT_VERSION 1040 // the About box's second line: the build's version
 
 #define IDC_UPLOAD 1000        // push button "UPLOAD"
 #define IDC_AREA 1001          // flash area combo box, hidden

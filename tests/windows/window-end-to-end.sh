@@ -1,0 +1,238 @@
+#!/usr/bin/env bash
+# The native window under Wine in Xvfb, driven by its test hook (--test-port,
+# --test-file, --test-report). The Linux simulator publishes a reader on a pty
+# mapped to a COM port.
+#   1. Manual: the window chooses the port, connects, takes the image by a drop
+#      and by the open-file dialog, and runs UPLOAD.
+#   2. Auto mode (--test-auto), with a ports-class device registered under the
+#      converter's name while the reader is on the bus (this script follows the
+#      simulator's plug events, as Windows' plug and play would): the loop finds
+#      the reader and updates it; at "Remove the device" this script unplugs it;
+#      the window answers, searches, and auto mode is switched off.
+# Each time the flash must equal the file and a unit record must say so;
+# screenshots of the window are kept (--shot, and the same name with -auto).
+set -euo pipefail
+
+while [ $# -gt 0 ]; do
+    case $1 in
+    --fwsim) fwsim=$2 ;;
+    --exe) exe=$2 ;;
+    --ports-tool) tool=$2 ;;
+    --port) port=$2 ;;
+    --link) link=$2 ;;
+    --work) work=$2 ;;
+    --shot) shot=$2 ;;
+    *)
+        echo "window-end-to-end.sh: unknown option $1" >&2
+        exit 2
+        ;;
+    esac
+    shift 2
+done
+: "${WINEPREFIX:?WINEPREFIX must name the prefix}"
+export WINEDEBUG=-all
+
+# X tools: a virtual screen and a screenshot.
+need=()
+command -v xvfb-run >/dev/null || need+=(xvfb xauth)
+command -v import >/dev/null || need+=(imagemagick)
+if ((${#need[@]})); then
+    if [ "$(id -u)" -ne 0 ]; then
+        echo "window-end-to-end.sh: missing ${need[*]} (install them as root)" >&2
+        exit 1
+    fi
+    DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${need[@]}" >/dev/null
+fi
+if [ -z "${FWUP_IN_XVFB:-}" ]; then
+    FWUP_IN_XVFB=1 exec xvfb-run -a -s "-screen 0 800x600x24" bash "$0" --fwsim "$fwsim" \
+        --exe "$exe" --ports-tool "$tool" --port "$port" --link "$link" --work "$work" --shot "$shot"
+fi
+
+rm -rf "$work"
+mkdir -p "$work"
+sim_pid=""
+exe_pid=""
+follower_pid=""
+# The prefix's server with stdio of its own; with $1 = x, its desktop on this
+# X display, else (as the other tests found it) on none.
+restart_server() {
+    wineserver -k </dev/null >/dev/null 2>&1 || true
+    wineserver -w
+    if [ "$1" = x ]; then
+        wineserver -p900 </dev/null >/dev/null 2>&1
+        wine wineboot </dev/null >/dev/null 2>&1
+    else
+        env -u DISPLAY -u XAUTHORITY wineserver -p900 </dev/null >/dev/null 2>&1
+        env -u DISPLAY -u XAUTHORITY wine wineboot </dev/null >/dev/null 2>&1
+    fi
+}
+stop_sim() {
+    if [ -n "$follower_pid" ]; then
+        kill "$follower_pid" 2>/dev/null || true
+        wait "$follower_pid" 2>/dev/null || true
+        follower_pid=""
+    fi
+    if [ -n "$sim_pid" ]; then
+        kill "$sim_pid" 2>/dev/null || true
+        wait "$sim_pid" 2>/dev/null || true
+        sim_pid=""
+    fi
+}
+cleanup() {
+    [ -n "$exe_pid" ] && kill "$exe_pid" 2>/dev/null || true
+    stop_sim
+    rm -f "$link"
+    wine "$tool" remove-all </dev/null >/dev/null 2>&1 || true
+    restart_server none
+}
+trap cleanup EXIT
+
+failures=0
+fail() {
+    echo "FAIL: $*"
+    failures=$((failures + 1))
+}
+
+winpath() {
+    printf 'Z:%s' "${1//\//\\}"
+}
+
+# A fresh simulator run named $1 with the options that follow; the COM port's
+# link points at its device node.
+start_sim() {
+    stop_sim
+    local root=$work/sim-$1
+    local flash=$work/flash-$1.bin
+    shift
+    "$fwsim" --root "$root" --flash-out "$flash" "$@" >"$root.out" 2>"$root.err" </dev/null &
+    sim_pid=$!
+    for _ in $(seq 100); do
+        grep -q '^device 1:' "$root.out" 2>/dev/null && break
+        sleep 0.05
+    done
+    grep -q '^device 1:' "$root.out" || {
+        echo "fwsim did not start:"
+        cat "$root.err"
+        exit 1
+    }
+    ln -sfn "$root/dev/ttyACM0" "$link"
+}
+
+# Wine lists a ports-class device for as long as it is registered: register the
+# converter while the simulator's reader is on the bus ($1: the simulator's
+# event log), as plug and play does on Windows, so the port goes and comes back
+# with the reader.
+register() {
+    wine "$tool" add 1 "AT91 USB to Serial Converter ($port)" "$port" </dev/null >/dev/null 2>&1
+}
+follow_plugging() {
+    local seen=0 lines i
+    register
+    while :; do
+        mapfile -t lines <"$1"
+        for ((i = seen; i < ${#lines[@]}; i++)); do
+            case ${lines[i]} in
+            *"off the bus"*) wine "$tool" remove-all </dev/null >/dev/null 2>&1 ;;
+            *" at "*) register ;;
+            esac
+        done
+        seen=${#lines[@]}
+        sleep 0.05
+    done
+}
+
+# Runs the window as step $1 with the hook's further options; sets rc. The hook
+# writes its report when it is done and keeps the window open until
+# REPORT.done: the screenshot $2 shows the window as the operator sees it then.
+run_window() {
+    local step=$1 picture=$2
+    shift 2
+    local report=$work/$step-report.txt
+    local start
+    start=$(date +%s%N)
+    wine "$exe" --test-port "$port" --test-file "$(winpath "$image")" \
+        --test-report "$(winpath "$report")" --record "$(winpath "$work/units.jsonl")" "$@" \
+        </dev/null >"$work/$step.out" 2>&1 &
+    exe_pid=$!
+    for _ in $(seq 1800); do
+        if [ -f "$report.unplug" ] && [ ! -f "$report.unplugged" ]; then
+            # "Remove the device" is up: the operator unplugs the reader.
+            import -window root "$picture" || echo "no screenshot"
+            stop_sim
+            wine "$tool" remove-all </dev/null >/dev/null 2>&1
+            touch "$report.unplugged"
+        fi
+        [ -f "$report" ] && break
+        kill -0 "$exe_pid" 2>/dev/null || break
+        sleep 0.1
+    done
+    if [ -f "$report" ] && [ ! -f "$report.unplug" ]; then
+        import -window root "$picture" || echo "no screenshot"
+    fi
+    touch "$report.done"
+    set +e
+    wait "$exe_pid"
+    rc=$?
+    set -e
+    exe_pid=""
+    echo "--- $step: the hook's report"
+    if [ -f "$report" ]; then
+        tr -d '\r' <"$report"
+    else
+        fail "$step: the window wrote no report; its output: $(cat "$work/$step.out")"
+    fi
+    echo "$step: $((($(date +%s%N) - start) / 1000000)) ms from start to exit, exit code $rc"
+    [ "$rc" -eq 0 ] || fail "$step: the window's test hook ended with exit code $rc"
+    [ -s "$picture" ] || fail "$step: no screenshot"
+}
+
+# $1: the step whose flash must hold the image at 0x8000.
+check_flash() {
+    for _ in $(seq 40); do [ -s "$work/flash-$1.bin" ] && break; sleep 0.05; done
+    if [ -s "$work/flash-$1.bin" ] &&
+        cmp -s -n 176128 <(tail -c +$((0x8000 + 1)) "$work/flash-$1.bin") "$image"; then
+        echo "$1: flash at 0x8000 equals the file"
+    else
+        fail "$1: flash differs from the file"
+    fi
+}
+
+# The prefix's desktop process was started without a display: start it again on this one.
+restart_server x
+# No window manager runs in Xvfb: the window gets a virtual desktop of its own,
+# where Wine draws its frame and caption itself.
+exe_name=$(basename "$exe")
+wine reg add "HKCU\\Software\\Wine\\AppDefaults\\$exe_name\\Explorer" /v Desktop /d fwup /f \
+    </dev/null >/dev/null 2>&1
+wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v fwup /d 800x600 /f </dev/null >/dev/null 2>&1
+wine "$tool" remove-all </dev/null >/dev/null 2>&1 || true
+
+image=$work/FW.bin
+head -c 176128 /dev/urandom >"$image"
+
+start_sim manual
+run_window manual "$shot"
+check_flash manual
+
+start_sim auto --boot-restart-ms 1000
+follow_plugging "$work/sim-auto.err" &
+follower_pid=$!
+run_window auto "${shot%.png}-auto.png" --test-auto
+check_flash auto
+
+# One record per finished unit: the manual run's, then auto mode's.
+record_re="\"file\":\"FW.bin\",\"size\":176128,.*\"exit_code\":0,"
+if [ "$(grep -c "\"port\":\"USB Serial Device ($port)\".*$record_re" "$work/units.jsonl")" = 1 ] &&
+    [ "$(grep -c "\"port\":\"AT91 USB to Serial Converter ($port)\".*$record_re" "$work/units.jsonl")" = 1 ] &&
+    [ "$(wc -l <"$work/units.jsonl")" = 2 ]; then
+    echo "unit records:"
+    cat "$work/units.jsonl"
+else
+    fail "not one record per successful update: $(cat "$work/units.jsonl" 2>/dev/null)"
+fi
+
+if [ "$failures" -ne 0 ]; then
+    echo "$failures check(s) failed; output in $work"
+    exit 1
+fi
+echo "the window's end-to-end runs passed"
