@@ -134,9 +134,17 @@ bool CWindowRig::Enabled(int nId) const {
 
 bool CWindowRig::ChoosePort(const QString& strName) {
     auto* pCombo = Ctl<QComboBox>(fwup::IDC_PORT);
-    pCombo->showPopup();
-    pCombo->hidePopup();
-    const int nIndex = pCombo->findText(strName);
+    // A simulated reader may be restarting (its port away for a moment), as an
+    // operator would see: open the list again until the port is in it.
+    int nIndex = -1;
+    WaitUntil(
+        [&] {
+            pCombo->showPopup();
+            pCombo->hidePopup();
+            nIndex = pCombo->findText(strName);
+            return nIndex >= 0;
+        },
+        5000);
     if (nIndex < 0) {
         return false;
     }
