@@ -85,6 +85,7 @@ dir="$drive/Program Files/fwupgrader"
 winpath() { echo "Z:${1//\//\\}"; }
 now() { date +%s%N; }
 ms() { echo $((($(now) - $1) / 1000000)); }
+install_ms=0 upgrade_ms=0 uninstall_ms=0
 run_msiexec() {
     local step=$1
     shift
@@ -93,7 +94,7 @@ run_msiexec() {
     wine msiexec "$@" /qn /l*v "$(winpath "$work/$step.log")" </dev/null >/dev/null 2>&1 || {
         fail "$step: msiexec $* exit $?: $(tr -d '\0' <"$work/$step.log" | grep -i 'error\|return value 3' | head -5)"
     }
-    eval "${step}_ms=$(ms "$start")"
+    printf -v "${step}_ms" '%d' "$(ms "$start")"
 }
 # The subkeys of registry key $1 whose value $2 is "VelgoFWUp", one line each: the
 # values named after that, joined by '|'.
@@ -115,15 +116,22 @@ shortcuts() { find "$drive" -iname 'VelgoFWUp*.lnk' 2>/dev/null; }
 # The sizes of every image in an .ico, e.g. "16 24 32 48 256".
 ico_sizes() { icotool -l "$1" | sed -n 's/.*--width=\([0-9]*\).*/\1/p' | sort -n | tr '\n' ' '; }
 need_sizes() {
-    local sizes=" $(ico_sizes "$2")" size
+    local sizes size
+    sizes=" $(ico_sizes "$2")"
     for size in 16 32 48 256; do
         [[ $sizes == *" $size "* ]] || fail "$1: no $size px image (has:$sizes)"
     done
 }
 
-# 1. The older version, installed silently into a clean prefix.
+# A run that failed half-way may have left the product installed.
+for key in $(products | cut -d'|' -f1); do
+    wine msiexec /x "${key##*\\}" /qn </dev/null >/dev/null 2>&1 || true
+done
+
+# 1. The older version, installed silently.
 run_msiexec install /i "$(winpath "$work/old.msi")"
 head -1 "$dir/README.txt" | grep -qF "$old_version" || fail "install: the older readme is not installed"
+[ "$(products | cut -d'|' -f2)" = "$old_version" ] || fail "install: products '$(products)'"
 
 # 2. The build's MSI replaces it.
 run_msiexec upgrade /i "$(winpath "$msi")"
