@@ -1,5 +1,7 @@
-# The Windows zip: the programs and a short readme, named after the project's
-# version (fwupgrader-<version>-win64.zip). scripts/build-windows.sh runs cpack.
+# The Windows zip and installer: the programs and a short readme. The install
+# rules stage them; scripts/build-windows.sh signs them, zips them
+# (fwupgrader-<version>-win64.zip) and builds the MSI (fwupgrader-<version>-x64.msi)
+# with the values it reads from fwupgrader-package.vars.
 set(FWUP_WINDOWS_PROGRAMS fwupgrader-cli)
 set(FWUP_README_WINDOW "")
 if(TARGET fwupgraderVelmora)
@@ -11,9 +13,9 @@ configure_file(${CMAKE_CURRENT_LIST_DIR}/windows-readme.txt.in
                ${CMAKE_BINARY_DIR}/README.txt @ONLY NEWLINE_STYLE CRLF)
 install(FILES ${CMAKE_BINARY_DIR}/README.txt DESTINATION .)
 
-set(CPACK_GENERATOR ZIP)
-set(CPACK_PACKAGE_NAME fwupgrader)
-set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_FILE_NAME fwupgrader-${PROJECT_VERSION}-win64)
-set(CPACK_STRIP_FILES ON)
-include(CPack)
+# "Name <address>": the name is the publisher, the address the contact.
+string(REGEX REPLACE " *<.*$" "" FWUP_PUBLISHER "${FWUP_PACKAGE_MAINTAINER}")
+string(REGEX REPLACE "^[^<]*<([^>]*)>.*$" "\\1" FWUP_CONTACT "${FWUP_PACKAGE_MAINTAINER}")
+file(WRITE ${CMAKE_BINARY_DIR}/fwupgrader-package.vars
+     "version=${PROJECT_VERSION}\npublisher=${FWUP_PUBLISHER}\ncontact=${FWUP_CONTACT}\n")
+

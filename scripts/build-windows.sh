@@ -1,10 +1,16 @@
 #!/usr/bin/env bash
 # Cross-builds the Windows programs into ${BUILD_DIR:-build-win} and writes
-# dist/fwupgrader-<version>-win64.zip. Installs what is missing (as root).
+# dist/fwupgrader-<version>-win64.zip and dist/fwupgrader-<version>-x64.msi.
+# Installs what is missing (as root).
 #   --test   also runs the Windows tests under Wine (needs the Linux fwsim:
 #            built with 'TARGETS=fwsim scripts/build.sh' unless FWSIM names one;
 #            the window's test runs in Xvfb and keeps a screenshot in the build)
 # Extra arguments go to cmake.
+# Signing: with FWUP_SIGN_PFX (a PKCS#12 file) and FWUP_SIGN_PASS (its password)
+# the programs are signed before they go into the zip and the MSI, and the MSI
+# too (Authenticode, SHA-256), time-stamped when FWUP_SIGN_TIMESTAMP names an
+# RFC 3161 server. Without them the build is unsigned; with --test it is signed
+# with a throw-away self-signed certificate, which the tests check.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -17,18 +23,71 @@ for arg in "$@"; do
     esac
 done
 
-pkgs=(cmake ninja-build g++-mingw-w64-x86-64 googletest)
-((run_tests)) && pkgs+=(wine xvfb xauth imagemagick)
+pkgs=(cmake ninja-build g++-mingw-w64-x86-64 googletest wixl msitools osslsigncode openssl)
+((run_tests)) && pkgs+=(wine xvfb xauth imagemagick icoutils python3)
 scripts/install-missing.sh "${pkgs[@]}"
 
 build=${BUILD_DIR:-build-win}
+mkdir -p "$build"
+build=$(cd "$build" && pwd)
+
+# The password goes to osslsigncode in a file only this user reads, never on a
+# command line or in a trace; no program started below inherits it.
+secrets=$(mktemp -d)
+trap 'rm -rf "$secrets"' EXIT
+pass_file=$secrets/pass
+sign_pfx=""
+sign_ca=""
+{ xtrace=$-; set +x; } 2>/dev/null
+if [ -n "${FWUP_SIGN_PFX:-}" ] || [ -n "${FWUP_SIGN_PASS+set}" ]; then
+    if [ -z "${FWUP_SIGN_PFX:-}" ] || [ -z "${FWUP_SIGN_PASS+set}" ]; then
+        echo "build-windows.sh: set both FWUP_SIGN_PFX and FWUP_SIGN_PASS to sign, or neither" >&2
+        exit 2
+    fi
+    sign_pfx=$FWUP_SIGN_PFX
+    (umask 077 && printf '%s' "$FWUP_SIGN_PASS" >"$pass_file")
+    unset FWUP_SIGN_PASS
+    sign_ca=${FWUP_SIGN_CA:-}
+fi
+[[ $xtrace == *x* ]] && set -x
+if [ -z "$sign_pfx" ] && ((run_tests)); then
+    # A certificate for this build only, so that the tests check real signatures.
+    sign_ca=$build/test-signing/cert.pem
+    sign_pfx=$build/test-signing/test.pfx
+    rm -rf "$build/test-signing"
+    mkdir -p "$build/test-signing"
+    (umask 077 && openssl rand -hex 16 >"$pass_file")
+    openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=fwupgrader throw-away test signer" \
+        -addext extendedKeyUsage=codeSigning -keyout "$secrets/key.pem" -out "$sign_ca" 2>/dev/null
+    openssl pkcs12 -export -inkey "$secrets/key.pem" -in "$sign_ca" -out "$sign_pfx" \
+        -passout "file:$pass_file"
+fi
+if [ -z "$sign_pfx" ]; then
+    echo "unsigned build: FWUP_SIGN_PFX and FWUP_SIGN_PASS are not set"
+elif [[ $sign_pfx == "$build/test-signing/"* ]]; then
+    echo "signing with a throw-away self-signed test certificate (FWUP_SIGN_PFX not set): not for distribution"
+else
+    echo "signing with $sign_pfx${FWUP_SIGN_TIMESTAMP:+, time stamp from $FWUP_SIGN_TIMESTAMP}"
+fi
+sign_args=()
+[ -n "${FWUP_SIGN_TIMESTAMP:-}" ] && sign_args+=(-ts "$FWUP_SIGN_TIMESTAMP")
+sign() {
+    [ -n "$sign_pfx" ] || return 0
+    osslsigncode sign -pkcs12 "$sign_pfx" -readpass "$pass_file" -h sha256 -n VelgoFWUp \
+        "${sign_args[@]}" -in "$1" -out "$1.signed" >"$secrets/sign.log" 2>&1 || {
+        cat "$secrets/sign.log" >&2
+        echo "build-windows.sh: cannot sign $1" >&2
+        exit 1
+    }
+    mv -f "$1.signed" "$1"
+}
 test_args=(-DFWUP_BUILD_TESTS=OFF)
 if ((run_tests)); then
     fwsim=${FWSIM:-$PWD/build/sim/fwsim}
     if [ -z "${FWSIM:-}" ]; then
         TARGETS=fwsim scripts/build.sh
     fi
-    test_args=(-DFWUP_BUILD_TESTS=ON "-DFWUP_HOST_FWSIM=$fwsim")
+    test_args=(-DFWUP_BUILD_TESTS=ON "-DFWUP_HOST_FWSIM=$fwsim" "-DFWUP_TEST_SIGN_CA=$sign_ca")
 fi
 
 # The window comes from the native Win32 sources; Qt, the simulator and the
@@ -40,12 +99,24 @@ cmake -S . -B "$build" -G Ninja \
     "${test_args[@]}" "${cmake_args[@]}" >/dev/null
 cmake --build "$build" -j "$(nproc)"
 
+# Stage the programs and the readme, sign the programs, then zip them and build
+# the MSI from the same files; the tests install build-win/package's MSI.
+version=$(sed -n 's/^version=//p' "$build/fwupgrader-package.vars")
+name=fwupgrader-$version-win64
+msi=fwupgrader-$version-x64.msi
 rm -rf "$build/package"
-cpack --config "$build/CPackConfig.cmake" -B "$build/package" >/dev/null
+cmake --install "$build" --prefix "$build/package/$name" --strip >/dev/null
+for exe in "$build/package/$name"/*.exe; do
+    sign "$exe"
+done
+(cd "$build/package" && cmake -E tar cf "$name.zip" --format=zip "$name")
+packaging/windows/make-msi.sh --stage "$build/package/$name" --vars "$build/fwupgrader-package.vars" \
+    --icon winui/fwupgraderVelmora.ico --out "$build/package/$msi"
+sign "$build/package/$msi"
 mkdir -p dist
-for zip in "$build"/package/fwupgrader-*-win64.zip; do
-    mv -f "$zip" dist/
-    echo "wrote dist/$(basename "$zip")"
+for file in "$name.zip" "$msi"; do
+    cp -f "$build/package/$file" dist/
+    echo "wrote dist/$file ($(stat -c %s "dist/$file") bytes)"
 done
 
 if ((run_tests)); then
