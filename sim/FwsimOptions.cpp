@@ -48,7 +48,7 @@ bool DecodeByteEscapes(const std::string& strText, std::string& strBytes) {
             strBytes.push_back(strText[i]);
             continue;
         }
-        if (i + 3 >= strText.size() + 0 || strText[i + 1] != 'x' ||
+        if (i + 3 >= strText.size() || strText[i + 1] != 'x' ||
             !std::isxdigit(static_cast<unsigned char>(strText[i + 2])) ||
             !std::isxdigit(static_cast<unsigned char>(strText[i + 3]))) {
             return false;
