@@ -4,13 +4,17 @@
 // one port. Every presence test and every 100 ms poll of the waits is one such
 // enumeration. Prints microseconds per enumeration; figures only.
 
+#include "serial/CComPort.h"
+#include "serial/PortAccess.h"
 #include "serial/PortDiscovery.h"
+#include "sim/CVirtualPort.h"
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -112,6 +116,51 @@ void Measure(const char* pszCase, CFakeRoot& root, size_t nExpected, int nCalls)
     }
 }
 
+// What refusing a port that another program opened first costs each open: one
+// scan of /proc for the node's holders, measured while 64 simulated readers are
+// plugged and all 64 ports are open here (the bench's crowd of descriptors).
+void MeasureOpens(int nCalls) {
+    CFakeRoot root;
+    ::setenv("FWUP_SYSROOT", root.Path().c_str(), 1);
+    std::vector<std::unique_ptr<fwsim::CVirtualPort>> ports;
+    std::vector<std::unique_ptr<fwup::CComPort>> opened;
+    for (int i = 0; i < 64; ++i) {
+        fwsim::VirtualPortConfig config;
+        config.strRoot = root.Path();
+        config.strUsbPath = "1-" + std::to_string(i + 1);
+        config.strTtyName = "ttyACM" + std::to_string(i);
+        ports.push_back(std::make_unique<fwsim::CVirtualPort>(config));
+        if (!ports.back()->Plug()) {
+            std::printf("cannot plug simulated port %d\n", i);
+            return;
+        }
+    }
+    const std::vector<fwup::PortRecord> records = fwup::ScanPorts();
+    for (const fwup::PortRecord& record : records) {
+        opened.push_back(std::make_unique<fwup::CComPort>(record));
+    }
+    const std::string strNode = ports.front()->DevicePath();
+    size_t nHolders = 0;
+    const auto tpScan = Clock::now();
+    for (int i = 0; i < nCalls; ++i) {
+        nHolders += fwup::FindEarlierHolders(strNode).size();
+    }
+    const double dScanMs =
+        std::chrono::duration<double, std::milli>(Clock::now() - tpScan).count() / nCalls;
+    // A whole open (the scan included) of a port closed just before.
+    opened.front().reset();
+    const auto tpOpen = Clock::now();
+    for (int i = 0; i < nCalls; ++i) {
+        fwup::CComPort port(records.front());
+        nHolders += port.IsOpen() ? 0 : 1000;
+    }
+    const double dOpenMs =
+        std::chrono::duration<double, std::milli>(Clock::now() - tpOpen).count() / nCalls;
+    std::printf("%-36s: %9.3f ms per holder scan, %.3f ms per open with it (%zu ports open%s)\n",
+                "64 open ports, earlier-opener check", dScanMs, dOpenMs, opened.size() - 1,
+                nHolders == 0 ? "" : " - UNEXPECTED holders");
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -138,5 +187,7 @@ int main(int argc, char** argv) {
     }
     desktop.AddUsbPort(0);
     Measure("1 USB port + 64 consoles + 32 UARTs", desktop, 1, calls(1000));
+
+    MeasureOpens(calls(64));
     return 0;
 }

@@ -16,6 +16,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <string>
 
@@ -36,8 +37,10 @@ const char* const kAutoHelp =
     "  --trace     the byte trace of the serial line on stderr\n"
     "\n"
     "The first Ctrl-C takes no new device and lets the devices in flight finish; the\n"
-    "second stops each of them at its next packet boundary (exit code 130). No Ctrl-C\n"
-    "cuts a packet: a stopped reader waits in its boot loader for the next update.\n";
+    "second stops each of them at its next packet boundary (exit code 130): a stopped\n"
+    "reader waits in its boot loader for the next update; the third ends the program\n"
+    "at once. SIGHUP (a lost terminal) counts as the first Ctrl-C; a closed output\n"
+    "only ends the printing.\n";
 
 std::string TallyText(const AutoTally& tally) {
     return "devices passed: " + std::to_string(tally.nPassed) +
@@ -155,7 +158,13 @@ int RunAuto(const std::vector<std::string>& args) {
     }
     std::atomic<bool> bInterrupted{false};
     const CInterruptWatch interrupts([&](int nCount) {
-        if (nCount == 1) {
+        if (nCount == CInterruptWatch::kConsoleClosing) {
+            // The console goes away: stop as after two Ctrl-C; the watch holds the
+            // process until the loops have ended and written their records.
+            bInterrupted = true;
+            pParallel ? pParallel->RequestStop() : pSingle->RequestStop();
+            pParallel ? pParallel->InterruptDevices() : pSingle->InterruptDevice();
+        } else if (nCount == 1) {
             observer.Say("no new device; the devices in flight finish (Ctrl-C again stops them "
                          "at the next packet boundary)");
             pParallel ? pParallel->RequestStop() : pSingle->RequestStop();
@@ -163,7 +172,10 @@ int RunAuto(const std::vector<std::string>& args) {
             bInterrupted = true;
             observer.Say("stopping every device in flight at its next packet boundary ...");
             pParallel ? pParallel->InterruptDevices() : pSingle->InterruptDevice();
-        } // later ones change nothing: no Ctrl-C cuts a packet
+        } else {
+            // A device that never reaches its packet boundary must not hold the bench.
+            std::_Exit(OutcomeExitCode(OutcomeKind::Interrupted));
+        }
     });
     const AutoTally tally = pParallel ? pParallel->Run() : pSingle->Run();
     if (bInterrupted) {

@@ -1,5 +1,7 @@
 #include "cli/CBenchTable.h"
 
+#include "workflows/JsonText.h"
+
 namespace fwup::cli {
 
 namespace {
@@ -33,7 +35,8 @@ std::string CBenchTable::FormatRow(int nPort, const std::string& strSerial,
                                    const std::string& strResult) {
     char szRow[256];
     std::snprintf(szRow, sizeof szRow, "COM%-4d %-14.14s %-12.12s %3d%%  %s", nPort,
-                  strSerial.c_str(), strStage.c_str(), nPercent, strResult.c_str());
+                  DisplayText(strSerial).c_str(), strStage.c_str(), nPercent,
+                  DisplayText(strResult).c_str());
     return szRow;
 }
 

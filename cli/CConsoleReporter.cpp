@@ -48,9 +48,11 @@ void CConsoleReporter::PutLine(const std::string& strText, const DeviceUnit* pUn
         }
         std::fputs("}\n", m_pOut);
     } else if (pUnit != nullptr) {
-        std::fprintf(m_pOut, "[COM%d] %s\n", pUnit->nPort, strText.c_str());
+        // Outside text (serial numbers, port names, process names) may carry
+        // control characters: one call prints one line that moves no cursor.
+        std::fprintf(m_pOut, "[COM%d] %s\n", pUnit->nPort, DisplayText(strText).c_str());
     } else {
-        std::fprintf(m_pOut, "%s\n", strText.c_str());
+        std::fprintf(m_pOut, "%s\n", DisplayText(strText).c_str());
     }
     std::fflush(m_pOut);
 }
@@ -102,8 +104,18 @@ void CConsoleReporter::Report(int nStage, const UpdateStatus& status, const Devi
         return;
     }
     switch (nStage) {
-    case StageConnecting:
     case StageSuccess:
+        // The success text is our own and has two lines.
+        for (size_t nStart = 0; nStart <= status.strMessage.size();) {
+            const size_t nEnd = status.strMessage.find('\n', nStart);
+            PutLine(status.strMessage.substr(nStart, nEnd - nStart), pUnit);
+            if (nEnd == std::string::npos) {
+                break;
+            }
+            nStart = nEnd + 1;
+        }
+        break;
+    case StageConnecting:
     case StageMessage:
         PutLine(status.strMessage, pUnit);
         break;

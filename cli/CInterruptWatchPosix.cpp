@@ -29,13 +29,22 @@ void OnSignal(int) {
     errno = nSaved;
 }
 
-void SetHandler(void (*pfnHandler)(int)) {
+// A lost terminal asks for the orderly stop, never for more: only as the first signal.
+void OnHangup(int) {
+    if (g_nSignals.load() == 0) {
+        OnSignal(SIGHUP);
+    }
+}
+
+void SetHandler(void (*pfnHandler)(int), void (*pfnHangup)(int)) {
     struct sigaction action {};
     action.sa_handler = pfnHandler;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART; // blocking reads and writes carry on
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    action.sa_handler = pfnHangup;
+    sigaction(SIGHUP, &action, nullptr);
 }
 
 } // namespace
@@ -64,14 +73,14 @@ CInterruptWatch::CInterruptWatch(std::function<void(int nCount)> onSignal)
             m_onSignal(++nSeen);
         }
     });
-    SetHandler(&OnSignal);
+    SetHandler(&OnSignal, &OnHangup);
 }
 
 CInterruptWatch::~CInterruptWatch() {
     if (m_nWakeWrite < 0) {
         return;
     }
-    SetHandler(SIG_DFL);
+    SetHandler(SIG_DFL, SIG_DFL);
     g_nWakeFd.store(-1);
     const char c = kQuit;
     [[maybe_unused]] const ssize_t n = ::write(m_nWakeWrite, &c, 1);

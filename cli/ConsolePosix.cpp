@@ -17,7 +17,11 @@ extern "C" void OnInterrupt(int) {
 
 } // namespace
 
-void InitConsole() {}
+void InitConsole() {
+    // A closed pipe (| head) must not kill a download half-way: writes to it fail
+    // with EPIPE instead, and the printing just stops.
+    std::signal(SIGPIPE, SIG_IGN);
+}
 
 std::vector<std::string> CommandLineArgs(int argc, char** argv) {
     return std::vector<std::string>(argv, argv + argc);

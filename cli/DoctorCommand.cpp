@@ -10,10 +10,11 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <fcntl.h>
 #include <filesystem>
-#include <fstream>
 #include <grp.h>
 #include <pwd.h>
+#include <sstream>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -101,9 +102,32 @@ std::vector<std::string> GroupsJoinedLater(const std::vector<std::string>& sessi
 }
 
 // What udev recorded for the node's device: ID_MM_DEVICE_IGNORE set or not.
+// Reads a small regular file in one open that never blocks (a FIFO planted in its
+// place would hang doctor), checked on the descriptor; false when it is no such file.
+bool ReadRegularFile(const std::filesystem::path& path, std::string& strText) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        return false;
+    }
+    struct stat st {};
+    const bool bRegular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    strText.clear();
+    char szBuffer[4096];
+    // The udev database entry is small; the cap keeps a huge planted file cheap.
+    while (bRegular && strText.size() < 1024 * 1024) {
+        const ssize_t n = ::read(fd, szBuffer, sizeof szBuffer);
+        if (n <= 0) {
+            break;
+        }
+        strText.append(szBuffer, static_cast<size_t>(n));
+    }
+    ::close(fd);
+    return bRegular;
+}
+
 PortFacts::MmFlag ModemManagerFlag(const std::string& strRoot, const std::string& strNode) {
     struct stat st {};
-    if (::stat(strNode.c_str(), &st) != 0) {
+    if (::stat(strNode.c_str(), &st) != 0 || !S_ISCHR(st.st_mode)) {
         return PortFacts::MmFlag::Unknown;
     }
     // Appended piece by piece: gcc 12 at -O3 misreads a chain starting with a
@@ -113,10 +137,11 @@ PortFacts::MmFlag ModemManagerFlag(const std::string& strRoot, const std::string
     strName += ':';
     strName += std::to_string(minor(st.st_rdev));
     const std::filesystem::path dbPath = std::filesystem::path(strRoot) / "run/udev/data" / strName;
-    std::ifstream db(dbPath);
-    if (!db) {
+    std::string strDb;
+    if (!ReadRegularFile(dbPath, strDb)) {
         return PortFacts::MmFlag::Unknown;
     }
+    std::istringstream db(strDb);
     for (std::string strLine; std::getline(db, strLine);) {
         if (strLine == "E:ID_MM_DEVICE_IGNORE=1") {
             return PortFacts::MmFlag::Ignored;
@@ -139,6 +164,8 @@ Facts GatherFacts() {
         port.entry = entry;
         port.bReader = entry.strDescription == kReaderProduct;
         port.access = InspectNodeAccess(entry.strDeviceNode);
+        // A node that is not a tty device is nobody's reader, whatever its product text.
+        port.bReader = port.bReader && port.access.bSerialDevice;
         for (const PortHolder& holder : FindPortHolders(entry.strDeviceNode)) {
             if (holder.nPid != ::getpid() &&
                 !ServesPseudoTerminal(holder.nPid, entry.strDeviceNode)) {
@@ -201,6 +228,9 @@ std::vector<Finding> Judge(const Facts& facts) {
         const NodeAccess& a = port.access;
         if (!a.bExists) {
             findings.push_back({eTrouble, strPort + ExplainVanished(port.entry.strDeviceNode)});
+        } else if (!a.bSerialDevice) {
+            findings.push_back(
+                {Level::Warn, strPort + ExplainNotSerial(port.entry.strDeviceNode, a)});
         } else if (!a.bMayReadWrite) {
             findings.push_back(
                 {eTrouble, strPort + ExplainPermissionDenied(port.entry.strDeviceNode, a)});
@@ -343,7 +373,9 @@ int RunDoctor(const std::vector<std::string>& args) {
         PrintJson(facts, findings, nBlocking > 0);
     } else {
         for (const Finding& finding : findings) {
-            std::printf("%-5s  %s\n", LevelName(finding.eLevel), finding.strText.c_str());
+            // Port names and process names come from outside: escaped, one line each.
+            std::printf("%-5s  %s\n", LevelName(finding.eLevel),
+                        DisplayText(finding.strText).c_str());
         }
         if (nBlocking == 0) {
             std::printf("nothing blocks a reader\n");

@@ -2,6 +2,7 @@
 #include "cli/CliCommands.h"
 
 #include "serial/PortDiscovery.h"
+#include "workflows/JsonText.h"
 
 #include <cstdio>
 
@@ -13,7 +14,9 @@ int RunList(const std::vector<std::string>& args) {
         return kExitUsage;
     }
     for (const PortRecord& entry : ScanPorts()) {
-        std::printf("%s\t%s\n", entry.strName.c_str(), entry.strDeviceNode.c_str());
+        // A USB product text may hold line ends or terminal controls: one port, one line.
+        std::printf("%s\t%s\n", DisplayText(entry.strName).c_str(),
+                    DisplayText(entry.strDeviceNode).c_str());
     }
     return kExitOk;
 }

@@ -34,7 +34,10 @@ const char* const kUpdateHelp =
     "\n"
     "The first Ctrl-C stops at once before the download and at the next packet\n"
     "boundary during it (exit code 130; the reader waits in its boot loader and the\n"
-    "next update finishes it); a second one ends the program at once.\n";
+    "next update finishes it); a second one ends the program at once. SIGHUP (a lost\n"
+    "terminal) counts as the first Ctrl-C; a closed output only ends the printing\n"
+    "(the job and its record go on). A write the reader does not take within the\n"
+    "packet's wait ends the job with \"Communication Error\".\n";
 
 } // namespace
 
@@ -192,8 +195,12 @@ int RunUpdate(const std::vector<std::string>& args) {
     const DeviceUnit unit = UnitOfPort(session.Port());
     // First Ctrl-C: stop at the next packet boundary (at once before the
     // download), so the reader never gets half a packet. Second: end now.
+    // A lost terminal (SIGHUP) counts as the first; a closing console stops at the
+    // boundary too, and the watch holds the process until the record is written.
     const CInterruptWatch interrupts([&session](int nCount) {
-        if (nCount == 1) {
+        if (nCount == CInterruptWatch::kConsoleClosing) {
+            session.RequestStop();
+        } else if (nCount == 1) {
             std::fputs("\nstopping at the next packet boundary (Ctrl-C again to quit at once)\n",
                        stderr);
             session.RequestStop();

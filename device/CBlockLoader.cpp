@@ -78,7 +78,8 @@ int SendAndTakeReply(CDeviceLink& link, const uint8_t* pPacket, int32_t nBytes,
 int SendCommand(CDeviceLink& link, uint16_t nCode, uint32_t dwArgument) {
     const auto packet = BuildCommandPacket(nCode, dwArgument);
     uint32_t nWritten = 0;
-    return WriteCompletely(link.Port(), packet.data(), 8, nWritten);
+    return WriteCompletely(link, packet.data(), 8, nWritten,
+                           link.Timings().nPacketMs + WireTimeMs(8));
 }
 
 int WriteAll(CDeviceLink& link, const void* pData, int32_t& nCount) {
@@ -87,7 +88,11 @@ int WriteAll(CDeviceLink& link, const void* pData, int32_t& nCount) {
         return 0;
     }
     uint32_t nWritten = 0;
-    const int nError = WriteCompletely(link.Port(), pData, static_cast<uint32_t>(nCount), nWritten);
+    // The packet's wait plus its wire time: a reader that takes nothing for that
+    // long has stopped reading.
+    const uint32_t nLength = static_cast<uint32_t>(nCount);
+    const int nError = WriteCompletely(link, pData, nLength, nWritten,
+                                       link.Timings().nPacketMs + WireTimeMs(nLength));
     nCount = static_cast<int32_t>(nWritten);
     return nError;
 }

@@ -51,7 +51,8 @@ int Transact(CDeviceLink& link, const void* pCommand, uint32_t nLength, char* pR
     const uint32_t nCapacity = nCount;
     nCount = 0;
     uint32_t nWritten = 0;
-    if (const int nError = WriteCompletely(port, pCommand, nLength, nWritten); nError != 0) {
+    if (const int nError = WriteCompletely(link, pCommand, nLength, nWritten, nCommandMs);
+        nError != 0) {
         return nError;
     }
     const uint32_t dwStart = GetTickCount();
@@ -137,7 +138,9 @@ int PingBootLoader(CDeviceLink& link, uint32_t& dwValue) {
     CComPort& port = link.Port();
     const auto query = BuildStatusQuery();
     uint32_t nWritten = 0;
-    if (const int nError = WriteCompletely(port, query.data(), 8, nWritten); nError != 0) {
+    if (const int nError =
+            WriteCompletely(link, query.data(), 8, nWritten, link.Timings().nCommandMs);
+        nError != 0) {
         return nError;
     }
     const uint32_t dwDeadline = GetTickCount() + link.Timings().nCommandMs;
@@ -223,7 +226,8 @@ int ExchangeBytes(GadgetChannel* pChannel, const void* pCommand, uint32_t nLengt
     const uint32_t nReadyMs = pChannel->pLink->Timings().nReadyMs;
     const uint32_t nCapacity = nCount;
     uint32_t nWritten = 0;
-    if (const int nError = WriteCompletely(port, pCommand, nLength, nWritten); nError != 0) {
+    if (const int nError = WriteCompletely(*pChannel->pLink, pCommand, nLength, nWritten, nReadyMs);
+        nError != 0) {
         return nError;
     }
     const uint32_t dwStart = GetTickCount();

@@ -24,7 +24,10 @@ bool IsRegularPath(const std::string& strPath);
 // True when the open stream is a regular file (no directory, pipe or device).
 bool IsRegularFile(std::FILE* pFile);
 
-// Opens an existing file for binary reading (UTF-8 path); nullptr when it cannot.
+// Opens an existing regular file for binary reading (UTF-8 path) in one open that
+// never blocks, checked on the open descriptor or handle: nullptr when it cannot,
+// or when the path names a FIFO, a directory or a device (also one swapped in
+// after an earlier check).
 std::FILE* OpenForReading(const std::string& strPath);
 
 // The characters that end a folder name in a path ('/'; also '\' and ':' on Windows).

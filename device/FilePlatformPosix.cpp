@@ -68,7 +68,20 @@ bool IsRegularPath(const std::string& strPath) {
 }
 
 std::FILE* OpenForReading(const std::string& strPath) {
-    return std::fopen(strPath.c_str(), "rb");
+    // O_NONBLOCK: opening a FIFO for reading would wait for a writer.
+    const int fd = ::open(strPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) {
+        return nullptr;
+    }
+    struct stat info {};
+    std::FILE* pFile = nullptr;
+    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+        pFile = ::fdopen(fd, "rb");
+    }
+    if (pFile == nullptr) {
+        ::close(fd);
+    }
+    return pFile;
 }
 
 const char* PathSeparators() {

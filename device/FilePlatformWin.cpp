@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <fcntl.h>
 #include <io.h>
 
 namespace fwup {
@@ -99,8 +100,28 @@ bool IsRegularFile(std::FILE* pFile) {
 }
 
 std::FILE* OpenForReading(const std::string& strPath) {
-    // The wide call: fopen would go through the ANSI code page.
-    return ::_wfopen(WideFromUtf8(strPath).c_str(), L"rb");
+    // The wide call (fopen would go through the ANSI code page), and the kind of
+    // file checked on the handle itself: a path swapped for a pipe or a device
+    // after an earlier check is refused, never read.
+    HANDLE hFile = ::CreateFileW(WideFromUtf8(strPath).c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (hFile == INVALID_HANDLE_VALUE) {
+        return nullptr;
+    }
+    if (!IsRegularHandle(hFile)) {
+        ::CloseHandle(hFile);
+        return nullptr;
+    }
+    const int nFd = ::_open_osfhandle(reinterpret_cast<intptr_t>(hFile), _O_RDONLY | _O_BINARY);
+    if (nFd < 0) {
+        ::CloseHandle(hFile);
+        return nullptr;
+    }
+    std::FILE* pFile = ::_fdopen(nFd, "rb");
+    if (pFile == nullptr) {
+        ::_close(nFd); // closes the handle too
+    }
+    return pFile;
 }
 
 const char* PathSeparators() {

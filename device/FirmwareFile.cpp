@@ -129,9 +129,10 @@ void AddSegment(ImageList& list, std::unique_ptr<ImageSegment> pSegment) {
 ImageSegment* ReadImageSegment(ImageList& list, const std::string& strPath, uint32_t dwAddress,
                                int32_t nExpected,
                                const std::function<void(const std::string&)>& pfnShowMessage) {
-    if (strPath.empty() || !IsRegularPath(strPath)) {
+    if (strPath.empty()) {
         return nullptr;
     }
+    // One open that never blocks, checked on the descriptor: no stat-then-open race.
     std::unique_ptr<std::FILE, FileCloser> pFile(OpenForReading(strPath));
     if (!pFile || !IsRegularFile(pFile.get())) {
         return nullptr;

@@ -43,22 +43,34 @@ bool WaitOpenUnlessStopped(CDeviceLink& link, uint32_t dwTimeoutMs) {
     return port.IsOpen();
 }
 
-int WriteCompletely(CComPort& port, const void* pData, uint32_t nLength, uint32_t& nWritten) {
+int WriteCompletely(CDeviceLink& link, const void* pData, uint32_t nLength, uint32_t& nWritten,
+                    uint32_t dwTimeoutMs) {
+    CComPort& port = link.Port();
     const auto* pBytes = static_cast<const uint8_t*>(pData);
+    const uint32_t dwStart = GetTickCount();
     nWritten = 0;
     while (nWritten < nLength) {
+        const uint32_t dwPassed = TicksSince(dwStart);
+        if (dwPassed >= dwTimeoutMs) {
+            return kWriteStalled;
+        }
+        // In slices, so a stop request is seen while the reader does not read.
         uint32_t nChunk = nLength - nWritten;
-        const uint32_t dwError = port.Write(pBytes + nWritten, nChunk);
+        const uint32_t dwError =
+            port.Write(pBytes + nWritten, nChunk, std::min(dwTimeoutMs - dwPassed, kStopCheckMs));
         nWritten += nChunk;
         if (dwError != 0) {
             return static_cast<int>(dwError);
         }
-        if (nChunk == 0) {
-            // An untimed write that moves nothing will not move anything on a retry.
-            return EIO;
+        if (nChunk == 0 && link.StopRequested()) {
+            return kWriteStalled;
         }
     }
     return 0;
+}
+
+uint32_t WireTimeMs(uint32_t nBytes) {
+    return static_cast<uint32_t>((static_cast<uint64_t>(nBytes) * 10 * 1000 + 115199) / 115200);
 }
 
 } // namespace fwup

@@ -4,6 +4,7 @@
 #include "device/CDeviceLink.h"
 #include "serial/CComPort.h"
 
+#include <cerrno>
 #include <cstdint>
 
 namespace fwup {
@@ -24,7 +25,16 @@ void SleepUnlessStopped(CDeviceLink& link, uint32_t dwMs);
 // CComPort::WaitOpen that also ends on a stop request; true when open.
 bool WaitOpenUnlessStopped(CDeviceLink& link, uint32_t dwTimeoutMs);
 
-// Writes nLength bytes completely; nWritten out. 0 or the errno of the failed write.
-int WriteCompletely(CComPort& port, const void* pData, uint32_t nLength, uint32_t& nWritten);
+// Writes nLength bytes completely within dwTimeoutMs; nWritten out. 0, the errno
+// of the failed write, or kWriteStalled when the reader stopped taking bytes: the
+// time ran out, or a stop request came while a slice moved nothing (a line that
+// still moves bytes is never cut by a stop request).
+inline constexpr int kWriteStalled = ETIMEDOUT;
+int WriteCompletely(CDeviceLink& link, const void* pData, uint32_t nLength, uint32_t& nWritten,
+                    uint32_t dwTimeoutMs);
+// The time a packet of nBytes may take on the wire at 115200 baud (10 bits a
+// byte), rounded up, in ms: added to a packet's wait so a paced line never
+// reaches it.
+uint32_t WireTimeMs(uint32_t nBytes);
 
 } // namespace fwup

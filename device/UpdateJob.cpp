@@ -127,12 +127,22 @@ UpdateOutcome RunUpdate(CDeviceSession& session, UpdateRequest& request, void* p
     if (session.StopRequested()) {
         return fail(Interrupted(false));
     }
+    const uint64_t nBytesBefore = port.BytesReceived();
     if (const int nDetect = DetectDevice(link, request); nDetect != 0) {
         if (session.StopRequested()) {
             return fail(Interrupted(false));
         }
         if (nDetect == -4) {
             return fail(PortFailure(OutcomeKind::NotDetected, OutcomeStep::Detect, port));
+        }
+        if (const uint64_t nJunk = port.BytesReceived() - nBytesBefore;
+            nJunk >= kReceiveBufferSize) {
+            return fail(Failure(OutcomeKind::NotDetected, OutcomeStep::Detect,
+                                "something on " + port.GetDeviceNode() + " sent " +
+                                    std::to_string(nJunk) +
+                                    " bytes, but none answered the boot loader's status query "
+                                    "or \"~rv\": it floods the port with data that is not the "
+                                    "reader's protocol; check that this is the reader's port"));
         }
         return fail(Failure(OutcomeKind::NotDetected, OutcomeStep::Detect,
                             "nothing answered on " + port.GetDeviceNode() +

@@ -81,6 +81,13 @@ std::string DescribeDownloadFailure(const UpdateOutcome& o, uint32_t nPacketMs,
     if (o.nDownloadCode == 0) {
         return {};
     }
+    if (o.nErrno == ETIMEDOUT) {
+        // What a blocked write reports (kWriteStalled): the line is fine, the far end is not.
+        return "the reader stopped reading " + Where(o) + ": it took no more bytes within " +
+               std::to_string(nPacketMs) +
+               " ms and the wire time of the packet; restart the reader (its boot loader takes "
+               "the image again) and check that no other program uses the port";
+    }
     if (o.nErrno != 0) {
         std::string strText = "the serial line failed " + Where(o) + ": " + ErrnoText(o.nErrno);
         if (o.nErrno == EIO) {

@@ -31,7 +31,7 @@ intptr_t CComPort::Open(int nPort) {
     Close();
     const std::string strNode = DeviceNodeForPort(nPort);
     if (strNode.empty()) {
-        m_openError = PortOpenError{PortOpenProblem::NotListed, ENOENT, {}, nPort};
+        m_openError = PortOpenError{PortOpenProblem::NotListed, ENOENT, {}, nPort, {}};
         errno = ENOENT;
         return kClosedPortHandle;
     }
@@ -50,6 +50,15 @@ intptr_t CComPort::OpenNode(const std::string& strNode) {
     if (dwError != 0) {
         m_openError = MakeOpenError(dwError, strNode, m_nOpenedPort);
         errno = static_cast<int>(dwError);
+        return kClosedPortHandle;
+    }
+    // Whoever opened the node before us (ModemManager probing, a terminal program)
+    // would read the reader's replies: refuse the port as busy and name them.
+    if (std::vector<PortHolder> holders = FindEarlierHolders(strNode); !holders.empty()) {
+        SerialClose(handle);
+        m_openError = MakeOpenError(EBUSY, strNode, m_nOpenedPort);
+        m_openError.earlierHolders = std::move(holders);
+        errno = EBUSY;
         return kClosedPortHandle;
     }
     m_openError = PortOpenError{};
@@ -74,16 +83,18 @@ uint32_t CComPort::Read(void* pBuffer, uint32_t& nBytes) {
         return EBADF;
     }
     const uint32_t dwError = SerialRead(SerialHandle{m_hComm, m_nDeviceId}, pBuffer, nBytes);
+    m_totalBytesRead += nBytes;
     TraceBytes("Rx : ", static_cast<const uint8_t*>(pBuffer), nBytes);
     return dwError;
 }
 
-uint32_t CComPort::Write(const void* pBuffer, uint32_t& nBytes) {
+uint32_t CComPort::Write(const void* pBuffer, uint32_t& nBytes, uint32_t dwTimeoutMs) {
     if (!IsOpen()) {
         nBytes = 0;
         return EBADF;
     }
-    const uint32_t dwError = SerialWrite(SerialHandle{m_hComm, m_nDeviceId}, pBuffer, nBytes);
+    const uint32_t dwError =
+        SerialWrite(SerialHandle{m_hComm, m_nDeviceId}, pBuffer, nBytes, dwTimeoutMs);
     TraceBytes("Tx : ", static_cast<const uint8_t*>(pBuffer), nBytes);
     return dwError;
 }

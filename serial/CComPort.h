@@ -5,6 +5,7 @@
 // Port numbers map to device nodes through port discovery (PortDiscovery.h).
 
 #include "serial/PortOpenError.h"
+#include "serial/SerialPlatform.h"
 
 #include <cstdint>
 #include <string>
@@ -41,15 +42,21 @@ public:
     // Never waits. nBytes: in, bytes wanted; out, bytes received (0 on failure).
     // Returns 0 or an errno value; a hang-up (device gone) is EIO, never "no data".
     uint32_t Read(void* pBuffer, uint32_t& nBytes);
-    // Untimed: returns once the driver took the bytes. nBytes: in, bytes to send;
-    // out, bytes the platform reported written. Returns 0 or an errno value.
-    uint32_t Write(const void* pBuffer, uint32_t& nBytes);
+    // Waits up to dwTimeoutMs for the driver to take bytes. nBytes: in, bytes to
+    // send; out, bytes written (fewer, or 0, when the reader does not read and the
+    // time ran out: no error). Returns 0 or an errno value.
+    uint32_t Write(const void* pBuffer, uint32_t& nBytes,
+                   uint32_t dwTimeoutMs = kDefaultWriteTimeoutMs);
 
     // Blocks up to dwTimeoutMs for received data; true when a Read would return
     // data at once. A closed or hung-up port never has data: the call sleeps out
     // the time and returns false (the next Read reports the hang-up as EIO), so
     // callers that retry until their deadline never spin a core.
     bool WaitReadable(uint32_t dwTimeoutMs) const;
+
+    // Bytes Read has delivered over the object's life (all opens): lets a caller
+    // tell a silent line from one full of bytes that answered nothing.
+    uint64_t BytesReceived() const { return m_totalBytesRead; }
 
     // The device name, or "COM<n>" when it is empty.
     std::string GetLabel() const;
@@ -92,6 +99,7 @@ private:
     std::string m_strDeviceNode;
     unsigned long long m_nDeviceId = 0; // identity of the open node, for the open-port registry
     PortOpenError m_openError;
+    uint64_t m_totalBytesRead = 0;
 
     intptr_t OpenNode(const std::string& strNode);
 };

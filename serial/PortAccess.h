@@ -31,6 +31,11 @@ bool ServesPseudoTerminal(int nPid, const std::string& strNode);
 // hold the node.
 std::vector<PortHolder> FindCompetingHolders(const std::string& strNode);
 
+// FindCompetingHolders without this process: the programs that had the node open
+// when we opened it. One scan of /proc (a few ms); empty on Windows, where an open
+// port is never shared.
+std::vector<PortHolder> FindEarlierHolders(const std::string& strNode);
+
 struct NodeAccess {
     bool bExists = false;           // the node (after links) exists
     std::string strOwner, strGroup; // names; numbers as text when unknown
@@ -38,6 +43,11 @@ struct NodeAccess {
     bool bMayReadWrite = false;     // access(R_OK|W_OK) for this process's user
     bool bUserInGroup = false;      // the node's group is among this process's groups
     bool bHasAcl = false;           // a system.posix_acl_access attribute is present
+    // The node (after links) is a character device of a tty driver; false for a
+    // regular file, a directory, a FIFO or another kind of device, none of which
+    // is a reader's port (and whose group is no fix to suggest).
+    bool bSerialDevice = false;
+    std::string strKind; // what the node is, for a text: "regular file", "character device (mem)"
 };
 
 NodeAccess InspectNodeAccess(const std::string& strNode);
@@ -52,5 +62,6 @@ bool IsModemManagerRunning();
 std::string ExplainPermissionDenied(const std::string& strNode, const NodeAccess& access);
 std::string ExplainBusy(const std::string& strNode, const std::vector<PortHolder>& holders);
 std::string ExplainVanished(const std::string& strNode);
+std::string ExplainNotSerial(const std::string& strNode, const NodeAccess& access);
 
 } // namespace fwup

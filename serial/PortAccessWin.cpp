@@ -17,11 +17,17 @@ std::vector<PortHolder> FindCompetingHolders(const std::string&) {
     return {};
 }
 
+std::vector<PortHolder> FindEarlierHolders(const std::string&) {
+    return {};
+}
+
 NodeAccess InspectNodeAccess(const std::string&) {
     // Windows has no owner and mode on a COM port: a refusal means it is held.
     NodeAccess access;
     access.bExists = true;
     access.bMayReadWrite = true;
+    access.bSerialDevice = true; // the name came from the ports class
+    access.strKind = "serial port";
     return access;
 }
 
@@ -35,6 +41,10 @@ bool IsModemManagerRunning() {
 
 std::string ExplainPermissionDenied(const std::string& strNode, const NodeAccess&) {
     return ExplainBusy(strNode, {});
+}
+
+std::string ExplainNotSerial(const std::string& strNode, const NodeAccess&) {
+    return "port " + strNode + " is not a serial device: choose another port";
 }
 
 std::string ExplainBusy(const std::string& strNode, const std::vector<PortHolder>&) {

@@ -25,7 +25,7 @@ PortOpenError MakeOpenError(uint32_t dwError, const std::string& strNode, int nP
     case SerialOpenFault::kOther:
         break;
     }
-    return PortOpenError{eProblem, static_cast<int>(dwError), strNode, nPort};
+    return PortOpenError{eProblem, static_cast<int>(dwError), strNode, nPort, {}};
 }
 
 std::string DescribeOpenError(const PortOpenError& error) {
@@ -41,7 +41,9 @@ std::string DescribeOpenError(const PortOpenError& error) {
     case PortOpenProblem::PermissionDenied:
         return ExplainPermissionDenied(error.strNode, InspectNodeAccess(error.strNode));
     case PortOpenProblem::Busy:
-        return ExplainBusy(error.strNode, FindCompetingHolders(error.strNode));
+        return ExplainBusy(error.strNode, error.earlierHolders.empty()
+                                              ? FindCompetingHolders(error.strNode)
+                                              : error.earlierHolders);
     case PortOpenProblem::Other:
         break;
     }

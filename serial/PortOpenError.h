@@ -2,8 +2,11 @@
 // Why a port did not open, kept by CComPort after a failed open, and the one-line
 // text with cause and fix that the front ends show under "check connection".
 
+#include "serial/PortAccess.h"
+
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace fwup {
 
@@ -21,6 +24,9 @@ struct PortOpenError {
     int nErrno = 0;      // the platform's error number (errno; GetLastError on Windows)
     std::string strNode; // the device node tried; empty for NotListed
     int nPort = 0;       // the COM number asked for
+    // Busy: the programs that had the port open before us, found right after our
+    // own open succeeded (they would read the reader's replies); empty otherwise.
+    std::vector<PortHolder> earlierHolders;
 };
 
 // The problem a failed open's error number stands for.

@@ -17,7 +17,7 @@ struct SerialHandle {
 
 // Opens strNode exclusively (no second open in this or another process) with the
 // line settings (115200 8N1, no flow control, DTR and RTS on, immediate-return
-// reads, untimed writes), verified after applying. dwInQueue/dwOutQueue are the
+// reads, writes bounded by their time-out), verified after applying. dwInQueue/dwOutQueue are the
 // driver queue sizes in bytes where the platform takes them.
 uint32_t SerialOpen(const std::string& strNode, uint32_t dwInQueue, uint32_t dwOutQueue,
                     SerialHandle& handle);
@@ -26,8 +26,14 @@ void SerialClose(SerialHandle& handle);
 // Never waits. nBytes: in, bytes wanted; out, bytes received. A vanished device
 // is a failed read (EIO on Linux; the failing call's error on Windows).
 uint32_t SerialRead(const SerialHandle& handle, void* pBuffer, uint32_t& nBytes);
-// Untimed. nBytes: in, bytes to send; out, bytes the platform reported written.
-uint32_t SerialWrite(const SerialHandle& handle, const void* pBuffer, uint32_t& nBytes);
+// The longest a write waits when its caller names no time-out.
+inline constexpr uint32_t kDefaultWriteTimeoutMs = 5000;
+// Waits up to dwTimeoutMs for the driver to take bytes, then returns with what it
+// took: a reader that stops reading can never hold the caller. nBytes: in, bytes
+// to send; out, bytes written (possibly fewer; 0 when the time ran out, which is
+// no error). A vanished device is a failed write.
+uint32_t SerialWrite(const SerialHandle& handle, const void* pBuffer, uint32_t& nBytes,
+                     uint32_t dwTimeoutMs = kDefaultWriteTimeoutMs);
 // True when data is waiting within dwTimeoutMs; blocks instead of spinning. A
 // vanished device never has data: the call sleeps out the time so that callers
 // that retry until their deadline never spin.

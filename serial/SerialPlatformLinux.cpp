@@ -110,13 +110,8 @@ uint32_t SerialOpen(const std::string& strNode, uint32_t /*dwInQueue*/, uint32_t
         unregister();
         return FailOpen(fd, dwError);
     }
-    // Reads return at once through VMIN=VTIME=0; writes stay untimed (blocking).
-    const int nFlags = ::fcntl(fd, F_GETFL);
-    if (nFlags < 0 || ::fcntl(fd, F_SETFL, nFlags & ~O_NONBLOCK) != 0) {
-        const uint32_t dwError = static_cast<uint32_t>(errno);
-        unregister();
-        return FailOpen(fd, dwError);
-    }
+    // The descriptor stays non-blocking: reads return at once, and writes wait in
+    // poll() with their time-out instead of inside write().
     handle.hNative = fd;
     handle.nDeviceId = nId;
     return 0;
@@ -168,10 +163,18 @@ uint32_t SerialRead(const SerialHandle& handle, void* pBuffer, uint32_t& nBytes)
     }
 }
 
-uint32_t SerialWrite(const SerialHandle& handle, const void* pBuffer, uint32_t& nBytes) {
+uint32_t SerialWrite(const SerialHandle& handle, const void* pBuffer, uint32_t& nBytes,
+                     uint32_t dwTimeoutMs) {
     const int fd = static_cast<int>(handle.hNative);
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(dwTimeoutMs);
+    const uint32_t nWanted = nBytes;
+    nBytes = 0;
+    if (nWanted == 0) {
+        return 0;
+    }
     for (;;) {
-        const ssize_t n = ::write(fd, pBuffer, nBytes);
+        const ssize_t n = ::write(fd, pBuffer, nWanted);
         if (n >= 0) {
             nBytes = static_cast<uint32_t>(n);
             return 0;
@@ -179,8 +182,23 @@ uint32_t SerialWrite(const SerialHandle& handle, const void* pBuffer, uint32_t& 
         if (errno == EINTR) {
             continue;
         }
-        nBytes = 0;
-        return static_cast<uint32_t>(errno);
+        if (errno != EAGAIN) {
+            return static_cast<uint32_t>(errno);
+        }
+        // The driver's buffer is full: the other end does not read. Wait for room.
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0) {
+            return 0;
+        }
+        pollfd pfd{fd, POLLOUT, 0};
+        const int nReady = ::poll(&pfd, 1, static_cast<int>(left));
+        if (nReady < 0 && errno != EINTR) {
+            return static_cast<uint32_t>(errno);
+        }
+        if (nReady > 0 && (pfd.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+            return EIO;
+        }
     }
 }
 

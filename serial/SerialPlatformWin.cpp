@@ -33,8 +33,9 @@ struct OpenPort {
 std::mutex g_openMutex;
 std::set<std::wstring> g_openPorts;
 
-// Reads return at once with what has arrived; writes have no time-out.
-constexpr COMMTIMEOUTS kImmediateReads{MAXDWORD, 0, 0, 0, 0};
+// Reads return at once with what has arrived; a write never waits longer than
+// the default write time-out (each write sets its own, see SerialWrite).
+constexpr COMMTIMEOUTS kImmediateReads{MAXDWORD, 0, 0, 0, kDefaultWriteTimeoutMs};
 
 // Longest single blocking read of a wait. Under Wine a blocking read on a pty
 // whose other end has closed keeps the server busy until it times out, so a
@@ -106,7 +107,7 @@ enum class SliceResult { kByte, kNothing, kFailed };
 
 // Blocks up to dwMs for one byte and keeps it as the look-ahead.
 SliceResult ReadOneByteWithin(OpenPort& port, uint32_t dwMs) {
-    COMMTIMEOUTS waitForFirst{MAXDWORD, MAXDWORD, dwMs, 0, 0};
+    COMMTIMEOUTS waitForFirst{MAXDWORD, MAXDWORD, dwMs, 0, kDefaultWriteTimeoutMs};
     if (!::SetCommTimeouts(port.hComm, &waitForFirst)) {
         return SliceResult::kFailed;
     }
@@ -235,11 +236,22 @@ uint32_t SerialRead(const SerialHandle& handle, void* pBuffer, uint32_t& nBytes)
     return 0;
 }
 
-uint32_t SerialWrite(const SerialHandle& handle, const void* pBuffer, uint32_t& nBytes) {
+uint32_t SerialWrite(const SerialHandle& handle, const void* pBuffer, uint32_t& nBytes,
+                     uint32_t dwTimeoutMs) {
     OpenPort* pPort = PortOf(handle);
     if (pPort == nullptr) {
         nBytes = 0;
         return ERROR_INVALID_HANDLE;
+    }
+    // The write's whole time-out goes into the constant (0 there would mean none):
+    // a reader that stops reading returns the write with fewer bytes instead of
+    // holding it. Reads keep returning at once.
+    COMMTIMEOUTS timeouts = kImmediateReads;
+    timeouts.WriteTotalTimeoutMultiplier = 0;
+    timeouts.WriteTotalTimeoutConstant = std::max<uint32_t>(dwTimeoutMs, 1);
+    if (!::SetCommTimeouts(pPort->hComm, &timeouts)) {
+        nBytes = 0;
+        return LastError();
     }
     DWORD dwWritten = 0;
     const BOOL bWritten = ::WriteFile(pPort->hComm, pBuffer, nBytes, &dwWritten, nullptr);

@@ -3,10 +3,13 @@
 #include "serial/UsbTtyScan.h"
 
 #include <algorithm>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <sys/stat.h>
 #include <system_error>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -26,19 +29,22 @@ namespace {
 
 bool ReadSmallFile(const fs::path& path, std::string& strText) {
     // sysfs attributes are regular files: a link could leave the root and a FIFO
-    // would block the enumeration (and every wait built on it) for ever.
-    std::error_code ec;
-    if (fs::symlink_status(path, ec).type() != fs::file_type::regular) {
+    // would block the enumeration (and every wait built on it) for ever. One open
+    // that never blocks and never follows a link, checked on the descriptor.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
         return false;
     }
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
-        return false;
-    }
+    struct stat st {};
+    const bool bRegular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
     // Attribute files are short; a cap keeps a hostile tree from costing memory.
     char szBuffer[4096];
-    file.read(szBuffer, sizeof szBuffer);
-    strText.assign(szBuffer, static_cast<size_t>(file.gcount()));
+    const ssize_t n = bRegular ? ::read(fd, szBuffer, sizeof szBuffer) : -1;
+    ::close(fd);
+    if (n < 0) {
+        return false;
+    }
+    strText.assign(szBuffer, static_cast<size_t>(n));
     return true;
 }
 

@@ -66,6 +66,8 @@ struct CSimDevice::Impl {
     bool bLeaving = false; // restarting: input is ignored
     bool bHandshake = false;
     bool bSilent = false;
+    bool bDeaf = false; // reads nothing more (nStopReadingAfterBlock)
+    uint32_t nJunkSeed = 1;
     uint32_t dwAreaFlags = 0;
     int nBlock = 0;
     Clock::time_point tpLastRx{};
@@ -103,6 +105,7 @@ struct CSimDevice::Impl {
         bLeaving = false;
         bHandshake = false;
         bSilent = false;
+        bDeaf = false;
         nBlock = 0;
     }
 
@@ -196,6 +199,12 @@ struct CSimDevice::Impl {
                 SendReadyLine();
                 continue;
             }
+            if (bDeaf) {
+                // Leave the host's bytes in the pty: only the operator wakes us.
+                std::unique_lock lock(mutex);
+                cv.wait_for(lock, milliseconds(1000), [&] { return HasRequest(); });
+                continue;
+            }
             const bool bPartial = ePersonality == Personality::BootLoader && framer.Pending() > 0;
             if (bPartial && tpNow - tpLastRx >= kPacketGap) {
                 GiveUpPartialPacket();
@@ -253,6 +262,10 @@ struct CSimDevice::Impl {
     // ---- application -------------------------------------------------------
 
     void FeedApplication(const uint8_t* pData, size_t nCount) {
+        if (config.faults.bJunkFlood) {
+            SendJunkBurst();
+            return;
+        }
         for (size_t i = 0; i < nCount && !bLeaving; ++i) {
             if (std::optional<std::string> command = parser.Feed(pData[i])) {
                 HandleCommand(*command);
@@ -284,6 +297,21 @@ struct CSimDevice::Impl {
         // Anything else is not a command of this firmware: no answer.
     }
 
+    // Noise that never forms a reply: any byte but '~' and LF (xorshift bytes).
+    void SendJunkBurst() {
+        std::vector<uint8_t> junk(kJunkBurst);
+        for (uint8_t& byJunk : junk) {
+            nJunkSeed ^= nJunkSeed << 13;
+            nJunkSeed ^= nJunkSeed >> 17;
+            nJunkSeed ^= nJunkSeed << 5;
+            byJunk = static_cast<uint8_t>(nJunkSeed);
+            if (byJunk == '~' || byJunk == '\n') {
+                byJunk = 0xFF;
+            }
+        }
+        port.Send(junk.data(), junk.size());
+    }
+
     void SendReadyLine() {
         std::string strLine;
         for (uint32_t i = 0; i < config.faults.nGarbageBytes; ++i) {
@@ -298,7 +326,7 @@ struct CSimDevice::Impl {
     void FeedBootLoader(const uint8_t* pData, size_t nCount) {
         framer.Append(pData, nCount);
         std::vector<uint8_t> packet;
-        while (!bLeaving && port.IsPlugged() && framer.Take(packet)) {
+        while (!bLeaving && !bDeaf && port.IsPlugged() && framer.Take(packet)) {
             HandlePacket(packet);
         }
     }
@@ -401,6 +429,9 @@ struct CSimDevice::Impl {
                         block.nLength, flash.begin() + (block.dwAddress - kFlashBase));
         }
         Reply(MakeReply(kCodeData, kCodeData, kStatusAccepted));
+        if (faults.nStopReadingAfterBlock > 0 && nBlock == faults.nStopReadingAfterBlock) {
+            bDeaf = true;
+        }
     }
 
     void HandleFinish() {

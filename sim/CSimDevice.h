@@ -43,6 +43,11 @@
 // - bBadFinalReply: status 9 with echo 3; the download does not count and no
 //   flash file is written, but the device restarts as after a good finish.
 // - bNeverReturns: after "~dboot" (answered as usual) the port stays away.
+// - nStopReadingAfterBlock: after answering that data packet the boot loader
+//   reads nothing more (a hung endpoint) until it is unplugged or stopped; the
+//   host's writes fill the pty and then block.
+// - bJunkFlood: the application answers every chunk of input with kJunkBurst
+//   bytes of noise (no '~', no LF) and never with a reply.
 // - Without bReturnAsApp the device stays away after a finished download.
 
 #include "sim/SimConfig.h"
@@ -57,6 +62,7 @@ namespace fwsim {
 inline constexpr uint32_t kFlashBase = 0x100000; // device address of flash offset 0
 inline constexpr uint32_t kFlashSize = 0x40000;  // 256 KiB
 inline constexpr uint32_t kCodeAddress = 0x108000;
+inline constexpr size_t kJunkBurst = 1024; // bytes of noise per input chunk (bJunkFlood)
 
 class CSimDevice {
 public:

@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <set>
+#include <utility>
 
 namespace fwsim {
 
@@ -34,6 +36,25 @@ bool IsLineText(const std::string& strText) {
         if (c < 0x20 || c > 0x7E || c == '~') {
             return false;
         }
+    }
+    return true;
+}
+
+// "\xHH" escapes to bytes; false for a malformed escape. Other text stays.
+bool DecodeByteEscapes(const std::string& strText, std::string& strBytes) {
+    strBytes.clear();
+    for (size_t i = 0; i < strText.size(); ++i) {
+        if (strText[i] != '\\') {
+            strBytes.push_back(strText[i]);
+            continue;
+        }
+        if (i + 3 >= strText.size() || strText[i + 1] != 'x' ||
+            !std::isxdigit(static_cast<unsigned char>(strText[i + 2])) ||
+            !std::isxdigit(static_cast<unsigned char>(strText[i + 3]))) {
+            return false;
+        }
+        strBytes.push_back(static_cast<char>(std::stoi(strText.substr(i + 2, 2), nullptr, 16)));
+        i += 3;
     }
     return true;
 }
@@ -96,13 +117,15 @@ bool ParseFwsimOptions(const std::vector<std::string>& args, FwsimOptions& optio
             return setter(v, strWhy);
         };
     };
+    // Line texts are checked after all options are read: --raw-texts may come later.
+    std::vector<std::pair<std::string, std::string*>> lineTexts;
+    bool bRawTexts = false;
     auto text = [&](std::string& strTarget, bool bLineText) {
-        return [&strTarget, bLineText](const std::string& strValue, std::string& strWhy) {
-            if (bLineText && !IsLineText(strValue)) {
-                strWhy = "expects printable text without '~'";
-                return false;
-            }
+        return [&strTarget, bLineText, &lineTexts](const std::string& strValue, std::string&) {
             strTarget = strValue;
+            if (bLineText) {
+                lineTexts.emplace_back(strValue, &strTarget);
+            }
             return true;
         };
     };
@@ -204,6 +227,11 @@ bool ParseFwsimOptions(const std::vector<std::string>& args, FwsimOptions& optio
                                  return true;
                              })},
         {"--reply-delay", ms(f.dwReplyDelayMs)},
+        {"--stop-reading-after-block", number(0, 0xFFFF,
+                                              [&](uint64_t v, std::string&) {
+                                                  f.nStopReadingAfterBlock = static_cast<int>(v);
+                                                  return true;
+                                              })},
     };
     const std::map<std::string, std::function<void()>> flags = {
         {"--help", [&] { options.bHelp = true; }},
@@ -217,6 +245,8 @@ bool ParseFwsimOptions(const std::vector<std::string>& args, FwsimOptions& optio
         {"--never-return", flag(f.bNeverReturns)},
         {"--long-info", flag(f.bLongInfoPacket)},
         {"--bad-final", flag(f.bBadFinalReply)},
+        {"--junk-flood", flag(f.bJunkFlood)},
+        {"--raw-texts", flag(bRawTexts)},
     };
 
     for (size_t i = 0; i < args.size(); ++i) {
@@ -252,6 +282,22 @@ bool ParseFwsimOptions(const std::vector<std::string>& args, FwsimOptions& optio
         std::string strWhy;
         if (!it->second(strValue, strWhy)) {
             strError = strOption + " " + strWhy + " (got \"" + strValue + "\")";
+            return false;
+        }
+    }
+    std::set<std::string*> done;
+    for (auto it = lineTexts.rbegin(); it != lineTexts.rend(); ++it) {
+        const auto& [strValue, pTarget] = *it;
+        if (!done.insert(pTarget).second) {
+            continue; // given again later: the last one counts
+        }
+        if (bRawTexts) {
+            if (!DecodeByteEscapes(strValue, *pTarget)) {
+                strError = "bad \\xHH escape in \"" + strValue + "\"";
+                return false;
+            }
+        } else if (!IsLineText(strValue)) {
+            strError = "texts expect printable text without '~' (got \"" + strValue + "\")";
             return false;
         }
     }
@@ -320,6 +366,14 @@ Faults:
                             info and go packets; N printable bytes before the
                             application's ready line
   --reply-delay MS          every reply is delayed MS
+  --stop-reading-after-block N
+                            after answering data packet N the boot loader
+                            reads nothing more (a hung endpoint)
+  --junk-flood              the application answers every input with 1024
+                            bytes of noise, never with a reply
+  --raw-texts               --version, --serial, --ready-text and the product
+                            texts take any bytes, written as \xHH escapes
+                            (control characters, invalid UTF-8)
 
   --help                    this text
   --version                 (as the only argument) print fwsim's own version

@@ -24,6 +24,8 @@ struct SimFaults {
     uint32_t dwStayAfterFinishMs = 0; // the port stays this long after the finish reply
     uint32_t nGarbageBytes = 0;       // noise where the host tolerates it (CSimDevice.h)
     uint32_t dwReplyDelayMs = 0;      // every reply is delayed this long
+    int nStopReadingAfterBlock = 0;   // after answering block N the device reads nothing more
+    bool bJunkFlood = false;          // the application answers all input with junk bytes
 };
 
 struct SimDeviceConfig {

@@ -4,9 +4,76 @@
 
 namespace fwup {
 
+namespace {
+
+void AppendFormatted(std::string& strOut, const char* pszFormat, unsigned nValue) {
+    char szEscape[8];
+    std::snprintf(szEscape, sizeof szEscape, pszFormat, nValue);
+    strOut += szEscape;
+}
+
+// The code point of a 2-byte sequence (C1 controls are U+0080..U+009F).
+unsigned TwoByteCodePoint(unsigned char c0, unsigned char c1) {
+    return (static_cast<unsigned>(c0 & 0x1F) << 6) | (c1 & 0x3F);
+}
+
+} // namespace
+
+size_t Utf8SequenceLength(const std::string& strText, size_t nAt) {
+    const auto at = [&](size_t i) { return static_cast<unsigned char>(strText[nAt + i]); };
+    const unsigned char c = at(0);
+    if (c < 0x80) {
+        return 1;
+    }
+    size_t nLength = 0;
+    unsigned char byMin = 0x80; // bounds of the second byte (overlongs, surrogates, > U+10FFFF)
+    unsigned char byMax = 0xBF;
+    if (c >= 0xC2 && c <= 0xDF) {
+        nLength = 2;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        nLength = 3;
+        byMin = c == 0xE0 ? 0xA0 : 0x80;
+        byMax = c == 0xED ? 0x9F : 0xBF;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        nLength = 4;
+        byMin = c == 0xF0 ? 0x90 : 0x80;
+        byMax = c == 0xF4 ? 0x8F : 0xBF;
+    } else {
+        return 0;
+    }
+    if (nAt + nLength > strText.size() || at(1) < byMin || at(1) > byMax) {
+        return 0;
+    }
+    for (size_t i = 2; i < nLength; ++i) {
+        if ((at(i) & 0xC0) != 0x80) {
+            return 0;
+        }
+    }
+    return nLength;
+}
+
 std::string JsonEscape(const std::string& strText) {
     std::string strOut;
-    for (unsigned char c : strText) {
+    for (size_t i = 0; i < strText.size();) {
+        const unsigned char c = static_cast<unsigned char>(strText[i]);
+        const size_t nLength = Utf8SequenceLength(strText, i);
+        if (nLength == 0) {
+            AppendFormatted(strOut, "\\udc%02x", c); // recoverable: see the header
+            ++i;
+            continue;
+        }
+        if (nLength == 2 && c == 0xC2 &&
+            TwoByteCodePoint(c, static_cast<unsigned char>(strText[i + 1])) < 0xA0) {
+            AppendFormatted(strOut, "\\u%04x",
+                            TwoByteCodePoint(c, static_cast<unsigned char>(strText[i + 1])));
+            i += 2;
+            continue;
+        }
+        if (nLength > 1) {
+            strOut.append(strText, i, nLength);
+            i += nLength;
+            continue;
+        }
         switch (c) {
         case '"':
             strOut += "\\\"";
@@ -24,14 +91,13 @@ std::string JsonEscape(const std::string& strText) {
             strOut += "\\t";
             break;
         default:
-            if (c < 0x20) {
-                char szEscape[8];
-                std::snprintf(szEscape, sizeof szEscape, "\\u%04x", c);
-                strOut += szEscape;
+            if (c < 0x20 || c == 0x7F) {
+                AppendFormatted(strOut, "\\u%04x", c);
             } else {
                 strOut += static_cast<char>(c);
             }
         }
+        ++i;
     }
     return strOut;
 }
@@ -46,6 +112,28 @@ std::string JsonStringOrNull(const std::optional<std::string>& optText) {
     strJson += JsonEscape(*optText);
     strJson += '"';
     return strJson;
+}
+
+std::string DisplayText(const std::string& strText) {
+    std::string strOut;
+    strOut.reserve(strText.size());
+    for (size_t i = 0; i < strText.size();) {
+        const unsigned char c = static_cast<unsigned char>(strText[i]);
+        size_t nLength = Utf8SequenceLength(strText, i);
+        const bool bControl =
+            (nLength == 1 && (c < 0x20 || c == 0x7F)) ||
+            (nLength == 2 && c == 0xC2 && static_cast<unsigned char>(strText[i + 1]) < 0xA0);
+        if (nLength == 0 || bControl) {
+            nLength = nLength == 0 ? 1 : nLength;
+            for (size_t k = 0; k < nLength; ++k) {
+                AppendFormatted(strOut, "\\x%02x", static_cast<unsigned char>(strText[i + k]));
+            }
+        } else {
+            strOut.append(strText, i, nLength);
+        }
+        i += nLength;
+    }
+    return strOut;
 }
 
 } // namespace fwup

@@ -9,6 +9,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <grp.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -194,6 +195,61 @@ TEST_F(CliDoctor, ModemManagerProbingFollowsUdevRecordOrRule) {
         EXPECT_EQ(Doctor({}, strOut), row.nExit) << strOut;
         EXPECT_TRUE(Contains(strOut, row.strLine)) << strOut;
     }
+}
+
+} // namespace
+
+namespace {
+
+// Odd things where doctor looks: it must end (never block on a FIFO) and never take
+// a node that is no tty device for the reader's port or suggest its group.
+TEST_F(CliDoctor, OddPathsNeverHangNorPassForTheReader) {
+    struct Row {
+        const char* pszName;
+        std::function<void()> setUp;
+        const char* pszExpected;
+    };
+    const fs::path node = m_pPort->DevicePath();
+    const fs::path plain = fs::path(m_root.Path()) / "plain-file";
+    std::ofstream(plain) << "not a tty\n";
+    const std::vector<Row> rows = {
+        {"udev record is a FIFO",
+         [&] {
+             WriteUdevRecord("E:ID_MM_DEVICE_IGNORE=1\n");
+             struct stat st {};
+             ASSERT_EQ(::stat(m_pPort->SlavePath().c_str(), &st), 0);
+             const fs::path file = fs::path(m_root.Path()) / "run/udev/data" /
+                                   ("c" + std::to_string(major(st.st_rdev)) + ":" +
+                                    std::to_string(minor(st.st_rdev)));
+             fs::remove(file);
+             ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0);
+         },
+         "you may open"},
+        {"node links to a regular file",
+         [&] {
+             fs::remove(node);
+             fs::create_symlink(plain, node);
+         },
+         "is a regular file, not a serial device"},
+        {"node links to another kind of device",
+         [&] {
+             fs::remove(node);
+             fs::create_symlink("/dev/null", node);
+         },
+         "is a character device (mem), not a serial device"},
+    };
+    for (const Row& row : rows) {
+        row.setUp();
+        std::string strOut;
+        const int nExit = Doctor({}, strOut);
+        EXPECT_NE(nExit, -1) << row.pszName << ": doctor hung\n" << strOut;
+        EXPECT_TRUE(Contains(strOut, row.pszExpected)) << row.pszName << "\n" << strOut;
+        EXPECT_FALSE(Contains(strOut, "usermod")) << row.pszName << "\n" << strOut;
+    }
+    // With no tty behind the reader's name, no port lists as a reader.
+    std::string strOut;
+    Doctor({"--json"}, strOut);
+    EXPECT_TRUE(Contains(strOut, "\"reader\":false")) << strOut;
 }
 
 } // namespace

@@ -83,6 +83,21 @@ std::vector<FaultRow> Rows() {
          [](C& c) { c.faults.dwReplyDelayMs = 80; }, 8000, 0, kSuccess, 40},
         {"file of 176129 bytes", Personality::BootLoader, [](C&) {}, kFull + 1, 12,
          "invalid firmware file", 15},
+        // Hostile readers. One 64 KiB packet is more than the pty holds, so a reader
+        // that stops reading blocks the write: the packet's wait plus its wire time.
+        {"stops reading after block 1", Personality::BootLoader,
+         [](C& c) { c.dwMaxPacketWords = 16384, c.faults.nStopReadingAfterBlock = 1; }, kFull, 14,
+         "cause: the reader stopped reading at block 2", 30},
+        {"floods junk", Personality::Application, [](C& c) { c.faults.bJunkFlood = true; }, kFull,
+         11, "floods the port with data that is not the reader's protocol", 16},
+        // Terminal controls, a fake line and invalid UTF-8 come out escaped on one line.
+        {"control characters in texts", Personality::Application,
+         [](C& c) {
+             c.strSerial = "SN\x1b]0;x\x07\nFW Update Successful!\xff\xfe";
+             c.strVersion = "2.0\x1b[31m\xc2\x9b";
+             c.strReadyText = "T\x07\x7f";
+         },
+         8000, 0, "updating device[SN\\x1b]0;x\\x07\\x0aFW Update Successful!\\xff\\xfe] ...", 35},
         // Refused like a missing file: it would flash nothing and report success.
         {"empty file", Personality::BootLoader, [](C&) {}, 0, 12, "invalid firmware file", 15},
     };
@@ -127,6 +142,8 @@ TEST(CliFaultMatrix, EveryFaultEndsWithItsTextInTime) {
         EXPECT_EQ(result.nExit, row.nExit) << row.pszName << "\n" << result.strOutput;
         EXPECT_TRUE(bText) << row.pszName << "\n" << result.strOutput;
         EXPECT_LE(result.dSeconds, row.dLimitSeconds) << row.pszName;
+        // No outside text reaches the terminal raw.
+        EXPECT_EQ(result.strOutput.find('\x1b'), std::string::npos) << row.pszName;
     }
     std::fflush(stdout);
 }

@@ -37,4 +37,53 @@ TEST(CliInterrupt, StopsAtAPacketBoundaryAndTheNextUpdateFinishes) {
     EXPECT_EQ(device.FlashAt(fwsim::kCodeAddress, 60000), rig.ReadFile(strImage));
 }
 
+// A lost terminal asks for the orderly stop, never for more: even a second SIGHUP
+// lets the packet in flight finish, and the unit's record is written.
+TEST(CliInterrupt, HangupStopsAtAPacketBoundaryAndWritesTheRecord) {
+    CCliRig rig;
+    auto config = rig.Config(Personality::BootLoader);
+    config.bPaced = true;
+    fwsim::CSimDevice& device = rig.AddDevice(config);
+    const std::string strImage = rig.WriteImage("fw.bin", 60000);
+    const std::string strRecord = rig.Root() + "/records.jsonl";
+
+    fwtest::CChildProcess cli(
+        FWUP_CLI_PATH, {"update", "--port", "COM1", "--file", strImage, "--record", strRecord},
+        {"FWUP_SYSROOT=" + rig.Root()});
+    ASSERT_TRUE(cli.WaitForOutput("progress 20%", 30000)) << cli.Output();
+    cli.Signal(SIGHUP);
+    cli.Signal(SIGHUP);
+    EXPECT_EQ(cli.Wait(5000), 130) << cli.Output();
+    EXPECT_NE(cli.Output().find("interrupted\ncause: stopped on request at block"),
+              std::string::npos)
+        << cli.Output();
+    const std::vector<uint8_t> bytes = rig.ReadFile(strRecord);
+    const std::vector<std::string> records =
+        fwtest::SplitLines(std::string(bytes.begin(), bytes.end()));
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_NE(records[0].find("\"result\":\"interrupted\""), std::string::npos) << records[0];
+    EXPECT_EQ(device.DownloadsFinished(), 0);
+}
+
+// `update | head -n 2`: the closed pipe ends the printing, not the download.
+TEST(CliInterrupt, ClosedOutputLetsTheDownloadAndItsRecordFinish) {
+    CCliRig rig;
+    fwsim::CSimDevice& device = rig.AddDevice(rig.Config(Personality::BootLoader));
+    const std::string strImage = rig.WriteImage("fw.bin", 60000);
+    const std::string strRecord = rig.Root() + "/records.jsonl";
+    fwtest::CChildProcess shell(
+        "/bin/bash",
+        {"-c",
+         "\"$0\" update --port COM1 --file \"$1\" --record \"$2\" | head -n 2; "
+         "exit \"${PIPESTATUS[0]}\"",
+         FWUP_CLI_PATH, strImage, strRecord},
+        {"FWUP_SYSROOT=" + rig.Root()});
+    EXPECT_EQ(shell.Wait(60000), 0) << shell.Output();
+    EXPECT_EQ(fwtest::SplitLines(shell.Output()).size(), 2u) << shell.Output();
+    EXPECT_EQ(device.DownloadsFinished(), 1);
+    EXPECT_EQ(device.FlashAt(fwsim::kCodeAddress, 60000), rig.ReadFile(strImage));
+    const std::vector<uint8_t> record = rig.ReadFile(strRecord);
+    EXPECT_NE(std::string(record.begin(), record.end()).find("\"exit_code\":0"), std::string::npos);
+}
+
 } // namespace

@@ -1,8 +1,10 @@
 // fwupgrader-cli update against simulated devices.
 #include "CliRig.h"
+#include "serial/PortAccess.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <thread>
 
 namespace {
@@ -73,6 +75,36 @@ TEST(CliUpdate, UnknownPortNameIsAUsageError) {
     EXPECT_EQ(rig.RunCli({"update", "--port", "no such port", "--file", "x.bin"}, 10000, strOut),
               2);
     EXPECT_TRUE(Contains(strOut, "names no port")) << strOut;
+}
+
+// A program that opened the port before us would read the reader's replies: the
+// open fails as busy and names it (the simulator, the pty's other end, does not count).
+TEST(CliUpdate, PortOpenedEarlierByAnotherProgramIsBusy) {
+    CCliRig rig;
+    fwsim::CSimDevice& device = rig.AddDevice(rig.Config(Personality::Application));
+    const std::string strImage = rig.WriteImage("fw.bin", 3000);
+    fwtest::CChildProcess holder("/bin/sh",
+                                 {"-c", "exec 3<>\"$0\"; exec sleep 30", device.DevicePath()});
+    const auto sleeperHolds = [&] {
+        for (const fwup::PortHolder& h : fwup::FindPortHolders(device.DevicePath())) {
+            if (h.strCommand == "sleep") {
+                return true;
+            }
+        }
+        return false;
+    };
+    for (int i = 0; i < 500 && !sleeperHolds(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_TRUE(sleeperHolds());
+    std::string strOut;
+    EXPECT_EQ(rig.RunCli({"update", "--port", "COM1", "--file", strImage}, 30000, strOut), 10)
+        << strOut;
+    EXPECT_TRUE(Contains(strOut, "check connection\ncause: port " + device.DevicePath() +
+                                     " is held by another program: pid "))
+        << strOut;
+    EXPECT_TRUE(Contains(strOut, " (sleep); close it")) << strOut;
+    EXPECT_EQ(device.DownloadsFinished(), 0);
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 // The firmware file: area table, name and date facts, the exclusive open,
 // segment lists and the loaders' length rules.
 
+#include "device/FilePlatform.h"
 #include "device/FirmwareFile.h"
 #include "tests/support/CTempRoot.h"
 
@@ -268,4 +269,9 @@ TEST(LoadFirmware, PipeIsRefusedWithoutWaitingForAWriter) {
     EXPECT_EQ(LoadFirmware(request, strPath, dwAreaFlags), -3);
     EXPECT_EQ(ReadImageSegment(request.pSegments, strPath, 0x108000, 0), nullptr);
     EXPECT_EQ(request.pSegments, nullptr);
+    // The one open decides, on its descriptor: a FIFO, a directory or a device
+    // (whatever a checked path was swapped for) is refused at once.
+    for (const std::string& strOdd : {strPath, dir.Path(), std::string("/dev/null")}) {
+        EXPECT_EQ(OpenForReading(strOdd), nullptr) << strOdd;
+    }
 }

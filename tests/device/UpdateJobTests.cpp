@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -325,6 +327,43 @@ TEST(UpdateJob, StopRequestEndsAtAPacketBoundaryAndTheNextRunFinishes) {
     CStageLog log;
     EXPECT_TRUE(RunUpdate(*pSession, request, &log, &OnStatus).Succeeded()) << log.strCause;
     EXPECT_EQ(device.FlashAt(0x108000, 20000), ReadAll(request.strFirmwarePath));
+}
+
+// A reader that stops reading: one 64 KiB packet is more than the pty holds, so the
+// write of block 2 blocks. A stop request ends that wait long before its deadline.
+TEST(UpdateJob, StopRequestEndsAWriteTheReaderNoLongerTakes) {
+    CSimRig rig;
+    auto config = rig.DeviceConfig(Personality::BootLoader);
+    config.dwMaxPacketWords = 16384;
+    config.faults.nStopReadingAfterBlock = 1;
+    fwsim::CSimDevice device(config);
+    ASSERT_TRUE(device.Start());
+    auto pSession = OpenSession(rig);
+    UpdateRequest request;
+    request.strFirmwarePath = rig.WriteFirmware("fw.bin", 176128);
+    CStageLog log;
+    CDeviceSession* pRaw = pSession.get();
+    std::thread stopper;
+    // Block 2's write starts right after block 1's progress; the stop comes while it waits.
+    log.onProgress = [&](int) {
+        if (stopper.joinable()) {
+            return;
+        }
+        stopper = std::thread([pRaw] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            pRaw->RequestStop();
+        });
+    };
+    const uint32_t dwStart = GetTickCount();
+    const UpdateOutcome outcome = RunUpdate(*pSession, request, &log, &OnStatus);
+    const uint32_t dwTook = TicksSince(dwStart);
+    ASSERT_TRUE(stopper.joinable());
+    stopper.join();
+    EXPECT_EQ(outcome.eKind, OutcomeKind::CommunicationError) << outcome.strCause;
+    EXPECT_NE(outcome.strCause.find("the reader stopped reading at block 2"), std::string::npos)
+        << outcome.strCause;
+    // The write's own deadline: the packet wait plus 65540 bytes at 115200 baud (5690 ms).
+    EXPECT_LT(dwTook, TestTimings().nPacketMs + 5690) << "the stop request did not end the wait";
 }
 
 TEST(UpdateOutcomes, TextsAndExitCodesComeFromOneTable) {

@@ -186,6 +186,8 @@ fwup::NodeAccess Access(const char* pszGroup, unsigned nMode, bool bInGroup, boo
     access.nMode = nMode;
     access.bUserInGroup = bInGroup;
     access.bHasAcl = bAcl;
+    access.bSerialDevice = true;
+    access.strKind = "character device (ttyACM)";
     return access;
 }
 
@@ -209,6 +211,17 @@ TEST(PortAccessExplain, TextsNameCauseAndFix) {
          fwup::ExplainPermissionDenied(strNode, Access("dialout", 0660, false, true)),
          {"access control list", "getfacl /dev/ttyACM0", "usermod -aG dialout"},
          {}},
+        // A node that is no tty device: its group owns no serial device, no fix.
+        {"not a serial device",
+         fwup::ExplainPermissionDenied(strNode,
+                                       [] {
+                                           fwup::NodeAccess a = Access("disk", 0660, false);
+                                           a.bSerialDevice = false;
+                                           a.strKind = "regular file";
+                                           return a;
+                                       }()),
+         {"/dev/ttyACM0 is a regular file, not a serial device"},
+         {"usermod", "disk"}},
         {"denied but gone",
          fwup::ExplainPermissionDenied(strNode, fwup::NodeAccess{}),
          {"/dev/ttyACM0 has gone"},

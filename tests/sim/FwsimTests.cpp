@@ -34,7 +34,7 @@ TEST(FwsimOptions, ParsesEveryOption) {
                                            "boot",
                                            "--version",
                                            "9.9",
-                                           "--serial=S1",
+                                           "--serial=S\\x071",
                                            "--boot-status",
                                            "0xDEADBEEF",
                                            "--max-packet-words",
@@ -85,14 +85,19 @@ TEST(FwsimOptions, ParsesEveryOption) {
                                            "--reply-delay",
                                            "11",
                                            "--ready-text",
-                                           "XY"};
+                                           "XY",
+                                           "--stop-reading-after-block",
+                                           "12",
+                                           "--junk-flood",
+                                           "--raw-texts"};
     ASSERT_TRUE(ParseFwsimOptions(args, options, strError)) << strError;
     const SimDeviceConfig& d = options.device;
     const SimFaults& f = d.faults;
     EXPECT_EQ(d.strRoot, "/tmp/r");
     EXPECT_EQ(d.eStart, Personality::BootLoader);
     EXPECT_EQ(d.strVersion, "9.9");
-    EXPECT_EQ(d.strSerial, "S1");
+    EXPECT_EQ(d.strSerial, std::string("S\x07"
+                                       "1")); // --raw-texts: "\x07" is one byte
     EXPECT_EQ(d.strReadyText, "XY");
     EXPECT_EQ(d.dwBootStatus, 0xDEADBEEFu);
     EXPECT_EQ(d.dwMaxPacketWords, 32u);
@@ -118,6 +123,8 @@ TEST(FwsimOptions, ParsesEveryOption) {
     EXPECT_EQ(f.dwStayAfterFinishMs, 800u);
     EXPECT_EQ(f.nGarbageBytes, 9u);
     EXPECT_EQ(f.dwReplyDelayMs, 11u);
+    EXPECT_EQ(f.nStopReadingAfterBlock, 12);
+    EXPECT_TRUE(f.bJunkFlood);
 
     const SimDeviceConfig third = DeviceConfigFor(options, 3);
     EXPECT_EQ(third.strUsbPath, "3-1.6");
@@ -131,18 +138,19 @@ TEST(FwsimOptions, ParsesEveryOption) {
 
 TEST(FwsimOptions, RefusesBadOptionsWithAReason) {
     const std::vector<std::vector<std::string>> cases = {
-        {},                                         // no root
-        {"--root"},                                 // missing value
-        {"--root", "r", "--bogus"},                 // unknown
-        {"--root", "r", "--start", "sleep"},        // bad choice
-        {"--root", "r", "--garbage", "-1"},         // negative
-        {"--root", "r", "--garbage", "12x"},        // trailing junk
-        {"--root", "r", "--max-packet-words", "5"}, // no room for data
-        {"--root", "r", "--devices", "0"},          // no device
-        {"--root", "r", "--fail-status", "0"},      // 0 is acceptance
-        {"--root", "r", "--app-tty", "../x"},       // not a plain name
-        {"--root", "r", "--version", "1\r\n2"},     // breaks the reply line
-        {"--root", "r", "--paced=yes"},             // flag with a value
+        {},                                                  // no root
+        {"--root"},                                          // missing value
+        {"--root", "r", "--bogus"},                          // unknown
+        {"--root", "r", "--start", "sleep"},                 // bad choice
+        {"--root", "r", "--garbage", "-1"},                  // negative
+        {"--root", "r", "--garbage", "12x"},                 // trailing junk
+        {"--root", "r", "--max-packet-words", "5"},          // no room for data
+        {"--root", "r", "--devices", "0"},                   // no device
+        {"--root", "r", "--fail-status", "0"},               // 0 is acceptance
+        {"--root", "r", "--app-tty", "../x"},                // not a plain name
+        {"--root", "r", "--version", "1\r\n2"},              // breaks the reply line
+        {"--root", "r", "--paced=yes"},                      // flag with a value
+        {"--root", "r", "--raw-texts", "--serial", "A\\x4"}, // cut escape
     };
     for (const auto& args : cases) {
         FwsimOptions options;

@@ -550,3 +550,34 @@ TEST(UnitRecord, AppendsFromManyThreadsAndTwoOpenFilesNeverInterleave) {
         EXPECT_EQ(strLine + "\n", FormatUnitRecord(record));
     }
 }
+
+namespace {
+
+// Outside text in JSON and on a terminal: expected forms written out by hand.
+TEST(JsonText, EscapesControlsAndInvalidUtf8Recoverably) {
+    struct Row {
+        const char* pszName;
+        std::string strIn;
+        const char* pszJson;
+        const char* pszDisplay;
+    };
+    const std::vector<Row> rows = {
+        {"plain", "SN-1 \"a\\b\"", "SN-1 \\\"a\\\\b\\\"", "SN-1 \"a\\b\""},
+        {"C0 and DEL", "a\x1b]0;t\x07\n\x7f", "a\\u001b]0;t\\u0007\\n\\u007f",
+         "a\\x1b]0;t\\x07\\x0a\\x7f"},
+        {"C1 (U+009B)", "x\xc2\x9b", "x\\u009b", "x\\xc2\\x9b"},
+        {"valid UTF-8 kept", "\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80",
+         "\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80", "\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80"},
+        {"invalid bytes", "S\xff\xfe", "S\\udcff\\udcfe", "S\\xff\\xfe"},
+        {"truncated sequence", "\xe2\x82", "\\udce2\\udc82", "\\xe2\\x82"},
+        {"overlong and surrogate", "\xc0\xaf\xed\xa0\x80", "\\udcc0\\udcaf\\udced\\udca0\\udc80",
+         "\\xc0\\xaf\\xed\\xa0\\x80"},
+        {"NUL", std::string("a\0b", 3), "a\\u0000b", "a\\x00b"},
+    };
+    for (const Row& row : rows) {
+        EXPECT_EQ(JsonEscape(row.strIn), row.pszJson) << row.pszName;
+        EXPECT_EQ(DisplayText(row.strIn), row.pszDisplay) << row.pszName;
+    }
+}
+
+} // namespace
