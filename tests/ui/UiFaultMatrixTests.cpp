@@ -261,7 +261,7 @@ void UiFaultMatrix::RunRow() {
     if (row.eScenario == Scenario::ConnectRefused) {
         // Loaded before connecting, so only the refused connection keeps UPLOAD off.
         m_pRig->LoadByDialog(strFile);
-        QVERIFY(m_pDlg->HasImage());
+        QVERIFY(m_pDlg->Model().HasImage());
         QVERIFY(m_pRig->ChoosePort(strName));
         clock.start();
         m_pRig->ClickConnectAndWait(60000);
@@ -300,7 +300,7 @@ void UiFaultMatrix::RunRow() {
         Click(IDC_UPLOAD);
         const int nWaitMs = static_cast<int>(row.dLimitSeconds * 2000) + 30000;
         const bool bEnded =
-            fwtest::WaitUntil([this] { return !m_pDlg->IsManualRunActive(); }, nWaitMs);
+            fwtest::WaitUntil([this] { return !m_pDlg->Model().IsManualRunActive(); }, nWaitMs);
         dSeconds = clock.elapsed() / 1000.0;
         const QString strLog = Text(IDC_LOG);
         const QStringList outcomes = OutcomeLines(strLog);
@@ -322,7 +322,7 @@ void UiFaultMatrix::RunRow() {
                                         strAfter.endsWith(QStringLiteral("\r\n"))),
                  qPrintable(strLog));
         const bool bSuccess = row.pszText == kSuccess;
-        QCOMPARE(m_pDlg->JobState(), bSuccess ? 0 : -1);
+        QCOMPARE(m_pDlg->Model().JobState(), bSuccess ? 0 : -1);
         // The device agrees: a confirmed download only on success, holding the image.
         QCOMPARE(m_pDevice->DownloadsFinished(), bSuccess ? 1 : 0);
         if (bSuccess) {
@@ -339,7 +339,7 @@ void UiFaultMatrix::RunRow() {
     // Disconnected as after any run; UPLOAD, Load and Connect wait for a new choice.
     QCOMPARE(Text(IDC_DEVICE_STATE), QStringLiteral("no device"));
     QCOMPARE(Text(IDC_CONNECT), QStringLiteral("Connect"));
-    QVERIFY(!m_pDlg->IsConnected());
+    QVERIFY(!m_pDlg->Model().IsConnected());
     QVERIFY(Enabled(IDC_PORT));
     QVERIFY(!Enabled(IDC_UPLOAD));
     if (row.eScenario != Scenario::ConnectRefused) {
@@ -348,7 +348,7 @@ void UiFaultMatrix::RunRow() {
         QVERIFY(!Enabled(IDC_CONNECT));
     }
     QCOMPARE(QApplication::overrideCursor(), nullptr);
-    QCOMPARE(g_nBusyCount, 0);
+    QCOMPARE(m_pDlg->Model().IsWaitCursor(), false);
     VerifyReleased(row);
 }
 

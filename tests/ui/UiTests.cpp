@@ -9,7 +9,8 @@
 #include "ui/CLogBox.h"
 #include "ui/ControlIds.h"
 #include "ui/DialogUnits.h"
-#include "ui/LogText.h"
+#include "windowmodel/BoxText.h"
+#include "windowmodel/CRecordLogSink.h"
 #include "workflows/CUnitRecordLog.h"
 
 #include "ProductVersion.h"
@@ -87,9 +88,9 @@ private:
         QVERIFY(!Enabled(IDC_LOAD));
         QVERIFY(!Enabled(IDC_CONNECT));
         QVERIFY(Enabled(IDC_PORT));
-        QVERIFY(!m_pDlg->IsConnected());
+        QVERIFY(!m_pDlg->Model().IsConnected());
         QCOMPARE(QApplication::overrideCursor(), nullptr);
-        QCOMPARE(g_nBusyCount, 0);
+        QCOMPARE(m_pDlg->Model().IsWaitCursor(), false);
     }
 
 private slots:
@@ -104,67 +105,6 @@ private slots:
     }
 
     // --- Pure rules ----------------------------------------------------------
-
-    void testNormalizeLineBreaks_data() {
-        QTest::addColumn<QString>("in");
-        QTest::addColumn<QString>("out");
-        QTest::newRow("empty") << ""
-                               << "";
-        QTest::newRow("bare LF between words") << "a\nb"
-                                               << "a\r\nb";
-        QTest::newRow("CR LF unchanged") << "a\r\nb"
-                                         << "a\r\nb";
-        QTest::newRow("single LF") << "\n"
-                                   << "\r\n";
-        QTest::newRow("leading LF") << "\nx"
-                                    << "\r\nx";
-        QTest::newRow("lone CR stays") << "a\rb"
-                                       << "a\rb";
-        QTest::newRow("CR CR LF") << "\r\r\n"
-                                  << "\r\r\n";
-        QTest::newRow("LF LF") << "a\n\n"
-                               << "a\r\n\r\n";
-    }
-    void testNormalizeLineBreaks() {
-        QFETCH(QString, in);
-        QFETCH(QString, out);
-        QCOMPARE(NormalizeLineBreaks(in), out);
-    }
-
-    void testCharsToDrop_data() {
-        QTest::addColumn<QString>("box");
-        QTest::addColumn<int>("add");
-        QTest::addColumn<int>("cap");
-        QTest::addColumn<int>("drop");
-        // Lines "aaa\r\n" are 5 characters each.
-        const QString three = QStringLiteral("aaa\r\nbbb\r\nccc\r\n");
-        QTest::newRow("fits exactly") << three << 5 << 20 << 0;
-        QTest::newRow("one over: first line") << three << 6 << 20 << 5;
-        QTest::newRow("k on first line's LF") << three << 10 << 20 << 5;
-        QTest::newRow("k on second line's first char") << three << 11 << 20 << 10;
-        QTest::newRow("last line without break") << QStringLiteral("aaa\r\nbbb") << 5 << 10 << 5;
-        QTest::newRow("k in unfinished last line") << QStringLiteral("aaa\r\nbbb") << 9 << 10 << 8;
-        QTest::newRow("text alone too long") << three << 25 << 20 << 15;
-        QTest::newRow("empty box") << QString() << 30 << 20 << 0;
-    }
-    void testCharsToDrop() {
-        QFETCH(QString, box);
-        QFETCH(int, add);
-        QFETCH(int, cap);
-        QFETCH(int, drop);
-        QCOMPARE(CharsToDrop(box, add, cap), qsizetype(drop));
-    }
-
-    void testKeepNewest() {
-        QCOMPARE(KeepNewest(QStringLiteral("abc"), 5), QStringLiteral("abc"));
-        // Cut inside "line1": the kept part starts at the next whole line.
-        QCOMPARE(KeepNewest(QStringLiteral("line1\r\nline2\r\nend"), 12),
-                 QStringLiteral("line2\r\nend"));
-        // Cut right after a line break: nothing more is lost.
-        QCOMPARE(KeepNewest(QStringLiteral("ab\r\ncd"), 2), QStringLiteral("cd"));
-        // One line longer than everything: its newest characters.
-        QCOMPARE(KeepNewest(QStringLiteral("0123456789"), 4), QStringLiteral("6789"));
-    }
 
     void testDialogUnits() {
         QCOMPARE(MulDivRound(7, 6, 4), 11);    // 10.5 rounds up
@@ -231,13 +171,13 @@ private slots:
         QCOMPARE(pSn->text(), QStringLiteral("SN"));
         QCOMPARE(pSn->geometry(), DluToPixels(QRect(7, 22, 10, 8), units));
         QCOMPARE(Ctl<QComboBox>(IDC_AREA)->currentText(), QStringLiteral("CODE"));
-        QCOMPARE(m_pDlg->AreaStart(), 0x8000u);
-        QCOMPARE(m_pDlg->AreaSize(), 176128u);
+        QCOMPARE(m_pDlg->Model().AreaStart(), 0x8000u);
+        QCOMPARE(m_pDlg->Model().AreaSize(), 176128u);
         QCOMPARE(Ctl<QComboBox>(IDC_PORT)->placeholderText(), QStringLiteral("select comport"));
         QCOMPARE(Ctl<QComboBox>(IDC_PORT)->count(), 0); // no ports below the empty root
         QCOMPARE(Ctl<QProgressBar>(IDC_PROGRESS)->value(), 0);
-        QVERIFY(m_pDlg->IsAutoStopped());
-        QVERIFY(!m_pDlg->IsAutoMode());
+        QVERIFY(m_pDlg->Model().IsAutoStopped());
+        QVERIFY(!m_pDlg->Model().IsAutoMode());
         SaveShot(QStringLiteral("window-start"));
 
         // The About entry sits after a separator in the window's menu (right click).
@@ -280,7 +220,7 @@ private slots:
         QCOMPARE(finished.count(), 0);
         QTRY_VERIFY(Enabled(IDC_AUTO_MODE));
         m_pRig->Click(IDC_AUTO_MODE);
-        QTRY_VERIFY(m_pDlg->IsAutoStopped());
+        QTRY_VERIFY(m_pDlg->Model().IsAutoStopped());
         Ctl<QWidget>(IDC_LOG)->setFocus();
         m_pDlg->setFocus();
         QTest::keyClick(m_pDlg, Qt::Key_Return);
@@ -296,33 +236,34 @@ private slots:
 
     void testLogLinesAndTrimming() {
         auto* pLog = Ctl<CLogBox>(IDC_LOG);
-        m_pDlg->AddLog("connected.\n");
+        m_pDlg->Model().AddLog("connected.\n");
         QCOMPARE(pLog->Text(), QStringLiteral("connected.\r\n"));
-        m_pDlg->AddLog("piece one ");
-        m_pDlg->AddLog("and %s %i\n", "piece", 2);
-        pLog->AppendText(QStringLiteral("x\ny"));
+        m_pDlg->Model().AddLog("piece one ");
+        m_pDlg->Model().AddLog("and %s %i\n", "piece", 2);
+        m_pDlg->Model().AddLog("x\ny");
         QCOMPARE(pLog->Text(), QStringLiteral("connected.\r\npiece one and piece 2\r\nx\r\ny"));
         QCOMPARE(pLog->toPlainText(), QStringLiteral("connected.\npiece one and piece 2\nx\ny"));
 
         // Fill past the capacity: whole lines go from the top, the newest stays.
-        pLog->AppendText(QStringLiteral("\n"));
+        m_pDlg->Model().AddLog("\n");
         for (int i = 0; i < 2500; ++i) {
-            m_pDlg->AddLog("log line number %05d\n", i); // 22 characters with CR LF
+            m_pDlg->Model().AddLog("log line number %05d\n", i); // 22 characters with CR LF
         }
         const QString strBox = pLog->Text();
-        QVERIFY(strBox.size() <= kTextBoxCapacity);
-        QVERIFY(strBox.size() > kTextBoxCapacity - 22);
+        QVERIFY(size_t(strBox.size()) <= kTextBoxCapacity);
+        QVERIFY(size_t(strBox.size()) > kTextBoxCapacity - 22);
         QVERIFY(strBox.startsWith(QStringLiteral("log line number ")));
         QVERIFY(strBox.endsWith(QStringLiteral("log line number 02499\r\n")));
-        QCOMPARE(pLog->toPlainText(), DisplayText(strBox));
+        QCOMPARE(pLog->toPlainText(),
+                 QString(strBox).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
         // The newest line is in view (at the bottom, above the caret's empty line).
         const QTextBlock last = pLog->document()->lastBlock().previous();
         QCOMPARE(last.text(), QStringLiteral("log line number 02499"));
         QVERIFY(pLog->viewport()->rect().contains(pLog->cursorRect(QTextCursor(last))));
         QVERIFY(pLog->verticalScrollBar()->value() > 0);
 
-        m_pDlg->SetStatusText("first");
-        m_pDlg->SetStatusText("second %s", "text");
+        m_pDlg->Model().SetStatusText("first");
+        m_pDlg->Model().SetStatusText("second text");
         QCOMPARE(Text(IDC_STATUS), QStringLiteral("second text"));
     }
 
@@ -339,11 +280,11 @@ private slots:
         QCOMPARE(Answerer().Seen().size(), 1);
         QCOMPARE(Answerer().Seen()[0].strKind, QStringLiteral("file"));
         QCOMPARE(Answerer().Seen()[0].strText, QStringLiteral("Binary (*.bin);;All (*.*)"));
-        QVERIFY(m_pDlg->HasImage());
+        QVERIFY(m_pDlg->Model().HasImage());
         QCOMPARE(Text(IDC_FILE_PATH), strFull);
         QCOMPARE(Text(IDC_FILE_INFO), QStringLiteral("file name : fw.bin\r\nfile size : 176128\r\n"
                                                      "file date : 2014.05.02 09:07:03\r\n"));
-        QCOMPARE(QString::fromStdString(m_pDlg->Request().strFirmwarePath), strFull);
+        QCOMPARE(QString::fromStdString(m_pDlg->Model().Request().strFirmwarePath), strFull);
         QVERIFY(!Enabled(IDC_UPLOAD)); // not connected
 
         Answerer().Clear();
@@ -353,8 +294,8 @@ private slots:
         QCOMPARE(Answerer().Seen()[1].eIcon, QMessageBox::Information);
         QCOMPARE(Answerer().Seen()[1].strTitle, QStringLiteral("fwupgraderVelmora"));
         QVERIFY(Text(IDC_FILE_INFO).contains(QStringLiteral("file size : 176129")));
-        QVERIFY(m_pDlg->HasImage()); // the earlier segment stays
-        QCOMPARE(QString::fromStdString(m_pDlg->Request().strFirmwarePath), strBig);
+        QVERIFY(m_pDlg->Model().HasImage()); // the earlier segment stays
+        QCOMPARE(QString::fromStdString(m_pDlg->Model().Request().strFirmwarePath), strBig);
 
         // A drop on the log or a button does nothing; on 1005 it loads the first file.
         Answerer().Clear();
@@ -363,7 +304,7 @@ private slots:
         QCOMPARE(Text(IDC_FILE_PATH), strBig);
         m_pRig->Drop(IDC_FILE_PATH, {strFull, strBig});
         QCOMPARE(Text(IDC_FILE_PATH), strFull);
-        QCOMPARE(QString::fromStdString(m_pDlg->Request().strFirmwarePath), strFull);
+        QCOMPARE(QString::fromStdString(m_pDlg->Model().Request().strFirmwarePath), strFull);
         QCOMPARE(Answerer().Messages(), 0);
 
         // A path that is gone: the path shows, the description stays, one message.
@@ -418,7 +359,7 @@ private slots:
         QVERIFY(Enabled(IDC_AUTO_MODE));
         QVERIFY(Enabled(IDC_LOAD));
         QVERIFY(!Enabled(IDC_UPLOAD)); // no file yet
-        QCOMPARE(m_pDlg->BootInfo(), -1);
+        QCOMPARE(m_pDlg->Model().BootInfo(), -1);
         QCOMPARE(QApplication::overrideCursor(), nullptr);
 
         m_pRig->Click(IDC_CONNECT);
@@ -447,7 +388,7 @@ private slots:
         QTimer timer;
         timer.setTimerType(Qt::PreciseTimer);
         connect(&timer, &QTimer::timeout, [&] {
-            if (m_pDlg->IsConnecting()) {
+            if (m_pDlg->Model().IsConnecting()) {
                 ++nTicksWhileConnecting;
                 nLargestGapMs = std::max(nLargestGapMs, sinceTick.elapsed());
             }
@@ -458,13 +399,13 @@ private slots:
 
         m_pRig->Click(IDC_CONNECT);
         // The click has returned while the device is still being asked.
-        QVERIFY(m_pDlg->IsConnecting());
+        QVERIFY(m_pDlg->Model().IsConnecting());
         QVERIFY(QApplication::overrideCursor() != nullptr);
         QCOMPARE(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
         for (const int nId : {IDC_PORT, IDC_CONNECT, IDC_AUTO_MODE}) {
             QVERIFY2(!Enabled(nId), qPrintable(QString::number(nId)));
         }
-        QVERIFY(fwtest::WaitUntil([&] { return !m_pDlg->IsConnecting(); }, kRunTimeoutMs));
+        QVERIFY(fwtest::WaitUntil([&] { return !m_pDlg->Model().IsConnecting(); }, kRunTimeoutMs));
         timer.stop();
         qInfo("timer ticks while connecting: %d, largest gap %lld ms", nTicksWhileConnecting,
               static_cast<long long>(nLargestGapMs));
@@ -478,7 +419,8 @@ private slots:
         m_pRig->LoadByDialog(strFile);
         QVERIFY(Enabled(IDC_UPLOAD));
         m_pRig->Click(IDC_UPLOAD);
-        QVERIFY(fwtest::WaitUntil([&] { return !m_pDlg->IsManualRunActive(); }, kRunTimeoutMs));
+        QVERIFY(
+            fwtest::WaitUntil([&] { return !m_pDlg->Model().IsManualRunActive(); }, kRunTimeoutMs));
         QVERIFY2(Text(IDC_LOG).contains(QStringLiteral("FW Update Successful!")),
                  qPrintable(Text(IDC_LOG)));
         QVERIFY(FlashHolds(device, image));
@@ -494,7 +436,7 @@ private slots:
         m_pRig->ClickConnectAndWait();
         QCOMPARE(Answerer().Messages(), 0);
         QCOMPARE(Text(IDC_DEVICE_STATE), QStringLiteral("boot v10.11.12.13"));
-        QCOMPARE(m_pDlg->BootInfo(), 0x1A2B3C4D);
+        QCOMPARE(m_pDlg->Model().BootInfo(), 0x1A2B3C4D);
         QCOMPARE(Text(IDC_SERIAL), QString()); // untouched by a boot loader
         QCOMPARE(Text(IDC_CONNECT), QStringLiteral("disconnect"));
         QVERIFY(Enabled(IDC_UPLOAD));
@@ -512,9 +454,9 @@ private slots:
         const QString strBig = m_pRig->WriteFile(QStringLiteral("big.bin"), Pattern(176129, 8));
         m_pRig->Drop(IDC_FILE_PATH, {strBig});
         QCOMPARE(Answerer().Count(QStringLiteral("Incompatible File")), 1);
-        QVERIFY(m_pDlg->HasImage());
+        QVERIFY(m_pDlg->Model().HasImage());
         QVERIFY(Enabled(IDC_UPLOAD));
-        QCOMPARE(QString::fromStdString(m_pDlg->Request().strFirmwarePath), strBig);
+        QCOMPARE(QString::fromStdString(m_pDlg->Model().Request().strFirmwarePath), strBig);
     }
 
     void testConnectSilentDevice() {
@@ -533,7 +475,7 @@ private slots:
         QVERIFY(Enabled(IDC_PORT));
         QVERIFY(Enabled(IDC_CONNECT));
         QCOMPARE(Text(IDC_LOG), QString());
-        QVERIFY(!m_pDlg->IsConnected());
+        QVERIFY(!m_pDlg->Model().IsConnected());
         QCOMPARE(QApplication::overrideCursor(), nullptr);
     }
 
@@ -544,12 +486,12 @@ private slots:
         QVERIFY(m_pRig->ChoosePort(m_pRig->PortNameOf(device)));
         QSignalSpy finished(m_pDlg, &QDialog::finished);
         m_pRig->Click(IDC_CONNECT);
-        QVERIFY(m_pDlg->IsConnecting());
+        QVERIFY(m_pDlg->Model().IsConnecting());
         QTest::keyClick(m_pDlg, Qt::Key_Escape);
         QCOMPARE(finished.count(), 1);
         QVERIFY(!m_pDlg->isVisible());
         // The step's answer still arrives (the window joins it when it goes).
-        QVERIFY(fwtest::WaitUntil([&] { return !m_pDlg->IsConnecting(); }, kRunTimeoutMs));
+        QVERIFY(fwtest::WaitUntil([&] { return !m_pDlg->Model().IsConnecting(); }, kRunTimeoutMs));
     }
 
     void testVanishedPort() {
@@ -560,7 +502,7 @@ private slots:
         device.Unplug();
         m_pRig->Click(IDC_CONNECT);
         auto* pCombo = Ctl<QComboBox>(IDC_PORT);
-        QVERIFY(!m_pDlg->IsConnecting()); // no connection attempt
+        QVERIFY(!m_pDlg->Model().IsConnecting()); // no connection attempt
         QCOMPARE(Answerer().Messages(), 0);
         QCOMPARE(pCombo->count(), 1); // refreshed: the chosen port is gone
         QCOMPARE(pCombo->itemText(0), strOther);
@@ -569,7 +511,7 @@ private slots:
         pCombo->hidePopup();
         QCOMPARE(Text(IDC_CONNECT), QStringLiteral("Connect"));
         QCOMPARE(Text(IDC_DEVICE_STATE), QStringLiteral("no device"));
-        QVERIFY(!m_pDlg->IsConnected());
+        QVERIFY(!m_pDlg->Model().IsConnected());
     }
 
     // --- Manual run ------------------------------------------------------------
@@ -586,17 +528,19 @@ private slots:
         std::string strError;
         const QString strRecords = m_pRig->WriteFile(QStringLiteral("records.jsonl"), {});
         QVERIFY(records.Open(strRecords.toStdString(), strError));
-        m_pDlg->SetRecordLog(&records);
+        fwup::CRecordLogSink sink(records, strRecords.toStdString());
+        m_pDlg->SetRecordSink(&sink);
 
         m_pRig->Click(IDC_UPLOAD);
         // Out of use at once, with the wait cursor, while the job runs on its thread.
-        QVERIFY(m_pDlg->IsManualRunActive());
+        QVERIFY(m_pDlg->Model().IsManualRunActive());
         for (const int nId : {IDC_UPLOAD, IDC_LOAD, IDC_CONNECT, IDC_AUTO_MODE}) {
             QVERIFY2(!Enabled(nId), qPrintable(QString::number(nId)));
         }
         QVERIFY(QApplication::overrideCursor() != nullptr);
         QCOMPARE(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
-        QVERIFY(fwtest::WaitUntil([&] { return !m_pDlg->IsManualRunActive(); }, kRunTimeoutMs));
+        QVERIFY(
+            fwtest::WaitUntil([&] { return !m_pDlg->Model().IsManualRunActive(); }, kRunTimeoutMs));
 
         const QString strLog = Text(IDC_LOG);
         QVERIFY2(strLog.contains(QStringLiteral("updating device[unknown] ...\r\n")),
@@ -606,7 +550,7 @@ private slots:
                      "Tarnic's power off & on before use.\r\n")),
                  qPrintable(strLog));
         QCOMPARE(Ctl<QProgressBar>(IDC_PROGRESS)->value(), 100);
-        QCOMPARE(m_pDlg->JobState(), 0);
+        QCOMPARE(m_pDlg->Model().JobState(), 0);
         const QString strInfo = Text(IDC_FILE_INFO);
         QVERIFY2(strInfo.startsWith(QStringLiteral("file name : fw.bin\r\nfile size : 176128\r\n"
                                                    "file date : ")),
@@ -616,7 +560,7 @@ private slots:
         QVERIFY(Enabled(IDC_AUTO_MODE));
         QCOMPARE(device.DownloadsFinished(), 1);
         QVERIFY(FlashHolds(device, image));
-        m_pDlg->SetRecordLog(nullptr);
+        m_pDlg->SetRecordSink(nullptr);
         QFile recordFile(strRecords);
         QVERIFY(recordFile.open(QIODevice::ReadOnly));
         const QList<QByteArray> lines = recordFile.readAll().split('\n');
@@ -637,7 +581,7 @@ private slots:
         QSignalSpy finished(m_pDlg, &QDialog::finished);
 
         m_pRig->Click(IDC_UPLOAD);
-        QVERIFY(m_pDlg->IsManualRunActive());
+        QVERIFY(m_pDlg->Model().IsManualRunActive());
         // Closing during a run is refused; the window closes when the run is over.
         m_pDlg->close();
         QTest::keyClick(m_pDlg, Qt::Key_Escape);
@@ -647,18 +591,19 @@ private slots:
         // Auto mode cannot start, and a drop cannot change the file, while the job
         // reads the request.
         m_pRig->Click(IDC_AUTO_MODE);
-        QVERIFY(m_pDlg->IsAutoStopped());
+        QVERIFY(m_pDlg->Model().IsAutoStopped());
         m_pRig->Drop(IDC_FILE_INFO,
                      {m_pRig->WriteFile(QStringLiteral("other.bin"), Pattern(10, 9))});
         QCOMPARE(Text(IDC_FILE_PATH), strFile);
-        QVERIFY(fwtest::WaitUntil([&] { return !m_pDlg->IsManualRunActive(); }, kRunTimeoutMs));
-        QCOMPARE(QString::fromStdString(m_pDlg->Request().strFirmwarePath), strFile);
+        QVERIFY(
+            fwtest::WaitUntil([&] { return !m_pDlg->Model().IsManualRunActive(); }, kRunTimeoutMs));
+        QCOMPARE(QString::fromStdString(m_pDlg->Model().Request().strFirmwarePath), strFile);
         QTRY_COMPARE(finished.count(), 1);
         QVERIFY(!m_pDlg->isVisible());
 
         QVERIFY2(Text(IDC_LOG).contains(QStringLiteral("Communication Error\r\ncause: ")),
                  qPrintable(Text(IDC_LOG)));
-        QCOMPARE(m_pDlg->JobState(), -1);
+        QCOMPARE(m_pDlg->Model().JobState(), -1);
         VerifyDisconnectedAfterRun();
         QCOMPARE(device.DownloadsFinished(), 0);
     }
@@ -669,7 +614,7 @@ private slots:
         const QByteArray image = Pattern(30000, 7);
         const QString strFile = m_pRig->WriteFile(QStringLiteral("fw.bin"), image);
         m_pRig->Drop(IDC_FILE_INFO, {strFile});
-        QVERIFY(m_pDlg->HasImage());
+        QVERIFY(m_pDlg->Model().HasImage());
         fwsim::CSimDevice& first = m_pRig->AddDevice(Personality::Application);
 
         // At each "Remove the device" the operator unplugs the device just updated;
@@ -696,7 +641,7 @@ private slots:
         auto* pButton = Ctl<QPushButton>(IDC_AUTO_MODE);
         m_pRig->Click(IDC_AUTO_MODE);
         QCOMPARE(pButton->text(), QStringLiteral("cancel auto mode"));
-        QVERIFY(!m_pDlg->IsAutoStopped());
+        QVERIFY(!m_pDlg->Model().IsAutoStopped());
         for (const int nId : {IDC_UPLOAD, IDC_LOAD, IDC_CONNECT, IDC_PORT}) {
             QVERIFY2(!Enabled(nId), qPrintable(QString::number(nId)));
         }
@@ -706,7 +651,7 @@ private slots:
 
         m_pRig->Click(IDC_AUTO_MODE);
         QCOMPARE(pButton->text(), QStringLiteral("auto mode"));
-        QTRY_VERIFY_WITH_TIMEOUT(m_pDlg->IsAutoStopped(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(m_pDlg->Model().IsAutoStopped(), 5000);
         QTRY_VERIFY(pButton->isEnabled());
         QVERIFY(Enabled(IDC_PORT));
         QVERIFY(Enabled(IDC_LOAD)); // as before auto mode
@@ -725,7 +670,7 @@ private slots:
         QCOMPARE(strLog.count(QStringLiteral("FW Update Successful!")), 2);
         QVERIFY(strLog.contains(QStringLiteral("updating device[SN-1-1] ...")));
         QVERIFY(strLog.contains(QStringLiteral("updating device[SN-1-2] ...")));
-        QCOMPARE(m_pDlg->JobState(), 0);
+        QCOMPARE(m_pDlg->Model().JobState(), 0);
     }
 
     void testCloseDuringAutoMode() {
@@ -742,7 +687,7 @@ private slots:
         QVERIFY(!pButton->isEnabled());
         QCOMPARE(pButton->text(), QStringLiteral("cancel auto mode"));
         QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 5000);
-        QVERIFY(m_pDlg->IsAutoStopped());
+        QVERIFY(m_pDlg->Model().IsAutoStopped());
         QVERIFY(!m_pDlg->isVisible());
     }
 };
