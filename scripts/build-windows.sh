@@ -40,6 +40,11 @@ cmake -S . -B "$build" -G Ninja \
     "${test_args[@]}" "${cmake_args[@]}" >/dev/null
 cmake --build "$build" -j "$(nproc)"
 
+# The test window program (its driver and --test-* options) never ships.
+if grep -q -a -- "--test-port" "$build/winui/fwupgraderVelmora.exe"; then
+    echo "build-windows: the shipped fwupgraderVelmora.exe holds the test driver" >&2
+    exit 1
+fi
 rm -rf "$build/package"
 cpack --config "$build/CPackConfig.cmake" -B "$build/package" >/dev/null
 mkdir -p dist
