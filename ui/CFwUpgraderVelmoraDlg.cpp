@@ -273,7 +273,7 @@ void CFwUpgraderVelmoraDlg::OpenPortList() {
     m_pPort->showPopup();
 }
 
-void CFwUpgraderVelmoraDlg::MessageBox(const std::string& strText, BoxIcon eIcon) {
+void CFwUpgraderVelmoraDlg::ShowMessage(const std::string& strText, BoxIcon eIcon) {
     QMessageBox box(eIcon == BoxIcon::Information ? QMessageBox::Information : QMessageBox::NoIcon,
                     QString::fromUtf8(kAppName), QString::fromUtf8(strText), QMessageBox::Ok, this);
     box.exec();

@@ -86,7 +86,7 @@ private:
     void ChooseComboItem(Control eCombo, int nIndex) override;
     void SetPortHint(const std::string& strHint) override;
     void OpenPortList() override;
-    void MessageBox(const std::string& strText, BoxIcon eIcon) override;
+    void ShowMessage(const std::string& strText, BoxIcon eIcon) override;
     void SetWaitCursor(bool bOn) override;
     std::optional<std::string> AskFirmwareFile() override;
     void EndDialog() override;

@@ -331,13 +331,13 @@ void CMainWindowModel::OnConnectFinished(ConnectResult& result) {
             AddLog("cause: %s\n", result.strCause.c_str());
         }
         Enable(Control::Port, true);
-        m_view.MessageBox(kTextPortWrong, BoxIcon::Information);
+        m_view.ShowMessage(kTextPortWrong, BoxIcon::Information);
         return;
     case ConnectKind::NoAnswer:
         SetText(Control::Connect, "Connect");
         SetText(Control::DeviceState, "no device");
         Enable(Control::Port, true);
-        m_view.MessageBox(kTextPortWrong, BoxIcon::Information);
+        m_view.ShowMessage(kTextPortWrong, BoxIcon::Information);
         return;
     case ConnectKind::BootLoader:
         SetText(Control::DeviceState, BootVersionText(result.nBootInfo));
@@ -418,13 +418,13 @@ void CMainWindowModel::SetFirmwareFile(const std::string& strPath) {
     if (m_nFileSize == 0) {
         // An empty image would "succeed" without writing a byte: refused like a
         // missing file, which keeps the image loaded before.
-        m_view.MessageBox("Firmware File Not Found", BoxIcon::Information);
+        m_view.ShowMessage("Firmware File Not Found", BoxIcon::Information);
         return;
     }
     if (m_dwAreaStart == 0x8000) {
         m_dwAreaSize = static_cast<uint32_t>(m_nFileSize);
         if (m_nFileSize > kMaxFirmwareSize) {
-            m_view.MessageBox("Incompatible File", BoxIcon::Information);
+            m_view.ShowMessage("Incompatible File", BoxIcon::Information);
             return;
         }
     } else if (m_dwAreaStart == 0) {
@@ -433,10 +433,10 @@ void CMainWindowModel::SetFirmwareFile(const std::string& strPath) {
     const ImageSegment* pSegment =
         ReadImageSegment(m_pSegments, m_strFirmwarePath, kFlashAreaBase + m_dwAreaStart,
                          static_cast<int32_t>(m_dwAreaSize), [this](const std::string& strText) {
-                             m_view.MessageBox(strText, BoxIcon::None);
+                             m_view.ShowMessage(strText, BoxIcon::None);
                          });
     if (pSegment == nullptr) {
-        m_view.MessageBox("Firmware File Not Found", BoxIcon::Information);
+        m_view.ShowMessage("Firmware File Not Found", BoxIcon::Information);
     }
 }
 
@@ -596,7 +596,7 @@ void CMainWindowModel::OnAutoDeviceFound() {
 }
 
 void CMainWindowModel::OnRemoveDeviceAsked() {
-    m_view.MessageBox("Remove the device", BoxIcon::None);
+    m_view.ShowMessage("Remove the device", BoxIcon::None);
     AnswerRemove();
 }
 

@@ -62,7 +62,7 @@ public:
     virtual void OpenPortList() = 0;
     // A modal box with the program's name as caption, OK only; returns when closed.
     // Reports posted meanwhile may be delivered from inside it.
-    virtual void MessageBox(const std::string& strText, BoxIcon eIcon) = 0;
+    virtual void ShowMessage(const std::string& strText, BoxIcon eIcon) = 0;
     virtual void SetWaitCursor(bool bOn) = 0;
     // The open-file dialog (*.bin, then all files); the chosen path in the form the
     // file functions take, none when cancelled.

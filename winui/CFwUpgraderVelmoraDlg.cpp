@@ -102,7 +102,7 @@ INT_PTR CALLBACK CFwUpgraderVelmoraDlg::DialogProc(HWND hWnd, UINT nMsg, WPARAM 
     return pDlg != nullptr ? pDlg->HandleMessage(nMsg, wParam, lParam) : FALSE;
 }
 
-INT_PTR CFwUpgraderVelmoraDlg::HandleMessage(UINT nMsg, WPARAM wParam, LPARAM lParam) {
+INT_PTR CFwUpgraderVelmoraDlg::HandleMessage(UINT nMsg, WPARAM wParam, LPARAM) {
     switch (nMsg) {
     case WM_INITDIALOG:
         OnInitDialog();
@@ -374,7 +374,7 @@ void CFwUpgraderVelmoraDlg::OpenPortList() {
     ::SendMessageW(Item(Control::Port), CB_SHOWDROPDOWN, TRUE, 0);
 }
 
-void CFwUpgraderVelmoraDlg::MessageBox(const std::string& strText, BoxIcon eIcon) {
+void CFwUpgraderVelmoraDlg::ShowMessage(const std::string& strText, BoxIcon eIcon) {
     ::MessageBoxW(m_hWnd, WideFromUtf8(strText).c_str(), ProgramName().c_str(),
                   MB_OK | (eIcon == BoxIcon::Information ? MB_ICONINFORMATION : 0));
 }

@@ -57,7 +57,7 @@ public:
     void ChooseComboItem(Control, int) override {}
     void SetPortHint(const std::string&) override {}
     void OpenPortList() override { ++nPortListOpened; }
-    void MessageBox(const std::string& str, BoxIcon) override {
+    void ShowMessage(const std::string& str, BoxIcon) override {
         boxesShown.push_back(str);
         if (fnOnBox) {
             fnOnBox(str);
