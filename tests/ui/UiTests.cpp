@@ -227,13 +227,6 @@ private slots:
         QCOMPARE(finished.count(), 1);
     }
 
-    void testEscClosesWhenIdle() {
-        QSignalSpy finished(m_pDlg, &QDialog::finished);
-        QTest::keyClick(m_pDlg, Qt::Key_Escape);
-        QCOMPARE(finished.count(), 1);
-        QVERIFY(!m_pDlg->isVisible());
-    }
-
     void testLogLinesAndTrimming() {
         auto* pLog = Ctl<CLogBox>(IDC_LOG);
         m_pDlg->Model().AddLog("connected.\n");
@@ -494,28 +487,6 @@ private slots:
         QVERIFY(fwtest::WaitUntil([&] { return !m_pDlg->Model().IsConnecting(); }, kRunTimeoutMs));
     }
 
-    void testVanishedPort() {
-        fwsim::CSimDevice& device = m_pRig->AddDevice(Personality::Application);
-        const QString strOther =
-            m_pRig->PortNameOf(m_pRig->AddDevice(Personality::Application, "1-2"));
-        QVERIFY(m_pRig->ChoosePort(m_pRig->PortNameOf(device)));
-        device.Unplug();
-        m_pRig->Click(IDC_CONNECT);
-        auto* pCombo = Ctl<QComboBox>(IDC_PORT);
-        QVERIFY(!m_pDlg->Model().IsConnecting()); // no connection attempt
-        QCOMPARE(Answerer().Messages(), 0);
-        QCOMPARE(pCombo->count(), 1); // refreshed: the chosen port is gone
-        QCOMPARE(pCombo->itemText(0), strOther);
-        QCOMPARE(pCombo->currentIndex(), -1);
-        QTRY_VERIFY(pCombo->view()->isVisible()); // and opened for a new choice
-        pCombo->hidePopup();
-        QCOMPARE(Text(IDC_CONNECT), QStringLiteral("Connect"));
-        QCOMPARE(Text(IDC_DEVICE_STATE), QStringLiteral("no device"));
-        QVERIFY(!m_pDlg->Model().IsConnected());
-    }
-
-    // --- Manual run ------------------------------------------------------------
-
     void testManualRunSuccess() {
         fwsim::CSimDevice& device = m_pRig->AddDevice(Personality::BootLoader);
         const QByteArray image = Pattern(176128, 5);
@@ -569,46 +540,6 @@ private slots:
                  lines[0].constData());
         QVERIFY2(lines[0].contains("\"exit_code\":0,"), lines[0].constData());
     }
-
-    void testManualRunFailureAndCloseAfterRun() {
-        fwsim::SimDeviceConfig config = m_pRig->DeviceConfig(Personality::BootLoader);
-        config.faults.nFailBlock = 2;
-        fwsim::CSimDevice& device = m_pRig->AddDevice(config);
-        const QString strFile = m_pRig->WriteFile(QStringLiteral("fw.bin"), Pattern(20000, 6));
-        QVERIFY(m_pRig->ChoosePort(m_pRig->PortNameOf(device)));
-        m_pRig->ClickConnectAndWait();
-        m_pRig->LoadByDialog(strFile);
-        QSignalSpy finished(m_pDlg, &QDialog::finished);
-
-        m_pRig->Click(IDC_UPLOAD);
-        QVERIFY(m_pDlg->Model().IsManualRunActive());
-        // Closing during a run is refused; the window closes when the run is over.
-        m_pDlg->close();
-        QTest::keyClick(m_pDlg, Qt::Key_Escape);
-        QVERIFY(m_pDlg->isVisible());
-        QCOMPARE(finished.count(), 0);
-        QCOMPARE(Text(IDC_STATUS), QStringLiteral("closing when the update is over ..."));
-        // Auto mode cannot start, and a drop cannot change the file, while the job
-        // reads the request.
-        m_pRig->Click(IDC_AUTO_MODE);
-        QVERIFY(m_pDlg->Model().IsAutoStopped());
-        m_pRig->Drop(IDC_FILE_INFO,
-                     {m_pRig->WriteFile(QStringLiteral("other.bin"), Pattern(10, 9))});
-        QCOMPARE(Text(IDC_FILE_PATH), strFile);
-        QVERIFY(
-            fwtest::WaitUntil([&] { return !m_pDlg->Model().IsManualRunActive(); }, kRunTimeoutMs));
-        QCOMPARE(QString::fromStdString(m_pDlg->Model().Request().strFirmwarePath), strFile);
-        QTRY_COMPARE(finished.count(), 1);
-        QVERIFY(!m_pDlg->isVisible());
-
-        QVERIFY2(Text(IDC_LOG).contains(QStringLiteral("Communication Error\r\ncause: ")),
-                 qPrintable(Text(IDC_LOG)));
-        QCOMPARE(m_pDlg->Model().JobState(), -1);
-        VerifyDisconnectedAfterRun();
-        QCOMPARE(device.DownloadsFinished(), 0);
-    }
-
-    // --- Auto mode -------------------------------------------------------------
 
     void testAutoModeTwoDevices() {
         const QByteArray image = Pattern(30000, 7);
