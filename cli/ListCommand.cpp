@@ -12,7 +12,14 @@ int RunList(const std::vector<std::string>& args) {
         std::fprintf(stderr, "fwupgrader-cli list: unexpected argument '%s'\n", args[0].c_str());
         return kExitUsage;
     }
-    for (const PortRecord& entry : ScanPorts()) {
+    const std::vector<PortRecord> ports = ScanPorts();
+    if (ports.empty()) {
+        // stdout stays empty for scripts; the person at the terminal learns why.
+        std::fputs("fwupgrader-cli list: no USB serial port is present; "
+                   "'fwupgrader-cli doctor' says what stands in the way\n",
+                   stderr);
+    }
+    for (const PortRecord& entry : ports) {
         std::printf("%s\t%s\n", entry.strName.c_str(), entry.strDeviceNode.c_str());
     }
     return kExitOk;
