@@ -27,6 +27,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
@@ -34,10 +35,12 @@
 #include <QTimer>
 
 #include <fcntl.h>
+#include <map>
 #include <memory>
 #include <sys/file.h>
 #include <unistd.h>
 #include <utime.h>
+#include <vector>
 
 using namespace fwup;
 using fwsim::Personality;
@@ -62,6 +65,77 @@ bool FlashHolds(const fwsim::CSimDevice& device, const QByteArray& image) {
 }
 
 } // namespace
+
+// One control of dialog 102 as the resource file states it.
+struct RcControl {
+    int nId = -1; // IDC_STATIC: -1
+    QString strText;
+    QRect rcDlu;
+    bool bVisible = true;
+    bool bEnabled = true;
+};
+
+// The ids of resource.h and the controls of dialog 102 in fwupgraderVelmora.rc:
+// each statement (continued on the next line after a trailing comma) gives its
+// text (quoted), its id, its four numbers and its styles.
+std::vector<RcControl> ReadTemplate102() {
+    std::map<QString, int> ids = {{QStringLiteral("IDC_STATIC"), -1}};
+    QFile header(QStringLiteral(FWUP_RESOURCE_H));
+    if (header.open(QIODevice::ReadOnly)) {
+        const QRegularExpression define(QStringLiteral("^#define (IDC_\\w+) (\\d+)"));
+        for (const QString& strLine : QString::fromUtf8(header.readAll()).split(u'\n')) {
+            if (const QRegularExpressionMatch m = define.match(strLine); m.hasMatch()) {
+                ids[m.captured(1)] = m.captured(2).toInt();
+            }
+        }
+    }
+    std::vector<RcControl> controls;
+    QFile rc(QStringLiteral(FWUP_RC_PATH));
+    if (!rc.open(QIODevice::ReadOnly)) {
+        return controls;
+    }
+    const QString strAll = QString::fromUtf8(rc.readAll());
+    const qsizetype nStart =
+        strAll.indexOf(QStringLiteral("BEGIN"),
+                       strAll.indexOf(QStringLiteral("IDD_FWUPGRADERVELMORA_DIALOG DIALOGEX")));
+    const qsizetype nEnd = strAll.indexOf(QStringLiteral("\nEND"), nStart);
+    QStringList statements;
+    for (const QString& strLine : strAll.mid(nStart + 5, nEnd - nStart - 5).split(u'\n')) {
+        const QString strTrim = strLine.trimmed();
+        if (strTrim.isEmpty()) {
+            continue;
+        }
+        if (!statements.isEmpty() && statements.last().endsWith(u',')) {
+            statements.last() += u' ' + strTrim;
+        } else {
+            statements << strTrim;
+        }
+    }
+    for (const QString& strStatement : statements) {
+        RcControl control;
+        QString strRest = strStatement.section(u' ', 1).trimmed();
+        if (strRest.startsWith(u'"')) {
+            const qsizetype nQuote = strRest.indexOf(u'"', 1);
+            control.strText = strRest.mid(1, nQuote - 1);
+            strRest = strRest.mid(nQuote + 1);
+        }
+        QStringList fields;
+        for (const QString& strField : strRest.split(u',')) {
+            if (!strField.trimmed().isEmpty()) {
+                fields << strField.trimmed();
+            }
+        }
+        control.nId = ids.count(fields.value(0)) ? ids[fields.value(0)] : -2;
+        // CONTROL names its class and styles before the rectangle.
+        const int nRect = strStatement.startsWith(QStringLiteral("CONTROL")) ? 3 : 1;
+        control.rcDlu = QRect(fields.value(nRect).toInt(), fields.value(nRect + 1).toInt(),
+                              fields.value(nRect + 2).toInt(), fields.value(nRect + 3).toInt());
+        control.bVisible = !strStatement.contains(QStringLiteral("NOT WS_VISIBLE"));
+        control.bEnabled = !strStatement.contains(QStringLiteral("WS_DISABLED"));
+        controls.push_back(control);
+    }
+    return controls;
+}
 
 class UiTests : public QObject {
     Q_OBJECT
@@ -121,39 +195,30 @@ private slots:
         const DialogBaseUnits units = BaseUnitsOf(m_pDlg->font());
         QCOMPARE(m_pDlg->size(), DluToPixels(QRect(0, 0, 316, 188), units).size());
 
-        struct Row {
-            int nId;
-            const char* pszClass;
-            const char* pszText;
-            QRect rcDlu;
-            bool bVisible;
-            bool bEnabled;
-        };
-        // Template 102 after start-up, then the auto mode's controls.
-        const Row rows[] = {
-            {1000, "QPushButton", "UPLOAD", {231, 18, 78, 23}, true, false},
-            {1001, "QComboBox", "CODE", {232, 59, 77, 54}, false, false},
-            {1002, "fwup::CPortComboBox", "", {7, 7, 174, 30}, true, true},
-            {1003, "QPushButton", "Load Binary File", {7, 34, 77, 14}, true, true},
-            {1004, "fwup::CLogBox", "", {7, 52, 208, 32}, true, false},
-            {1005, "QLineEdit", "", {7, 85, 302, 14}, true, false},
-            {1006, "QLineEdit", "0x008000(176128)", {232, 71, 77, 13}, false, false},
-            {1007, "fwup::CLogBox", "", {7, 114, 302, 67}, true, false},
-            {1008, "QProgressBar", "", {232, 44, 77, 7}, true, false},
-            {1011, "QLabel", "no device", {231, 7, 78, 9}, true, true},
-            {1014, "QPushButton", "Connect", {185, 7, 43, 12}, true, false},
-            {1034, "QLabel", "", {25, 21, 60, 10}, true, true},
-            {1016, "QLineEdit", "", {7, 100, 302, 14}, true, false},
-            {1017, "QPushButton", "auto mode", {232, 55, 77, 14}, true, true},
-            {1039, "QProgressBar", "", {232, 72, 77, 7}, true, true},
-        };
-        for (const Row& row : rows) {
-            QWidget* p = Ctl<QWidget>(row.nId);
+        // Both windows are dialog 102 of the Windows resource file: the texts,
+        // positions and styles come from there, read as the resource compiler does.
+        const std::vector<RcControl> rows = ReadTemplate102();
+        QCOMPARE(rows.size(), size_t(16)); // 15 controls with ids and the "SN" label
+        // The Qt class of each kind of control.
+        const std::map<int, const char*> classes = {
+            {1000, "QPushButton"}, {1001, "QComboBox"},     {1002, "fwup::CPortComboBox"},
+            {1003, "QPushButton"}, {1004, "fwup::CLogBox"}, {1005, "QLineEdit"},
+            {1006, "QLineEdit"},   {1007, "fwup::CLogBox"}, {1008, "QProgressBar"},
+            {1011, "QLabel"},      {1014, "QPushButton"},   {1034, "QLabel"},
+            {1016, "QLineEdit"},   {1017, "QPushButton"},   {1039, "QProgressBar"}};
+        for (const RcControl& row : rows) {
+            QWidget* p = row.nId >= 0 ? Ctl<QWidget>(row.nId)
+                                      : m_pDlg->findChild<QLabel*>(QStringLiteral("sn_label"));
             QVERIFY2(p != nullptr, qPrintable(QString::number(row.nId)));
-            QCOMPARE(QString::fromUtf8(p->metaObject()->className()),
-                     QString::fromUtf8(row.pszClass));
-            if (row.nId != IDC_AREA) {
-                QCOMPARE(Text(row.nId), QString::fromUtf8(row.pszText));
+            if (row.nId >= 0) {
+                QCOMPARE(QString::fromUtf8(p->metaObject()->className()),
+                         QString::fromUtf8(classes.at(row.nId)));
+            }
+            if (row.nId == IDC_AREA_TEXT) {
+                QCOMPARE(Text(row.nId), QStringLiteral("0x008000(176128)")); // the CODE area
+            } else if (row.nId != IDC_AREA) {
+                QCOMPARE(row.nId >= 0 ? Text(row.nId) : static_cast<QLabel*>(p)->text(),
+                         row.strText);
             }
             const QRect rcPx = DluToPixels(row.rcDlu, units);
             if (qobject_cast<QComboBox*>(p) != nullptr) {
@@ -164,12 +229,9 @@ private slots:
                 QCOMPARE(p->geometry(), rcPx);
             }
             QCOMPARE(!p->isHidden(), row.bVisible);
-            QCOMPARE(p->isEnabled(), row.bEnabled);
+            // UPLOAD is out of use from the start until a device and a file are there.
+            QCOMPARE(p->isEnabled(), row.bEnabled && row.nId != IDC_UPLOAD);
         }
-        auto* pSn = m_pDlg->findChild<QLabel*>(QStringLiteral("sn_label"));
-        QVERIFY(pSn != nullptr);
-        QCOMPARE(pSn->text(), QStringLiteral("SN"));
-        QCOMPARE(pSn->geometry(), DluToPixels(QRect(7, 22, 10, 8), units));
         QCOMPARE(Ctl<QComboBox>(IDC_AREA)->currentText(), QStringLiteral("CODE"));
         QCOMPARE(m_pDlg->Model().AreaStart(), 0x8000u);
         QCOMPARE(m_pDlg->Model().AreaSize(), 176128u);
