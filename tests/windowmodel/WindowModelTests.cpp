@@ -350,27 +350,66 @@ TEST_F(WindowModel, UploadRunsLogsRecordsAndClosesAfterTheRun) {
     ExpectViewAgrees();
 }
 
-TEST_F(WindowModel, FailureTextCauseAndAFailedRecordWriteAreLogged) {
-    fwsim::SimDeviceConfig config = m_rig.DeviceConfig(Personality::BootLoader);
-    config.faults.nFailBlock = 3;
-    config.faults.dwFailStatus = 5;
-    fwsim::CSimDevice& device = AddDevice(config);
-    CUnitRecordLog records;
-    std::string strError;
-    ASSERT_TRUE(records.Open("/dev/full", strError)) << strError; // every write fails
-    CRecordLogSink sink(records, "/dev/full");
-    m_pModel->SetRecordSink(&sink);
-    Connect(device);
-    Load(m_rig.WriteFirmware("fw.bin", 176128));
-    m_pModel->OnUpload();
-    ASSERT_TRUE(WaitUntil([this] { return !m_pModel->IsManualRunActive(); }));
-    const std::string strLog = Log();
-    EXPECT_EQ(m_pModel->JobState(), -1);
-    EXPECT_NE(strLog.find("\r\ncause: "), std::string::npos) << strLog;
-    EXPECT_NE(strLog.find("the unit's record could not be written to /dev/full\r\n"),
-              std::string::npos)
-        << strLog;
-    EXPECT_EQ(device.DownloadsFinished(), 0);
+// Every failure the window's path can meet: its text, a "cause:" line, the job
+// state, and a record that could not be written logged as well.
+TEST_F(WindowModel, FailureTextsCausesAndAFailedRecordWriteAreLogged) {
+    using C = fwsim::SimDeviceConfig;
+    enum class Before { Nothing, Unplug, RefusedFile };
+    const struct {
+        const char* pszName;
+        Personality eStart;
+        std::function<void(C&)> setUp;
+        Before eBefore;
+        const char* pszText;
+    } rows[] = {
+        {"block 3 status 5", Personality::BootLoader,
+         [](C& c) { c.faults.nFailBlock = 3, c.faults.dwFailStatus = 5; }, Before::Nothing,
+         "Communication Error"},
+        {"wrong reply to ~dboot", Personality::Application,
+         [](C& c) { c.faults.bWrongBootReply = true; }, Before::Nothing,
+         "boot loader failed. check connection"},
+        {"unplugged after Connect", Personality::BootLoader, [](C&) {}, Before::Unplug,
+         "device not detected"},
+        {"refused file", Personality::BootLoader, [](C&) {}, Before::RefusedFile,
+         "invalid firmware file"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.pszName);
+        C config = m_rig.DeviceConfig(row.eStart);
+        row.setUp(config);
+        fwsim::CSimDevice& device = AddDevice(config);
+        CUnitRecordLog records;
+        std::string strError;
+        ASSERT_TRUE(records.Open("/dev/full", strError)) << strError; // every write fails
+        CRecordLogSink sink(records, "/dev/full");
+        m_pModel->SetRecordSink(&sink);
+        Connect(device);
+        Load(m_rig.WriteFirmware("fw.bin", 176128));
+        if (row.eBefore == Before::Unplug) {
+            device.Unplug();
+        } else if (row.eBefore == Before::RefusedFile) {
+            // The window keeps UPLOAD for the image it has; the job checks the new path.
+            Load(m_rig.WriteFirmware("empty.bin", 0));
+        }
+        ASSERT_TRUE(m_pModel->IsEnabled(Control::Upload));
+        m_pModel->OnUpload();
+        ASSERT_TRUE(WaitUntil([this] { return !m_pModel->IsManualRunActive(); }));
+        const std::string strLog = Log();
+        EXPECT_EQ(m_pModel->JobState(), -1);
+        EXPECT_NE(strLog.find(std::string("\r\n") + row.pszText + "\r\ncause: "), std::string::npos)
+            << strLog;
+        EXPECT_NE(strLog.find("the unit's record could not be written to /dev/full\r\n"),
+                  std::string::npos)
+            << strLog;
+        EXPECT_FALSE(m_pModel->IsConnected());
+        EXPECT_EQ(device.DownloadsFinished(), 0);
+        m_pModel->SetRecordSink(nullptr);
+        device.Unplug();
+        m_devices.clear();
+        m_pModel.reset();
+        m_view = CRecordingView();
+        SetUp();
+    }
 }
 
 TEST_F(WindowModel, AutoModeAsksToRemoveAndEndsDisconnected) {
