@@ -58,20 +58,25 @@ stop_sim() {
     link_pid=""
 }
 
-# The COM port's link follows the reader's node, as Windows keeps a COM number
-# for a device that comes back under another tty name ($1: the event log).
-follow_node() {
+# Calls $2 with each new line of the simulator's event log $1, until killed.
+follow_events() {
     local seen=0 lines i
     while :; do
         mapfile -t lines <"$1"
         for ((i = seen; i < ${#lines[@]}; i++)); do
-            case ${lines[i]} in
-            *" at /"*) ln -sfn "${lines[i]##* at }" "$link" ;;
-            esac
+            "$2" "${lines[i]}"
         done
         seen=${#lines[@]}
         sleep 0.02
     done
+}
+
+# The COM port's link follows the reader's node, as Windows keeps a COM number
+# for a device that comes back under another tty name.
+relink() {
+    case $1 in
+    *" at /"*) ln -sfn "${1##* at }" "$link" ;;
+    esac
 }
 
 # A fresh simulator run named $1 with the options that follow, its flash written
@@ -97,7 +102,7 @@ start_sim() {
     local node
     node=$(sed -n 's/^device 1: \([^ ]*\) .*/\1/p' "$root.out")
     ln -sfn "$node" "$link"
-    follow_node "$root.err" &
+    follow_events "$root.err" relink &
     link_pid=$!
 }
 

@@ -74,20 +74,15 @@ trap cleanup EXIT
 register() {
     wine "$tool" add 1 "AT91 USB to Serial Converter ($port)" "$port" </dev/null >/dev/null 2>&1
 }
+replug() {
+    case $1 in
+    *"off the bus"*) wine "$tool" remove-all </dev/null >/dev/null 2>&1 ;;
+    *" at "*) register ;;
+    esac
+}
 follow_plugging() {
-    local seen=0 lines i
     register
-    while :; do
-        mapfile -t lines <"$1"
-        for ((i = seen; i < ${#lines[@]}; i++)); do
-            case ${lines[i]} in
-            *"off the bus"*) wine "$tool" remove-all </dev/null >/dev/null 2>&1 ;;
-            *" at "*) register ;;
-            esac
-        done
-        seen=${#lines[@]}
-        sleep 0.05
-    done
+    follow_events "$1" replug
 }
 
 # Runs the window as step $1 with the hook's further options; sets rc. The hook
