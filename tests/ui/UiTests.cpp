@@ -29,6 +29,7 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScrollBar>
+#include <QSet>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTextBlock>
@@ -232,6 +233,15 @@ private slots:
             // UPLOAD is out of use from the start until a device and a file are there.
             QCOMPARE(p->isEnabled(), row.bEnabled && row.nId != IDC_UPLOAD);
         }
+        // Controls without a visible text are named for screen readers, each its own.
+        QSet<QString> names;
+        for (const int nId : {IDC_PORT, IDC_FILE_INFO, IDC_FILE_PATH, IDC_LOG, IDC_PROGRESS,
+                              IDC_STATUS, IDC_AUTO_PROGRESS}) {
+            const QString strName = Ctl<QWidget>(nId)->accessibleName();
+            QVERIFY2(!strName.isEmpty(), qPrintable(QString::number(nId)));
+            names.insert(strName);
+        }
+        QCOMPARE(names.size(), 7);
         QCOMPARE(Ctl<QComboBox>(IDC_AREA)->currentText(), QStringLiteral("CODE"));
         QCOMPARE(m_pDlg->Model().AreaStart(), 0x8000u);
         QCOMPARE(m_pDlg->Model().AreaSize(), 176128u);
