@@ -155,8 +155,8 @@ int main(int argc, char** argv) {
         watch.Reset();
         clock.start();
         ClickLater(pUpload);
-        fwbench::RunUntil([&] { return pDlg->IsManualRunActive(); }, 5000);
-        const bool bEnded = fwbench::RunUntil([&] { return !pDlg->IsManualRunActive(); }, 120000);
+        fwbench::RunUntil([&] { return pDlg->Model().IsManualRunActive(); }, 5000);
+        const bool bEnded = fwbench::RunUntil([&] { return !pDlg->Model().IsManualRunActive(); }, 120000);
         const double dUpdateS = clock.elapsed() / 1000.0;
         const double dUpdateMs = watch.MaxLateMs();
         const long nUpdateTicks = watch.Ticks();

@@ -101,16 +101,16 @@ int main(int argc, char** argv) {
 
         // The operator: choose the port, Connect, drop the file on the file box, UPLOAD.
         const auto id = [](int nId) { return QString::number(nId); };
-        pDlg->RefreshPortList();
+        pDlg->Model().RefreshPortList();
         auto* pCombo = pDlg->findChild<QComboBox*>(id(fwup::IDC_PORT));
         if (pCombo->count() == 0) {
             std::fprintf(stderr, "no port listed\n");
             return 1;
         }
         pCombo->setCurrentIndex(0);
-        pDlg->OnPortSelChange();
-        pDlg->OnConnect();
-        fwbench::RunUntil([&] { return !pDlg->IsConnecting(); }, 30000);
+        pDlg->Model().OnPortSelChange(pCombo->currentText().toStdString());
+        pDlg->Model().OnConnect();
+        fwbench::RunUntil([&] { return !pDlg->Model().IsConnecting(); }, 30000);
         std::printf("device state after Connect: %s\n",
                     qPrintable(pDlg->findChild<QLabel*>(id(fwup::IDC_DEVICE_STATE))->text()));
         Report("connected");
@@ -124,19 +124,19 @@ int main(int argc, char** argv) {
 
         QElapsedTimer clock;
         clock.start();
-        pDlg->OnUpload();
-        const bool bEnded = fwbench::RunUntil([&] { return !pDlg->IsManualRunActive(); }, 120000);
+        pDlg->Model().OnUpload();
+        const bool bEnded = fwbench::RunUntil([&] { return !pDlg->Model().IsManualRunActive(); }, 120000);
         const double dSeconds = clock.elapsed() / 1000.0;
         Report("after the update");
         const bool bFlashed = device.FlashAt(fwsim::kCodeAddress, kImageSize) ==
                               std::vector<uint8_t>(image.begin(), image.end());
         std::printf("update: %s in %.1f s, job state %d, flash matches file: %s\n",
-                    bEnded ? "ended" : "STILL RUNNING", dSeconds, pDlg->JobState(),
+                    bEnded ? "ended" : "STILL RUNNING", dSeconds, pDlg->Model().JobState(),
                     bFlashed ? "yes" : "NO");
         std::printf("simulator's share: flash image %u KiB, plus its thread's stack and "
                     "buffers; included in every figure from 'simulated device started' on\n",
                     fwsim::kFlashSize / 1024);
-        nResult = bEnded && pDlg->JobState() == 0 && bFlashed ? 0 : 2;
+        nResult = bEnded && pDlg->Model().JobState() == 0 && bFlashed ? 0 : 2;
         pDlg.reset();
     }
     std::error_code error;

@@ -128,6 +128,10 @@ int RunAuto(const std::vector<std::string>& args) {
         std::printf("%s\n%s", kAutoHelp, ExitCodeHelp().c_str());
         return kExitOk;
     }
+    // Every device would be refused the same image: tell it before the first one.
+    if (!CheckFirmwareFile("auto", options.strFile)) {
+        return OutcomeExitCode(OutcomeKind::InvalidFirmware);
+    }
     CUnitRecordLog records;
     if (!options.strRecord.empty() && !records.Open(options.strRecord, strError)) {
         std::fprintf(stderr, "fwupgrader-cli auto: %s\n", strError.c_str());

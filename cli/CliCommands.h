@@ -49,7 +49,12 @@ std::unique_ptr<CComPort> OpenPort(const std::string& strName);
 // Routes the debug channel to stderr.
 void EnableTrace();
 
+// update and auto check the image before they touch a port: false, with the
+// reason on stderr ("invalid firmware file: ..."), when the job would refuse it.
+bool CheckFirmwareFile(const char* pszCommand, const std::string& strFile);
+
 int RunList(const std::vector<std::string>& args);
+int RunIdentify(const std::vector<std::string>& args);
 int RunUpdate(const std::vector<std::string>& args);
 int RunAuto(const std::vector<std::string>& args);
 int RunDoctor(const std::vector<std::string>& args);

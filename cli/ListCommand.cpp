@@ -13,7 +13,14 @@ int RunList(const std::vector<std::string>& args) {
         std::fprintf(stderr, "fwupgrader-cli list: unexpected argument '%s'\n", args[0].c_str());
         return kExitUsage;
     }
-    for (const PortRecord& entry : ScanPorts()) {
+    const std::vector<PortRecord> ports = ScanPorts();
+    if (ports.empty()) {
+        // stdout stays empty for scripts; the person at the terminal learns why.
+        std::fputs("fwupgrader-cli list: no USB serial port is present; "
+                   "'fwupgrader-cli doctor' says what stands in the way\n",
+                   stderr);
+    }
+    for (const PortRecord& entry : ports) {
         // A USB product text may hold line ends or terminal controls: one port, one line.
         std::printf("%s\t%s\n", DisplayText(entry.strName).c_str(),
                     DisplayText(entry.strDeviceNode).c_str());

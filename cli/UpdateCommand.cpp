@@ -171,6 +171,10 @@ int RunUpdate(const std::vector<std::string>& args) {
         std::printf("%s\n%s", kUpdateHelp, ExitCodeHelp().c_str());
         return kExitOk;
     }
+    // A mistyped path is told at once, before the port's detection takes its seconds.
+    if (!CheckFirmwareFile("update", options.strFile)) {
+        return OutcomeExitCode(OutcomeKind::InvalidFirmware);
+    }
     const std::string strName = ResolvePortName(options.strPort);
     if (strName.empty()) {
         std::fprintf(stderr,

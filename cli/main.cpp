@@ -17,10 +17,14 @@ void PrintUsage(FILE* pOut) {
         "\n"
         "commands:\n"
         "  list                          list the present USB serial ports: name, device node\n"
-        "  update --port NAME|COMn --file FW.bin [--json] [--trace]\n"
+        "  identify --port NAME|COMn|NODE [--json]\n"
+        "                                who answers on the port (boot loader or application,\n"
+        "                                version, serial number), without flashing\n"
+        "  update --port NAME|COMn|NODE --file FW.bin [--record FILE] [--json] [--trace]\n"
         "                                flash one device\n"
-        "  auto --file FW.bin [--json] [--trace]\n"
+        "  auto --file FW.bin [--count N] [--parallel] [--record FILE] [--json] [--trace]\n"
         "                                flash device after device as they are plugged in\n"
+        "                                (--parallel: every plugged reader at once)\n"
         "  doctor [--json]               what stands between this user and a reader, with fixes\n"
         "  help [command]                this text, or a command's options and exit codes\n"
         "  --version                     print the program's version\n"
@@ -43,6 +47,9 @@ int main(int argc, char** argv) {
     if (strCommand == "list") {
         return fwup::cli::RunList(args);
     }
+    if (strCommand == "identify") {
+        return fwup::cli::RunIdentify(args);
+    }
     if (strCommand == "update") {
         return fwup::cli::RunUpdate(args);
     }
@@ -59,7 +66,8 @@ int main(int argc, char** argv) {
     if (strCommand == "help" || strCommand == "--help" || strCommand == "-h") {
         if (!args.empty()) {
             std::vector<std::string> helpArgs{"--help"};
-            return args[0] == "update"   ? fwup::cli::RunUpdate(helpArgs)
+            return args[0] == "identify" ? fwup::cli::RunIdentify(helpArgs)
+                   : args[0] == "update" ? fwup::cli::RunUpdate(helpArgs)
                    : args[0] == "auto"   ? fwup::cli::RunAuto(helpArgs)
                    : args[0] == "doctor" ? fwup::cli::RunDoctor(helpArgs)
                                          : (PrintUsage(stdout), fwup::cli::kExitOk);

@@ -3,6 +3,7 @@
 #include "device/CBlockLoader.h"
 
 #include <cerrno>
+#include <optional>
 #include <system_error>
 
 namespace fwup {
@@ -30,13 +31,55 @@ constexpr OutcomeRow kRows[] = {
     {OutcomeKind::Interrupted, "interrupted", 130},
 };
 
-const OutcomeRow& RowOf(OutcomeKind eKind) {
+constexpr const OutcomeRow* FindRow(OutcomeKind eKind) {
     for (const OutcomeRow& row : kRows) {
         if (row.eKind == eKind) {
-            return row;
+            return &row;
         }
     }
-    return kRows[0];
+    return nullptr;
+}
+
+// The kinds in order. The switch names every kind, and a kind it misses stops the
+// build, so a kind added without a row cannot pass the assertion below.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic error "-Wswitch"
+constexpr std::optional<OutcomeKind> NextKind(OutcomeKind eKind) {
+    switch (eKind) {
+    case OutcomeKind::Success:
+        return OutcomeKind::CheckConnection;
+    case OutcomeKind::CheckConnection:
+        return OutcomeKind::NotDetected;
+    case OutcomeKind::NotDetected:
+        return OutcomeKind::InvalidFirmware;
+    case OutcomeKind::InvalidFirmware:
+        return OutcomeKind::BootFailed;
+    case OutcomeKind::BootFailed:
+        return OutcomeKind::CommunicationError;
+    case OutcomeKind::CommunicationError:
+        return OutcomeKind::Interrupted;
+    case OutcomeKind::Interrupted:
+        return std::nullopt;
+    }
+    return std::nullopt;
+}
+#pragma GCC diagnostic pop
+
+constexpr bool EveryKindHasARow() {
+    for (std::optional<OutcomeKind> optKind = OutcomeKind::Success; optKind;
+         optKind = NextKind(*optKind)) {
+        if (FindRow(*optKind) == nullptr) {
+            return false;
+        }
+    }
+    return true;
+}
+static_assert(EveryKindHasARow(), "every OutcomeKind needs its row in kRows");
+
+const OutcomeRow& RowOf(OutcomeKind eKind) {
+    const OutcomeRow* pRow = FindRow(eKind);
+    // Only a value outside the enumeration lands here: never report it as success.
+    return pRow != nullptr ? *pRow : *FindRow(OutcomeKind::CommunicationError);
 }
 
 std::string Where(const UpdateOutcome& o) {

@@ -99,6 +99,11 @@ cmake -S . -B "$build" -G Ninja \
     "${test_args[@]}" "${cmake_args[@]}" >/dev/null
 cmake --build "$build" -j "$(nproc)"
 
+# The test window program (its driver and --test-* options) never ships.
+if grep -q -a -- "--test-port" "$build/winui/fwupgraderVelmora.exe"; then
+    echo "build-windows: the shipped fwupgraderVelmora.exe holds the test driver" >&2
+    exit 1
+fi
 # Stage the programs and the readme, sign the programs, then zip them and build
 # the MSI from the same files; the tests install build-win/package's MSI.
 version=$(sed -n 's/^version=//p' "$build/fwupgrader-package.vars")

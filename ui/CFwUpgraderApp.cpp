@@ -11,9 +11,9 @@ CFwUpgraderApp::CFwUpgraderApp(int& argc, char** argv) : QApplication(argc, argv
     setApplicationVersion(QString::fromUtf8(kProductVersion));
 }
 
-bool CFwUpgraderApp::InitInstance(CUnitRecordLog* pRecords) {
+bool CFwUpgraderApp::InitInstance(IRecordSink* pRecords) {
     CFwUpgraderVelmoraDlg dlg;
-    dlg.SetRecordLog(pRecords);
+    dlg.SetRecordSink(pRecords);
     dlg.exec();
     return false;
 }

@@ -5,7 +5,7 @@
 
 namespace fwup {
 
-class CUnitRecordLog;
+class IRecordSink;
 
 class CFwUpgraderApp : public QApplication {
     Q_OBJECT
@@ -15,7 +15,7 @@ public:
 
     // Shows the main window until it ends. Always false: the application then ends.
     // pRecords (borrowed, may be null) gets a unit record for every job.
-    bool InitInstance(CUnitRecordLog* pRecords = nullptr);
+    bool InitInstance(IRecordSink* pRecords = nullptr);
 };
 
 } // namespace fwup

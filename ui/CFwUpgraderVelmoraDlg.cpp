@@ -1,11 +1,9 @@
 #include "ui/CFwUpgraderVelmoraDlg.h"
 
-#include "device/FirmwareFile.h"
 #include "ui/AppIcon.h"
 #include "ui/CAboutDlg.h"
 #include "ui/CLogBox.h"
 #include "ui/CPortComboBox.h"
-#include "ui/CWorkflowController.h"
 #include "ui/ControlIds.h"
 #include "ui/DialogUnits.h"
 
@@ -14,21 +12,19 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
+#include <QFileDialog>
 #include <QFrame>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
+#include <QMetaObject>
 #include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
 
-#include <cstdarg>
-
 namespace fwup {
-
-int g_nBusyCount = 0;
-CFwUpgraderVelmoraDlg* g_pMainDlg = nullptr;
 
 namespace {
 
@@ -41,27 +37,31 @@ struct ControlTemplate {
     QRect rcDlu;
     bool bVisible;
     bool bEnabled;
+    const char* pszAccessible; // for controls without a visible text; null: none
 };
 
 // Template 102, in template (tab) order, then the auto mode's two controls in
 // the free space of the right column under the progress bar.
 const ControlTemplate kTemplate[] = {
-    {IDC_UPLOAD, Kind::Button, "UPLOAD", QRect(231, 18, 78, 23), true, true},
-    {IDC_AREA, Kind::Combo, "", QRect(232, 59, 77, 54), false, false},
-    {IDC_PORT, Kind::Combo, "", QRect(7, 7, 174, 30), true, true},
-    {IDC_LOAD, Kind::Button, "Load Binary File", QRect(7, 34, 77, 14), true, true},
-    {IDC_FILE_INFO, Kind::MultiEdit, "", QRect(7, 52, 208, 32), true, false},
-    {IDC_FILE_PATH, Kind::Edit, "", QRect(7, 85, 302, 14), true, false},
-    {IDC_AREA_TEXT, Kind::Edit, "", QRect(232, 71, 77, 13), false, false},
-    {IDC_LOG, Kind::MultiEdit, "", QRect(7, 114, 302, 67), true, false},
-    {IDC_PROGRESS, Kind::Progress, "", QRect(232, 44, 77, 7), true, false},
-    {IDC_DEVICE_STATE, Kind::StaticCentred, "no device", QRect(231, 7, 78, 9), true, true},
-    {IDC_CONNECT, Kind::Button, "Connect", QRect(185, 7, 43, 12), true, false},
-    {-1, Kind::Static, "SN", QRect(7, 22, 10, 8), true, true},
-    {IDC_SERIAL, Kind::StaticSunken, "", QRect(25, 21, 60, 10), true, true},
-    {IDC_STATUS, Kind::Edit, "", QRect(7, 100, 302, 14), true, false},
-    {IDC_AUTO_MODE, Kind::Button, "auto mode", QRect(232, 55, 77, 14), true, true},
-    {IDC_AUTO_PROGRESS, Kind::Progress, "", QRect(232, 72, 77, 7), true, true},
+    {IDC_UPLOAD, Kind::Button, "UPLOAD", QRect(231, 18, 78, 23), true, true, nullptr},
+    {IDC_AREA, Kind::Combo, "", QRect(232, 59, 77, 54), false, false, "Flash area"},
+    {IDC_PORT, Kind::Combo, "", QRect(7, 7, 174, 30), true, true, "Serial port"},
+    {IDC_LOAD, Kind::Button, "Load Binary File", QRect(7, 34, 77, 14), true, true, nullptr},
+    {IDC_FILE_INFO, Kind::MultiEdit, "", QRect(7, 52, 208, 32), true, false,
+     "Firmware file description"},
+    {IDC_FILE_PATH, Kind::Edit, "", QRect(7, 85, 302, 14), true, false, "Firmware file path"},
+    {IDC_AREA_TEXT, Kind::Edit, "", QRect(232, 71, 77, 13), false, false, "Flash area range"},
+    {IDC_LOG, Kind::MultiEdit, "", QRect(7, 114, 302, 67), true, false, "Log"},
+    {IDC_PROGRESS, Kind::Progress, "", QRect(232, 44, 77, 7), true, false, "Download progress"},
+    {IDC_DEVICE_STATE, Kind::StaticCentred, "no device", QRect(231, 7, 78, 9), true, true,
+     "Device"},
+    {IDC_CONNECT, Kind::Button, "Connect", QRect(185, 7, 43, 12), true, false, nullptr},
+    {-1, Kind::Static, "SN", QRect(7, 22, 10, 8), true, true, nullptr},
+    {IDC_SERIAL, Kind::StaticSunken, "", QRect(25, 21, 60, 10), true, true, "Serial number"},
+    {IDC_STATUS, Kind::Edit, "", QRect(7, 100, 302, 14), true, false, "Status"},
+    {IDC_AUTO_MODE, Kind::Button, "auto mode", QRect(232, 55, 77, 14), true, true, nullptr},
+    {IDC_AUTO_PROGRESS, Kind::Progress, "", QRect(232, 72, 77, 7), true, true,
+     "Auto mode search progress"},
 };
 
 // A combo box's template height is that of its opened list; closed, it is one
@@ -70,25 +70,35 @@ constexpr int kComboClosedDlu = 12;
 
 } // namespace
 
-CFwUpgraderVelmoraDlg::CFwUpgraderVelmoraDlg(QWidget* pParent)
-    : QDialog(pParent), m_pWorkflows(std::make_unique<CWorkflowController>()) {
+CFwUpgraderVelmoraDlg::CFwUpgraderVelmoraDlg(QWidget* pParent) : QDialog(pParent) {
     m_hIcon = MakeAppIcon();
     CreateControls();
+    // Workers' reports run here, on the GUI thread, as a queued call.
+    IWindowView& view = *this;
+    m_pModel = std::make_unique<CMainWindowModel>(view, [this] {
+        return QMetaObject::invokeMethod(
+            this, [this] { m_pModel->Drain(); }, Qt::QueuedConnection);
+    });
     ConnectSignals();
-    OnInitDialog();
-}
 
-void CFwUpgraderVelmoraDlg::SetRecordLog(CUnitRecordLog* pRecords) {
-    m_pWorkflows->SetRecordLog(pRecords);
+    // The window's menu: a separator, then the About entry.
+    m_pSystemMenu = new QMenu(this);
+    m_pSystemMenu->addSeparator();
+    QAction* pAbout = m_pSystemMenu->addAction(QStringLiteral("About VelgoFWUp(&A)..."));
+    pAbout->setData(static_cast<int>(IDM_ABOUTBOX));
+    connect(m_pSystemMenu, &QMenu::triggered, this,
+            [this](QAction* pAction) { OnSysCommand(pAction->data().toInt()); });
+    setWindowIcon(m_hIcon);
+    m_pPort->setPlaceholderText(QStringLiteral("select comport"));
+    m_pArea->setPlaceholderText(QStringLiteral("select area"));
+    m_pModel->Init();
+    setWindowTitle(windowTitle() + QStringLiteral(" v") + QString::fromUtf8(kAppVersion));
 }
 
 CFwUpgraderVelmoraDlg::~CFwUpgraderVelmoraDlg() {
     // done() refuses to end the window while a run or a loop is busy, so normally
     // nothing runs here any more; a connect step may, and is waited for.
-    m_pWorkflows->Shutdown();
-    if (g_pMainDlg == this) {
-        g_pMainDlg = nullptr;
-    }
+    m_pModel->Shutdown();
 }
 
 void CFwUpgraderVelmoraDlg::CreateControls() {
@@ -158,132 +168,144 @@ void CFwUpgraderVelmoraDlg::CreateControls() {
         pWidget->setVisible(t.bVisible);
         pWidget->setEnabled(t.bEnabled);
         pWidget->setObjectName(t.nId >= 0 ? QString::number(t.nId) : QStringLiteral("sn_label"));
+        if (t.pszAccessible != nullptr) {
+            pWidget->setAccessibleName(QString::fromUtf8(t.pszAccessible));
+        }
     }
 
-    const auto child = [this](auto* pTyped, const QString& strName) {
-        return findChild<std::remove_pointer_t<decltype(pTyped)>*>(strName,
-                                                                   Qt::FindDirectChildrenOnly);
-    };
-    const auto id = [](int nId) { return QString::number(nId); };
-    m_pUpload = child(m_pUpload, id(IDC_UPLOAD));
-    m_pArea = child(m_pArea, id(IDC_AREA));
-    m_pPort = child(m_pPort, id(IDC_PORT));
-    m_pLoad = child(m_pLoad, id(IDC_LOAD));
-    m_pFileInfo = child(m_pFileInfo, id(IDC_FILE_INFO));
-    m_pFilePath = child(m_pFilePath, id(IDC_FILE_PATH));
-    m_pAreaText = child(m_pAreaText, id(IDC_AREA_TEXT));
-    m_pLog = child(m_pLog, id(IDC_LOG));
-    m_pProgress = child(m_pProgress, id(IDC_PROGRESS));
-    m_pDeviceState = child(m_pDeviceState, id(IDC_DEVICE_STATE));
-    m_pConnect = child(m_pConnect, id(IDC_CONNECT));
-    m_pSnLabel = child(m_pSnLabel, QStringLiteral("sn_label"));
-    m_pSerial = child(m_pSerial, id(IDC_SERIAL));
-    m_pStatus = child(m_pStatus, id(IDC_STATUS));
-    m_pAutoMode = child(m_pAutoMode, id(IDC_AUTO_MODE));
-    m_pAutoProgress = child(m_pAutoProgress, id(IDC_AUTO_PROGRESS));
+    m_pArea = findChild<QComboBox*>(QString::number(IDC_AREA), Qt::FindDirectChildrenOnly);
+    m_pPort = findChild<CPortComboBox*>(QString::number(IDC_PORT), Qt::FindDirectChildrenOnly);
 }
 
 void CFwUpgraderVelmoraDlg::ConnectSignals() {
-    connect(m_pPort, &CPortComboBox::dropDown, this, &CFwUpgraderVelmoraDlg::RefreshPortList);
-    connect(m_pPort, &CPortComboBox::focusGained, this, &CFwUpgraderVelmoraDlg::RefreshPortList);
-    connect(m_pPort, qOverload<int>(&QComboBox::activated), this,
-            &CFwUpgraderVelmoraDlg::OnPortSelChange);
-    connect(m_pArea, qOverload<int>(&QComboBox::activated), this,
-            &CFwUpgraderVelmoraDlg::OnAreaSelChange);
-    connect(m_pUpload, &QPushButton::clicked, this, &CFwUpgraderVelmoraDlg::OnUpload);
-    connect(m_pLoad, &QPushButton::clicked, this, &CFwUpgraderVelmoraDlg::OnLoadBinaryFile);
-    connect(m_pConnect, &QPushButton::clicked, this, &CFwUpgraderVelmoraDlg::OnConnect);
-    connect(m_pAutoMode, &QPushButton::clicked, this, &CFwUpgraderVelmoraDlg::OnAutoMode);
-
-    CWorkflowController* pFlows = m_pWorkflows.get();
-    connect(pFlows, &CWorkflowController::connectFinished, this,
-            &CFwUpgraderVelmoraDlg::OnConnectFinished);
-    connect(pFlows, &CWorkflowController::stageReported, this, &CFwUpgraderVelmoraDlg::OnStatus);
-    connect(pFlows, &CWorkflowController::manualRunFinished, this,
-            &CFwUpgraderVelmoraDlg::OnManualRunFinished);
-    connect(pFlows, &CWorkflowController::autoLoopStarted, this,
-            &CFwUpgraderVelmoraDlg::OnAutoLoopStarted);
-    connect(pFlows, &CWorkflowController::autoSearching, this,
-            &CFwUpgraderVelmoraDlg::OnAutoSearching);
-    connect(pFlows, &CWorkflowController::autoNothingFound, this,
-            &CFwUpgraderVelmoraDlg::OnAutoNothingFound);
-    connect(pFlows, &CWorkflowController::autoDeviceFound, this,
-            &CFwUpgraderVelmoraDlg::OnAutoDeviceFound);
-    connect(pFlows, &CWorkflowController::removeDeviceAsked, this,
-            &CFwUpgraderVelmoraDlg::OnRemoveDeviceAsked);
-    connect(pFlows, &CWorkflowController::autoLoopEnded, this,
-            &CFwUpgraderVelmoraDlg::OnAutoLoopEnded);
+    CMainWindowModel* pModel = m_pModel.get();
+    connect(m_pPort, &CPortComboBox::dropDown, this, [pModel] { pModel->RefreshPortList(); });
+    connect(m_pPort, &CPortComboBox::focusGained, this, [pModel] { pModel->RefreshPortList(); });
+    connect(m_pPort, qOverload<int>(&QComboBox::activated), this, [this, pModel](int nIndex) {
+        pModel->OnPortSelChange(
+            nIndex >= 0 ? std::optional<std::string>(
+                              m_pPort->itemData(nIndex, Qt::UserRole).toByteArray().toStdString())
+                        : std::nullopt);
+    });
+    connect(m_pArea, qOverload<int>(&QComboBox::activated), this, [this, pModel](int nIndex) {
+        pModel->OnAreaSelChange(nIndex >= 0 ? m_pArea->itemText(nIndex).toStdString() : "");
+    });
+    const auto button = [this](Control eControl) {
+        return static_cast<QPushButton*>(Widget(eControl));
+    };
+    connect(button(Control::Upload), &QPushButton::clicked, this, [pModel] { pModel->OnUpload(); });
+    connect(button(Control::Load), &QPushButton::clicked, this,
+            [pModel] { pModel->OnLoadBinaryFile(); });
+    connect(button(Control::Connect), &QPushButton::clicked, this,
+            [pModel] { pModel->OnConnect(); });
+    connect(button(Control::AutoMode), &QPushButton::clicked, this,
+            [pModel] { pModel->OnAutoMode(); });
 }
 
-void CFwUpgraderVelmoraDlg::OnInitDialog() {
-    // The window's menu: a separator, then the About entry.
-    m_pSystemMenu = new QMenu(this);
-    m_pSystemMenu->addSeparator();
-    QAction* pAbout = m_pSystemMenu->addAction(QStringLiteral("About VelgoFWUp(&A)..."));
-    pAbout->setData(static_cast<int>(IDM_ABOUTBOX));
-    connect(m_pSystemMenu, &QMenu::triggered, this,
-            [this](QAction* pAction) { OnSysCommand(pAction->data().toInt()); });
-
-    setWindowIcon(m_hIcon);
-    g_pMainDlg = this;
-    m_pSegments.reset();
-    m_nBootInfo = -1;
-    m_optVersion.reset();
-    m_pUpload->setEnabled(false);
-
-    RefreshPortList();
-    m_pArea->addItem(QStringLiteral("CODE"));
-    m_pPort->setPlaceholderText(QStringLiteral("select comport"));
-    m_pArea->setPlaceholderText(QStringLiteral("select area"));
-    m_pArea->setCurrentIndex(0);
-    SelectArea();
-
-    m_strFirmwarePath.clear();
-    m_pRequest = std::make_unique<UpdateRequest>();
-    m_bCloseRequested = false;
-    m_bAutoMode = false;
-    m_bAutoStopped = true;
-    m_pSession.reset();
-    setWindowTitle(windowTitle() + QStringLiteral(" v") + QString::fromUtf8(kAppVersion));
+QWidget* CFwUpgraderVelmoraDlg::Widget(Control eControl) const {
+    return findChild<QWidget*>(QString::number(static_cast<int>(eControl)),
+                               Qt::FindDirectChildrenOnly);
 }
 
-// --- Log and status ------------------------------------------------------------
-
-void CFwUpgraderVelmoraDlg::AddLog(const char* pszFormat, ...) {
-    va_list args;
-    va_start(args, pszFormat);
-    const QString strText = QString::vasprintf(pszFormat, args);
-    va_end(args);
-    m_pLog->AppendText(strText);
+std::optional<Control> CFwUpgraderVelmoraDlg::ControlOf(const QWidget* pWidget) const {
+    bool bNumber = false;
+    const int nId = pWidget != nullptr ? pWidget->objectName().toInt(&bNumber) : 0;
+    return bNumber ? std::optional<Control>(static_cast<Control>(nId)) : std::nullopt;
 }
 
-void CFwUpgraderVelmoraDlg::SetStatusText(const char* pszFormat, ...) {
-    va_list args;
-    va_start(args, pszFormat);
-    const QString strText = QString::vasprintf(pszFormat, args);
-    va_end(args);
-    m_pStatus->setText(strText);
-    m_pStatus->setCursorPosition(0);
-}
+// --- What the model shows ---------------------------------------------------------
 
-int32_t CFwUpgraderVelmoraDlg::ShowFileInfo(const QString& strPath) {
-    FileFacts facts;
-    if (!ReadFileFacts(QFile::encodeName(strPath).toStdString(), facts)) {
-        return -1;
+void CFwUpgraderVelmoraDlg::SetControlText(Control eControl, const std::string& strText) {
+    QWidget* pWidget = Widget(eControl);
+    const QString str = QString::fromUtf8(strText);
+    if (auto* pButton = qobject_cast<QPushButton*>(pWidget)) {
+        pButton->setText(str);
+    } else if (auto* pLabel = qobject_cast<QLabel*>(pWidget)) {
+        pLabel->setText(str);
+    } else if (auto* pEdit = qobject_cast<QLineEdit*>(pWidget)) {
+        pEdit->setText(str);
+        pEdit->setCursorPosition(0);
     }
-    const QString strName = QFile::decodeName(QByteArray::fromStdString(facts.strName));
-    const QString strExt = QFile::decodeName(QByteArray::fromStdString(facts.strExtension));
-    m_pFileInfo->SetText(QString());
-    m_pFileInfo->AppendText(QStringLiteral("file name : %1%2\n").arg(strName, strExt));
-    m_pFileInfo->AppendText(QStringLiteral("file size : %1\n").arg(facts.nSize));
-    m_pFileInfo->AppendText(
-        QStringLiteral("file date : %1\n").arg(QString::fromStdString(facts.strDate)));
-    return facts.nSize;
 }
 
-void CFwUpgraderVelmoraDlg::MessageBox(const QString& strText, QMessageBox::Icon eIcon) {
-    QMessageBox box(eIcon, QString::fromUtf8(kAppName), strText, QMessageBox::Ok, this);
+void CFwUpgraderVelmoraDlg::EnableControl(Control eControl, bool bEnable) {
+    Widget(eControl)->setEnabled(bEnable);
+}
+
+void CFwUpgraderVelmoraDlg::SetProgress(Control eBar, int nPos) {
+    static_cast<QProgressBar*>(Widget(eBar))->setValue(nPos);
+}
+
+void CFwUpgraderVelmoraDlg::SetMarquee(Control eBar, bool bOn) {
+    static_cast<QProgressBar*>(Widget(eBar))->setRange(0, bOn ? 0 : 100);
+}
+
+void CFwUpgraderVelmoraDlg::EditBox(Control eBox, size_t nDropFront,
+                                    const std::u16string& strAppend, size_t) {
+    // The box puts its caret on its last line that holds text itself.
+    static_cast<CLogBox*>(Widget(eBox))
+        ->Edit(static_cast<qsizetype>(nDropFront), QString::fromStdU16String(strAppend));
+}
+
+void CFwUpgraderVelmoraDlg::SetComboItems(Control eCombo, const std::vector<PortChoice>& items) {
+    auto* pCombo = static_cast<QComboBox*>(Widget(eCombo));
+    const QSignalBlocker blocker(pCombo);
+    pCombo->clear();
+    for (const PortChoice& item : items) {
+        pCombo->addItem(QString::fromUtf8(item.strName), QByteArray::fromStdString(item.strName));
+        if (!item.strHint.empty()) {
+            pCombo->setItemData(pCombo->count() - 1, QString::fromUtf8(item.strHint),
+                                Qt::ToolTipRole);
+        }
+    }
+    pCombo->setCurrentIndex(-1);
+}
+
+void CFwUpgraderVelmoraDlg::ChooseComboItem(Control eCombo, int nIndex) {
+    static_cast<QComboBox*>(Widget(eCombo))->setCurrentIndex(nIndex);
+}
+
+void CFwUpgraderVelmoraDlg::SetPortHint(const std::string& strHint) {
+    m_pPort->setToolTip(QString::fromUtf8(strHint));
+}
+
+void CFwUpgraderVelmoraDlg::OpenPortList() {
+    m_pPort->showPopup();
+}
+
+void CFwUpgraderVelmoraDlg::ShowMessage(const std::string& strText, BoxIcon eIcon) {
+    QMessageBox box(eIcon == BoxIcon::Information ? QMessageBox::Information : QMessageBox::NoIcon,
+                    QString::fromUtf8(kAppName), QString::fromUtf8(strText), QMessageBox::Ok, this);
     box.exec();
+}
+
+void CFwUpgraderVelmoraDlg::SetWaitCursor(bool bOn) {
+    if (bOn) {
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    } else {
+        QApplication::restoreOverrideCursor();
+    }
+}
+
+std::optional<std::string> CFwUpgraderVelmoraDlg::AskFirmwareFile() {
+    QFileDialog dialog(this);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setNameFilters({QStringLiteral("Binary (*.bin)"), QStringLiteral("All (*.*)")});
+    dialog.selectNameFilter(QStringLiteral("Binary (*.bin)"));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty() ||
+        dialog.selectedFiles().constFirst().isEmpty()) {
+        return std::nullopt;
+    }
+    return QFile::encodeName(dialog.selectedFiles().constFirst()).toStdString();
+}
+
+void CFwUpgraderVelmoraDlg::EndDialog() {
+    QDialog::done(QDialog::Rejected);
+}
+
+std::string CFwUpgraderVelmoraDlg::TextFromDevice(const std::string& strBytes) const {
+    return QString::fromLocal8Bit(strBytes.c_str()).toStdString();
 }
 
 // --- Window --------------------------------------------------------------------
@@ -300,36 +322,15 @@ void CFwUpgraderVelmoraDlg::contextMenuEvent(QContextMenuEvent* pEvent) {
     pEvent->accept();
 }
 
-void CFwUpgraderVelmoraDlg::OnCancel() {
-    m_bCloseRequested = true;
-    if (m_bAutoStopped && !m_bManualRun) {
-        // A connect step still running is waited for when the window goes.
-        EndDialog();
-        return;
-    }
-    if (!m_bAutoStopped) {
-        // The loop ends its cycle, then closes the window.
-        m_pAutoMode->setEnabled(false);
-        m_bAutoMode = false;
-        m_pWorkflows->StopAutoLoop();
-    } else {
-        // A manual run keeps using the port, the request and the controls: the
-        // window closes when its job is over.
-        SetStatusText("closing when the update is over ...");
-    }
-}
-
 void CFwUpgraderVelmoraDlg::reject() {
-    OnCancel();
+    m_pModel->OnCancel();
 }
 
 void CFwUpgraderVelmoraDlg::done(int nResult) {
     // Also the Enter key's default ending: never while a worker is busy.
-    if (m_bManualRun || !m_bAutoStopped) {
-        OnCancel();
-        return;
+    if (m_pModel->OnOK()) {
+        QDialog::done(nResult);
     }
-    QDialog::done(nResult);
 }
 
 void CFwUpgraderVelmoraDlg::keyPressEvent(QKeyEvent* pEvent) {
@@ -345,39 +346,6 @@ void CFwUpgraderVelmoraDlg::keyPressEvent(QKeyEvent* pEvent) {
         return;
     }
     QDialog::keyPressEvent(pEvent);
-}
-
-void CFwUpgraderVelmoraDlg::EndDialog() {
-    QDialog::done(QDialog::Rejected);
-}
-
-bool CFwUpgraderVelmoraDlg::IsWorkBusy() const {
-    return m_bManualRun || !m_bAutoStopped || m_bAutoMode;
-}
-
-// --- Area choice -----------------------------------------------------------------
-
-void CFwUpgraderVelmoraDlg::OnAreaSelChange() {
-    SelectArea();
-}
-
-void CFwUpgraderVelmoraDlg::SelectArea() {
-    const QString strName = m_pArea->currentIndex() >= 0 ? m_pArea->currentText() : QString();
-    m_pAreaText->setEnabled(false);
-    QString strAreaText;
-    if (const FirmwareArea* pRow = FindFirmwareArea(strName.toStdString())) {
-        if (std::string(pRow->pszName) == "CUSTOM") {
-            m_pAreaText->setEnabled(true);
-            m_dwAreaStart = 0;
-            m_dwAreaSize = 0;
-        } else {
-            m_dwAreaStart = pRow->dwStart;
-            m_dwAreaSize = pRow->dwSize;
-            strAreaText = QString::fromStdString(FormatAreaText(pRow->dwStart, pRow->dwSize));
-        }
-    }
-    m_pAreaText->setText(strAreaText);
-    m_pAreaText->setCursorPosition(0);
 }
 
 // --- Drops -----------------------------------------------------------------------
@@ -402,9 +370,8 @@ void CFwUpgraderVelmoraDlg::dragEnterEvent(QDragEnterEvent* pEvent) {
 }
 
 void CFwUpgraderVelmoraDlg::dragMoveEvent(QDragMoveEvent* pEvent) {
-    QWidget* pTarget = ControlAt(pEvent->position().toPoint());
-    if (pEvent->mimeData()->hasUrls() && pTarget != nullptr &&
-        (pTarget == m_pFileInfo || pTarget == m_pFilePath) && !IsWorkBusy()) {
+    const std::optional<Control> optTarget = ControlOf(ControlAt(pEvent->position().toPoint()));
+    if (pEvent->mimeData()->hasUrls() && optTarget && m_pModel->CanTakeDrop(*optTarget)) {
         pEvent->acceptProposedAction();
     } else {
         pEvent->ignore();
@@ -423,6 +390,12 @@ void CFwUpgraderVelmoraDlg::dropEvent(QDropEvent* pEvent) {
     } else {
         pEvent->ignore();
     }
+}
+
+bool CFwUpgraderVelmoraDlg::OnDropFiles(const QPoint& ptClient, const QStringList& paths) {
+    const std::optional<Control> optTarget = ControlOf(ControlAt(ptClient));
+    return !paths.isEmpty() && optTarget &&
+           m_pModel->OnDropFiles(*optTarget, QFile::encodeName(paths.constFirst()).toStdString());
 }
 
 } // namespace fwup

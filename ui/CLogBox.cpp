@@ -1,12 +1,33 @@
 #include "ui/CLogBox.h"
 
-#include "ui/LogText.h"
-
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
 
 namespace fwup {
+
+namespace {
+
+// The text as a QPlainTextEdit shows it: CR LF becomes LF, lone CRs are left out
+// (an edit control does not break a line on them either).
+QString DisplayText(const QString& strText) {
+    QString strOut;
+    strOut.reserve(strText.size());
+    for (qsizetype i = 0; i < strText.size(); ++i) {
+        const QChar ch = strText.at(i);
+        if (ch == u'\r') {
+            if (i + 1 < strText.size() && strText.at(i + 1) == u'\n') {
+                strOut += u'\n';
+                ++i;
+            }
+            continue;
+        }
+        strOut += ch;
+    }
+    return strOut;
+}
+
+} // namespace
 
 CLogBox::CLogBox(bool bWrap, QWidget* pParent) : QPlainTextEdit(pParent) {
     setReadOnly(true);
@@ -17,34 +38,26 @@ CLogBox::CLogBox(bool bWrap, QWidget* pParent) : QPlainTextEdit(pParent) {
     document()->setDocumentMargin(2);
 }
 
-void CLogBox::SetText(const QString& strText) {
-    clear();
-    m_strText.clear();
-    AppendText(strText);
-}
-
-void CLogBox::AppendText(const QString& strText) {
-    if (strText.isEmpty()) {
-        return;
-    }
-    const QString strNew = KeepNewest(NormalizeLineBreaks(strText), kTextBoxCapacity);
-    const qsizetype nDrop = CharsToDrop(m_strText, strNew.size(), kTextBoxCapacity);
-    if (nDrop >= m_strText.size()) {
+void CLogBox::Edit(qsizetype nDropFront, const QString& strAppend) {
+    if (nDropFront >= m_strText.size()) {
         m_strText.clear();
         clear();
-    } else if (nDrop > 0) {
-        // nDrop ends right after a CR LF: exactly that many whole blocks go.
-        const int nLines = static_cast<int>(QStringView(m_strText).left(nDrop).count(u"\r\n"));
-        m_strText.remove(0, nDrop);
+    } else if (nDropFront > 0) {
+        // The front ends right after a CR LF: exactly that many whole blocks go.
+        const int nLines = static_cast<int>(QStringView(m_strText).left(nDropFront).count(u"\r\n"));
+        m_strText.remove(0, nDropFront);
         QTextCursor cursor(document());
         cursor.movePosition(QTextCursor::Start);
         cursor.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor, nLines);
         cursor.removeSelectedText();
     }
-    m_strText += strNew;
+    if (strAppend.isEmpty()) {
+        return;
+    }
+    m_strText += strAppend;
     QTextCursor cursor(document());
     cursor.movePosition(QTextCursor::End);
-    cursor.insertText(DisplayText(strNew));
+    cursor.insertText(DisplayText(strAppend));
     // The last line that holds text, not the empty line after a closing line
     // break: a box as small as the file description then keeps its first line
     // in view as long as the text fits.

@@ -1,6 +1,7 @@
 // fwupgraderVelmora: the firmware updater's window.
 
 #include "ui/CFwUpgraderApp.h"
+#include "windowmodel/CRecordLogSink.h"
 #include "workflows/CUnitRecordLog.h"
 
 #include "ProductVersion.h"
@@ -52,6 +53,7 @@ int main(int argc, char** argv) {
     }
     // Opened before the window: a bench must learn at once that records would be lost.
     fwup::CUnitRecordLog records;
+    std::string strRecordPath;
     for (int i = 1; i < argc; ++i) {
         if (std::string(argv[i]) != "--record") {
             continue;
@@ -61,8 +63,10 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "fwupgraderVelmora: %s\n", strError.c_str());
             return 2;
         }
+        strRecordPath = argv[i + 1];
     }
     fwup::CFwUpgraderApp app(argc, argv);
-    app.InitInstance(records.IsOpen() ? &records : nullptr);
+    fwup::CRecordLogSink sink(records, strRecordPath);
+    app.InitInstance(records.IsOpen() ? &sink : nullptr);
     return 0;
 }

@@ -1,27 +1,26 @@
 #include "winui/CFwUpgraderVelmoraDlg.h"
 
-#include "device/FirmwareFile.h"
 #include "serial/WideText.h"
+#include "windowmodel/BoxText.h"
 #include "winui/CAboutDlg.h"
-#include "winui/CTestDriver.h"
 #include "winui/WinText.h"
 #include "winui/resource.h"
 
 #include <commctrl.h>
+#include <commdlg.h>
 #include <shellapi.h>
 
-#include <cstdarg>
+#include <iterator>
 #include <vector>
 
 namespace fwup {
-
-int g_nBusyCount = 0;
-CFwUpgraderVelmoraDlg* g_pMainDlg = nullptr;
 
 namespace {
 
 // Posted to itself on activation: the focus the dialog gave back has arrived.
 constexpr UINT WM_FOCUS_RESTORED = WM_APP + 2;
+// Posted by the model's workers: run what they queued.
+constexpr UINT WM_MODEL_DRAIN = WM_APP + 1;
 
 std::wstring WindowText(HWND hWnd) {
     const int nLength = ::GetWindowTextLengthW(hWnd);
@@ -29,6 +28,10 @@ std::wstring WindowText(HWND hWnd) {
     const int nRead = ::GetWindowTextW(hWnd, strText.data(), nLength + 1);
     strText.resize(static_cast<size_t>(nRead > 0 ? nRead : 0));
     return strText;
+}
+
+std::wstring WideFromUtf16(const std::u16string& strText) {
+    return std::wstring(strText.begin(), strText.end()); // both UTF-16 here
 }
 
 // The message boxes' caption: the program's file name without its extension,
@@ -56,21 +59,23 @@ const std::wstring& ProgramName() {
 
 } // namespace
 
-CFwUpgraderVelmoraDlg::CFwUpgraderVelmoraDlg(const WindowOptions& options, CUnitRecordLog* pRecords)
-    : m_options(options), m_pRecords(pRecords) {}
+CFwUpgraderVelmoraDlg::CFwUpgraderVelmoraDlg(IRecordSink* pRecords) : m_pRecords(pRecords) {}
 
 CFwUpgraderVelmoraDlg::~CFwUpgraderVelmoraDlg() {
     // The window is gone and its workers joined (WM_DESTROY); this only frees.
-    m_pWorkflows.reset();
+    m_pModel.reset();
     if (m_hIcon != nullptr) {
         ::DestroyIcon(m_hIcon);
     }
     if (m_hSmallIcon != nullptr) {
         ::DestroyIcon(m_hSmallIcon);
     }
-    if (g_pMainDlg == this) {
-        g_pMainDlg = nullptr;
-    }
+}
+
+void CFwUpgraderVelmoraDlg::SetHooks(std::function<void(HWND)> fnShown,
+                                     std::function<bool(WPARAM)> fnTimer) {
+    m_fnShown = std::move(fnShown);
+    m_fnTimer = std::move(fnTimer);
 }
 
 void CFwUpgraderVelmoraDlg::DoModal(HINSTANCE hInstance) {
@@ -85,10 +90,6 @@ void CFwUpgraderVelmoraDlg::DoModal(HINSTANCE hInstance) {
                       DialogProc, reinterpret_cast<LPARAM>(this));
 }
 
-int CFwUpgraderVelmoraDlg::TestExitCode() const {
-    return m_pTestDriver ? m_pTestDriver->ExitCode() : 0;
-}
-
 // --- Message routing -------------------------------------------------------------
 
 INT_PTR CALLBACK CFwUpgraderVelmoraDlg::DialogProc(HWND hWnd, UINT nMsg, WPARAM wParam,
@@ -101,7 +102,7 @@ INT_PTR CALLBACK CFwUpgraderVelmoraDlg::DialogProc(HWND hWnd, UINT nMsg, WPARAM 
     return pDlg != nullptr ? pDlg->HandleMessage(nMsg, wParam, lParam) : FALSE;
 }
 
-INT_PTR CFwUpgraderVelmoraDlg::HandleMessage(UINT nMsg, WPARAM wParam, LPARAM lParam) {
+INT_PTR CFwUpgraderVelmoraDlg::HandleMessage(UINT nMsg, WPARAM wParam, LPARAM) {
     switch (nMsg) {
     case WM_INITDIALOG:
         OnInitDialog();
@@ -123,7 +124,7 @@ INT_PTR CFwUpgraderVelmoraDlg::HandleMessage(UINT nMsg, WPARAM wParam, LPARAM lP
         OnDropFiles(reinterpret_cast<HDROP>(wParam));
         return TRUE;
     case WM_SETCURSOR:
-        if (g_nBusyCount > 0 || m_bConnecting) {
+        if (m_pModel && m_pModel->IsWaitCursor()) {
             ::SetCursor(::LoadCursorW(nullptr, IDC_WAIT));
             ::SetWindowLongPtrW(m_hWnd, DWLP_MSGRESULT, TRUE);
             return TRUE;
@@ -140,19 +141,15 @@ INT_PTR CFwUpgraderVelmoraDlg::HandleMessage(UINT nMsg, WPARAM wParam, LPARAM lP
     case WM_FOCUS_RESTORED:
         m_bRestoringFocus = false;
         return TRUE;
-    case WM_WORKFLOW_REPORT: {
-        std::unique_ptr<WorkflowReport> pReport = CWorkflowController::TakeReport(lParam);
-        m_pWorkflows->Settle(*pReport);
-        OnWorkflowReport(*pReport);
+    case WM_MODEL_DRAIN:
+        m_pModel->Drain();
         return TRUE;
-    }
     case WM_TIMER:
-        return m_pTestDriver && m_pTestDriver->OnTimer(wParam) ? TRUE : FALSE;
+        return m_fnTimer && m_fnTimer(wParam) ? TRUE : FALSE;
     case WM_DESTROY:
         // Ended by EndDialog, which only comes when no run or loop is busy; a
         // connect step may still run and is waited for.
-        m_pWorkflows->Shutdown();
-        m_pSession.reset();
+        m_pModel->Shutdown();
         return FALSE;
     default:
         return FALSE;
@@ -163,75 +160,46 @@ void CFwUpgraderVelmoraDlg::OnCommand(int nId, int nCode) {
     switch (nId) {
     case IDC_PORT:
         if (nCode == CBN_DROPDOWN || (nCode == CBN_SETFOCUS && !m_bRestoringFocus)) {
-            RefreshPortList();
+            m_pModel->RefreshPortList();
         } else if (nCode == CBN_SELCHANGE) {
-            OnPortSelChange();
+            m_pModel->OnPortSelChange(ComboChoice(Item(Control::Port)));
         }
         break;
     case IDC_AREA:
         if (nCode == CBN_SELCHANGE) {
-            OnAreaSelChange();
+            m_pModel->OnAreaSelChange(ComboChoice(Item(Control::Area)).value_or(""));
         }
         break;
     case IDC_UPLOAD:
-    case IDC_LOAD:
-    case IDC_CONNECT:
-    case IDC_AUTO_MODE:
-        if (nCode != BN_CLICKED) {
-            break;
+        if (nCode == BN_CLICKED) {
+            m_pModel->OnUpload();
         }
-        if (nId == IDC_UPLOAD) {
-            OnUpload();
-        } else if (nId == IDC_LOAD) {
-            OnLoadBinaryFile();
-        } else if (nId == IDC_CONNECT) {
-            OnConnect();
-        } else {
-            OnAutoMode();
+        break;
+    case IDC_LOAD:
+        if (nCode == BN_CLICKED) {
+            m_pModel->OnLoadBinaryFile();
+        }
+        break;
+    case IDC_CONNECT:
+        if (nCode == BN_CLICKED) {
+            m_pModel->OnConnect();
+        }
+        break;
+    case IDC_AUTO_MODE:
+        if (nCode == BN_CLICKED) {
+            m_pModel->OnAutoMode();
         }
         break;
     case IDOK:
-        OnOK();
+        // The Enter key's default ending: never while a worker is busy.
+        if (m_pModel->OnOK()) {
+            ::EndDialog(m_hWnd, IDOK);
+        }
         break;
     case IDCANCEL:
-        OnCancel();
+        m_pModel->OnCancel();
         break;
     default:
-        break;
-    }
-}
-
-void CFwUpgraderVelmoraDlg::OnWorkflowReport(WorkflowReport& report) {
-    switch (report.eKind) {
-    case ReportKind::ConnectFinished:
-        OnConnectFinished(*report.pConnect);
-        break;
-    case ReportKind::Stage:
-        OnStatus(report.nStage, report.status);
-        break;
-    case ReportKind::RecordFailed:
-        AddLog("the unit's record could not be written to %s\n", m_options.strRecordPath.c_str());
-        break;
-    case ReportKind::ManualRunFinished:
-        OnManualRunFinished();
-        break;
-    case ReportKind::AutoLoopStarted:
-        OnAutoLoopStarted();
-        break;
-    case ReportKind::AutoSearching:
-        OnAutoSearching();
-        break;
-    case ReportKind::AutoNothingFound:
-        OnAutoNothingFound(report.nSearchPos);
-        break;
-    case ReportKind::AutoDeviceFound:
-        OnAutoDeviceFound();
-        break;
-    case ReportKind::RemoveDeviceAsked:
-        OnRemoveDeviceAsked();
-        break;
-    case ReportKind::AutoLoopEnded:
-        OnAutoLoopEnded();
         break;
     }
 }
@@ -249,110 +217,25 @@ void CFwUpgraderVelmoraDlg::OnInitDialog() {
     }
     ::SendMessageW(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
     ::SendMessageW(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hSmallIcon));
-    g_pMainDlg = this;
+    // Both boxes hold exactly what the model plans for.
+    ::SendMessageW(Item(Control::Log), EM_SETLIMITTEXT, kTextBoxCapacity, 0);
+    ::SendMessageW(Item(Control::FileInfo), EM_SETLIMITTEXT, kTextBoxCapacity, 0);
+    ::SendMessageW(Item(Control::Port), CB_SETCUEBANNER, 0,
+                   reinterpret_cast<LPARAM>(L"select comport"));
+    ::SendMessageW(Item(Control::Area), CB_SETCUEBANNER, 0,
+                   reinterpret_cast<LPARAM>(L"select area"));
 
-    const auto item = [this](int nId) { return ::GetDlgItem(m_hWnd, nId); };
-    m_hUpload = item(IDC_UPLOAD);
-    m_hArea = item(IDC_AREA);
-    m_hPort = item(IDC_PORT);
-    m_hLoad = item(IDC_LOAD);
-    m_hFileInfo = item(IDC_FILE_INFO);
-    m_hFilePath = item(IDC_FILE_PATH);
-    m_hAreaText = item(IDC_AREA_TEXT);
-    m_hLog = item(IDC_LOG);
-    m_hProgress = item(IDC_PROGRESS);
-    m_hDeviceState = item(IDC_DEVICE_STATE);
-    m_hConnect = item(IDC_CONNECT);
-    m_hSerial = item(IDC_SERIAL);
-    m_hStatus = item(IDC_STATUS);
-    m_hAutoMode = item(IDC_AUTO_MODE);
-    m_hAutoProgress = item(IDC_AUTO_PROGRESS);
-    m_pWorkflows = std::make_unique<CWorkflowController>(m_hWnd, m_pRecords);
-
-    m_pSegments.reset();
-    m_nBootInfo = -1;
-    m_optVersion.reset();
-    ::EnableWindow(m_hUpload, FALSE);
-    // Both boxes hold exactly what AppendText plans for.
-    ::SendMessageW(m_hLog, EM_SETLIMITTEXT, kTextBoxCapacity, 0);
-    ::SendMessageW(m_hFileInfo, EM_SETLIMITTEXT, kTextBoxCapacity, 0);
-
-    RefreshPortList();
-    ::SendMessageW(m_hArea, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(L"CODE"));
-    ::SendMessageW(m_hPort, CB_SETCUEBANNER, 0, reinterpret_cast<LPARAM>(L"select comport"));
-    ::SendMessageW(m_hArea, CB_SETCUEBANNER, 0, reinterpret_cast<LPARAM>(L"select area"));
-    ::SendMessageW(m_hArea, CB_SETCURSEL, 0, 0);
-    SelectArea();
-    SetAutoMarquee(false);
-
-    m_strFirmwarePath.clear();
-    m_pRequest = std::make_unique<UpdateRequest>();
-    m_bCloseRequested = false;
-    m_bAutoMode = false;
-    m_bAutoStopped = true;
-    m_pSession.reset();
+    IWindowView& view = *this;
+    const HWND hWnd = m_hWnd;
+    m_pModel = std::make_unique<CMainWindowModel>(
+        view, [hWnd] { return ::PostMessageW(hWnd, WM_MODEL_DRAIN, 0, 0) != FALSE; });
+    m_pModel->SetRecordSink(m_pRecords);
+    m_pModel->Init();
     const std::wstring strCaption = WindowText(m_hWnd) + L" v" + kAppVersion;
     ::SetWindowTextW(m_hWnd, strCaption.c_str());
-
-    if (m_options.TestHookOn()) {
-        m_pTestDriver = std::make_unique<CTestDriver>(m_hWnd, m_options);
-        m_pTestDriver->Start();
+    if (m_fnShown) {
+        m_fnShown(m_hWnd);
     }
-}
-
-// --- Log and status ------------------------------------------------------------
-
-void CFwUpgraderVelmoraDlg::AppendText(HWND hBox, const std::wstring& strText) {
-    const std::wstring strNew = KeepNewest(NormalizeLineBreaks(strText), kTextBoxCapacity);
-    if (strNew.empty()) {
-        return;
-    }
-    std::wstring strBox = WindowText(hBox);
-    const size_t nDrop = CharsToDrop(strBox, strNew.size(), kTextBoxCapacity);
-    if (nDrop > 0) {
-        ::SendMessageW(hBox, EM_SETSEL, 0, static_cast<LPARAM>(nDrop));
-        ::SendMessageW(hBox, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(L""));
-        strBox.erase(0, nDrop);
-    }
-    const auto nEnd = static_cast<WPARAM>(strBox.size());
-    ::SendMessageW(hBox, EM_SETSEL, nEnd, static_cast<LPARAM>(nEnd));
-    ::SendMessageW(hBox, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(strNew.c_str()));
-    const auto nCaret = static_cast<WPARAM>(CaretAfterAppend(strBox + strNew));
-    ::SendMessageW(hBox, EM_SETSEL, nCaret, static_cast<LPARAM>(nCaret));
-    ::SendMessageW(hBox, EM_SCROLLCARET, 0, 0);
-}
-
-void CFwUpgraderVelmoraDlg::AddLog(const char* pszFormat, ...) {
-    va_list args;
-    va_start(args, pszFormat);
-    const std::string strText = FormatUtf8V(pszFormat, args);
-    va_end(args);
-    AppendText(m_hLog, WideFromUtf8(strText));
-}
-
-void CFwUpgraderVelmoraDlg::SetStatusText(const char* pszFormat, ...) {
-    va_list args;
-    va_start(args, pszFormat);
-    const std::string strText = FormatUtf8V(pszFormat, args);
-    va_end(args);
-    ::SetWindowTextW(m_hStatus, WideFromUtf8(strText).c_str());
-}
-
-int32_t CFwUpgraderVelmoraDlg::ShowFileInfo(const std::wstring& strPath) {
-    FileFacts facts;
-    if (!ReadFileFacts(Utf8FromWide(strPath), facts)) {
-        return -1;
-    }
-    ::SetWindowTextW(m_hFileInfo, L"");
-    AppendText(m_hFileInfo,
-               WideFromUtf8("file name : " + facts.strName + facts.strExtension + "\n"));
-    AppendText(m_hFileInfo, L"file size : " + std::to_wstring(facts.nSize) + L"\n");
-    AppendText(m_hFileInfo, WideFromUtf8("file date : " + facts.strDate + "\n"));
-    return facts.nSize;
-}
-
-void CFwUpgraderVelmoraDlg::MessageBox(const std::wstring& strText, UINT nIcon) {
-    ::MessageBoxW(m_hWnd, strText.c_str(), ProgramName().c_str(), MB_OK | nIcon);
 }
 
 // --- Window --------------------------------------------------------------------
@@ -380,72 +263,149 @@ void CFwUpgraderVelmoraDlg::OnPaint() {
     ::EndPaint(m_hWnd, &ps);
 }
 
-void CFwUpgraderVelmoraDlg::OnCancel() {
-    m_bCloseRequested = true;
-    if (m_bAutoStopped && !m_bManualRun) {
-        // A connect step still running is waited for when the window goes.
-        EndDialog();
-        return;
+void CFwUpgraderVelmoraDlg::OnDropFiles(HDROP hDrop) {
+    POINT ptDrop = {};
+    ::DragQueryPoint(hDrop, &ptDrop);
+    std::wstring strPath;
+    const UINT nLength = ::DragQueryFileW(hDrop, 0, nullptr, 0);
+    if (nLength > 0) {
+        strPath.resize(nLength + 1);
+        ::DragQueryFileW(hDrop, 0, strPath.data(), nLength + 1);
+        strPath.resize(nLength);
     }
-    if (!m_bAutoStopped) {
-        // The loop ends its cycle, then closes the window.
-        ::EnableWindow(m_hAutoMode, FALSE);
-        m_bAutoMode = false;
-        m_pWorkflows->StopAutoLoop();
-    } else {
-        // A manual run keeps using the port, the request and the controls: the
-        // window closes when its job is over.
-        SetStatusText("closing when the update is over ...");
+    ::DragFinish(hDrop);
+    // Disabled controls count (both drop targets are disabled); hidden ones do not.
+    HWND hTarget = ::ChildWindowFromPointEx(m_hWnd, ptDrop, CWP_SKIPINVISIBLE);
+    if (hTarget != nullptr && hTarget != m_hWnd) {
+        m_pModel->OnDropFiles(static_cast<Control>(::GetDlgCtrlID(hTarget)), Utf8FromWide(strPath));
     }
 }
 
-void CFwUpgraderVelmoraDlg::OnOK() {
-    // The Enter key's default ending: never while a worker is busy.
-    if (m_bManualRun || !m_bAutoStopped) {
-        OnCancel();
-        return;
+HWND CFwUpgraderVelmoraDlg::Item(Control eControl) const {
+    return ::GetDlgItem(m_hWnd, static_cast<int>(eControl));
+}
+
+std::optional<std::string> CFwUpgraderVelmoraDlg::ComboChoice(HWND hCombo) const {
+    const LRESULT nSel = ::SendMessageW(hCombo, CB_GETCURSEL, 0, 0);
+    if (nSel < 0) {
+        return std::nullopt;
     }
-    ::EndDialog(m_hWnd, IDOK);
+    const LRESULT nLength = ::SendMessageW(hCombo, CB_GETLBTEXTLEN, nSel, 0);
+    std::wstring strEntry(static_cast<size_t>(nLength > 0 ? nLength : 0) + 1, L'\0');
+    ::SendMessageW(hCombo, CB_GETLBTEXT, nSel, reinterpret_cast<LPARAM>(strEntry.data()));
+    strEntry.resize(static_cast<size_t>(nLength > 0 ? nLength : 0));
+    return Utf8FromWide(strEntry);
+}
+
+// --- What the model shows -------------------------------------------------------------
+
+void CFwUpgraderVelmoraDlg::SetControlText(Control eControl, const std::string& strText) {
+    switch (eControl) {
+    case Control::Port:
+    case Control::Area:
+    case Control::Progress:
+    case Control::AutoProgress:
+        return; // no text of their own
+    default:
+        ::SetWindowTextW(Item(eControl), WideFromUtf8(strText).c_str());
+    }
+}
+
+void CFwUpgraderVelmoraDlg::EnableControl(Control eControl, bool bEnable) {
+    ::EnableWindow(Item(eControl), bEnable ? TRUE : FALSE);
+}
+
+void CFwUpgraderVelmoraDlg::SetProgress(Control eBar, int nPos) {
+    ::SendMessageW(Item(eBar), PBM_SETPOS, static_cast<WPARAM>(nPos), 0);
+}
+
+void CFwUpgraderVelmoraDlg::SetMarquee(Control eBar, bool bOn) {
+    // A bar with the marquee style shows no position: the style goes with the marquee.
+    const HWND hBar = Item(eBar);
+    const LONG_PTR nStyle = ::GetWindowLongPtrW(hBar, GWL_STYLE);
+    if (bOn) {
+        ::SetWindowLongPtrW(hBar, GWL_STYLE, nStyle | PBS_MARQUEE);
+        ::SendMessageW(hBar, PBM_SETMARQUEE, TRUE, 50);
+    } else {
+        ::SendMessageW(hBar, PBM_SETMARQUEE, FALSE, 10);
+        ::SetWindowLongPtrW(hBar, GWL_STYLE, nStyle & ~static_cast<LONG_PTR>(PBS_MARQUEE));
+    }
+    ::InvalidateRect(hBar, nullptr, TRUE);
+}
+
+void CFwUpgraderVelmoraDlg::EditBox(Control eBox, size_t nDropFront,
+                                    const std::u16string& strAppend, size_t nCaret) {
+    const HWND hBox = Item(eBox);
+    if (nDropFront >= static_cast<size_t>(::GetWindowTextLengthW(hBox))) {
+        ::SetWindowTextW(hBox, L"");
+    } else if (nDropFront > 0) {
+        ::SendMessageW(hBox, EM_SETSEL, 0, static_cast<LPARAM>(nDropFront));
+        ::SendMessageW(hBox, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(L""));
+    }
+    if (!strAppend.empty()) {
+        const auto nEnd = static_cast<WPARAM>(::GetWindowTextLengthW(hBox));
+        ::SendMessageW(hBox, EM_SETSEL, nEnd, static_cast<LPARAM>(nEnd));
+        ::SendMessageW(hBox, EM_REPLACESEL, FALSE,
+                       reinterpret_cast<LPARAM>(WideFromUtf16(strAppend).c_str()));
+    }
+    ::SendMessageW(hBox, EM_SETSEL, nCaret, static_cast<LPARAM>(nCaret));
+    ::SendMessageW(hBox, EM_SCROLLCARET, 0, 0);
+}
+
+void CFwUpgraderVelmoraDlg::SetComboItems(Control eCombo, const std::vector<PortChoice>& items) {
+    // The port list sorts itself (CBS_SORT); afterwards none is chosen.
+    const HWND hCombo = Item(eCombo);
+    ::SendMessageW(hCombo, CB_RESETCONTENT, 0, 0);
+    for (const PortChoice& item : items) {
+        ::SendMessageW(hCombo, CB_ADDSTRING, 0,
+                       reinterpret_cast<LPARAM>(WideFromUtf8(item.strName).c_str()));
+    }
+}
+
+void CFwUpgraderVelmoraDlg::ChooseComboItem(Control eCombo, int nIndex) {
+    ::SendMessageW(Item(eCombo), CB_SETCURSEL, static_cast<WPARAM>(nIndex), 0);
+}
+
+void CFwUpgraderVelmoraDlg::SetPortHint(const std::string&) {
+    // The dialog has no tooltips; a port's name already says which it is.
+}
+
+void CFwUpgraderVelmoraDlg::OpenPortList() {
+    ::SendMessageW(Item(Control::Port), CB_SHOWDROPDOWN, TRUE, 0);
+}
+
+void CFwUpgraderVelmoraDlg::ShowMessage(const std::string& strText, BoxIcon eIcon) {
+    ::MessageBoxW(m_hWnd, WideFromUtf8(strText).c_str(), ProgramName().c_str(),
+                  MB_OK | (eIcon == BoxIcon::Information ? MB_ICONINFORMATION : 0));
+}
+
+void CFwUpgraderVelmoraDlg::SetWaitCursor(bool bOn) {
+    // WM_SETCURSOR keeps it while the model says so.
+    ::SetCursor(::LoadCursorW(nullptr, bOn ? IDC_WAIT : IDC_ARROW));
+}
+
+std::optional<std::string> CFwUpgraderVelmoraDlg::AskFirmwareFile() {
+    m_szFileName[0] = L'\0';
+    OPENFILENAMEW ofn = {};
+    ofn.lStructSize = sizeof ofn;
+    ofn.hwndOwner = m_hWnd; // modal to the window, as on Linux
+    ofn.lpstrFilter = L"Binary (*.bin)\0*.bin\0All (*.*)\0*.*\0";
+    ofn.nFilterIndex = 1;
+    ofn.lpstrFile = m_szFileName;
+    ofn.nMaxFile = static_cast<DWORD>(std::size(m_szFileName));
+    ofn.Flags = OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST | OFN_EXPLORER;
+    if (::GetOpenFileNameW(&ofn) == FALSE || m_szFileName[0] == L'\0') {
+        return std::nullopt;
+    }
+    return Utf8FromWide(m_szFileName);
 }
 
 void CFwUpgraderVelmoraDlg::EndDialog() {
     ::EndDialog(m_hWnd, IDCANCEL);
 }
 
-bool CFwUpgraderVelmoraDlg::IsWorkBusy() const {
-    return m_bManualRun || !m_bAutoStopped || m_bAutoMode;
-}
-
-// --- Area choice -----------------------------------------------------------------
-
-void CFwUpgraderVelmoraDlg::OnAreaSelChange() {
-    SelectArea();
-}
-
-void CFwUpgraderVelmoraDlg::SelectArea() {
-    std::string strName;
-    const LRESULT nSel = ::SendMessageW(m_hArea, CB_GETCURSEL, 0, 0);
-    if (nSel >= 0) {
-        const LRESULT nLength = ::SendMessageW(m_hArea, CB_GETLBTEXTLEN, nSel, 0);
-        std::wstring strEntry(static_cast<size_t>(nLength > 0 ? nLength : 0) + 1, L'\0');
-        ::SendMessageW(m_hArea, CB_GETLBTEXT, nSel, reinterpret_cast<LPARAM>(strEntry.data()));
-        strEntry.resize(static_cast<size_t>(nLength > 0 ? nLength : 0));
-        strName = Utf8FromWide(strEntry);
-    }
-    ::EnableWindow(m_hAreaText, FALSE);
-    std::string strAreaText;
-    if (const FirmwareArea* pRow = FindFirmwareArea(strName)) {
-        if (std::string(pRow->pszName) == "CUSTOM") {
-            ::EnableWindow(m_hAreaText, TRUE);
-            m_dwAreaStart = 0;
-            m_dwAreaSize = 0;
-        } else {
-            m_dwAreaStart = pRow->dwStart;
-            m_dwAreaSize = pRow->dwSize;
-            strAreaText = FormatAreaText(pRow->dwStart, pRow->dwSize);
-        }
-    }
-    ::SetWindowTextW(m_hAreaText, WideFromUtf8(strAreaText).c_str());
+std::string CFwUpgraderVelmoraDlg::TextFromDevice(const std::string& strBytes) const {
+    return Utf8FromWide(WideFromDevice(strBytes));
 }
 
 } // namespace fwup

@@ -14,14 +14,6 @@ bool ParseWindowOptions(const std::vector<std::string>& args, WindowOptions& opt
             options.bVersion = true;
         } else if (strArg == "--record") {
             pValue = &options.strRecordPath;
-        } else if (strArg == "--test-port") {
-            pValue = &options.strTestPort;
-        } else if (strArg == "--test-file") {
-            pValue = &options.strTestFile;
-        } else if (strArg == "--test-report") {
-            pValue = &options.strTestReport;
-        } else if (strArg == "--test-auto") {
-            options.bTestAuto = true;
         } else {
             strError = "unknown option " + strArg;
             return false;
@@ -33,18 +25,6 @@ bool ParseWindowOptions(const std::vector<std::string>& args, WindowOptions& opt
             }
             *pValue = args[++i];
         }
-    }
-    if (options.strTestPort.empty() != options.strTestFile.empty()) {
-        strError = "--test-port and --test-file go together";
-        return false;
-    }
-    if (!options.strTestReport.empty() && !options.TestHookOn()) {
-        strError = "--test-report needs --test-port and --test-file";
-        return false;
-    }
-    if (options.bTestAuto && options.strTestReport.empty()) {
-        strError = "--test-auto needs --test-report";
-        return false;
     }
     return true;
 }
@@ -59,15 +39,7 @@ const char* WindowUsageText() {
            "Options:\n"
            "  --help            this text\n"
            "  --version         the program's version\n"
-           "  --record FILE     append one JSON line per finished unit to FILE\n"
-           "\n"
-           "Test hook (the window drives itself through its own controls):\n"
-           "  --test-port COMn  the port to choose and connect\n"
-           "  --test-file PATH  the image to drop, load and send with UPLOAD\n"
-           "  --test-report F   write what was seen to F, then close once F.done exists\n"
-           "  --test-auto       run auto mode instead: when \"Remove the device\" shows,\n"
-           "                    write F.unplug and answer once F.unplugged exists\n"
-           "The exit code is then 0 when the update succeeded and every check held.\n";
+           "  --record FILE     append one JSON line per finished unit to FILE\n";
 }
 
 } // namespace fwup

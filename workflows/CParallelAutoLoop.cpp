@@ -7,6 +7,8 @@
 
 #include <set>
 
+#include <system_error>
+
 namespace fwup {
 
 CParallelAutoLoop::CParallelAutoLoop(std::string strFirmwarePath, IAutoObserver& observer,
@@ -57,17 +59,31 @@ void CParallelAutoLoop::StartDevice(const PortRecord& record, AutoTally& tally) 
     Slot* pRaw = pSlot.get();
     ++m_nStarted;
     m_slots[record.strConnector] = std::move(pSlot);
-    pRaw->worker = std::thread([this, pRaw, &tally] {
-        UpdateRequest request; // each reader's own: its image, status and findings
-        request.strFirmwarePath = m_strFirmwarePath;
-        const UpdateOutcome outcome = pRaw->pJob->Run(request, m_observer);
+    try {
+        pRaw->worker = std::thread([this, pRaw, &tally] {
+            UpdateRequest request; // each reader's own: its image, status and findings
+            request.strFirmwarePath = m_strFirmwarePath;
+            const UpdateOutcome outcome = pRaw->pJob->Run(request, m_observer);
+            {
+                std::lock_guard<std::mutex> lock(m_tallyMutex);
+                (outcome.Succeeded() ? tally.nPassed : tally.nFailed) += 1;
+                m_observer.OnDeviceDone(pRaw->unit, tally);
+            }
+            pRaw->bFinished.store(true);
+        });
+    } catch (const std::system_error&) {
+        // No thread for this reader: it counts as failed and waits for its removal
+        // like a finished one, instead of ending the whole program.
         {
             std::lock_guard<std::mutex> lock(m_tallyMutex);
-            (outcome.Succeeded() ? tally.nPassed : tally.nFailed) += 1;
+            tally.nFailed += 1;
             m_observer.OnDeviceDone(pRaw->unit, tally);
         }
-        pRaw->bFinished.store(true);
-    });
+        pRaw->pJob.reset();
+        pRaw->bAwaitingRemoval = true;
+        pRaw->bSeenSinceJob = false;
+        pRaw->dwDoneAt = GetTickCount();
+    }
 }
 
 void CParallelAutoLoop::ReapFinished() {

@@ -72,7 +72,8 @@ TEST(CliUpdate, JsonGivesOneObjectPerReportInStageOrder) {
 TEST(CliUpdate, UnknownPortNameIsAUsageError) {
     CCliRig rig;
     std::string strOut;
-    EXPECT_EQ(rig.RunCli({"update", "--port", "no such port", "--file", "x.bin"}, 10000, strOut),
+    const std::string strImage = rig.WriteImage("fw.bin", kFullImage);
+    EXPECT_EQ(rig.RunCli({"update", "--port", "no such port", "--file", strImage}, 10000, strOut),
               2);
     EXPECT_TRUE(Contains(strOut, "names no port")) << strOut;
 }
@@ -105,6 +106,56 @@ TEST(CliUpdate, PortOpenedEarlierByAnotherProgramIsBusy) {
         << strOut;
     EXPECT_TRUE(Contains(strOut, " (sleep); close it")) << strOut;
     EXPECT_EQ(device.DownloadsFinished(), 0);
+}
+
+// A bad image is refused before any port is touched: no reader present, and no
+// detection's seconds spent.
+TEST(CliUpdate, TheFileIsCheckedBeforeThePort) {
+    CCliRig rig;
+    const std::string strEmpty = rig.WriteImage("empty.bin", 0);
+    const std::vector<std::vector<std::string>> lines = {
+        {"update", "--port", "COM1", "--file", rig.Root() + "/missing.bin"},
+        {"update", "--port", "COM1", "--file", strEmpty},
+        {"auto", "--file", rig.Root() + "/missing.bin"},
+    };
+    for (const auto& args : lines) {
+        std::string strOut;
+        double dSeconds = 0;
+        // Far below the first wait of a job (the port's appearance, 7 s).
+        EXPECT_EQ(rig.RunCli(args, 3000, strOut, &dSeconds), 12) << args[0] << " " << args.back();
+        EXPECT_TRUE(Contains(strOut, "invalid firmware file: ")) << strOut;
+        EXPECT_FALSE(Contains(strOut, "device not detected")) << strOut;
+    }
+}
+
+// identify: the connect step alone; list without a port points to doctor.
+TEST(CliUpdate, IdentifyTellsWhoAnswersAndListWithoutPortsSaysSo) {
+    CCliRig rig;
+    std::string strOut;
+    EXPECT_EQ(rig.RunCli({"list"}, 10000, strOut), 0);
+    EXPECT_TRUE(Contains(strOut, "no USB serial port is present")) << strOut;
+    EXPECT_TRUE(Contains(strOut, "'fwupgrader-cli doctor'")) << strOut;
+    // No reader: the port does not open ("check connection"'s code).
+    EXPECT_EQ(rig.RunCli({"identify", "--port", "COM1"}, 30000, strOut), 10) << strOut;
+    EXPECT_TRUE(Contains(strOut, "does not open")) << strOut;
+
+    fwsim::SimDeviceConfig config = rig.Config(Personality::Application);
+    config.strVersion = "3.1.4.1";
+    config.strSerial = "SN-ID-7";
+    fwsim::CSimDevice& device = rig.AddDevice(config);
+    EXPECT_EQ(rig.RunCli({"identify", "--port", "COM1"}, 30000, strOut), 0) << strOut;
+    EXPECT_EQ(SplitLines(strOut).back(), "application 3.1.4.1, serial number SN-ID-7") << strOut;
+    EXPECT_EQ(rig.RunCli({"identify", "--port", "COM1", "--json"}, 30000, strOut), 0) << strOut;
+    EXPECT_TRUE(Contains(strOut, "\"answer\":\"application\",\"boot_version\":null,"
+                                 "\"version\":\"3.1.4.1\",\"serial\":\"SN-ID-7\"}"))
+        << strOut;
+    EXPECT_EQ(device.DownloadsFinished(), 0);
+    EXPECT_EQ(rig.RunCli({"--help"}, 10000, strOut), 0);
+    for (const char* pszWord :
+         {"list", "identify", "update", "auto", "doctor", "help", "--port", "--file", "--record",
+          "--json", "--trace", "--count", "--parallel", "--version"}) {
+        EXPECT_TRUE(Contains(strOut, pszWord)) << pszWord;
+    }
 }
 
 } // namespace

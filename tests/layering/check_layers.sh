@@ -11,12 +11,13 @@ declare -A allowed=(
     [device]="serial"
     [workflows]="serial device"
     [cli]="serial device workflows"
-    [ui]="serial device workflows"
-    [winui]="serial device workflows"
+    [windowmodel]="serial device workflows"
+    [ui]="serial device workflows windowmodel"
+    [winui]="serial device workflows windowmodel"
     [sim]=""
 )
 declare -A qt_allowed=([ui]=1)
-folders="serial device workflows cli ui winui sim tests bench fuzz"
+folders="serial device workflows windowmodel cli ui winui sim tests bench fuzz"
 
 failed=0
 for layer in "${!allowed[@]}"; do

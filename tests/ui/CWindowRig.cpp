@@ -57,16 +57,17 @@ CWindowRig::CWindowRig(const fwup::ProtocolTimings& timings) {
 
 CWindowRig::~CWindowRig() {
     // A failed check may leave a worker busy; it must end before the window goes.
-    WaitUntil([this] { return !m_pDlg->IsManualRunActive() && !m_pDlg->IsConnecting(); },
-              kEndTimeoutMs);
-    if (!m_pDlg->IsAutoStopped()) {
+    WaitUntil(
+        [this] { return !m_pDlg->Model().IsManualRunActive() && !m_pDlg->Model().IsConnecting(); },
+        kEndTimeoutMs);
+    if (!m_pDlg->Model().IsAutoStopped()) {
         m_answerer.pfnBeforeClose = [this](const SeenDialog&) {
             for (auto& pDevice : m_devices) {
                 pDevice->Unplug();
             }
         };
         m_pDlg->close();
-        WaitUntil([this] { return m_pDlg->IsAutoStopped(); }, kEndTimeoutMs);
+        WaitUntil([this] { return m_pDlg->Model().IsAutoStopped(); }, kEndTimeoutMs);
     }
     delete m_pDlg;
     m_devices.clear();
@@ -159,7 +160,7 @@ void CWindowRig::Click(int nId) {
 
 void CWindowRig::ClickConnectAndWait(int nTimeoutMs) {
     Click(fwup::IDC_CONNECT);
-    WaitUntil([this] { return !m_pDlg->IsConnecting(); }, nTimeoutMs);
+    WaitUntil([this] { return !m_pDlg->Model().IsConnecting(); }, nTimeoutMs);
 }
 
 void CWindowRig::LoadByDialog(const QString& strPath) {

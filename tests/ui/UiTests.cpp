@@ -9,7 +9,8 @@
 #include "ui/CLogBox.h"
 #include "ui/ControlIds.h"
 #include "ui/DialogUnits.h"
-#include "ui/LogText.h"
+#include "windowmodel/BoxText.h"
+#include "windowmodel/CRecordLogSink.h"
 #include "workflows/CUnitRecordLog.h"
 
 #include "ProductVersion.h"
@@ -26,17 +27,21 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScrollBar>
+#include <QSet>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTextBlock>
 #include <QTimer>
 
 #include <fcntl.h>
+#include <map>
 #include <memory>
 #include <sys/file.h>
 #include <unistd.h>
 #include <utime.h>
+#include <vector>
 
 using namespace fwup;
 using fwsim::Personality;
@@ -61,6 +66,77 @@ bool FlashHolds(const fwsim::CSimDevice& device, const QByteArray& image) {
 }
 
 } // namespace
+
+// One control of dialog 102 as the resource file states it.
+struct RcControl {
+    int nId = -1; // IDC_STATIC: -1
+    QString strText;
+    QRect rcDlu;
+    bool bVisible = true;
+    bool bEnabled = true;
+};
+
+// The ids of resource.h and the controls of dialog 102 in fwupgraderVelmora.rc:
+// each statement (continued on the next line after a trailing comma) gives its
+// text (quoted), its id, its four numbers and its styles.
+std::vector<RcControl> ReadTemplate102() {
+    std::map<QString, int> ids = {{QStringLiteral("IDC_STATIC"), -1}};
+    QFile header(QStringLiteral(FWUP_RESOURCE_H));
+    if (header.open(QIODevice::ReadOnly)) {
+        const QRegularExpression define(QStringLiteral("^#define (IDC_\\w+) (\\d+)"));
+        for (const QString& strLine : QString::fromUtf8(header.readAll()).split(u'\n')) {
+            if (const QRegularExpressionMatch m = define.match(strLine); m.hasMatch()) {
+                ids[m.captured(1)] = m.captured(2).toInt();
+            }
+        }
+    }
+    std::vector<RcControl> controls;
+    QFile rc(QStringLiteral(FWUP_RC_PATH));
+    if (!rc.open(QIODevice::ReadOnly)) {
+        return controls;
+    }
+    const QString strAll = QString::fromUtf8(rc.readAll());
+    const qsizetype nStart =
+        strAll.indexOf(QStringLiteral("BEGIN"),
+                       strAll.indexOf(QStringLiteral("IDD_FWUPGRADERVELMORA_DIALOG DIALOGEX")));
+    const qsizetype nEnd = strAll.indexOf(QStringLiteral("\nEND"), nStart);
+    QStringList statements;
+    for (const QString& strLine : strAll.mid(nStart + 5, nEnd - nStart - 5).split(u'\n')) {
+        const QString strTrim = strLine.trimmed();
+        if (strTrim.isEmpty()) {
+            continue;
+        }
+        if (!statements.isEmpty() && statements.last().endsWith(u',')) {
+            statements.last() += u' ' + strTrim;
+        } else {
+            statements << strTrim;
+        }
+    }
+    for (const QString& strStatement : statements) {
+        RcControl control;
+        QString strRest = strStatement.section(u' ', 1).trimmed();
+        if (strRest.startsWith(u'"')) {
+            const qsizetype nQuote = strRest.indexOf(u'"', 1);
+            control.strText = strRest.mid(1, nQuote - 1);
+            strRest = strRest.mid(nQuote + 1);
+        }
+        QStringList fields;
+        for (const QString& strField : strRest.split(u',')) {
+            if (!strField.trimmed().isEmpty()) {
+                fields << strField.trimmed();
+            }
+        }
+        control.nId = ids.count(fields.value(0)) ? ids[fields.value(0)] : -2;
+        // CONTROL names its class and styles before the rectangle.
+        const int nRect = strStatement.startsWith(QStringLiteral("CONTROL")) ? 3 : 1;
+        control.rcDlu = QRect(fields.value(nRect).toInt(), fields.value(nRect + 1).toInt(),
+                              fields.value(nRect + 2).toInt(), fields.value(nRect + 3).toInt());
+        control.bVisible = !strStatement.contains(QStringLiteral("NOT WS_VISIBLE"));
+        control.bEnabled = !strStatement.contains(QStringLiteral("WS_DISABLED"));
+        controls.push_back(control);
+    }
+    return controls;
+}
 
 class UiTests : public QObject {
     Q_OBJECT
@@ -87,9 +163,9 @@ private:
         QVERIFY(!Enabled(IDC_LOAD));
         QVERIFY(!Enabled(IDC_CONNECT));
         QVERIFY(Enabled(IDC_PORT));
-        QVERIFY(!m_pDlg->IsConnected());
+        QVERIFY(!m_pDlg->Model().IsConnected());
         QCOMPARE(QApplication::overrideCursor(), nullptr);
-        QCOMPARE(g_nBusyCount, 0);
+        QCOMPARE(m_pDlg->Model().IsWaitCursor(), false);
     }
 
 private slots:
@@ -104,67 +180,6 @@ private slots:
     }
 
     // --- Pure rules ----------------------------------------------------------
-
-    void testNormalizeLineBreaks_data() {
-        QTest::addColumn<QString>("in");
-        QTest::addColumn<QString>("out");
-        QTest::newRow("empty") << ""
-                               << "";
-        QTest::newRow("bare LF between words") << "a\nb"
-                                               << "a\r\nb";
-        QTest::newRow("CR LF unchanged") << "a\r\nb"
-                                         << "a\r\nb";
-        QTest::newRow("single LF") << "\n"
-                                   << "\r\n";
-        QTest::newRow("leading LF") << "\nx"
-                                    << "\r\nx";
-        QTest::newRow("lone CR stays") << "a\rb"
-                                       << "a\rb";
-        QTest::newRow("CR CR LF") << "\r\r\n"
-                                  << "\r\r\n";
-        QTest::newRow("LF LF") << "a\n\n"
-                               << "a\r\n\r\n";
-    }
-    void testNormalizeLineBreaks() {
-        QFETCH(QString, in);
-        QFETCH(QString, out);
-        QCOMPARE(NormalizeLineBreaks(in), out);
-    }
-
-    void testCharsToDrop_data() {
-        QTest::addColumn<QString>("box");
-        QTest::addColumn<int>("add");
-        QTest::addColumn<int>("cap");
-        QTest::addColumn<int>("drop");
-        // Lines "aaa\r\n" are 5 characters each.
-        const QString three = QStringLiteral("aaa\r\nbbb\r\nccc\r\n");
-        QTest::newRow("fits exactly") << three << 5 << 20 << 0;
-        QTest::newRow("one over: first line") << three << 6 << 20 << 5;
-        QTest::newRow("k on first line's LF") << three << 10 << 20 << 5;
-        QTest::newRow("k on second line's first char") << three << 11 << 20 << 10;
-        QTest::newRow("last line without break") << QStringLiteral("aaa\r\nbbb") << 5 << 10 << 5;
-        QTest::newRow("k in unfinished last line") << QStringLiteral("aaa\r\nbbb") << 9 << 10 << 8;
-        QTest::newRow("text alone too long") << three << 25 << 20 << 15;
-        QTest::newRow("empty box") << QString() << 30 << 20 << 0;
-    }
-    void testCharsToDrop() {
-        QFETCH(QString, box);
-        QFETCH(int, add);
-        QFETCH(int, cap);
-        QFETCH(int, drop);
-        QCOMPARE(CharsToDrop(box, add, cap), qsizetype(drop));
-    }
-
-    void testKeepNewest() {
-        QCOMPARE(KeepNewest(QStringLiteral("abc"), 5), QStringLiteral("abc"));
-        // Cut inside "line1": the kept part starts at the next whole line.
-        QCOMPARE(KeepNewest(QStringLiteral("line1\r\nline2\r\nend"), 12),
-                 QStringLiteral("line2\r\nend"));
-        // Cut right after a line break: nothing more is lost.
-        QCOMPARE(KeepNewest(QStringLiteral("ab\r\ncd"), 2), QStringLiteral("cd"));
-        // One line longer than everything: its newest characters.
-        QCOMPARE(KeepNewest(QStringLiteral("0123456789"), 4), QStringLiteral("6789"));
-    }
 
     void testDialogUnits() {
         QCOMPARE(MulDivRound(7, 6, 4), 11);    // 10.5 rounds up
@@ -181,39 +196,30 @@ private slots:
         const DialogBaseUnits units = BaseUnitsOf(m_pDlg->font());
         QCOMPARE(m_pDlg->size(), DluToPixels(QRect(0, 0, 316, 188), units).size());
 
-        struct Row {
-            int nId;
-            const char* pszClass;
-            const char* pszText;
-            QRect rcDlu;
-            bool bVisible;
-            bool bEnabled;
-        };
-        // Template 102 after start-up, then the auto mode's controls.
-        const Row rows[] = {
-            {1000, "QPushButton", "UPLOAD", {231, 18, 78, 23}, true, false},
-            {1001, "QComboBox", "CODE", {232, 59, 77, 54}, false, false},
-            {1002, "fwup::CPortComboBox", "", {7, 7, 174, 30}, true, true},
-            {1003, "QPushButton", "Load Binary File", {7, 34, 77, 14}, true, true},
-            {1004, "fwup::CLogBox", "", {7, 52, 208, 32}, true, false},
-            {1005, "QLineEdit", "", {7, 85, 302, 14}, true, false},
-            {1006, "QLineEdit", "0x008000(176128)", {232, 71, 77, 13}, false, false},
-            {1007, "fwup::CLogBox", "", {7, 114, 302, 67}, true, false},
-            {1008, "QProgressBar", "", {232, 44, 77, 7}, true, false},
-            {1011, "QLabel", "no device", {231, 7, 78, 9}, true, true},
-            {1014, "QPushButton", "Connect", {185, 7, 43, 12}, true, false},
-            {1034, "QLabel", "", {25, 21, 60, 10}, true, true},
-            {1016, "QLineEdit", "", {7, 100, 302, 14}, true, false},
-            {1017, "QPushButton", "auto mode", {232, 55, 77, 14}, true, true},
-            {1039, "QProgressBar", "", {232, 72, 77, 7}, true, true},
-        };
-        for (const Row& row : rows) {
-            QWidget* p = Ctl<QWidget>(row.nId);
+        // Both windows are dialog 102 of the Windows resource file: the texts,
+        // positions and styles come from there, read as the resource compiler does.
+        const std::vector<RcControl> rows = ReadTemplate102();
+        QCOMPARE(rows.size(), size_t(16)); // 15 controls with ids and the "SN" label
+        // The Qt class of each kind of control.
+        const std::map<int, const char*> classes = {
+            {1000, "QPushButton"}, {1001, "QComboBox"},     {1002, "fwup::CPortComboBox"},
+            {1003, "QPushButton"}, {1004, "fwup::CLogBox"}, {1005, "QLineEdit"},
+            {1006, "QLineEdit"},   {1007, "fwup::CLogBox"}, {1008, "QProgressBar"},
+            {1011, "QLabel"},      {1014, "QPushButton"},   {1034, "QLabel"},
+            {1016, "QLineEdit"},   {1017, "QPushButton"},   {1039, "QProgressBar"}};
+        for (const RcControl& row : rows) {
+            QWidget* p = row.nId >= 0 ? Ctl<QWidget>(row.nId)
+                                      : m_pDlg->findChild<QLabel*>(QStringLiteral("sn_label"));
             QVERIFY2(p != nullptr, qPrintable(QString::number(row.nId)));
-            QCOMPARE(QString::fromUtf8(p->metaObject()->className()),
-                     QString::fromUtf8(row.pszClass));
-            if (row.nId != IDC_AREA) {
-                QCOMPARE(Text(row.nId), QString::fromUtf8(row.pszText));
+            if (row.nId >= 0) {
+                QCOMPARE(QString::fromUtf8(p->metaObject()->className()),
+                         QString::fromUtf8(classes.at(row.nId)));
+            }
+            if (row.nId == IDC_AREA_TEXT) {
+                QCOMPARE(Text(row.nId), QStringLiteral("0x008000(176128)")); // the CODE area
+            } else if (row.nId != IDC_AREA) {
+                QCOMPARE(row.nId >= 0 ? Text(row.nId) : static_cast<QLabel*>(p)->text(),
+                         row.strText);
             }
             const QRect rcPx = DluToPixels(row.rcDlu, units);
             if (qobject_cast<QComboBox*>(p) != nullptr) {
@@ -224,20 +230,26 @@ private slots:
                 QCOMPARE(p->geometry(), rcPx);
             }
             QCOMPARE(!p->isHidden(), row.bVisible);
-            QCOMPARE(p->isEnabled(), row.bEnabled);
+            // UPLOAD is out of use from the start until a device and a file are there.
+            QCOMPARE(p->isEnabled(), row.bEnabled && row.nId != IDC_UPLOAD);
         }
-        auto* pSn = m_pDlg->findChild<QLabel*>(QStringLiteral("sn_label"));
-        QVERIFY(pSn != nullptr);
-        QCOMPARE(pSn->text(), QStringLiteral("SN"));
-        QCOMPARE(pSn->geometry(), DluToPixels(QRect(7, 22, 10, 8), units));
+        // Controls without a visible text are named for screen readers, each its own.
+        QSet<QString> names;
+        for (const int nId : {IDC_PORT, IDC_FILE_INFO, IDC_FILE_PATH, IDC_LOG, IDC_PROGRESS,
+                              IDC_STATUS, IDC_AUTO_PROGRESS}) {
+            const QString strName = Ctl<QWidget>(nId)->accessibleName();
+            QVERIFY2(!strName.isEmpty(), qPrintable(QString::number(nId)));
+            names.insert(strName);
+        }
+        QCOMPARE(names.size(), 7);
         QCOMPARE(Ctl<QComboBox>(IDC_AREA)->currentText(), QStringLiteral("CODE"));
-        QCOMPARE(m_pDlg->AreaStart(), 0x8000u);
-        QCOMPARE(m_pDlg->AreaSize(), 176128u);
+        QCOMPARE(m_pDlg->Model().AreaStart(), 0x8000u);
+        QCOMPARE(m_pDlg->Model().AreaSize(), 176128u);
         QCOMPARE(Ctl<QComboBox>(IDC_PORT)->placeholderText(), QStringLiteral("select comport"));
         QCOMPARE(Ctl<QComboBox>(IDC_PORT)->count(), 0); // no ports below the empty root
         QCOMPARE(Ctl<QProgressBar>(IDC_PROGRESS)->value(), 0);
-        QVERIFY(m_pDlg->IsAutoStopped());
-        QVERIFY(!m_pDlg->IsAutoMode());
+        QVERIFY(m_pDlg->Model().IsAutoStopped());
+        QVERIFY(!m_pDlg->Model().IsAutoMode());
         SaveShot(QStringLiteral("window-start"));
 
         // The About entry sits after a separator in the window's menu (right click).
@@ -280,49 +292,43 @@ private slots:
         QCOMPARE(finished.count(), 0);
         QTRY_VERIFY(Enabled(IDC_AUTO_MODE));
         m_pRig->Click(IDC_AUTO_MODE);
-        QTRY_VERIFY(m_pDlg->IsAutoStopped());
+        QTRY_VERIFY(m_pDlg->Model().IsAutoStopped());
         Ctl<QWidget>(IDC_LOG)->setFocus();
         m_pDlg->setFocus();
         QTest::keyClick(m_pDlg, Qt::Key_Return);
         QCOMPARE(finished.count(), 1);
     }
 
-    void testEscClosesWhenIdle() {
-        QSignalSpy finished(m_pDlg, &QDialog::finished);
-        QTest::keyClick(m_pDlg, Qt::Key_Escape);
-        QCOMPARE(finished.count(), 1);
-        QVERIFY(!m_pDlg->isVisible());
-    }
-
     void testLogLinesAndTrimming() {
         auto* pLog = Ctl<CLogBox>(IDC_LOG);
-        m_pDlg->AddLog("connected.\n");
+        m_pDlg->Model().AddLog("connected.\n");
         QCOMPARE(pLog->Text(), QStringLiteral("connected.\r\n"));
-        m_pDlg->AddLog("piece one ");
-        m_pDlg->AddLog("and %s %i\n", "piece", 2);
-        pLog->AppendText(QStringLiteral("x\ny"));
+        m_pDlg->Model().AddLog("piece one ");
+        m_pDlg->Model().AddLog("and %s %i\n", "piece", 2);
+        m_pDlg->Model().AddLog("x\ny");
         QCOMPARE(pLog->Text(), QStringLiteral("connected.\r\npiece one and piece 2\r\nx\r\ny"));
         QCOMPARE(pLog->toPlainText(), QStringLiteral("connected.\npiece one and piece 2\nx\ny"));
 
         // Fill past the capacity: whole lines go from the top, the newest stays.
-        pLog->AppendText(QStringLiteral("\n"));
+        m_pDlg->Model().AddLog("\n");
         for (int i = 0; i < 2500; ++i) {
-            m_pDlg->AddLog("log line number %05d\n", i); // 22 characters with CR LF
+            m_pDlg->Model().AddLog("log line number %05d\n", i); // 22 characters with CR LF
         }
         const QString strBox = pLog->Text();
-        QVERIFY(strBox.size() <= kTextBoxCapacity);
-        QVERIFY(strBox.size() > kTextBoxCapacity - 22);
+        QVERIFY(size_t(strBox.size()) <= kTextBoxCapacity);
+        QVERIFY(size_t(strBox.size()) > kTextBoxCapacity - 22);
         QVERIFY(strBox.startsWith(QStringLiteral("log line number ")));
         QVERIFY(strBox.endsWith(QStringLiteral("log line number 02499\r\n")));
-        QCOMPARE(pLog->toPlainText(), DisplayText(strBox));
+        QCOMPARE(pLog->toPlainText(),
+                 QString(strBox).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
         // The newest line is in view (at the bottom, above the caret's empty line).
         const QTextBlock last = pLog->document()->lastBlock().previous();
         QCOMPARE(last.text(), QStringLiteral("log line number 02499"));
         QVERIFY(pLog->viewport()->rect().contains(pLog->cursorRect(QTextCursor(last))));
         QVERIFY(pLog->verticalScrollBar()->value() > 0);
 
-        m_pDlg->SetStatusText("first");
-        m_pDlg->SetStatusText("second %s", "text");
+        m_pDlg->Model().SetStatusText("first");
+        m_pDlg->Model().SetStatusText("second text");
         QCOMPARE(Text(IDC_STATUS), QStringLiteral("second text"));
     }
 
@@ -339,11 +345,11 @@ private slots:
         QCOMPARE(Answerer().Seen().size(), 1);
         QCOMPARE(Answerer().Seen()[0].strKind, QStringLiteral("file"));
         QCOMPARE(Answerer().Seen()[0].strText, QStringLiteral("Binary (*.bin);;All (*.*)"));
-        QVERIFY(m_pDlg->HasImage());
+        QVERIFY(m_pDlg->Model().HasImage());
         QCOMPARE(Text(IDC_FILE_PATH), strFull);
         QCOMPARE(Text(IDC_FILE_INFO), QStringLiteral("file name : fw.bin\r\nfile size : 176128\r\n"
                                                      "file date : 2014.05.02 09:07:03\r\n"));
-        QCOMPARE(QString::fromStdString(m_pDlg->Request().strFirmwarePath), strFull);
+        QCOMPARE(QString::fromStdString(m_pDlg->Model().Request().strFirmwarePath), strFull);
         QVERIFY(!Enabled(IDC_UPLOAD)); // not connected
 
         Answerer().Clear();
@@ -353,8 +359,8 @@ private slots:
         QCOMPARE(Answerer().Seen()[1].eIcon, QMessageBox::Information);
         QCOMPARE(Answerer().Seen()[1].strTitle, QStringLiteral("fwupgraderVelmora"));
         QVERIFY(Text(IDC_FILE_INFO).contains(QStringLiteral("file size : 176129")));
-        QVERIFY(m_pDlg->HasImage()); // the earlier segment stays
-        QCOMPARE(QString::fromStdString(m_pDlg->Request().strFirmwarePath), strBig);
+        QVERIFY(m_pDlg->Model().HasImage()); // the earlier segment stays
+        QCOMPARE(QString::fromStdString(m_pDlg->Model().Request().strFirmwarePath), strBig);
 
         // A drop on the log or a button does nothing; on 1005 it loads the first file.
         Answerer().Clear();
@@ -363,7 +369,7 @@ private slots:
         QCOMPARE(Text(IDC_FILE_PATH), strBig);
         m_pRig->Drop(IDC_FILE_PATH, {strFull, strBig});
         QCOMPARE(Text(IDC_FILE_PATH), strFull);
-        QCOMPARE(QString::fromStdString(m_pDlg->Request().strFirmwarePath), strFull);
+        QCOMPARE(QString::fromStdString(m_pDlg->Model().Request().strFirmwarePath), strFull);
         QCOMPARE(Answerer().Messages(), 0);
 
         // A path that is gone: the path shows, the description stays, one message.
@@ -418,7 +424,7 @@ private slots:
         QVERIFY(Enabled(IDC_AUTO_MODE));
         QVERIFY(Enabled(IDC_LOAD));
         QVERIFY(!Enabled(IDC_UPLOAD)); // no file yet
-        QCOMPARE(m_pDlg->BootInfo(), -1);
+        QCOMPARE(m_pDlg->Model().BootInfo(), -1);
         QCOMPARE(QApplication::overrideCursor(), nullptr);
 
         m_pRig->Click(IDC_CONNECT);
@@ -447,7 +453,7 @@ private slots:
         QTimer timer;
         timer.setTimerType(Qt::PreciseTimer);
         connect(&timer, &QTimer::timeout, [&] {
-            if (m_pDlg->IsConnecting()) {
+            if (m_pDlg->Model().IsConnecting()) {
                 ++nTicksWhileConnecting;
                 nLargestGapMs = std::max(nLargestGapMs, sinceTick.elapsed());
             }
@@ -458,13 +464,13 @@ private slots:
 
         m_pRig->Click(IDC_CONNECT);
         // The click has returned while the device is still being asked.
-        QVERIFY(m_pDlg->IsConnecting());
+        QVERIFY(m_pDlg->Model().IsConnecting());
         QVERIFY(QApplication::overrideCursor() != nullptr);
         QCOMPARE(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
         for (const int nId : {IDC_PORT, IDC_CONNECT, IDC_AUTO_MODE}) {
             QVERIFY2(!Enabled(nId), qPrintable(QString::number(nId)));
         }
-        QVERIFY(fwtest::WaitUntil([&] { return !m_pDlg->IsConnecting(); }, kRunTimeoutMs));
+        QVERIFY(fwtest::WaitUntil([&] { return !m_pDlg->Model().IsConnecting(); }, kRunTimeoutMs));
         timer.stop();
         qInfo("timer ticks while connecting: %d, largest gap %lld ms", nTicksWhileConnecting,
               static_cast<long long>(nLargestGapMs));
@@ -478,7 +484,8 @@ private slots:
         m_pRig->LoadByDialog(strFile);
         QVERIFY(Enabled(IDC_UPLOAD));
         m_pRig->Click(IDC_UPLOAD);
-        QVERIFY(fwtest::WaitUntil([&] { return !m_pDlg->IsManualRunActive(); }, kRunTimeoutMs));
+        QVERIFY(
+            fwtest::WaitUntil([&] { return !m_pDlg->Model().IsManualRunActive(); }, kRunTimeoutMs));
         QVERIFY2(Text(IDC_LOG).contains(QStringLiteral("FW Update Successful!")),
                  qPrintable(Text(IDC_LOG)));
         QVERIFY(FlashHolds(device, image));
@@ -494,7 +501,7 @@ private slots:
         m_pRig->ClickConnectAndWait();
         QCOMPARE(Answerer().Messages(), 0);
         QCOMPARE(Text(IDC_DEVICE_STATE), QStringLiteral("boot v10.11.12.13"));
-        QCOMPARE(m_pDlg->BootInfo(), 0x1A2B3C4D);
+        QCOMPARE(m_pDlg->Model().BootInfo(), 0x1A2B3C4D);
         QCOMPARE(Text(IDC_SERIAL), QString()); // untouched by a boot loader
         QCOMPARE(Text(IDC_CONNECT), QStringLiteral("disconnect"));
         QVERIFY(Enabled(IDC_UPLOAD));
@@ -512,9 +519,9 @@ private slots:
         const QString strBig = m_pRig->WriteFile(QStringLiteral("big.bin"), Pattern(176129, 8));
         m_pRig->Drop(IDC_FILE_PATH, {strBig});
         QCOMPARE(Answerer().Count(QStringLiteral("Incompatible File")), 1);
-        QVERIFY(m_pDlg->HasImage());
+        QVERIFY(m_pDlg->Model().HasImage());
         QVERIFY(Enabled(IDC_UPLOAD));
-        QCOMPARE(QString::fromStdString(m_pDlg->Request().strFirmwarePath), strBig);
+        QCOMPARE(QString::fromStdString(m_pDlg->Model().Request().strFirmwarePath), strBig);
     }
 
     void testConnectSilentDevice() {
@@ -533,7 +540,7 @@ private slots:
         QVERIFY(Enabled(IDC_PORT));
         QVERIFY(Enabled(IDC_CONNECT));
         QCOMPARE(Text(IDC_LOG), QString());
-        QVERIFY(!m_pDlg->IsConnected());
+        QVERIFY(!m_pDlg->Model().IsConnected());
         QCOMPARE(QApplication::overrideCursor(), nullptr);
     }
 
@@ -544,35 +551,13 @@ private slots:
         QVERIFY(m_pRig->ChoosePort(m_pRig->PortNameOf(device)));
         QSignalSpy finished(m_pDlg, &QDialog::finished);
         m_pRig->Click(IDC_CONNECT);
-        QVERIFY(m_pDlg->IsConnecting());
+        QVERIFY(m_pDlg->Model().IsConnecting());
         QTest::keyClick(m_pDlg, Qt::Key_Escape);
         QCOMPARE(finished.count(), 1);
         QVERIFY(!m_pDlg->isVisible());
         // The step's answer still arrives (the window joins it when it goes).
-        QVERIFY(fwtest::WaitUntil([&] { return !m_pDlg->IsConnecting(); }, kRunTimeoutMs));
+        QVERIFY(fwtest::WaitUntil([&] { return !m_pDlg->Model().IsConnecting(); }, kRunTimeoutMs));
     }
-
-    void testVanishedPort() {
-        fwsim::CSimDevice& device = m_pRig->AddDevice(Personality::Application);
-        const QString strOther =
-            m_pRig->PortNameOf(m_pRig->AddDevice(Personality::Application, "1-2"));
-        QVERIFY(m_pRig->ChoosePort(m_pRig->PortNameOf(device)));
-        device.Unplug();
-        m_pRig->Click(IDC_CONNECT);
-        auto* pCombo = Ctl<QComboBox>(IDC_PORT);
-        QVERIFY(!m_pDlg->IsConnecting()); // no connection attempt
-        QCOMPARE(Answerer().Messages(), 0);
-        QCOMPARE(pCombo->count(), 1); // refreshed: the chosen port is gone
-        QCOMPARE(pCombo->itemText(0), strOther);
-        QCOMPARE(pCombo->currentIndex(), -1);
-        QTRY_VERIFY(pCombo->view()->isVisible()); // and opened for a new choice
-        pCombo->hidePopup();
-        QCOMPARE(Text(IDC_CONNECT), QStringLiteral("Connect"));
-        QCOMPARE(Text(IDC_DEVICE_STATE), QStringLiteral("no device"));
-        QVERIFY(!m_pDlg->IsConnected());
-    }
-
-    // --- Manual run ------------------------------------------------------------
 
     void testManualRunSuccess() {
         fwsim::CSimDevice& device = m_pRig->AddDevice(Personality::BootLoader);
@@ -586,17 +571,19 @@ private slots:
         std::string strError;
         const QString strRecords = m_pRig->WriteFile(QStringLiteral("records.jsonl"), {});
         QVERIFY(records.Open(strRecords.toStdString(), strError));
-        m_pDlg->SetRecordLog(&records);
+        fwup::CRecordLogSink sink(records, strRecords.toStdString());
+        m_pDlg->SetRecordSink(&sink);
 
         m_pRig->Click(IDC_UPLOAD);
         // Out of use at once, with the wait cursor, while the job runs on its thread.
-        QVERIFY(m_pDlg->IsManualRunActive());
+        QVERIFY(m_pDlg->Model().IsManualRunActive());
         for (const int nId : {IDC_UPLOAD, IDC_LOAD, IDC_CONNECT, IDC_AUTO_MODE}) {
             QVERIFY2(!Enabled(nId), qPrintable(QString::number(nId)));
         }
         QVERIFY(QApplication::overrideCursor() != nullptr);
         QCOMPARE(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
-        QVERIFY(fwtest::WaitUntil([&] { return !m_pDlg->IsManualRunActive(); }, kRunTimeoutMs));
+        QVERIFY(
+            fwtest::WaitUntil([&] { return !m_pDlg->Model().IsManualRunActive(); }, kRunTimeoutMs));
 
         const QString strLog = Text(IDC_LOG);
         QVERIFY2(strLog.contains(QStringLiteral("updating device[unknown] ...\r\n")),
@@ -606,7 +593,7 @@ private slots:
                      "Tarnic's power off & on before use.\r\n")),
                  qPrintable(strLog));
         QCOMPARE(Ctl<QProgressBar>(IDC_PROGRESS)->value(), 100);
-        QCOMPARE(m_pDlg->JobState(), 0);
+        QCOMPARE(m_pDlg->Model().JobState(), 0);
         const QString strInfo = Text(IDC_FILE_INFO);
         QVERIFY2(strInfo.startsWith(QStringLiteral("file name : fw.bin\r\nfile size : 176128\r\n"
                                                    "file date : ")),
@@ -616,7 +603,7 @@ private slots:
         QVERIFY(Enabled(IDC_AUTO_MODE));
         QCOMPARE(device.DownloadsFinished(), 1);
         QVERIFY(FlashHolds(device, image));
-        m_pDlg->SetRecordLog(nullptr);
+        m_pDlg->SetRecordSink(nullptr);
         QFile recordFile(strRecords);
         QVERIFY(recordFile.open(QIODevice::ReadOnly));
         const QList<QByteArray> lines = recordFile.readAll().split('\n');
@@ -626,50 +613,11 @@ private slots:
         QVERIFY2(lines[0].contains("\"exit_code\":0,"), lines[0].constData());
     }
 
-    void testManualRunFailureAndCloseAfterRun() {
-        fwsim::SimDeviceConfig config = m_pRig->DeviceConfig(Personality::BootLoader);
-        config.faults.nFailBlock = 2;
-        fwsim::CSimDevice& device = m_pRig->AddDevice(config);
-        const QString strFile = m_pRig->WriteFile(QStringLiteral("fw.bin"), Pattern(20000, 6));
-        QVERIFY(m_pRig->ChoosePort(m_pRig->PortNameOf(device)));
-        m_pRig->ClickConnectAndWait();
-        m_pRig->LoadByDialog(strFile);
-        QSignalSpy finished(m_pDlg, &QDialog::finished);
-
-        m_pRig->Click(IDC_UPLOAD);
-        QVERIFY(m_pDlg->IsManualRunActive());
-        // Closing during a run is refused; the window closes when the run is over.
-        m_pDlg->close();
-        QTest::keyClick(m_pDlg, Qt::Key_Escape);
-        QVERIFY(m_pDlg->isVisible());
-        QCOMPARE(finished.count(), 0);
-        QCOMPARE(Text(IDC_STATUS), QStringLiteral("closing when the update is over ..."));
-        // Auto mode cannot start, and a drop cannot change the file, while the job
-        // reads the request.
-        m_pRig->Click(IDC_AUTO_MODE);
-        QVERIFY(m_pDlg->IsAutoStopped());
-        m_pRig->Drop(IDC_FILE_INFO,
-                     {m_pRig->WriteFile(QStringLiteral("other.bin"), Pattern(10, 9))});
-        QCOMPARE(Text(IDC_FILE_PATH), strFile);
-        QVERIFY(fwtest::WaitUntil([&] { return !m_pDlg->IsManualRunActive(); }, kRunTimeoutMs));
-        QCOMPARE(QString::fromStdString(m_pDlg->Request().strFirmwarePath), strFile);
-        QTRY_COMPARE(finished.count(), 1);
-        QVERIFY(!m_pDlg->isVisible());
-
-        QVERIFY2(Text(IDC_LOG).contains(QStringLiteral("Communication Error\r\ncause: ")),
-                 qPrintable(Text(IDC_LOG)));
-        QCOMPARE(m_pDlg->JobState(), -1);
-        VerifyDisconnectedAfterRun();
-        QCOMPARE(device.DownloadsFinished(), 0);
-    }
-
-    // --- Auto mode -------------------------------------------------------------
-
     void testAutoModeTwoDevices() {
         const QByteArray image = Pattern(30000, 7);
         const QString strFile = m_pRig->WriteFile(QStringLiteral("fw.bin"), image);
         m_pRig->Drop(IDC_FILE_INFO, {strFile});
-        QVERIFY(m_pDlg->HasImage());
+        QVERIFY(m_pDlg->Model().HasImage());
         fwsim::CSimDevice& first = m_pRig->AddDevice(Personality::Application);
 
         // At each "Remove the device" the operator unplugs the device just updated;
@@ -696,7 +644,7 @@ private slots:
         auto* pButton = Ctl<QPushButton>(IDC_AUTO_MODE);
         m_pRig->Click(IDC_AUTO_MODE);
         QCOMPARE(pButton->text(), QStringLiteral("cancel auto mode"));
-        QVERIFY(!m_pDlg->IsAutoStopped());
+        QVERIFY(!m_pDlg->Model().IsAutoStopped());
         for (const int nId : {IDC_UPLOAD, IDC_LOAD, IDC_CONNECT, IDC_PORT}) {
             QVERIFY2(!Enabled(nId), qPrintable(QString::number(nId)));
         }
@@ -706,7 +654,7 @@ private slots:
 
         m_pRig->Click(IDC_AUTO_MODE);
         QCOMPARE(pButton->text(), QStringLiteral("auto mode"));
-        QTRY_VERIFY_WITH_TIMEOUT(m_pDlg->IsAutoStopped(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(m_pDlg->Model().IsAutoStopped(), 5000);
         QTRY_VERIFY(pButton->isEnabled());
         QVERIFY(Enabled(IDC_PORT));
         QVERIFY(Enabled(IDC_LOAD)); // as before auto mode
@@ -725,7 +673,7 @@ private slots:
         QCOMPARE(strLog.count(QStringLiteral("FW Update Successful!")), 2);
         QVERIFY(strLog.contains(QStringLiteral("updating device[SN-1-1] ...")));
         QVERIFY(strLog.contains(QStringLiteral("updating device[SN-1-2] ...")));
-        QCOMPARE(m_pDlg->JobState(), 0);
+        QCOMPARE(m_pDlg->Model().JobState(), 0);
     }
 
     void testCloseDuringAutoMode() {
@@ -742,7 +690,7 @@ private slots:
         QVERIFY(!pButton->isEnabled());
         QCOMPARE(pButton->text(), QStringLiteral("cancel auto mode"));
         QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 5000);
-        QVERIFY(m_pDlg->IsAutoStopped());
+        QVERIFY(m_pDlg->Model().IsAutoStopped());
         QVERIFY(!m_pDlg->isVisible());
     }
 };

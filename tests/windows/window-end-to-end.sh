@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# The native window under Wine in Xvfb, driven by its test hook (--test-port,
-# --test-file, --test-report). The Linux simulator publishes a reader on a pty
+# The native window under Wine in Xvfb: the test window program (the shipped
+# window's library with its driver, --test-port, --test-file, --test-report). The Linux simulator publishes a reader on a pty
 # mapped to a COM port.
-#   1. Manual: the window chooses the port, connects, takes the image by a drop
-#      and by the open-file dialog, and runs UPLOAD.
+#   1. Manual, against a rude reader (late boot loader under another tty name
+#      and product text, noise): the window chooses the port, connects, takes the
+#      image by a drop and by the open-file dialog, and runs UPLOAD.
 #   2. Auto mode (--test-auto), with a ports-class device registered under the
 #      converter's name while the reader is on the bus (this script follows the
 #      simulator's plug events, as Windows' plug and play would): the loop finds
@@ -12,25 +13,10 @@
 # Each time the flash must equal the file and a unit record must say so;
 # screenshots of the window are kept (--shot, and the same name with -auto).
 set -euo pipefail
-
-while [ $# -gt 0 ]; do
-    case $1 in
-    --fwsim) fwsim=$2 ;;
-    --exe) exe=$2 ;;
-    --ports-tool) tool=$2 ;;
-    --port) port=$2 ;;
-    --link) link=$2 ;;
-    --work) work=$2 ;;
-    --shot) shot=$2 ;;
-    *)
-        echo "window-end-to-end.sh: unknown option $1" >&2
-        exit 2
-        ;;
-    esac
-    shift 2
-done
-: "${WINEPREFIX:?WINEPREFIX must name the prefix}"
-export WINEDEBUG=-all
+script=window-end-to-end.sh
+# shellcheck source=e2e-harness.sh
+source "$(dirname "$0")/e2e-harness.sh"
+harness_options "$@"
 
 # X tools: a virtual screen and a screenshot.
 need=()
@@ -44,13 +30,11 @@ if ((${#need[@]})); then
     DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${need[@]}" >/dev/null
 fi
 if [ -z "${FWUP_IN_XVFB:-}" ]; then
-    FWUP_IN_XVFB=1 exec xvfb-run -a -s "-screen 0 800x600x24" bash "$0" --fwsim "$fwsim" \
-        --exe "$exe" --ports-tool "$tool" --port "$port" --link "$link" --work "$work" --shot "$shot"
+    FWUP_IN_XVFB=1 exec xvfb-run -a -s "-screen 0 800x600x24" bash "$0" "${harness_args[@]}"
 fi
 
 rm -rf "$work"
 mkdir -p "$work"
-sim_pid=""
 exe_pid=""
 follower_pid=""
 # The prefix's server with stdio of its own; with $1 = x, its desktop on this
@@ -66,57 +50,22 @@ restart_server() {
         env -u DISPLAY -u XAUTHORITY wine wineboot </dev/null >/dev/null 2>&1
     fi
 }
-stop_sim() {
+stop_follower() {
     if [ -n "$follower_pid" ]; then
         kill "$follower_pid" 2>/dev/null || true
         wait "$follower_pid" 2>/dev/null || true
         follower_pid=""
     fi
-    if [ -n "$sim_pid" ]; then
-        kill "$sim_pid" 2>/dev/null || true
-        wait "$sim_pid" 2>/dev/null || true
-        sim_pid=""
-    fi
 }
 cleanup() {
     [ -n "$exe_pid" ] && kill "$exe_pid" 2>/dev/null || true
+    stop_follower
     stop_sim
     rm -f "$link"
     wine "$tool" remove-all </dev/null >/dev/null 2>&1 || true
     restart_server none
 }
 trap cleanup EXIT
-
-failures=0
-fail() {
-    echo "FAIL: $*"
-    failures=$((failures + 1))
-}
-
-winpath() {
-    printf 'Z:%s' "${1//\//\\}"
-}
-
-# A fresh simulator run named $1 with the options that follow; the COM port's
-# link points at its device node.
-start_sim() {
-    stop_sim
-    local root=$work/sim-$1
-    local flash=$work/flash-$1.bin
-    shift
-    "$fwsim" --root "$root" --flash-out "$flash" "$@" >"$root.out" 2>"$root.err" </dev/null &
-    sim_pid=$!
-    for _ in $(seq 100); do
-        grep -q '^device 1:' "$root.out" 2>/dev/null && break
-        sleep 0.05
-    done
-    grep -q '^device 1:' "$root.out" || {
-        echo "fwsim did not start:"
-        cat "$root.err"
-        exit 1
-    }
-    ln -sfn "$root/dev/ttyACM0" "$link"
-}
 
 # Wine lists a ports-class device for as long as it is registered: register the
 # converter while the simulator's reader is on the bus ($1: the simulator's
@@ -125,20 +74,15 @@ start_sim() {
 register() {
     wine "$tool" add 1 "AT91 USB to Serial Converter ($port)" "$port" </dev/null >/dev/null 2>&1
 }
+replug() {
+    case $1 in
+    *"off the bus"*) wine "$tool" remove-all </dev/null >/dev/null 2>&1 ;;
+    *" at "*) register ;;
+    esac
+}
 follow_plugging() {
-    local seen=0 lines i
     register
-    while :; do
-        mapfile -t lines <"$1"
-        for ((i = seen; i < ${#lines[@]}; i++)); do
-            case ${lines[i]} in
-            *"off the bus"*) wine "$tool" remove-all </dev/null >/dev/null 2>&1 ;;
-            *" at "*) register ;;
-            esac
-        done
-        seen=${#lines[@]}
-        sleep 0.05
-    done
+    follow_events "$1" replug
 }
 
 # Runs the window as step $1 with the hook's further options; sets rc. The hook
@@ -158,6 +102,7 @@ run_window() {
         if [ -f "$report.unplug" ] && [ ! -f "$report.unplugged" ]; then
             # "Remove the device" is up: the operator unplugs the reader.
             import -window root "$picture" || echo "no screenshot"
+            stop_follower
             stop_sim
             wine "$tool" remove-all </dev/null >/dev/null 2>&1
             touch "$report.unplugged"
@@ -186,17 +131,6 @@ run_window() {
     [ -s "$picture" ] || fail "$step: no screenshot"
 }
 
-# $1: the step whose flash must hold the image at 0x8000.
-check_flash() {
-    for _ in $(seq 40); do [ -s "$work/flash-$1.bin" ] && break; sleep 0.05; done
-    if [ -s "$work/flash-$1.bin" ] &&
-        cmp -s -n 176128 <(tail -c +$((0x8000 + 1)) "$work/flash-$1.bin") "$image"; then
-        echo "$1: flash at 0x8000 equals the file"
-    else
-        fail "$1: flash differs from the file"
-    fi
-}
-
 # The prefix's desktop process was started without a display: start it again on this one.
 restart_server x
 # No window manager runs in Xvfb: the window gets a virtual desktop of its own,
@@ -210,7 +144,12 @@ wine "$tool" remove-all </dev/null >/dev/null 2>&1 || true
 image=$work/FW.bin
 head -c 176128 /dev/urandom >"$image"
 
-start_sim manual
+# A rude reader: its boot loader comes back late (4 s of the host's 2 s pause
+# plus 5 s), under another tty name and product text, with noise before its
+# replies and its ready line. The COM port's link follows it, as Windows keeps
+# the number of a device that returns under another name.
+start_sim manual --app-restart-ms 4000 --boot-tty ttyUSB3 --boot-product "Velmora Boot Loader" \
+    --garbage 24
 run_window manual "$shot"
 check_flash manual
 
@@ -231,8 +170,4 @@ else
     fail "not one record per successful update: $(cat "$work/units.jsonl" 2>/dev/null)"
 fi
 
-if [ "$failures" -ne 0 ]; then
-    echo "$failures check(s) failed; output in $work"
-    exit 1
-fi
-echo "the window's end-to-end runs passed"
+finish "the window's end-to-end runs passed"

@@ -1,7 +1,7 @@
 #pragma once
-// CTestDriver: the window's test hook (--test-port, --test-file, --test-report,
-// --test-auto). Once the window is shown it works the window as an operator
-// would, through the real controls and the messages a user's input produces:
+// CTestDriver: the test window program's driver (--test-port, --test-file,
+// --test-report, --test-auto; never in the shipped window). Once the window is shown it works the
+// window as an operator would, through the real controls and the messages a user's input produces:
 // the About entry of the system menu, the port list's drop-down and choice,
 // Connect, a file dropped on the path box (WM_DROPFILES with a real HDROP),
 // "Load Binary File" and the open-file dialog, UPLOAD. With --test-auto: the
@@ -17,8 +17,6 @@
 // (the window's thread never waits for the device). Any message box that was
 // not asked for fails the run; its text is reported and the box closed.
 
-#include "winui/WindowOptions.h"
-
 #include <windows.h>
 
 #include <string>
@@ -26,9 +24,16 @@
 
 namespace fwup {
 
+struct TestHookOptions {
+    std::string strTestPort;   // --test-port COMn: the port it chooses
+    std::string strTestFile;   // --test-file PATH: the image it loads and sends
+    std::string strTestReport; // --test-report FILE: where it writes what it saw; may be empty
+    bool bTestAuto = false;    // --test-auto: auto mode instead of UPLOAD
+};
+
 class CTestDriver {
 public:
-    CTestDriver(HWND hDlg, const WindowOptions& options);
+    CTestDriver(HWND hDlg, const TestHookOptions& options);
     CTestDriver(const CTestDriver&) = delete;
     CTestDriver& operator=(const CTestDriver&) = delete;
 
@@ -85,7 +90,7 @@ private:
     HWND OwnedDialog() const;
 
     HWND m_hDlg;
-    WindowOptions m_options;
+    TestHookOptions m_options;
     std::wstring m_strFile; // --test-file as the window shows it
     Step m_eStep = Step::CheckWindow;
     DWORD m_dwStepStart = 0;     // tick count when the step began

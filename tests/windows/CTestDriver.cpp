@@ -1,4 +1,4 @@
-#include "winui/CTestDriver.h"
+#include "tests/windows/CTestDriver.h"
 
 #include "serial/WideText.h"
 #include "winui/resource.h"
@@ -97,7 +97,7 @@ const ControlExpectation kInitialControls[] = {
 
 } // namespace
 
-CTestDriver::CTestDriver(HWND hDlg, const WindowOptions& options)
+CTestDriver::CTestDriver(HWND hDlg, const TestHookOptions& options)
     : m_hDlg(hDlg), m_options(options), m_strFile(WideFromUtf8(options.strTestFile)) {}
 
 void CTestDriver::Start() {

@@ -1,0 +1,191 @@
+// The model's workers: the connect step's thread, the manual run, the auto loop
+// and the operator's answer, and the queue that brings their reports to the GUI
+// thread.
+
+#include "windowmodel/CMainWindowModel.h"
+
+#include <system_error>
+#include <utility>
+
+namespace fwup {
+
+void CMainWindowModel::Shutdown() {
+    {
+        std::lock_guard<std::mutex> lock(m_answerMutex);
+        m_bAbandoned = true;
+    }
+    m_answered.notify_all();
+    if (m_pAutoLoop) {
+        m_pAutoLoop->RequestStop();
+        m_pAutoLoop->Join();
+    }
+    m_manual.RequestStop();
+    m_manual.Join();
+    if (m_connectThread.joinable()) {
+        m_connectThread.join();
+    }
+    std::deque<std::function<void()>> dropped;
+    {
+        std::lock_guard<std::mutex> lock(m_queueMutex);
+        m_bShutDown = true;
+        dropped.swap(m_queue);
+    }
+    // A connect result among them releases its port here.
+}
+
+bool CMainWindowModel::Post(std::function<void()> fn) {
+    std::lock_guard<std::mutex> lock(m_queueMutex);
+    if (m_bShutDown) {
+        return false;
+    }
+    // Only the first report of a batch wakes the GUI thread (Drain takes them
+    // all), or the next one after a wake that could not be delivered.
+    const bool bWake = m_queue.empty() || m_bWakeLost;
+    m_queue.push_back(std::move(fn));
+    if (bWake) {
+        m_bWakeLost = !m_fnWake();
+    }
+    return true;
+}
+
+void CMainWindowModel::Drain() {
+    for (;;) {
+        std::function<void()> fn;
+        {
+            std::lock_guard<std::mutex> lock(m_queueMutex);
+            if (m_queue.empty()) {
+                return;
+            }
+            fn = std::move(m_queue.front());
+            m_queue.pop_front();
+        }
+        fn(); // may show a modal box, which drains what comes in meanwhile
+    }
+}
+
+// --- Connect step ---------------------------------------------------------------------
+
+bool CMainWindowModel::StartConnect(const std::string& strPortName) {
+    if (m_connectThread.joinable()) {
+        m_connectThread.join(); // past its last report
+    }
+    try {
+        m_connectThread = std::thread([this, strPortName, timings = m_timings] {
+            auto pResult = std::make_shared<ConnectResult>(ConnectDevice(strPortName, timings));
+            Post([this, pResult] {
+                m_connectThread.join(); // it is past its last step
+                OnConnectFinished(*pResult);
+            });
+        });
+    } catch (const std::system_error&) {
+        return false;
+    }
+    return true;
+}
+
+// --- Job reports ------------------------------------------------------------------------
+
+void CMainWindowModel::CManualRelay::OnStage(const DeviceUnit& unit, UpdateStage eStage,
+                                             const UpdateStatus& status) {
+    m_owner.OnStage(unit, eStage, status);
+}
+
+void CMainWindowModel::CManualRelay::OnJobEnded(const DeviceUnit& unit,
+                                                const UpdateOutcome& outcome,
+                                                const UpdateRequest& request) {
+    m_owner.OnJobEnded(unit, outcome, request);
+    m_owner.Post([this] {
+        m_owner.m_manual.Join(); // it is past its last report
+        m_owner.OnManualRunFinished();
+    });
+}
+
+void CMainWindowModel::OnStage(const DeviceUnit& unit, UpdateStage eStage,
+                               const UpdateStatus& status) {
+    if (IRecordSink* pRecords = m_pRecords.load(); pRecords != nullptr && eStage == StageStart) {
+        pRecords->JobStarted(unit);
+    }
+    Post([this, eStage, status] { OnStatus(eStage, status); });
+}
+
+void CMainWindowModel::OnJobEnded(const DeviceUnit& unit, const UpdateOutcome& outcome,
+                                  const UpdateRequest& request) {
+    if (IRecordSink* pRecords = m_pRecords.load()) {
+        std::string strFailure = pRecords->JobEnded(unit, outcome, request);
+        if (!strFailure.empty()) {
+            Post([this, strFailure] { AddLog("%s\n", strFailure.c_str()); });
+        }
+    }
+}
+
+// --- Auto loop ----------------------------------------------------------------------------
+
+bool CMainWindowModel::StartAutoLoop() {
+    if (m_pAutoLoop && m_pAutoLoop->IsRunning()) {
+        return false;
+    }
+    m_pAutoLoop.reset(); // joins the previous loop, which is past its end
+    {
+        std::lock_guard<std::mutex> lock(m_answerMutex);
+        m_bAbandoned = false;
+    }
+    IAutoObserver& observer = *this;
+    IOperator& op = *this;
+    m_pAutoLoop = std::make_unique<CAutoLoop>(*m_pRequest, observer, op, m_timings);
+    if (!m_pAutoLoop->Start()) {
+        m_pAutoLoop.reset();
+        return false;
+    }
+    return true;
+}
+
+void CMainWindowModel::StopAutoLoop() {
+    if (m_pAutoLoop) {
+        m_pAutoLoop->RequestStop();
+    }
+}
+
+void CMainWindowModel::OnLoopStarted() {
+    Post([this] { OnAutoLoopStarted(); });
+}
+
+void CMainWindowModel::OnSearching() {
+    Post([this] { OnAutoSearching(); });
+}
+
+void CMainWindowModel::OnNothingFound(int nSearchPos) {
+    Post([this, nSearchPos] { OnAutoNothingFound(nSearchPos); });
+}
+
+void CMainWindowModel::OnDeviceFound(const DeviceUnit&) {
+    Post([this] { OnAutoDeviceFound(); });
+}
+
+void CMainWindowModel::OnLoopEnded(const AutoTally&) {
+    Post([this] {
+        m_pAutoLoop->Join(); // it is past its last report
+        OnAutoLoopEnded();
+    });
+}
+
+void CMainWindowModel::AskToRemove(const DeviceUnit&, const CAutoLoop&) {
+    {
+        std::lock_guard<std::mutex> lock(m_answerMutex);
+        m_bRemoveAnswered = false;
+    }
+    if (!Post([this] { OnRemoveDeviceAsked(); })) {
+        return; // nobody can answer: waiting would never end
+    }
+    std::unique_lock<std::mutex> lock(m_answerMutex);
+    m_answered.wait(lock, [this] { return m_bRemoveAnswered || m_bAbandoned; });
+}
+
+void CMainWindowModel::AnswerRemove() {
+    {
+        std::lock_guard<std::mutex> lock(m_answerMutex);
+        m_bRemoveAnswered = true;
+    }
+    m_answered.notify_all();
+}
+
+} // namespace fwup
