@@ -2,6 +2,7 @@
 
 #include "device/FirmwareFile.h"
 #include "windowmodel/BoxText.h"
+#include "workflows/JsonText.h"
 
 #include <algorithm>
 #include <cctype>
@@ -83,6 +84,10 @@ void CMainWindowModel::Init() {
 }
 
 // --- What the view shows ------------------------------------------------------------
+
+std::string CMainWindowModel::DeviceText(const std::string& strBytes) const {
+    return DisplayText(m_view.TextFromDevice(strBytes));
+}
 
 void CMainWindowModel::SetText(Control eControl, const std::string& strText) {
     m_texts[eControl] = strText;
@@ -343,8 +348,8 @@ void CMainWindowModel::OnConnectFinished(ConnectResult& result) {
         SetText(Control::DeviceState, BootVersionText(result.nBootInfo));
         break; // the serial number shown stays
     case ConnectKind::Application:
-        SetText(Control::DeviceState, m_view.TextFromDevice(result.optVersion.value_or("")));
-        SetText(Control::Serial, m_view.TextFromDevice(result.optSerial.value_or("")));
+        SetText(Control::DeviceState, DeviceText(result.optVersion.value_or("")));
+        SetText(Control::Serial, DeviceText(result.optSerial.value_or("")));
         break;
     }
     m_pSession = std::move(result.pSession);
@@ -494,7 +499,7 @@ void CMainWindowModel::OnStatus(int nStage, const UpdateStatus& status) {
     case StageUpdating:
         m_nJobState = 4;
         AddLog("updating device[%s] ...\n",
-               status.optSerial ? m_view.TextFromDevice(*status.optSerial).c_str() : "unknown");
+               status.optSerial ? DeviceText(*status.optSerial).c_str() : "unknown");
         ClearBox(Control::FileInfo);
         AppendBox(Control::FileInfo, "file name : " + status.strFileName + "\n");
         AppendBox(Control::FileInfo, "file size : " + std::to_string(status.nFileSize) + "\n");

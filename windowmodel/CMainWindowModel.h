@@ -134,6 +134,9 @@ private:
     void AppendBox(Control eBox, const std::string& strText);
     void ClearBox(Control eBox);
     void UpdateWaitCursor(bool bWasOn);
+    // Device text in the platform's code page, its control characters shown as \xHH:
+    // a reader's serial number must not break or fake a log line.
+    std::string DeviceText(const std::string& strBytes) const;
 
     bool IsWorkBusy() const; // a manual run or an auto loop is using the request
     void SelectArea(const std::string& strName);

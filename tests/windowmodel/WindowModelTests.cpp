@@ -227,14 +227,20 @@ TEST_F(WindowModel, StartsAsTheTemplateAndTrimsItsLog) {
 TEST_F(WindowModel, ConnectShowsWhoAnswered) {
     const struct {
         Personality eStart;
+        const char* pszDeviceSerial; // nullptr: the rig's
         const char* pszState;
         const char* pszSerial;
     } rows[] = {
-        {Personality::Application, "2.0.0.1", "SN-1-1"},
-        {Personality::BootLoader, "boot v10.11.12.13", ""}, // the boot loader has none
+        {Personality::Application, nullptr, "2.0.0.1", "SN-1-1"},
+        {Personality::BootLoader, nullptr, "boot v10.11.12.13", ""}, // the boot loader has none
+        // Terminal controls and a bare line end from the reader are shown, not obeyed.
+        {Personality::Application, "SN\x1b]0;x\x07\nFW", "2.0.0.1", "SN\\x1b]0;x\\x07\\x0aFW"},
     };
     for (const auto& row : rows) {
-        fwsim::CSimDevice& device = AddDevice(row.eStart);
+        fwsim::SimDeviceConfig config = m_rig.DeviceConfig(row.eStart, "1-1");
+        config.strSerial = row.pszDeviceSerial ? row.pszDeviceSerial : "SN-1-1";
+        config.dwBootStatus = 0x1A2B3C4D;
+        fwsim::CSimDevice& device = AddDevice(config);
         Connect(device);
         EXPECT_TRUE(m_view.boxesShown.empty());
         EXPECT_EQ(m_pModel->Text(Control::DeviceState), row.pszState);
