@@ -1,6 +1,6 @@
 #include "ui/CWorkflowController.h"
 
-#include "workflows/CUnitRecordLog.h"
+#include "records/CUnitRecordLog.h"
 
 #include <QMetaObject>
 

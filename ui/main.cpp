@@ -1,7 +1,7 @@
 // fwupgraderVelmora: the firmware updater's window.
 
 #include "ui/CFwUpgraderApp.h"
-#include "workflows/CUnitRecordLog.h"
+#include "records/CUnitRecordLog.h"
 
 #include "ProductVersion.h"
 

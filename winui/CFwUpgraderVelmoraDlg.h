@@ -12,7 +12,7 @@
 #include "device/UpdateRequest.h"
 #include "winui/CWorkflowController.h"
 #include "winui/WindowOptions.h"
-#include "workflows/CUnitRecordLog.h"
+#include "records/CUnitRecordLog.h"
 #include "workflows/ConnectStep.h"
 
 #include <windows.h>

@@ -14,7 +14,7 @@
 #include "device/UpdateRequest.h"
 #include "workflows/CAutoLoop.h"
 #include "workflows/CManualUpdate.h"
-#include "workflows/CUnitRecordLog.h"
+#include "records/CUnitRecordLog.h"
 #include "workflows/ConnectStep.h"
 #include "workflows/DeviceUnit.h"
 #include "workflows/IAutoObserver.h"

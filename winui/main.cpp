@@ -3,7 +3,7 @@
 #include "serial/WideText.h"
 #include "winui/CFwUpgraderVelmoraDlg.h"
 #include "winui/WindowOptions.h"
-#include "workflows/CUnitRecordLog.h"
+#include "records/CUnitRecordLog.h"
 
 #include "ProductVersion.h"
 

@@ -10,13 +10,14 @@ declare -A allowed=(
     [serial]=""
     [device]="serial"
     [workflows]="serial device"
-    [cli]="serial device workflows"
-    [ui]="serial device workflows"
-    [winui]="serial device workflows"
+    [records]="serial device workflows"
+    [cli]="serial device workflows records"
+    [ui]="serial device workflows records"
+    [winui]="serial device workflows records"
     [sim]=""
 )
 declare -A qt_allowed=([ui]=1)
-folders="serial device workflows cli ui winui sim tests bench fuzz"
+folders="serial device workflows records cli ui winui sim tests bench fuzz"
 
 failed=0
 for layer in "${!allowed[@]}"; do

@@ -10,7 +10,7 @@
 #include "ui/ControlIds.h"
 #include "ui/DialogUnits.h"
 #include "ui/LogText.h"
-#include "workflows/CUnitRecordLog.h"
+#include "records/CUnitRecordLog.h"
 
 #include "ProductVersion.h"
 

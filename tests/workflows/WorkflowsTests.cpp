@@ -11,7 +11,7 @@
 #include "workflows/CManualUpdate.h"
 #include "workflows/CParallelAutoLoop.h"
 #include "workflows/CPortGoneOperator.h"
-#include "workflows/CUnitRecordLog.h"
+#include "records/CUnitRecordLog.h"
 #include "workflows/ConnectStep.h"
 #include "workflows/ConverterSearch.h"
 #include "workflows/JsonText.h"
