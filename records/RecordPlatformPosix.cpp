@@ -68,8 +68,10 @@ intptr_t OpenRecordFile(const std::string& strPath, bool bAppend, bool& bOk,
     const int fd = ::open(strPath.c_str(), nFlags, 0644);
     if (fd < 0) {
         // A FIFO without a reader refuses a non-blocking writer with ENXIO.
-        strError = "cannot open the record store " + strPath + ": " +
-                   (errno == ENXIO ? std::string("it is a FIFO") : std::strerror(errno));
+        strError = errno == ENXIO || errno == EISDIR
+                       ? "the record store " + strPath + " is " +
+                             (errno == ENXIO ? "a FIFO" : "a directory") + ", not a regular file"
+                       : "cannot open the record store " + strPath + ": " + std::strerror(errno);
         return kNoRecordFile;
     }
     struct stat info {};
