@@ -145,7 +145,9 @@ std::string FormatHtmlReport(const ReportData& report, const std::string& strSto
         "*{-webkit-print-color-adjust:exact;print-color-adjust:exact}}\n"
         "</style>\n</head>\n<body>\n<h1>Unit records: yield report</h1>\n<p>Store: " +
         HtmlEscape(strStore) + "<br>Made: " + HtmlEscape(strGenerated) + "</p>\n";
-    strHtml += "<h2>All units</h2>\n" + SummaryTable("", {summary.total}, false);
+    SummaryRow total = summary.total;
+    total.strKey = "all units";
+    strHtml += "<h2>All units</h2>\n" + SummaryTable("", {total}, false);
 
     std::vector<std::string> hourLabels;
     Series hourly{"units", "#3366aa", {}};

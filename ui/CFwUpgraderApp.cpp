@@ -1,5 +1,6 @@
 #include "ui/CFwUpgraderApp.h"
 
+#include "records/CUnitRecordLog.h"
 #include "ui/CFwUpgraderVelmoraDlg.h"
 
 #include "ProductVersion.h"
@@ -15,6 +16,9 @@ bool CFwUpgraderApp::InitInstance(CUnitRecordLog* pRecords) {
     CFwUpgraderVelmoraDlg dlg;
     dlg.SetRecordLog(pRecords);
     dlg.exec();
+    if (pRecords != nullptr) {
+        pRecords->Close(); // every record written (or spooled) while the window still logs
+    }
     return false;
 }
 

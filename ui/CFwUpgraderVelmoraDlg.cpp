@@ -1,5 +1,7 @@
 #include "ui/CFwUpgraderVelmoraDlg.h"
 
+#include "records/CUnitRecordLog.h"
+
 #include "device/FirmwareFile.h"
 #include "ui/AppIcon.h"
 #include "ui/CAboutDlg.h"
@@ -80,6 +82,15 @@ CFwUpgraderVelmoraDlg::CFwUpgraderVelmoraDlg(QWidget* pParent)
 
 void CFwUpgraderVelmoraDlg::SetRecordLog(CUnitRecordLog* pRecords) {
     m_pWorkflows->SetRecordLog(pRecords);
+    if (pRecords != nullptr) {
+        AddLog("Records go to %s\n", pRecords->StoreName().c_str());
+        // Spooled or lost records are told from the records' writer thread.
+        pRecords->SetNoticeSink([this](const std::string& strNotice) {
+            QMetaObject::invokeMethod(
+                this, [this, strNotice] { AddLog("%s\n", strNotice.c_str()); },
+                Qt::QueuedConnection);
+        });
+    }
 }
 
 CFwUpgraderVelmoraDlg::~CFwUpgraderVelmoraDlg() {

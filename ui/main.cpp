@@ -31,7 +31,9 @@ bool AnswerInfoOption(int argc, char** argv) {
                        "Options:\n"
                        "  --help           this text\n"
                        "  --version        print the program's version\n"
-                       "  --record FILE    append one JSON line per finished unit to FILE\n"
+                       "  --record STORE   keep one record per finished unit in STORE: a\n"
+                       "                   postgresql:// URI, a .db/.sqlite file (SQLite) or\n"
+                       "                   any other file (JSON lines)\n"
                        "The window toolkit's own options (-platform NAME, -style NAME, ...)\n"
                        "are accepted as well.\n"
                        "\n"
@@ -56,7 +58,7 @@ int main(int argc, char** argv) {
         if (std::string(argv[i]) != "--record") {
             continue;
         }
-        std::string strError = "--record needs a file";
+        std::string strError = "--record needs a store";
         if (i + 1 >= argc || !records.Open(argv[i + 1], strError)) {
             std::fprintf(stderr, "fwupgraderVelmora: %s\n", strError.c_str());
             return 2;

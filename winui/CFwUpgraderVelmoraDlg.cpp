@@ -210,7 +210,7 @@ void CFwUpgraderVelmoraDlg::OnWorkflowReport(WorkflowReport& report) {
         OnStatus(report.nStage, report.status);
         break;
     case ReportKind::RecordFailed:
-        AddLog("the unit's record could not be written to %s\n", m_options.strRecordPath.c_str());
+        AddLog("%s\n", report.status.strMessage.c_str());
         break;
     case ReportKind::ManualRunFinished:
         OnManualRunFinished();
@@ -268,6 +268,9 @@ void CFwUpgraderVelmoraDlg::OnInitDialog() {
     m_hAutoMode = item(IDC_AUTO_MODE);
     m_hAutoProgress = item(IDC_AUTO_PROGRESS);
     m_pWorkflows = std::make_unique<CWorkflowController>(m_hWnd, m_pRecords);
+    if (m_pRecords != nullptr) {
+        AddLog("Records go to %s\n", m_pRecords->StoreName().c_str());
+    }
 
     m_pSegments.reset();
     m_nBootInfo = -1;

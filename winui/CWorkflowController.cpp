@@ -6,10 +6,21 @@
 namespace fwup {
 
 CWorkflowController::CWorkflowController(HWND hWindow, CUnitRecordLog* pRecords)
-    : m_hWindow(hWindow), m_pRecords(pRecords) {}
+    : m_hWindow(hWindow), m_pRecords(pRecords) {
+    if (m_pRecords != nullptr) { // spooled or lost records, told from the records' own thread
+        m_pRecords->SetNoticeSink([this](const std::string& strNotice) {
+            auto pReport = std::make_unique<WorkflowReport>();
+            pReport->status.strMessage = strNotice;
+            Post(ReportKind::RecordFailed, std::move(pReport));
+        });
+    }
+}
 
 CWorkflowController::~CWorkflowController() {
     Shutdown();
+    if (m_pRecords != nullptr) {
+        m_pRecords->Close(); // every record written; its notices need this object
+    }
 }
 
 std::unique_ptr<WorkflowReport> CWorkflowController::TakeReport(LPARAM lParam) {
@@ -134,9 +145,8 @@ void CWorkflowController::OnStage(const DeviceUnit& unit, UpdateStage eStage,
 
 void CWorkflowController::OnJobEnded(const DeviceUnit& unit, const UpdateOutcome& outcome,
                                      const UpdateRequest& request) {
-    if (m_pRecords != nullptr && m_pRecords->IsOpen() &&
-        !m_pRecords->JobEnded(unit, outcome, request)) {
-        Post(ReportKind::RecordFailed);
+    if (m_pRecords != nullptr && m_pRecords->IsOpen()) {
+        m_pRecords->JobEnded(unit, outcome, request); // queued: never waits on the store
     }
 }
 

@@ -37,7 +37,7 @@ inline constexpr UINT WM_WORKFLOW_REPORT = WM_APP + 1;
 enum class ReportKind {
     ConnectFinished,   // pConnect: the connect step's result
     Stage,             // nStage, status: a job's stage report
-    RecordFailed,      // the finished unit's record could not be written
+    RecordFailed,      // status.strMessage: a record was spooled, sent or lost
     ManualRunFinished, // the manual run's thread is past its last report
     AutoLoopStarted,
     AutoSearching,

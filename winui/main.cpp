@@ -1,9 +1,9 @@
 // fwupgraderVelmora.exe: the firmware updater's native window.
 
+#include "records/CUnitRecordLog.h"
 #include "serial/WideText.h"
 #include "winui/CFwUpgraderVelmoraDlg.h"
 #include "winui/WindowOptions.h"
-#include "records/CUnitRecordLog.h"
 
 #include "ProductVersion.h"
 

@@ -617,6 +617,7 @@ private slots:
         QCOMPARE(device.DownloadsFinished(), 1);
         QVERIFY(FlashHolds(device, image));
         m_pDlg->SetRecordLog(nullptr);
+        records.Close(); // the record is written by its own thread: wait for it
         QFile recordFile(strRecords);
         QVERIFY(recordFile.open(QIODevice::ReadOnly));
         const QList<QByteArray> lines = recordFile.readAll().split('\n');
