@@ -75,7 +75,7 @@ bool CPgServer::Run(const std::string& strProgram, const std::string& strArgs,
     return nCode == 0;
 }
 
-bool CPgServer::Start(std::string& strError) {
+bool CPgServer::Start(std::string& strError, bool bDurable) {
     std::string strTemplate = (std::filesystem::temp_directory_path() / "fwpg.XXXXXX").string();
     if (::mkdtemp(strTemplate.data()) == nullptr) {
         strError = "mkdtemp failed";
@@ -101,7 +101,8 @@ bool CPgServer::Start(std::string& strError) {
     // The server's own settings: this port, only 127.0.0.1, its socket in the folder.
     std::ofstream(m_strFolder + "/data/postgresql.conf", std::ios::app)
         << "port = " << m_nPort << "\nlisten_addresses = '127.0.0.1'\n"
-        << "unix_socket_directories = '" << m_strFolder << "'\nfsync = off\n";
+        << "unix_socket_directories = '" << m_strFolder << "'\n"
+        << (bDurable ? "" : "fsync = off\n");
     if (!Restart()) {
         std::ifstream log(m_strFolder + "/log");
         strError = "pg_ctl start failed: " + std::string(std::istreambuf_iterator<char>(log),

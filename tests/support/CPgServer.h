@@ -22,8 +22,9 @@ public:
     // True when PostgreSQL 15's programs are installed (else tests skip).
     static bool Available();
     // initdb and start; false with strError. Waits for the server to take
-    // connections (pg_ctl -w, at most 60 s).
-    bool Start(std::string& strError);
+    // connections (pg_ctl -w, at most 60 s). bDurable keeps fsync on (benchmarks);
+    // tests run without it.
+    bool Start(std::string& strError, bool bDurable = false);
     bool Stop();    // fast shutdown, waits until it is down
     bool Restart(); // the same cluster on the same port again
 
