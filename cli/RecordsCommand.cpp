@@ -220,7 +220,10 @@ int RunList(const RecordsOptions& o) {
                                                      std::to_string(r.nAttempt)};
             std::string strLine;
             for (const std::string& strField : fields) {
-                strLine += (strLine.empty() ? "" : ",") + CsvField(strField);
+                if (!strLine.empty()) {
+                    strLine += ',';
+                }
+                strLine += CsvField(strField);
             }
             std::puts(strLine.c_str());
         }
@@ -247,11 +250,19 @@ std::string SummaryJson(const SummaryRow& r, const char* pszKey) {
                   static_cast<long long>(r.Failed()), static_cast<long long>(r.nSerials),
                   static_cast<long long>(r.nFirstPassed), r.FirstPassYield(), r.dMedianSeconds,
                   r.dP95Seconds);
-    return "{" +
-           (pszKey != nullptr
-                ? "\"" + std::string(pszKey) + "\":" + JsonStringOrNull(r.strKey) + ","
-                : std::string()) +
-           szNumbers + "}";
+    // Appended piece by piece: gcc 12 at -O3 misreads a chain starting with a
+    // literal as an overlapping copy (-Wrestrict).
+    std::string strJson = "{";
+    if (pszKey != nullptr) {
+        strJson += '"';
+        strJson += pszKey;
+        strJson += "\":";
+        strJson += JsonStringOrNull(r.strKey);
+        strJson += ',';
+    }
+    strJson += szNumbers;
+    strJson += '}';
+    return strJson;
 }
 
 std::string SummaryText(const SummaryRow& r) {
@@ -279,10 +290,14 @@ int RunSummary(const RecordsOptions& o) {
         std::string strJson = SummaryJson(summary.total, nullptr);
         strJson.pop_back();
         for (const auto& [pszKey, pRows] : groups) {
-            strJson += std::string(",\"by_") +
-                       (pszKey == std::string("sha256") ? "image" : pszKey) + "\":[";
+            strJson += ",\"by_";
+            strJson += pszKey == std::string("sha256") ? "image" : pszKey;
+            strJson += "\":[";
             for (size_t i = 0; i < pRows->size(); ++i) {
-                strJson += (i > 0 ? "," : "") + SummaryJson((*pRows)[i], pszKey);
+                if (i > 0) {
+                    strJson += ',';
+                }
+                strJson += SummaryJson((*pRows)[i], pszKey);
             }
             strJson += "]";
         }
