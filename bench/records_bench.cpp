@@ -131,6 +131,7 @@ void SummaryAndReport(const char* pszName, const std::string& strRoot,
 } // namespace
 
 int main() {
+    std::setvbuf(stdout, nullptr, _IOLBF, 0); // each figure as soon as it is known
     const std::string strRoot = fwbench::MakeBenchRoot("fwup-recbench");
     if (strRoot.empty()) {
         return 1;

@@ -4,6 +4,10 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
 namespace fwup {
 
 namespace {
@@ -43,24 +47,37 @@ bool CSqliteConnection::Open(const std::string& strPath, std::string& strError) 
     if (!bOk) {
         return false;
     }
-    if (sqlite3_open_v2(strPath.c_str(), &m_pDb,
-                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-                        nullptr) != SQLITE_OK) {
-        strError = "cannot open " + strPath + ": " +
-                   (m_pDb != nullptr ? sqlite3_errmsg(m_pDb) : "out of memory");
+    // Several writers opening a new file at once race to switch it to WAL: the
+    // losers see "locked" or an I/O error and try again with a fresh handle,
+    // within the busy time-out.
+    const auto tpGiveUp =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(kBusyTimeoutMs);
+    for (int nTry = 1;; ++nTry) {
+        if (sqlite3_open_v2(strPath.c_str(), &m_pDb,
+                            SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+                            nullptr) != SQLITE_OK) {
+            strError = "cannot open " + strPath + ": " +
+                       (m_pDb != nullptr ? sqlite3_errmsg(m_pDb) : "out of memory");
+            Close();
+            return false;
+        }
+        sqlite3_busy_timeout(m_pDb, kBusyTimeoutMs);
+        std::vector<SqlRow> rows;
+        // FULL: a record is on the disk when its transaction has committed.
+        if (Exec("PRAGMA journal_mode=WAL", {}, &rows, strError) && !rows.empty() &&
+            rows[0][0].value_or("") == "wal" &&
+            Exec("PRAGMA synchronous=FULL", {}, nullptr, strError)) {
+            return true;
+        }
+        const int nCode = sqlite3_errcode(m_pDb) & 0xff;
         Close();
-        return false;
+        if ((nCode != SQLITE_BUSY && nCode != SQLITE_LOCKED && nCode != SQLITE_IOERR) ||
+            std::chrono::steady_clock::now() >= tpGiveUp) {
+            strError = strPath + ": " + (strError.empty() ? "not in WAL mode" : strError);
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5 * std::min(nTry, 20)));
     }
-    sqlite3_busy_timeout(m_pDb, kBusyTimeoutMs);
-    std::vector<SqlRow> rows;
-    // FULL: a record is on the disk when its transaction has committed.
-    if (!Exec("PRAGMA journal_mode=WAL", {}, &rows, strError) ||
-        !Exec("PRAGMA synchronous=FULL", {}, nullptr, strError)) {
-        strError = strPath + ": " + strError;
-        Close();
-        return false;
-    }
-    return true;
 }
 
 bool CSqliteConnection::Exec(const std::string& strSql, const std::vector<SqlValue>& params,

@@ -244,11 +244,19 @@ TEST(RecordStores, SqliteFromEightThreadsInTwoProcessesLosesNoRow) {
             threads.emplace_back([&, t] {
                 std::string strError;
                 auto pConnection = OpenSqlConnection(strPath, strError);
+                if (!pConnection) {
+                    std::fprintf(stderr, "open: %s\n", strError.c_str());
+                    nFailed += kEach;
+                    return;
+                }
                 CRecordDb db(std::move(pConnection), "units.db");
                 for (int i = 0; i < kEach; ++i) {
                     const UnitRecord r = SampleRecord(
                         strStation + "-" + std::to_string(t) + "-" + std::to_string(i), 0, i);
-                    nFailed += db.Put(r, strError) ? 0 : 1;
+                    if (!db.Put(r, strError)) {
+                        std::fprintf(stderr, "put: %s\n", strError.c_str());
+                        ++nFailed;
+                    }
                 }
             });
         }
