@@ -4,13 +4,13 @@
 
 #include "CWindowRig.h"
 
+#include "records/CUnitRecordLog.h"
 #include "ui/CAboutDlg.h"
 #include "ui/CFwUpgraderVelmoraDlg.h"
 #include "ui/CLogBox.h"
 #include "ui/ControlIds.h"
 #include "ui/DialogUnits.h"
 #include "ui/LogText.h"
-#include "records/CUnitRecordLog.h"
 
 #include "ProductVersion.h"
 
@@ -599,6 +599,8 @@ private slots:
         QVERIFY(fwtest::WaitUntil([&] { return !m_pDlg->IsManualRunActive(); }, kRunTimeoutMs));
 
         const QString strLog = Text(IDC_LOG);
+        QVERIFY2(strLog.contains(QStringLiteral("Records go to ") + strRecords + "\r\n"),
+                 qPrintable(strLog));
         QVERIFY2(strLog.contains(QStringLiteral("updating device[unknown] ...\r\n")),
                  qPrintable(strLog));
         QVERIFY2(strLog.endsWith(QStringLiteral(
