@@ -8,10 +8,10 @@
 #include "cli/Console.h"
 
 #include "device/UpdateRequest.h"
+#include "records/CUnitRecordLog.h"
 #include "workflows/CAutoLoop.h"
 #include "workflows/CParallelAutoLoop.h"
 #include "workflows/CPortGoneOperator.h"
-#include "workflows/CUnitRecordLog.h"
 #include "workflows/IAutoObserver.h"
 
 #include <atomic>
@@ -25,13 +25,15 @@ namespace fwup::cli {
 namespace {
 
 const char* const kAutoHelp =
-    "usage: fwupgrader-cli auto --file FW.bin [--parallel] [--count N] [--record FILE] [--json]\n"
-    "                           [--trace]\n"
+    "usage: fwupgrader-cli auto --file FW.bin [--parallel] [--count N] [--record STORE]\n"
+    "                           [--station NAME] [--json] [--trace]\n"
     "\n"
     "  --file      the firmware image every device gets\n"
     "  --parallel  every reader that is plugged at once, each in its own session\n"
     "  --count     stop after N devices have finished (default: until Ctrl-C)\n"
-    "  --record    append one JSON line per finished unit to FILE\n"
+    "  --record    keep one record per finished unit in STORE: a postgresql:// URI,\n"
+    "              a .db/.sqlite file (SQLite) or any other file (JSON lines)\n"
+    "  --station   the station named in the records (default: this computer's name)\n"
     "  --json      JSON objects instead of log lines (with --parallel they carry\n"
     "              \"port\" and \"serial\")\n"
     "  --trace     the byte trace of the serial line on stderr\n"
@@ -77,8 +79,8 @@ public:
     }
     void OnJobEnded(const DeviceUnit& unit, const UpdateOutcome& outcome,
                     const UpdateRequest& request) override {
-        if (m_pRecords != nullptr && !m_pRecords->JobEnded(unit, outcome, request)) {
-            Say("the unit's record could not be written", &unit);
+        if (m_pRecords != nullptr) {
+            m_pRecords->JobEnded(unit, outcome, request); // queued: never waits on the store
         }
         if (m_pTable != nullptr) {
             m_pTable->Done(unit, outcome);
@@ -132,16 +134,15 @@ int RunAuto(const std::vector<std::string>& args) {
     if (!CheckFirmwareFile("auto", options.strFile)) {
         return OutcomeExitCode(OutcomeKind::InvalidFirmware);
     }
+    const bool bTerminal = IsTerminal(stdout);
+    CConsoleReporter reporter(stdout, options.bJson, bTerminal);
     CUnitRecordLog records;
-    if (!options.strRecord.empty() && !records.Open(options.strRecord, strError)) {
-        std::fprintf(stderr, "fwupgrader-cli auto: %s\n", strError.c_str());
+    if (!OpenRecords(options, "auto", reporter, records)) {
         return kExitUsage;
     }
     if (options.bTrace) {
         EnableTrace();
     }
-    const bool bTerminal = IsTerminal(stdout);
-    CConsoleReporter reporter(stdout, options.bJson, bTerminal);
     CBenchTable table(stdout);
     CConsoleAutoObserver observer(
         reporter, options.bParallel && bTerminal && !options.bJson ? &table : nullptr,
@@ -183,9 +184,10 @@ int RunAuto(const std::vector<std::string>& args) {
     });
     const AutoTally tally = pParallel ? pParallel->Run() : pSingle->Run();
     if (bInterrupted) {
+        records.Close();
         return OutcomeExitCode(OutcomeKind::Interrupted);
     }
-    return tally.nFailed == 0 ? kExitOk : kExitSomeFailed;
+    return ExitAfterRecords(tally.nFailed == 0 ? kExitOk : kExitSomeFailed, records);
 }
 
 } // namespace fwup::cli

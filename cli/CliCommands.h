@@ -1,6 +1,7 @@
 #pragma once
 // The sub-commands of fwupgrader-cli. Each returns the process exit code.
 
+#include "records/CUnitRecordLog.h"
 #include "serial/CComPort.h"
 
 #include <memory>
@@ -15,7 +16,9 @@ enum ExitCode : int {
     kExitOk = 0,
     kExitDoctorFound = 1, // doctor: something blocks a reader
     kExitUsage = 2,       // bad command line
+    kExitStoreFailed = 3, // records: the store could not answer
     kExitSomeFailed = 15, // auto: at least one device failed
+    kExitRecordLost = 16, // flashed, but its record could be neither stored nor spooled
 };
 
 // The exit code table as printed by --help.
@@ -29,7 +32,8 @@ struct JobOptions {
     bool bHelp = false;
     int nCount = 0;         // auto: stop after this many devices (0 = until Ctrl-C)
     bool bParallel = false; // auto: every plugged reader at once
-    std::string strRecord;  // one JSON line per finished unit is appended here
+    std::string strRecord;  // the record store (see StoreKindOf); empty: no records
+    std::string strStation; // --station: the records' station; empty: the host name
 };
 
 // Parses the options of update and auto; false with strError on a bad line.
@@ -46,6 +50,14 @@ std::string ResolvePortName(const std::string& strPort);
 // port object that waits for the name's number.
 std::unique_ptr<CComPort> OpenPort(const std::string& strName);
 
+class CConsoleReporter;
+// Opens --record's store into records (its notices printed through reporter) and
+// says where records go. False with a message on stderr: the command exits 2.
+bool OpenRecords(const JobOptions& options, const char* pszCommand, CConsoleReporter& reporter,
+                 CUnitRecordLog& records);
+// The exit code once every record is written: 16 instead of 0 when a record was lost.
+int ExitAfterRecords(int nExitCode, CUnitRecordLog& records);
+
 // Routes the debug channel to stderr.
 void EnableTrace();
 
@@ -58,5 +70,6 @@ int RunIdentify(const std::vector<std::string>& args);
 int RunUpdate(const std::vector<std::string>& args);
 int RunAuto(const std::vector<std::string>& args);
 int RunDoctor(const std::vector<std::string>& args);
+int RunRecords(const std::vector<std::string>& args);
 
 } // namespace fwup::cli

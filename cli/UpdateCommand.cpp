@@ -7,10 +7,10 @@
 #include "device/CDeviceSession.h"
 #include "device/UpdateJob.h"
 #include "device/UpdateOutcome.h"
+#include "records/CUnitRecordLog.h"
 #include "serial/CComPort.h"
 #include "serial/DebugChannel.h"
 #include "serial/PortDiscovery.h"
-#include "workflows/CUnitRecordLog.h"
 #include "workflows/DeviceUnit.h"
 
 #include <cstdio>
@@ -23,12 +23,14 @@ namespace fwup::cli {
 namespace {
 
 const char* const kUpdateHelp =
-    "usage: fwupgrader-cli update --port NAME|COMn|NODE --file FW.bin [--record FILE] [--json]\n"
-    "                             [--trace]\n"
+    "usage: fwupgrader-cli update --port NAME|COMn|NODE --file FW.bin [--record STORE]\n"
+    "                             [--station NAME] [--json] [--trace]\n"
     "\n"
     "  --port    the port: its listed name (see 'list'), COMn, or its device node\n"
     "  --file    the firmware image (raw CODE area, at most 176128 bytes)\n"
-    "  --record  append one JSON line for the unit to FILE\n"
+    "  --record  keep the unit's record in STORE: a postgresql:// URI, a .db/.sqlite\n"
+    "            file (SQLite) or any other file (JSON lines)\n"
+    "  --station the station named in the record (default: this computer's name)\n"
     "  --json    one JSON object per reported stage instead of log lines\n"
     "  --trace   the byte trace of the serial line on stderr\n"
     "\n"
@@ -50,12 +52,14 @@ std::string ExitCodeHelp() {
     };
     row(OutcomeExitCode(OutcomeKind::Success), "FW Update Successful!");
     row(kExitUsage, "bad command line");
+    row(kExitStoreFailed, "records: the store could not answer");
     for (OutcomeKind eKind :
          {OutcomeKind::CheckConnection, OutcomeKind::NotDetected, OutcomeKind::InvalidFirmware,
           OutcomeKind::BootFailed, OutcomeKind::CommunicationError}) {
         row(OutcomeExitCode(eKind), OutcomeText(eKind));
     }
     row(kExitSomeFailed, "auto: at least one device failed");
+    row(kExitRecordLost, "flashed, but its record was lost");
     return strHelp;
 }
 
@@ -83,6 +87,10 @@ bool ParseJobOptions(const std::vector<std::string>& args, bool bAuto, JobOption
             }
         } else if (strArg == "--record") {
             if (!value(options.strRecord)) {
+                return false;
+            }
+        } else if (strArg == "--station") {
+            if (!value(options.strStation)) {
                 return false;
             }
         } else if (strArg == "--parallel" && bAuto) {
@@ -113,6 +121,10 @@ bool ParseJobOptions(const std::vector<std::string>& args, bool bAuto, JobOption
     }
     if (options.strFile.empty()) {
         strError = "--file FW.bin is required";
+        return false;
+    }
+    if (options.strRecord.empty() && !options.strStation.empty()) {
+        strError = "--station names the station in records: it needs --record STORE";
         return false;
     }
     if (!bAuto && options.strPort.empty()) {
@@ -156,6 +168,31 @@ std::unique_ptr<CComPort> OpenPort(const std::string& strName) {
     return std::make_unique<CComPort>(strName, 1024, 20480);
 }
 
+bool OpenRecords(const JobOptions& options, const char* pszCommand, CConsoleReporter& reporter,
+                 CUnitRecordLog& records) {
+    if (options.strRecord.empty()) {
+        return true;
+    }
+    std::string strError;
+    if (!records.Open(options.strRecord, strError)) {
+        std::fprintf(stderr, "fwupgrader-cli %s: %s\n", pszCommand, strError.c_str());
+        return false;
+    }
+    if (!options.strStation.empty()) {
+        records.SetStation(options.strStation);
+    }
+    records.SetNoticeSink([&reporter](const std::string& strNotice) { reporter.Line(strNotice); });
+    if (!options.bJson) {
+        reporter.Line("records go to " + records.StoreName());
+    }
+    return true;
+}
+
+int ExitAfterRecords(int nExitCode, CUnitRecordLog& records) {
+    const RecordTally tally = records.Close();
+    return nExitCode == kExitOk && tally.nLost > 0 ? kExitRecordLost : nExitCode;
+}
+
 void EnableTrace() {
     SetDebugSink([](const std::string& strLine) { std::fputs(strLine.c_str(), stderr); });
 }
@@ -183,15 +220,14 @@ int RunUpdate(const std::vector<std::string>& args) {
                      options.strPort.c_str());
         return kExitUsage;
     }
+    CConsoleReporter reporter(stdout, options.bJson, IsTerminal(stdout));
     CUnitRecordLog records;
-    if (!options.strRecord.empty() && !records.Open(options.strRecord, strError)) {
-        std::fprintf(stderr, "fwupgrader-cli update: %s\n", strError.c_str());
+    if (!OpenRecords(options, "update", reporter, records)) {
         return kExitUsage;
     }
     if (options.bTrace) {
         EnableTrace();
     }
-    CConsoleReporter reporter(stdout, options.bJson, IsTerminal(stdout));
     UpdateRequest request;
     request.strFirmwarePath = options.strFile;
     CDeviceSession session(OpenPort(strName));
@@ -219,10 +255,8 @@ int RunUpdate(const std::vector<std::string>& args) {
     records.JobStarted(unit);
     const UpdateOutcome outcome =
         RunUpdate(session, request, &reporter, &CConsoleReporter::OnStatus);
-    if (records.IsOpen() && !records.JobEnded(unit, outcome, request)) {
-        reporter.Line("the unit's record could not be written to " + options.strRecord);
-    }
-    return OutcomeExitCode(outcome.eKind);
+    records.JobEnded(unit, outcome, request);
+    return ExitAfterRecords(OutcomeExitCode(outcome.eKind), records);
 }
 
 } // namespace fwup::cli

@@ -26,6 +26,8 @@ void PrintUsage(FILE* pOut) {
         "                                flash device after device as they are plugged in\n"
         "                                (--parallel: every plugged reader at once)\n"
         "  doctor [--json]               what stands between this user and a reader, with fixes\n"
+        "  records list|summary|report|sync|import --db STORE ...\n"
+        "                                the unit records of a store (see help records)\n"
         "  help [command]                this text, or a command's options and exit codes\n"
         "  --version                     print the program's version\n"
         "\n",
@@ -59,6 +61,9 @@ int main(int argc, char** argv) {
     if (strCommand == "doctor") {
         return fwup::cli::RunDoctor(args);
     }
+    if (strCommand == "records") {
+        return fwup::cli::RunRecords(args);
+    }
     if (strCommand == "--version" || strCommand == "-V") {
         std::printf("fwupgrader-cli (%s) %s\n", fwup::kProductDescription, fwup::kProductVersion);
         return fwup::cli::kExitOk;
@@ -66,11 +71,12 @@ int main(int argc, char** argv) {
     if (strCommand == "help" || strCommand == "--help" || strCommand == "-h") {
         if (!args.empty()) {
             std::vector<std::string> helpArgs{"--help"};
-            return args[0] == "identify" ? fwup::cli::RunIdentify(helpArgs)
-                   : args[0] == "update" ? fwup::cli::RunUpdate(helpArgs)
-                   : args[0] == "auto"   ? fwup::cli::RunAuto(helpArgs)
-                   : args[0] == "doctor" ? fwup::cli::RunDoctor(helpArgs)
-                                         : (PrintUsage(stdout), fwup::cli::kExitOk);
+            return args[0] == "identify"  ? fwup::cli::RunIdentify(helpArgs)
+                   : args[0] == "update"  ? fwup::cli::RunUpdate(helpArgs)
+                   : args[0] == "auto"    ? fwup::cli::RunAuto(helpArgs)
+                   : args[0] == "doctor"  ? fwup::cli::RunDoctor(helpArgs)
+                   : args[0] == "records" ? fwup::cli::RunRecords(helpArgs)
+                                          : (PrintUsage(stdout), fwup::cli::kExitOk);
         }
         PrintUsage(stdout);
         return fwup::cli::kExitOk;

@@ -3,4 +3,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-missing.sh cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev qt6-base-dev \
-    xvfb xauth clang libclang-rt-14-dev
+    xvfb xauth clang libclang-rt-14-dev \
+    libsqlite3-dev libpq-dev postgresql-15 chromium imagemagick
+# postgresql-15: the records tests start their own server from its programs (the
+# package's own cluster is not used); chromium and imagemagick: the report is
+# rendered and its screenshot checked.

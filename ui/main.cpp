@@ -1,8 +1,8 @@
 // fwupgraderVelmora: the firmware updater's window.
 
+#include "records/CUnitRecordLog.h"
 #include "ui/CFwUpgraderApp.h"
 #include "windowmodel/CRecordLogSink.h"
-#include "workflows/CUnitRecordLog.h"
 
 #include "ProductVersion.h"
 
@@ -32,7 +32,9 @@ bool AnswerInfoOption(int argc, char** argv) {
                        "Options:\n"
                        "  --help           this text\n"
                        "  --version        print the program's version\n"
-                       "  --record FILE    append one JSON line per finished unit to FILE\n"
+                       "  --record STORE   keep one record per finished unit in STORE: a\n"
+                       "                   postgresql:// URI, a .db/.sqlite file (SQLite) or\n"
+                       "                   any other file (JSON lines)\n"
                        "The window toolkit's own options (-platform NAME, -style NAME, ...)\n"
                        "are accepted as well.\n"
                        "\n"
@@ -53,20 +55,18 @@ int main(int argc, char** argv) {
     }
     // Opened before the window: a bench must learn at once that records would be lost.
     fwup::CUnitRecordLog records;
-    std::string strRecordPath;
     for (int i = 1; i < argc; ++i) {
         if (std::string(argv[i]) != "--record") {
             continue;
         }
-        std::string strError = "--record needs a file";
+        std::string strError = "--record needs a store";
         if (i + 1 >= argc || !records.Open(argv[i + 1], strError)) {
             std::fprintf(stderr, "fwupgraderVelmora: %s\n", strError.c_str());
             return 2;
         }
-        strRecordPath = argv[i + 1];
     }
     fwup::CFwUpgraderApp app(argc, argv);
-    fwup::CRecordLogSink sink(records, strRecordPath);
+    fwup::CRecordLogSink sink(records);
     app.InitInstance(records.IsOpen() ? &sink : nullptr);
     return 0;
 }

@@ -57,9 +57,10 @@ public:
     void Init();
     // The waits of every later connect step and job (the device's own by default).
     void SetProtocolTimings(const ProtocolTimings& timings) { m_timings = timings; }
-    // Records of every later job (borrowed; null for none). Written on the job's
-    // thread; a failed write is logged.
-    void SetRecordSink(IRecordSink* pSink) { m_pRecords = pSink; }
+    // Records of every later job (borrowed, outlives the model; null for none).
+    // Logs where they go; its notices (spooled, lost) reach the log through the
+    // GUI thread. Shutdown waits until every record is written.
+    void SetRecordSink(IRecordSink* pSink);
     // Runs the reports the workers queued, in order.
     void Drain();
     // Stops the auto loop after its current device and a manual run at its next

@@ -4,6 +4,8 @@
 
 #include "windowmodel/CMainWindowModel.h"
 
+#include "workflows/JsonText.h"
+
 #include <system_error>
 #include <utility>
 
@@ -24,6 +26,9 @@ void CMainWindowModel::Shutdown() {
     if (m_connectThread.joinable()) {
         m_connectThread.join();
     }
+    if (IRecordSink* pRecords = m_pRecords.load()) {
+        pRecords->Finish(); // its last notices are dropped below with the other reports
+    }
     std::deque<std::function<void()>> dropped;
     {
         std::lock_guard<std::mutex> lock(m_queueMutex);
@@ -31,6 +36,17 @@ void CMainWindowModel::Shutdown() {
         dropped.swap(m_queue);
     }
     // A connect result among them releases its port here.
+}
+
+void CMainWindowModel::SetRecordSink(IRecordSink* pSink) {
+    m_pRecords = pSink;
+    if (pSink == nullptr) {
+        return;
+    }
+    AddLog("Records go to %s\n", pSink->StoreName().c_str());
+    pSink->SetNoticeSink([this](const std::string& strNotice) {
+        Post([this, strNotice] { AddLog("%s\n", DisplayText(strNotice).c_str()); });
+    });
 }
 
 bool CMainWindowModel::Post(std::function<void()> fn) {

@@ -229,8 +229,8 @@ void CFwUpgraderVelmoraDlg::OnInitDialog() {
     const HWND hWnd = m_hWnd;
     m_pModel = std::make_unique<CMainWindowModel>(
         view, [hWnd] { return ::PostMessageW(hWnd, WM_MODEL_DRAIN, 0, 0) != FALSE; });
-    m_pModel->SetRecordSink(m_pRecords);
     m_pModel->Init();
+    m_pModel->SetRecordSink(m_pRecords);
     const std::wstring strCaption = WindowText(m_hWnd) + L" v" + kAppVersion;
     ::SetWindowTextW(m_hWnd, strCaption.c_str());
     if (m_fnShown) {

@@ -39,7 +39,8 @@ const char* WindowUsageText() {
            "Options:\n"
            "  --help            this text\n"
            "  --version         the program's version\n"
-           "  --record FILE     append one JSON line per finished unit to FILE\n";
+           "  --record FILE     append one JSON line per finished unit to FILE (this\n"
+           "                    build writes JSON lines only, no .db or database URI)\n";
 }
 
 } // namespace fwup

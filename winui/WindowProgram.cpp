@@ -1,9 +1,9 @@
 #include "winui/WindowProgram.h"
 
+#include "records/CUnitRecordLog.h"
 #include "serial/WideText.h"
 #include "windowmodel/CRecordLogSink.h"
 #include "winui/WindowOptions.h"
-#include "workflows/CUnitRecordLog.h"
 
 #include "ProductVersion.h"
 
@@ -60,7 +60,7 @@ int RunWindowProgram(HINSTANCE hInstance, const std::vector<std::string>& args,
         ShowText(strError, MB_ICONERROR);
         return 2;
     }
-    CRecordLogSink sink(records, options.strRecordPath);
+    CRecordLogSink sink(records);
     CFwUpgraderVelmoraDlg dlg(records.IsOpen() ? &sink : nullptr);
     if (fnPrepare) {
         fnPrepare(dlg);

@@ -73,8 +73,9 @@ TEST(CliAuto, ParallelFlashesFourReadersAtOnceAndRecordsEachUnit) {
         fwtest::SplitLines(std::string(recordBytes.begin(), recordBytes.end()));
     ASSERT_EQ(records.size(), 4u);
     std::set<std::string> serials;
-    const char* const keys[] = {"time", "port", "connector", "serial", "version",   "boot",
-                                "file", "size", "sha256",    "result", "exit_code", "seconds"};
+    const char* const keys[] = {"time",   "port",      "connector", "serial", "version", "boot",
+                                "file",   "size",      "sha256",    "result", "exit_code",
+                                "seconds", "id",       "station",   "slot",   "attempt"};
     for (const std::string& strLine : records) {
         EXPECT_EQ(strLine.front(), '{');
         EXPECT_EQ(strLine.back(), '}');
@@ -86,13 +87,13 @@ TEST(CliAuto, ParallelFlashesFourReadersAtOnceAndRecordsEachUnit) {
             bFirst = false;
         }
         // Nothing else: no value here holds a quote before a colon, so each "key":
-        // is one of the twelve.
+        // is one of the sixteen.
         size_t nKeys = 0;
         for (size_t n = strLine.find("\":"); n != std::string::npos;
              n = strLine.find("\":", n + 1)) {
             ++nKeys;
         }
-        EXPECT_EQ(nKeys, 12u) << strLine;
+        EXPECT_EQ(nKeys, 16u) << strLine;
         serials.insert(strLine.substr(strLine.find("\"serial\":"), 19));
     }
     EXPECT_EQ(serials.size(), 4u);

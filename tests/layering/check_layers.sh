@@ -10,14 +10,15 @@ declare -A allowed=(
     [serial]=""
     [device]="serial"
     [workflows]="serial device"
-    [cli]="serial device workflows"
-    [windowmodel]="serial device workflows"
-    [ui]="serial device workflows windowmodel"
-    [winui]="serial device workflows windowmodel"
+    [records]="serial device workflows"
+    [cli]="serial device workflows records"
+    [windowmodel]="serial device workflows records"
+    [ui]="serial device workflows records windowmodel"
+    [winui]="serial device workflows records windowmodel"
     [sim]=""
 )
 declare -A qt_allowed=([ui]=1)
-folders="serial device workflows windowmodel cli ui winui sim tests bench fuzz"
+folders="serial device workflows records windowmodel cli ui winui sim tests bench fuzz"
 
 failed=0
 for layer in "${!allowed[@]}"; do

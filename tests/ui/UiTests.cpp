@@ -4,6 +4,7 @@
 
 #include "CWindowRig.h"
 
+#include "records/CUnitRecordLog.h"
 #include "ui/CAboutDlg.h"
 #include "ui/CFwUpgraderVelmoraDlg.h"
 #include "ui/CLogBox.h"
@@ -11,7 +12,6 @@
 #include "ui/DialogUnits.h"
 #include "windowmodel/BoxText.h"
 #include "windowmodel/CRecordLogSink.h"
-#include "workflows/CUnitRecordLog.h"
 
 #include "ProductVersion.h"
 
@@ -571,7 +571,7 @@ private slots:
         std::string strError;
         const QString strRecords = m_pRig->WriteFile(QStringLiteral("records.jsonl"), {});
         QVERIFY(records.Open(strRecords.toStdString(), strError));
-        fwup::CRecordLogSink sink(records, strRecords.toStdString());
+        fwup::CRecordLogSink sink(records);
         m_pDlg->SetRecordSink(&sink);
 
         m_pRig->Click(IDC_UPLOAD);
@@ -586,6 +586,8 @@ private slots:
             fwtest::WaitUntil([&] { return !m_pDlg->Model().IsManualRunActive(); }, kRunTimeoutMs));
 
         const QString strLog = Text(IDC_LOG);
+        QVERIFY2(strLog.contains(QStringLiteral("Records go to ") + strRecords + "\r\n"),
+                 qPrintable(strLog));
         QVERIFY2(strLog.contains(QStringLiteral("updating device[unknown] ...\r\n")),
                  qPrintable(strLog));
         QVERIFY2(strLog.endsWith(QStringLiteral(
@@ -604,6 +606,7 @@ private slots:
         QCOMPARE(device.DownloadsFinished(), 1);
         QVERIFY(FlashHolds(device, image));
         m_pDlg->SetRecordSink(nullptr);
+        records.Close(); // the record is written by its own thread: wait for it
         QFile recordFile(strRecords);
         QVERIFY(recordFile.open(QIODevice::ReadOnly));
         const QList<QByteArray> lines = recordFile.readAll().split('\n');

@@ -437,7 +437,12 @@ void CTestDriver::CheckTemplate() {
             continue;
         }
         const bool bClass = ::lstrcmpiW(ClassOf(hControl).c_str(), e.pszClass) == 0;
-        const bool bText = e.pszText == nullptr || TextOf(hControl) == e.pszText;
+        // With --record the log's first line says where the records go.
+        const std::wstring strText =
+            e.nId == IDC_LOG && !m_options.strRecordPath.empty()
+                ? L"Records go to " + WideFromUtf8(m_options.strRecordPath) + L"\r\n"
+                : std::wstring(e.pszText != nullptr ? e.pszText : L"");
+        const bool bText = e.pszText == nullptr || TextOf(hControl) == strText;
         const bool bVisible = (::IsWindowVisible(hControl) != FALSE) == e.bVisible;
         const bool bEnabled = (::IsWindowEnabled(hControl) != FALSE) == e.bEnabled;
         Check(bClass && bText && bVisible && bEnabled,

@@ -11,7 +11,7 @@
 #include "workflows/CManualUpdate.h"
 #include "workflows/CParallelAutoLoop.h"
 #include "workflows/CPortGoneOperator.h"
-#include "workflows/CUnitRecordLog.h"
+#include "records/CUnitRecordLog.h"
 #include "workflows/ConnectStep.h"
 #include "workflows/ConverterSearch.h"
 #include "workflows/JsonText.h"
@@ -481,6 +481,7 @@ TEST(ParallelAutoLoop, FlashesReadersPluggedAtOnceAndTakesAConnectorAgainOnlyAft
     EXPECT_EQ(observer.Removed().front(), "AT91 USB to Serial Converter (COM1)");
     ASSERT_TRUE(plug(1, "SN-4"));
     runner.join();
+    EXPECT_EQ(log.Close().nStored, 4); // every record written before the file is read
     EXPECT_EQ(tally.nPassed, 4);
     EXPECT_EQ(tally.nFailed, 0);
     for (const auto& pDevice : devices) {
@@ -503,52 +504,6 @@ TEST(ParallelAutoLoop, FlashesReadersPluggedAtOnceAndTakesAConnectorAgainOnlyAft
         EXPECT_EQ(JsonField(strLine, "exit_code"), "0");
     }
     EXPECT_EQ(serials, (std::set<std::string>{"\"SN-1\"", "\"SN-2\"", "\"SN-3\"", "\"SN-4\""}));
-}
-
-TEST(UnitRecord, OneLineWithExactlyItsKeys) {
-    UnitRecord record;
-    record.strTime = IsoUtcTime(951782400);
-    record.strPort = "AT91 USB to Serial Converter (COM2)";
-    record.strConnector = "1-2:1.0";
-    record.optVersion = "1.0 \"beta\"";
-    record.optBoot = "1.2.3.4";
-    record.strFile = "fw.bin";
-    record.nSize = 12;
-    record.strResult = OutcomeText(OutcomeKind::Interrupted);
-    record.nExitCode = 130;
-    record.dSeconds = 2.5;
-    EXPECT_EQ(FormatUnitRecord(record),
-              "{\"time\":\"2000-02-29T00:00:00Z\",\"port\":\"AT91 USB to Serial Converter "
-              "(COM2)\",\"connector\":\"1-2:1.0\",\"serial\":null,\"version\":\"1.0 "
-              "\\\"beta\\\"\",\"boot\":\"1.2.3.4\",\"file\":\"fw.bin\",\"size\":12,\"sha256\":null,"
-              "\"result\":\"interrupted\",\"exit_code\":130,\"seconds\":2.500}\n");
-    EXPECT_EQ(IsoUtcTime(1765180800), "2025-12-08T08:00:00Z");
-}
-
-TEST(UnitRecord, AppendsFromManyThreadsAndTwoOpenFilesNeverInterleave) {
-    CSimRig rig;
-    const std::string strPath = rig.Root() + "/records.jsonl";
-    CUnitRecordLog first, second; // two descriptors, as two processes would have
-    std::string strError;
-    ASSERT_TRUE(first.Open(strPath, strError) && second.Open(strPath, strError)) << strError;
-    UnitRecord record;
-    record.strFile = std::string(3000, 'x'); // longer than a pipe's atomic write, still one line
-    std::vector<std::thread> writers;
-    for (int t = 0; t < 8; ++t) {
-        writers.emplace_back([&, t] {
-            for (int i = 0; i < 25; ++i) {
-                EXPECT_TRUE((t % 2 == 0 ? first : second).Append(record));
-            }
-        });
-    }
-    for (std::thread& writer : writers) {
-        writer.join();
-    }
-    const std::vector<std::string> lines = FileLines(strPath);
-    ASSERT_EQ(lines.size(), 200u);
-    for (const std::string& strLine : lines) {
-        EXPECT_EQ(strLine + "\n", FormatUnitRecord(record));
-    }
 }
 
 namespace {

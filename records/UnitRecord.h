@@ -1,6 +1,7 @@
 #pragma once
 // The record of one finished unit, as benches keep it for traceability: which
-// reader got which image with what result. One JSON object per line.
+// reader got which image with what result, on which station, at which attempt.
+// One JSON object per line in a JSON-lines store; one row of `units` in a database.
 
 #include "device/UpdateOutcome.h"
 #include "device/UpdateRequest.h"
@@ -26,14 +27,31 @@ struct UnitRecord {
     std::string strResult;                 // the outcome's text
     int nExitCode = 0;                     // the outcome's exit code
     double dSeconds = 0;                   // duration of the job
+    std::string strId;                     // UUID, the record's key in every store
+    std::string strStation;                // the bench PC (--station, default its host name)
+    std::string strSlot;                   // the bench slot's label (default the connector)
+    int nAttempt = 1;                      // 1, or the how-many-th job on this serial
 };
 
 // The record of a job that ended with outcome on unit; request as the job left it.
+// Gets a fresh random id; station and slot are left to the caller.
 UnitRecord MakeUnitRecord(const DeviceUnit& unit, const UpdateOutcome& outcome,
                           const UpdateRequest& request, std::time_t nEndTime, double dSeconds);
-// One JSON object with exactly the record's keys, ending in a line feed.
+// One JSON object, ending in a line feed: the twelve original keys in their order,
+// then id, station, slot and attempt.
 std::string FormatUnitRecord(const UnitRecord& record);
+// Reads one line as FormatUnitRecord writes it (also an older line with only the
+// twelve keys: its id is then derived from the line's text, so reading it twice
+// gives the same id). False with strError on a malformed line.
+bool ParseUnitRecord(const std::string& strLine, UnitRecord& record, std::string& strError);
 // "2026-12-08T06:10:00Z".
 std::string IsoUtcTime(std::time_t nTime);
+// A canonical "YYYY-MM-DDTHH:MM:SSZ" for "YYYY-MM-DD", "YYYY-MM-DDTHH:MM" or
+// "YYYY-MM-DDTHH:MM:SS" with an optional Z (times are UTC); empty when malformed.
+std::string CanonicalUtcTime(const std::string& strText);
+// A random version-4 UUID, lower-case hex with dashes.
+std::string NewRecordId();
+// A UUID derived from strText by SHA-256: equal texts, equal ids.
+std::string DerivedRecordId(const std::string& strText);
 
 } // namespace fwup

@@ -1,4 +1,4 @@
-#include "workflows/UnitRecord.h"
+#include "records/UnitRecord.h"
 
 #include "device/FilePlatform.h"
 #include "device/Sha256.h"
@@ -42,13 +42,15 @@ UnitRecord MakeUnitRecord(const DeviceUnit& unit, const UpdateOutcome& outcome,
     record.strResult = OutcomeText(outcome.eKind);
     record.nExitCode = OutcomeExitCode(outcome.eKind);
     record.dSeconds = dSeconds;
+    record.strId = NewRecordId();
+    record.strSlot = unit.strConnector;
     return record;
 }
 
 std::string FormatUnitRecord(const UnitRecord& r) {
     char szSeconds[32];
     std::snprintf(szSeconds, sizeof szSeconds, "%.3f", r.dSeconds);
-    return "{\"time\":\"" + r.strTime + "\",\"port\":\"" + JsonEscape(r.strPort) +
+    return "{\"time\":\"" + JsonEscape(r.strTime) + "\",\"port\":\"" + JsonEscape(r.strPort) +
            "\",\"connector\":\"" + JsonEscape(r.strConnector) +
            "\",\"serial\":" + JsonStringOrNull(r.optSerial) +
            ",\"version\":" + JsonStringOrNull(r.optVersion) +
@@ -56,7 +58,8 @@ std::string FormatUnitRecord(const UnitRecord& r) {
            "\",\"size\":" + std::to_string(r.nSize) +
            ",\"sha256\":" + JsonStringOrNull(r.optSha256) + ",\"result\":\"" +
            JsonEscape(r.strResult) + "\",\"exit_code\":" + std::to_string(r.nExitCode) +
-           ",\"seconds\":" + szSeconds + "}\n";
+           ",\"seconds\":" + szSeconds + ",\"id\":\"" + JsonEscape(r.strId) + "\",\"station\":\"" +
+           JsonEscape(r.strStation) + "\",\"slot\":\"" + JsonEscape(r.strSlot) +
+           "\",\"attempt\":" + std::to_string(r.nAttempt) + "}\n";
 }
-
 } // namespace fwup

@@ -1,0 +1,273 @@
+#include "records/CRecordDb.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+
+namespace fwup {
+
+namespace {
+
+const char* const kColumns = "id, time, port, connector, serial, version, boot, file, size, "
+                             "sha256, result, exit_code, seconds, station, slot, attempt";
+
+int64_t Integer(const SqlValue& value) {
+    return value ? std::strtoll(value->c_str(), nullptr, 10) : 0;
+}
+
+double Real(const SqlValue& value) {
+    return value ? std::strtod(value->c_str(), nullptr) : 0.0;
+}
+
+// Seconds since 1970 of a canonical UTC time (days from the civil calendar).
+int64_t EpochSeconds(const std::string& strTime) {
+    int nYear = 1970, nMonth = 1, nDay = 1, nHour = 0, nMinute = 0, nSecond = 0;
+    std::sscanf(strTime.c_str(), "%d-%d-%dT%d:%d:%d", &nYear, &nMonth, &nDay, &nHour, &nMinute,
+                &nSecond);
+    const int64_t y = nYear - (nMonth <= 2 ? 1 : 0);
+    const int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const int64_t yoe = y - era * 400;
+    const int64_t doy = (153 * (nMonth + (nMonth > 2 ? -3 : 9)) + 2) / 5 + nDay - 1;
+    const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    const int64_t nDays = era * 146097 + doe - 719468;
+    return nDays * 86400 + nHour * 3600 + nMinute * 60 + nSecond;
+}
+
+} // namespace
+
+CRecordDb::CRecordDb(std::unique_ptr<ISqlConnection> pConnection, std::string strName)
+    : m_pConnection(std::move(pConnection)), m_strName(std::move(strName)) {}
+
+std::string CRecordDb::TimeText() const {
+    return m_pConnection->Dialect() == SqlDialect::Sqlite
+               ? "time"
+               : "to_char(time AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS\"Z\"')";
+}
+
+std::string CRecordDb::TimePrefix(int nLength) const {
+    return "substr(" + TimeText() + ", 1, " + std::to_string(nLength) + ")";
+}
+
+bool CRecordDb::Prepare(std::string& strError) {
+    if (m_bPrepared) {
+        return true;
+    }
+    ISqlConnection& db = *m_pConnection;
+    const bool bSqlite = db.Dialect() == SqlDialect::Sqlite;
+    const std::string strTime = bSqlite ? "TEXT" : "TIMESTAMPTZ";
+    std::vector<SqlRow> rows;
+    std::string strIgnored;
+    // One creator at a time: two benches starting together must not both create.
+    bool bOk =
+        db.Exec(bSqlite ? "BEGIN IMMEDIATE" : "BEGIN", {}, nullptr, strError) &&
+        (bSqlite || db.Exec("SELECT pg_advisory_xact_lock(20201208)", {}, nullptr, strError)) &&
+        db.Exec("CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL)", {}, nullptr,
+                strError) &&
+        db.Exec("SELECT max(version) FROM schema_version", {}, &rows, strError);
+    if (bOk && !rows.empty() && rows[0][0] && Integer(rows[0][0]) > kSchemaVersion) {
+        strError = m_strName + " has records of schema version " + *rows[0][0] +
+                   ", newer than this program's " + std::to_string(kSchemaVersion) +
+                   "; use a newer fwupgrader with it";
+        bOk = false;
+    } else if (bOk && (rows.empty() || !rows[0][0])) {
+        bOk = db.Exec("CREATE TABLE IF NOT EXISTS units (id TEXT PRIMARY KEY, time " + strTime +
+                          " NOT NULL, port TEXT NOT NULL, connector TEXT NOT NULL, serial TEXT, "
+                          "version TEXT, boot TEXT, file TEXT NOT NULL, size BIGINT NOT NULL, "
+                          "sha256 TEXT, result TEXT NOT NULL, exit_code INTEGER NOT NULL, "
+                          "seconds DOUBLE PRECISION NOT NULL, station TEXT NOT NULL, "
+                          "slot TEXT NOT NULL, attempt INTEGER NOT NULL)",
+                      {}, nullptr, strError) &&
+              db.Exec("CREATE INDEX IF NOT EXISTS units_serial ON units (serial)", {}, nullptr,
+                      strError) &&
+              db.Exec("CREATE INDEX IF NOT EXISTS units_time ON units (time)", {}, nullptr,
+                      strError) &&
+              db.Exec("INSERT INTO schema_version (version) VALUES ($1)",
+                      {std::to_string(kSchemaVersion)}, nullptr, strError);
+    }
+    if (!bOk || !db.Exec("COMMIT", {}, nullptr, strError)) {
+        db.Exec("ROLLBACK", {}, nullptr, strIgnored);
+        return false;
+    }
+    m_bPrepared = true;
+    return true;
+}
+
+bool CRecordDb::Put(const UnitRecord& r, std::string& strError) {
+    if (!Prepare(strError)) {
+        return false;
+    }
+    char szSeconds[32];
+    std::snprintf(szSeconds, sizeof szSeconds, "%.3f", r.dSeconds);
+    // A single statement is its own transaction in both databases.
+    return m_pConnection->Exec(
+        std::string("INSERT INTO units (") + kColumns +
+            ") VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12, $13, $14, $15, $16) "
+            "ON CONFLICT (id) DO NOTHING",
+        {r.strId, r.strTime, r.strPort, r.strConnector, r.optSerial, r.optVersion, r.optBoot,
+         r.strFile, std::to_string(r.nSize), r.optSha256, r.strResult, std::to_string(r.nExitCode),
+         std::string(szSeconds), r.strStation, r.strSlot, std::to_string(r.nAttempt)},
+        nullptr, strError);
+}
+
+bool CRecordDb::List(const RecordFilter& filter, std::vector<UnitRecord>& records,
+                     std::string& strError) {
+    if (!Prepare(strError)) {
+        return false;
+    }
+    std::string strWhere;
+    std::vector<SqlValue> params;
+    const auto condition = [&](const std::string& strTest, const std::optional<std::string>& opt) {
+        if (opt) {
+            params.push_back(*opt);
+            strWhere += (strWhere.empty() ? " WHERE " : " AND ") + strTest + " $" +
+                        std::to_string(params.size());
+        }
+    };
+    condition("serial =", filter.optSerial);
+    condition("time >=", filter.optSince);
+    condition("time <=", filter.optUntil);
+    condition("station =", filter.optStation);
+    if (filter.optPassed) {
+        strWhere += (strWhere.empty() ? " WHERE " : " AND ") +
+                    std::string(*filter.optPassed ? "exit_code = 0" : "exit_code <> 0");
+    }
+    std::vector<SqlRow> rows;
+    if (!m_pConnection->Exec("SELECT id, " + TimeText() +
+                                 ", port, connector, serial, version, boot, file, size, sha256, "
+                                 "result, exit_code, seconds, station, slot, attempt FROM units" +
+                                 strWhere + " ORDER BY time, id",
+                             params, &rows, strError)) {
+        return false;
+    }
+    for (const SqlRow& row : rows) {
+        UnitRecord r;
+        r.strId = row[0].value_or("");
+        r.strTime = row[1].value_or("");
+        r.strPort = row[2].value_or("");
+        r.strConnector = row[3].value_or("");
+        r.optSerial = row[4];
+        r.optVersion = row[5];
+        r.optBoot = row[6];
+        r.strFile = row[7].value_or("");
+        r.nSize = Integer(row[8]);
+        r.optSha256 = row[9];
+        r.strResult = row[10].value_or("");
+        r.nExitCode = static_cast<int>(Integer(row[11]));
+        r.dSeconds = Real(row[12]);
+        r.strStation = row[13].value_or("");
+        r.strSlot = row[14].value_or("");
+        r.nAttempt = static_cast<int>(Integer(row[15]));
+        records.push_back(std::move(r));
+    }
+    return true;
+}
+
+bool CRecordDb::Grouped(const std::string& strKey, std::vector<SummaryRow>& out,
+                        std::string& strError) {
+    // Nearest-rank percentiles and each serial's first attempt, by window
+    // functions both databases have: the rows never leave the database. A serial
+    // is counted at its first attempt (fa = 1), which spares a DISTINCT sort.
+    const std::string strSql =
+        "SELECT k, count(*), sum(CASE WHEN exit_code = 0 THEN 1 ELSE 0 END), "
+        "sum(CASE WHEN serial IS NOT NULL AND fa = 1 THEN 1 ELSE 0 END), "
+        "sum(CASE WHEN serial IS NOT NULL AND fa = 1 AND exit_code = 0 THEN 1 ELSE 0 END), "
+        "max(CASE WHEN rs = (n * 50 + 99) / 100 THEN seconds END), "
+        "max(CASE WHEN rs = (n * 95 + 99) / 100 THEN seconds END) "
+        "FROM (SELECT " +
+        strKey +
+        " AS k, serial, exit_code, seconds, "
+        "row_number() OVER (PARTITION BY " +
+        strKey +
+        " ORDER BY seconds) AS rs, "
+        "count(*) OVER (PARTITION BY " +
+        strKey +
+        ") AS n, "
+        "row_number() OVER (PARTITION BY " +
+        strKey + ", serial ORDER BY time, attempt) AS fa FROM units) t GROUP BY k ORDER BY k";
+    std::vector<SqlRow> rows;
+    if (!m_pConnection->Exec(strSql, {}, &rows, strError)) {
+        return false;
+    }
+    for (const SqlRow& row : rows) {
+        SummaryRow s;
+        s.strKey = row[0].value_or("");
+        s.nUnits = Integer(row[1]);
+        s.nPassed = Integer(row[2]);
+        s.nSerials = Integer(row[3]);
+        s.nFirstPassed = Integer(row[4]);
+        s.dMedianSeconds = Real(row[5]);
+        s.dP95Seconds = Real(row[6]);
+        out.push_back(s);
+    }
+    return true;
+}
+
+bool CRecordDb::Summarize(RecordSummary& summary, std::string& strError) {
+    std::vector<SummaryRow> total;
+    if (!Prepare(strError) || !Grouped("''", total, strError) ||
+        !Grouped("station", summary.byStation, strError) ||
+        !Grouped("coalesce(sha256, '')", summary.byImage, strError) ||
+        !Grouped(TimePrefix(10), summary.byDay, strError)) {
+        return false;
+    }
+    summary.total = total.empty() ? SummaryRow{} : total.front();
+    return true;
+}
+
+bool CRecordDb::Report(ReportData& report, std::string& strError) {
+    if (!Summarize(report.summary, strError)) {
+        return false;
+    }
+    std::vector<SqlRow> rows;
+    if (!m_pConnection->Exec("SELECT max(" + TimeText() +
+                                 "), min(seconds), max(seconds) FROM units",
+                             {}, &rows, strError)) {
+        return false;
+    }
+    if (rows.empty() || !rows[0][0]) {
+        return true; // no units: empty charts
+    }
+    // Units per hour over the 48 hours up to the last unit's hour, gaps as zero.
+    const int64_t nLastHour = EpochSeconds(*rows[0][0]) / 3600 * 3600;
+    const int64_t nFirstHour = nLastHour - 47 * 3600;
+    std::vector<SqlRow> hours;
+    if (!m_pConnection->Exec(
+            "SELECT " + TimePrefix(13) + ", count(*) FROM units WHERE time >= $1 " +
+                "GROUP BY 1 ORDER BY 1",
+            {IsoUtcTime(static_cast<std::time_t>(nFirstHour))}, &hours, strError)) {
+        return false;
+    }
+    size_t nNext = 0;
+    for (int64_t nHour = nFirstHour; nHour <= nLastHour; nHour += 3600) {
+        const std::string strHour = IsoUtcTime(static_cast<std::time_t>(nHour)).substr(0, 13);
+        int64_t nCount = 0;
+        if (nNext < hours.size() && hours[nNext][0].value_or("") == strHour) {
+            nCount = Integer(hours[nNext++][1]);
+        }
+        report.unitsPerHour.emplace_back(strHour, nCount);
+    }
+    // Durations in kHistogramBins equal bins from the shortest to the longest.
+    const double dMin = Real(rows[0][1]), dMax = Real(rows[0][2]);
+    report.dHistogramFrom = dMin;
+    report.dHistogramStep = dMax > dMin ? (dMax - dMin) / kHistogramBins : 1.0;
+    report.histogram.assign(kHistogramBins, 0);
+    const std::string strBin = m_pConnection->Dialect() == SqlDialect::Sqlite
+                                   ? "CAST((seconds - $1) / $2 AS INTEGER)"
+                                   : "floor((seconds - $1::float8) / $2::float8)::int";
+    char szFrom[40], szStep[40];
+    std::snprintf(szFrom, sizeof szFrom, "%.17g", report.dHistogramFrom);
+    std::snprintf(szStep, sizeof szStep, "%.17g", report.dHistogramStep);
+    std::vector<SqlRow> bins;
+    if (!m_pConnection->Exec("SELECT " + strBin + " AS b, count(*) FROM units GROUP BY b",
+                             {szFrom, szStep}, &bins, strError)) {
+        return false;
+    }
+    for (const SqlRow& row : bins) {
+        const int64_t nBin =
+            std::max<int64_t>(0, std::min<int64_t>(Integer(row[0]), kHistogramBins - 1));
+        report.histogram[static_cast<size_t>(nBin)] += Integer(row[1]);
+    }
+    return true;
+}
+
+} // namespace fwup

@@ -1,0 +1,83 @@
+#pragma once
+// CRecordDb: unit records in a SQL database (SQLite or PostgreSQL): the table
+// `units` keyed by the record id, its indexes and `schema_version`, created when
+// missing; the record store's insert (an id already there is skipped); and the
+// queries of `fwupgrader-cli records`, each computed in the database.
+
+#include "records/IRecordStore.h"
+#include "records/ISqlConnection.h"
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace fwup {
+
+struct RecordFilter {
+    std::optional<std::string> optSerial;
+    std::optional<std::string> optSince; // canonical UTC times, inclusive
+    std::optional<std::string> optUntil;
+    std::optional<bool> optPassed; // --result pass|fail
+    std::optional<std::string> optStation;
+};
+
+// One line of a summary: all units, or those of one station, image or day.
+struct SummaryRow {
+    std::string strKey; // the station, image SHA-256 or day; empty for all
+    int64_t nUnits = 0;
+    int64_t nPassed = 0;
+    int64_t nSerials = 0;      // distinct serial numbers
+    int64_t nFirstPassed = 0;  // serials whose first attempt passed
+    double dMedianSeconds = 0; // nearest rank
+    double dP95Seconds = 0;    // nearest rank
+    int64_t Failed() const { return nUnits - nPassed; }
+    double FirstPassYield() const {
+        return nSerials == 0 ? 0.0 : static_cast<double>(nFirstPassed) / nSerials;
+    }
+};
+
+struct RecordSummary {
+    SummaryRow total;
+    std::vector<SummaryRow> byStation, byImage, byDay;
+};
+
+// What the HTML report draws besides the summary: counts, never rows.
+struct ReportData {
+    RecordSummary summary;
+    std::vector<std::pair<std::string, int64_t>> unitsPerHour; // last 48 hours, "YYYY-MM-DDTHH"
+    double dHistogramFrom = 0, dHistogramStep = 0;             // seconds
+    std::vector<int64_t> histogram;                            // units per duration bin
+};
+
+class CRecordDb : public IRecordStore {
+public:
+    static constexpr int kSchemaVersion = 1;
+    static constexpr int kHistogramBins = 20;
+
+    // Takes the connection; strName (password hidden) names the store in messages.
+    CRecordDb(std::unique_ptr<ISqlConnection> pConnection, std::string strName);
+
+    // Creates the tables when missing; refuses a store with a newer schema. Put
+    // calls it until it succeeds once. False with strError.
+    bool Prepare(std::string& strError);
+    // One record, one transaction; an id already stored is left as it is.
+    bool Put(const UnitRecord& record, std::string& strError) override;
+
+    bool List(const RecordFilter& filter, std::vector<UnitRecord>& records, std::string& strError);
+    bool Summarize(RecordSummary& summary, std::string& strError);
+    bool Report(ReportData& report, std::string& strError);
+
+private:
+    bool Grouped(const std::string& strKeyExpression, std::vector<SummaryRow>& rows,
+                 std::string& strError);
+    std::string TimeText() const;              // the time column as "…Z" text
+    std::string TimePrefix(int nLength) const; // its first nLength characters
+
+    std::unique_ptr<ISqlConnection> m_pConnection;
+    std::string m_strName;
+    bool m_bPrepared = false;
+};
+
+} // namespace fwup

@@ -1,0 +1,226 @@
+#include "records/CUnitRecordLog.h"
+
+#include "records/CJsonLinesStore.h"
+#include "records/CRecordDb.h"
+#include "records/RecordBackends.h"
+#include "records/RecordPlatform.h"
+#include "records/RecordStoreText.h"
+
+namespace fwup {
+
+namespace {
+
+std::string UnitName(const UnitRecord& record) {
+    return record.optSerial ? "unit " + *record.optSerial + " (" + record.strPort + ")"
+                            : "unit on " + record.strPort;
+}
+
+} // namespace
+
+CUnitRecordLog::CUnitRecordLog() : m_strStation(HostName()) {}
+
+CUnitRecordLog::~CUnitRecordLog() {
+    Close();
+}
+
+bool CUnitRecordLog::Open(const std::string& strStore, std::string& strError) {
+    Close();
+    m_strName = MaskedStore(strStore);
+    m_strKey = StoreKey(strStore);
+    std::unique_ptr<IRecordStore> pStore;
+    if (StoreKindOf(strStore) == StoreKind::JsonLines) {
+        auto pFile = std::make_unique<CJsonLinesStore>();
+        if (!pFile->Open(strStore, strError)) {
+            return false;
+        }
+        pStore = std::move(pFile);
+    } else {
+        std::unique_ptr<ISqlConnection> pConnection = OpenSqlConnection(strStore, strError);
+        if (!pConnection) {
+            return false;
+        }
+        const bool bLocal = pConnection->Dialect() == SqlDialect::Sqlite;
+        auto pDb = std::make_unique<CRecordDb>(std::move(pConnection), m_strName);
+        // A local file answers at once: a newer schema is refused before any unit.
+        if (bLocal && !pDb->Prepare(strError)) {
+            return false;
+        }
+        pStore = std::move(pDb);
+    }
+    m_pStore = std::move(pStore);
+    m_bClosing = false;
+    m_tally = {};
+    m_writer = std::thread(&CUnitRecordLog::WriterLoop, this);
+    m_bOpen = true;
+    return true;
+}
+
+void CUnitRecordLog::SetNoticeSink(NoticeSink sink) {
+    const std::lock_guard lock(m_mutex);
+    m_sink = std::move(sink);
+}
+
+void CUnitRecordLog::Notice(const std::string& strText) {
+    NoticeSink sink;
+    {
+        const std::lock_guard lock(m_mutex);
+        sink = m_sink;
+    }
+    if (sink) {
+        sink(strText);
+    }
+}
+
+void CUnitRecordLog::JobStarted(const DeviceUnit& unit) {
+    const std::lock_guard lock(m_mutex);
+    m_starts[unit.strPortName] = std::chrono::steady_clock::now();
+}
+
+bool CUnitRecordLog::JobEnded(const DeviceUnit& unit, const UpdateOutcome& outcome,
+                              const UpdateRequest& request) {
+    const auto tpNow = std::chrono::steady_clock::now();
+    UnitRecord record;
+    {
+        const std::lock_guard lock(m_mutex);
+        double dSeconds = 0;
+        const auto it = m_starts.find(unit.strPortName);
+        if (it != m_starts.end()) {
+            dSeconds = std::chrono::duration<double>(tpNow - it->second).count();
+            m_starts.erase(it);
+        }
+        record = MakeUnitRecord(unit, outcome, request, std::time(nullptr), dSeconds);
+        record.strStation = m_strStation;
+        if (record.optSerial) {
+            record.nAttempt = ++m_attempts[*record.optSerial];
+        }
+    }
+    if (!IsOpen()) {
+        return false;
+    }
+    Enqueue(std::move(record));
+    return true;
+}
+
+void CUnitRecordLog::Enqueue(UnitRecord record) {
+    {
+        const std::lock_guard lock(m_mutex);
+        m_queue.push_back(std::move(record));
+    }
+    m_cvQueue.notify_one();
+}
+
+RecordTally CUnitRecordLog::Close() {
+    {
+        const std::lock_guard lock(m_mutex);
+        m_bClosing = true;
+    }
+    m_cvQueue.notify_one();
+    m_bOpen = false;
+    if (m_writer.joinable()) {
+        m_writer.join();
+    }
+    m_pStore.reset();
+    m_pSpool.reset();
+    const std::lock_guard lock(m_mutex);
+    return m_tally;
+}
+
+void CUnitRecordLog::WriterLoop() {
+    for (;;) {
+        UnitRecord record;
+        {
+            std::unique_lock lock(m_mutex);
+            m_cvQueue.wait(lock, [this] { return m_bClosing || !m_queue.empty(); });
+            if (m_queue.empty()) {
+                return; // closing, and everything queued is written
+            }
+            record = std::move(m_queue.front());
+            m_queue.pop_front();
+        }
+        Write(record);
+    }
+}
+
+void CUnitRecordLog::Write(const UnitRecord& record) {
+    SendSpooled();
+    std::string strReason;
+    bool bStored = false;
+    if (std::chrono::steady_clock::now() >= m_tpRetryAfter) {
+        bStored = m_pStore->Put(record, strReason);
+        if (!bStored) {
+            m_strLastError = strReason;
+            m_tpRetryAfter = std::chrono::steady_clock::now() + kRetryAfter;
+        }
+    } else {
+        strReason = m_strLastError + " (a moment ago; retried after " +
+                    std::to_string(kRetryAfter.count()) + " s)";
+    }
+    if (bStored) {
+        const std::lock_guard lock(m_mutex);
+        ++m_tally.nStored;
+        return;
+    }
+    std::string strSpoolError;
+    if (!m_pSpool) {
+        m_pSpool = OpenSpool(true, strSpoolError);
+    }
+    if (m_pSpool && m_pSpool->Put(m_strKey, record, strReason, strSpoolError)) {
+        {
+            const std::lock_guard lock(m_mutex);
+            ++m_tally.nSpooled;
+        }
+        Notice("the record of " + UnitName(record) + " could not be stored in " + m_strName + " (" +
+               strReason + "); it is kept in the spool " + m_pSpool->Path() +
+               " and sent with the next record to that store, or by 'fwupgrader-cli records "
+               "sync --db STORE'");
+        return;
+    }
+    {
+        const std::lock_guard lock(m_mutex);
+        ++m_tally.nLost;
+    }
+    Notice("the record of " + UnitName(record) + " was lost: " + m_strName +
+           " could not take it (" + strReason + ") and the spool neither (" + strSpoolError + ")");
+}
+
+void CUnitRecordLog::SendSpooled() {
+    if (std::chrono::steady_clock::now() < m_tpRetryAfter) {
+        return;
+    }
+    std::string strError;
+    if (!m_pSpool) {
+        m_pSpool = OpenSpool(false, strError); // none yet: nothing waits
+        if (!m_pSpool) {
+            return;
+        }
+    }
+    int nSent = 0;
+    if (!SyncSpool(*m_pSpool, *m_pStore, m_strKey, nSent, strError)) {
+        m_strLastError = strError;
+        m_tpRetryAfter = std::chrono::steady_clock::now() + kRetryAfter;
+    }
+    if (nSent > 0) {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_tally.nSent += nSent;
+        }
+        Notice("sent " + std::to_string(nSent) + " spooled record(s) to " + m_strName);
+    }
+}
+
+bool CUnitRecordLog::SyncSpool(CRecordSpool& spool, IRecordStore& store, const std::string& strKey,
+                               int& nSent, std::string& strError) {
+    std::vector<UnitRecord> pending;
+    if (!spool.Pending(strKey, pending, strError)) {
+        return false;
+    }
+    for (const UnitRecord& record : pending) {
+        if (!store.Put(record, strError) || !spool.Remove(strKey, record.strId, strError)) {
+            return false;
+        }
+        ++nSent;
+    }
+    return true;
+}
+
+} // namespace fwup

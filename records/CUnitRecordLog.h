@@ -1,0 +1,101 @@
+#pragma once
+// CUnitRecordLog: the front ends' unit records. --record STORE picks the store by
+// its form (see StoreKindOf); one writer thread per log sends the records, so the
+// flash never waits on a store and parallel readers never wait on each other's
+// records. A record the store cannot take goes to the local spool (CRecordSpool)
+// and is sent before that store's next record; one that can be neither stored
+// nor spooled is counted as lost. Notices (spooled, sent, lost) go to the sink,
+// on the writer thread.
+
+#include "records/CRecordSpool.h"
+#include "records/IRecordStore.h"
+#include "records/UnitRecord.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace fwup {
+
+struct RecordTally {
+    int nStored = 0;  // taken by the store
+    int nSpooled = 0; // kept in the spool for later
+    int nLost = 0;    // neither: the unit has no record
+    int nSent = 0;    // spooled records sent to the store meanwhile
+};
+
+class CUnitRecordLog {
+public:
+    using NoticeSink = std::function<void(const std::string& strNotice)>;
+    // After a store failed, its next records go straight to the spool for this
+    // long, so a store that is down costs one connect time-out, not one per unit.
+    static constexpr std::chrono::seconds kRetryAfter{10};
+
+    CUnitRecordLog();  // station: the host name
+    ~CUnitRecordLog(); // Close()
+    CUnitRecordLog(const CUnitRecordLog&) = delete;
+    CUnitRecordLog& operator=(const CUnitRecordLog&) = delete;
+
+    // Opens the store strStore names and starts the writer. A path that is not a
+    // regular file, a database with a newer schema or a store this build cannot
+    // write is refused here, before any job. A PostgreSQL server is first reached
+    // by the first record (a server that is down must not stop the bench).
+    // False with strError (password hidden).
+    bool Open(const std::string& strStore, std::string& strError);
+    bool IsOpen() const { return m_bOpen; }
+    const std::string& StoreName() const { return m_strName; } // password hidden
+    void SetStation(const std::string& strStation) { m_strStation = strStation; }
+    void SetNoticeSink(NoticeSink sink); // before the first record
+
+    // For observers: the job on unit has started (its record's seconds count from
+    // here), and it has ended: queue its record. Any thread; never waits on the
+    // store. Units are told apart by their listed name. False when no store is open.
+    void JobStarted(const DeviceUnit& unit);
+    bool JobEnded(const DeviceUnit& unit, const UpdateOutcome& outcome,
+                  const UpdateRequest& request);
+    // Queues a whole record (station and attempt as given). Any thread.
+    void Enqueue(UnitRecord record);
+
+    // Waits until every queued record is stored, spooled or lost, and ends the
+    // writer; what happened to them. Bounded by the stores' own time-outs.
+    RecordTally Close();
+
+    // Sends the records spooled for strKey to store, removing each that arrived;
+    // nSent counts them. False with strError at the first the store refused.
+    static bool SyncSpool(CRecordSpool& spool, IRecordStore& store, const std::string& strKey,
+                          int& nSent, std::string& strError);
+
+private:
+    void WriterLoop();
+    void Write(const UnitRecord& record);
+    void SendSpooled();
+    void Notice(const std::string& strText);
+
+    std::atomic<bool> m_bOpen{false};
+    std::unique_ptr<IRecordStore> m_pStore; // used by the writer thread only
+    std::unique_ptr<CRecordSpool> m_pSpool; // writer thread; opened when first needed
+    std::string m_strName;                  // the store, password hidden
+    std::string m_strKey;                   // the store's key in the spool
+    std::string m_strStation;
+    NoticeSink m_sink;
+    std::chrono::steady_clock::time_point m_tpRetryAfter{}; // writer thread
+    std::string m_strLastError;                             // writer thread
+
+    std::mutex m_mutex; // the queue, m_starts, m_attempts, m_tally, m_bClosing
+    std::condition_variable m_cvQueue;
+    std::deque<UnitRecord> m_queue;
+    bool m_bClosing = false;
+    RecordTally m_tally;
+    std::map<std::string, std::chrono::steady_clock::time_point> m_starts;
+    std::map<std::string, int> m_attempts; // jobs per serial in this run
+    std::thread m_writer;
+};
+
+} // namespace fwup

@@ -1,0 +1,190 @@
+#include "records/HtmlReport.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+namespace fwup {
+
+namespace {
+
+constexpr int kDaysShown = 31;
+
+std::string Fixed(double dValue, int nDecimals) {
+    char szText[48];
+    std::snprintf(szText, sizeof szText, "%.*f", nDecimals, dValue);
+    return szText;
+}
+
+std::string Percent(double dShare) {
+    return Fixed(dShare * 100.0, 1) + " %";
+}
+
+struct Series {
+    std::string strName;
+    std::string strColor;
+    std::vector<int64_t> values;
+};
+
+// A bar chart (stacked when there are several series) with a label under every
+// nLabelEvery-th bar. Sized in view-box units, so it scales to the page.
+std::string BarChart(const std::string& strTitle, const std::vector<std::string>& labels,
+                     const std::vector<Series>& series, size_t nLabelEvery) {
+    const double dWidth = 720, dHeight = 240, dLeft = 48, dBottom = 56, dTop = 16;
+    int64_t nMax = 1;
+    for (size_t i = 0; i < labels.size(); ++i) {
+        int64_t nSum = 0;
+        for (const Series& s : series) {
+            nSum += s.values[i];
+        }
+        nMax = std::max(nMax, nSum);
+    }
+    const double dPlotWidth = dWidth - dLeft - 8, dPlotHeight = dHeight - dTop - dBottom;
+    const double dStep = labels.empty() ? dPlotWidth : dPlotWidth / labels.size();
+    std::string strSvg = "<figure><svg xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"0 0 " +
+                         Fixed(dWidth, 0) + " " + Fixed(dHeight, 0) +
+                         "\" role=\"img\" aria-label=\"" + HtmlEscape(strTitle) + "\">\n";
+    // The value axis: zero and the largest bar.
+    for (const int64_t nTick : {int64_t{0}, nMax}) {
+        const double dY = dTop + dPlotHeight * (1.0 - static_cast<double>(nTick) / nMax);
+        strSvg += "<line x1=\"" + Fixed(dLeft, 0) + "\" y1=\"" + Fixed(dY, 1) + "\" x2=\"" +
+                  Fixed(dWidth - 8, 0) + "\" y2=\"" + Fixed(dY, 1) +
+                  "\" stroke=\"#999\" stroke-width=\"0.5\"/><text x=\"" + Fixed(dLeft - 4, 0) +
+                  "\" y=\"" + Fixed(dY + 4, 1) + "\" text-anchor=\"end\">" + std::to_string(nTick) +
+                  "</text>\n";
+    }
+    for (size_t i = 0; i < labels.size(); ++i) {
+        double dBase = dTop + dPlotHeight;
+        const double dX = dLeft + dStep * i + dStep * 0.1;
+        for (const Series& s : series) {
+            const double dBar = dPlotHeight * static_cast<double>(s.values[i]) / nMax;
+            if (s.values[i] > 0) {
+                strSvg += "<rect x=\"" + Fixed(dX, 1) + "\" y=\"" + Fixed(dBase - dBar, 1) +
+                          "\" width=\"" + Fixed(dStep * 0.8, 1) + "\" height=\"" + Fixed(dBar, 1) +
+                          "\" fill=\"" + s.strColor + "\"><title>" + HtmlEscape(labels[i]) + ": " +
+                          std::to_string(s.values[i]) + " " + HtmlEscape(s.strName) +
+                          "</title></rect>\n";
+            }
+            dBase -= dBar;
+        }
+        if (i % nLabelEvery == 0) {
+            const double dLabelX = dX + dStep * 0.4, dLabelY = dTop + dPlotHeight + 12;
+            strSvg += "<text x=\"" + Fixed(dLabelX, 1) + "\" y=\"" + Fixed(dLabelY, 1) +
+                      "\" text-anchor=\"end\" transform=\"rotate(-40 " + Fixed(dLabelX, 1) + " " +
+                      Fixed(dLabelY, 1) + ")\">" + HtmlEscape(labels[i]) + "</text>\n";
+        }
+    }
+    strSvg += "</svg><figcaption>" + HtmlEscape(strTitle);
+    if (series.size() > 1) {
+        for (const Series& s : series) {
+            strSvg += " <span class=\"key\" style=\"background:" + s.strColor + "\"></span> " +
+                      HtmlEscape(s.strName);
+        }
+    }
+    return strSvg + "</figcaption></figure>\n";
+}
+
+std::string SummaryTable(const std::string& strHead, const std::vector<SummaryRow>& rows,
+                         bool bCode) {
+    std::string strHtml = "<table>\n<thead><tr><th>" + HtmlEscape(strHead) +
+                          "</th><th>units</th><th>passed</th><th>failed</th><th>first-pass "
+                          "yield</th><th>median s</th><th>95th pct. s</th></tr></thead>\n<tbody>\n";
+    for (const SummaryRow& r : rows) {
+        const std::string strKey = r.strKey.empty() ? "(none)" : HtmlEscape(r.strKey);
+        strHtml +=
+            "<tr><td" + std::string(bCode ? " class=\"code\"" : "") + ">" + strKey + "</td><td>" +
+            std::to_string(r.nUnits) + "</td><td>" + std::to_string(r.nPassed) + "</td><td>" +
+            std::to_string(r.Failed()) + "</td><td>" + Percent(r.FirstPassYield()) + "</td><td>" +
+            Fixed(r.dMedianSeconds, 1) + "</td><td>" + Fixed(r.dP95Seconds, 1) + "</td></tr>\n";
+    }
+    return strHtml + "</tbody>\n</table>\n";
+}
+
+} // namespace
+
+std::string HtmlEscape(const std::string& strText) {
+    std::string strOut;
+    for (const char c : strText) {
+        switch (c) {
+        case '&':
+            strOut += "&amp;";
+            break;
+        case '<':
+            strOut += "&lt;";
+            break;
+        case '>':
+            strOut += "&gt;";
+            break;
+        case '"':
+            strOut += "&quot;";
+            break;
+        case '\'':
+            strOut += "&#39;";
+            break;
+        default:
+            strOut += c;
+        }
+    }
+    return strOut;
+}
+
+std::string FormatHtmlReport(const ReportData& report, const std::string& strStore,
+                             const std::string& strGenerated) {
+    const RecordSummary& summary = report.summary;
+    std::string strHtml =
+        "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
+        "<title>Unit records: yield report</title>\n<style>\n"
+        "body{font-family:sans-serif;color:#000;background:#fff;margin:1.5em;max-width:60em}\n"
+        "table{border-collapse:collapse;margin:0.5em 0 1.5em}\n"
+        "th,td{border:1px solid #888;padding:0.2em 0.6em;text-align:right}\n"
+        "th:first-child,td:first-child{text-align:left}\n"
+        ".code{font-family:monospace;font-size:0.8em;word-break:break-all}\n"
+        "figure{margin:0 0 1.5em}svg{width:100%;height:auto;font-size:10px}\n"
+        ".key{display:inline-block;width:0.8em;height:0.8em;border:1px solid #000}\n"
+        "@media print{body{margin:0;max-width:none}figure,table{break-inside:avoid}"
+        "*{-webkit-print-color-adjust:exact;print-color-adjust:exact}}\n"
+        "</style>\n</head>\n<body>\n<h1>Unit records: yield report</h1>\n<p>Store: " +
+        HtmlEscape(strStore) + "<br>Made: " + HtmlEscape(strGenerated) + "</p>\n";
+    SummaryRow total = summary.total;
+    total.strKey = "all units";
+    strHtml += "<h2>All units</h2>\n" + SummaryTable("", {total}, false);
+
+    std::vector<std::string> hourLabels;
+    Series hourly{"units", "#3366aa", {}};
+    for (const auto& [strHour, nCount] : report.unitsPerHour) {
+        hourLabels.push_back(strHour.substr(5, 5) + " " + strHour.substr(11, 2) + "h");
+        hourly.values.push_back(nCount);
+    }
+    strHtml += "<h2>Units per hour</h2>\n" +
+               BarChart("Units per hour, the last 48 hours up to the last unit (UTC)", hourLabels,
+                        {hourly}, 4);
+
+    const size_t nFirstDay =
+        summary.byDay.size() > kDaysShown ? summary.byDay.size() - kDaysShown : 0;
+    std::vector<std::string> dayLabels;
+    Series passed{"passed", "#2e8b57", {}}, failed{"failed", "#c0392b", {}};
+    for (size_t i = nFirstDay; i < summary.byDay.size(); ++i) {
+        dayLabels.push_back(summary.byDay[i].strKey);
+        passed.values.push_back(summary.byDay[i].nPassed);
+        failed.values.push_back(summary.byDay[i].Failed());
+    }
+    strHtml += "<h2>Pass and fail per day</h2>\n" +
+               BarChart("Units passed and failed per day, the last " + std::to_string(kDaysShown) +
+                            " days with units (UTC)",
+                        dayLabels, {passed, failed}, 1);
+
+    std::vector<std::string> binLabels;
+    for (size_t i = 0; i < report.histogram.size(); ++i) {
+        binLabels.push_back(Fixed(report.dHistogramFrom + report.dHistogramStep * i, 1) + " s");
+    }
+    strHtml += "<h2>Durations</h2>\n" +
+               BarChart("Units by the duration of their job (seconds, bins from the shortest to "
+                        "the longest)",
+                        binLabels, {Series{"units", "#7b68ee", report.histogram}}, 2);
+
+    strHtml += "<h2>By station</h2>\n" + SummaryTable("station", summary.byStation, false);
+    strHtml += "<h2>By image</h2>\n" + SummaryTable("image SHA-256", summary.byImage, true);
+    return strHtml + "</body>\n</html>\n";
+}
+
+} // namespace fwup

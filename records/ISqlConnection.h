@@ -1,0 +1,27 @@
+#pragma once
+// One connection to a SQL database (SQLite or PostgreSQL), as the record stores
+// use it: statements with bound parameters only, values as text.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace fwup {
+
+enum class SqlDialect { Sqlite, Postgres };
+using SqlValue = std::optional<std::string>; // nullopt is SQL NULL
+using SqlRow = std::vector<SqlValue>;
+
+class ISqlConnection {
+public:
+    virtual ~ISqlConnection() = default;
+    virtual SqlDialect Dialect() const = 0;
+    // Runs one statement with $1, $2, ... bound to params (never spliced into the
+    // text). Result rows are appended to pRows when given. False with strError
+    // (no password in it); a lost connection is made again by the next call.
+    // One thread at a time.
+    virtual bool Exec(const std::string& strSql, const std::vector<SqlValue>& params,
+                      std::vector<SqlRow>* pRows, std::string& strError) = 0;
+};
+
+} // namespace fwup

@@ -1,0 +1,44 @@
+// The Linux build's databases: SQLite (also for the spool) and PostgreSQL.
+#include "records/CPgConnection.h"
+#include "records/CSqliteConnection.h"
+#include "records/RecordBackends.h"
+#include "records/RecordPlatform.h"
+#include "records/RecordStoreText.h"
+
+#include <filesystem>
+
+namespace fwup {
+
+std::unique_ptr<ISqlConnection> OpenSqlConnection(const std::string& strStore,
+                                                  std::string& strError) {
+    if (StoreKindOf(strStore) == StoreKind::Postgres) {
+        return std::make_unique<CPgConnection>(strStore);
+    }
+    auto pSqlite = std::make_unique<CSqliteConnection>();
+    if (!pSqlite->Open(strStore, strError)) {
+        return nullptr;
+    }
+    return pSqlite;
+}
+
+std::unique_ptr<CRecordSpool> OpenSpool(bool bCreate, std::string& strError) {
+    strError.clear();
+    const std::string strFolder = StateFolder();
+    if (strFolder.empty()) {
+        strError = "no folder for the spool (neither XDG_STATE_HOME nor HOME is set)";
+        return nullptr;
+    }
+    const std::string strPath = strFolder + "/spool.db";
+    std::error_code ec;
+    if (!bCreate && !std::filesystem::exists(strPath, ec)) {
+        return nullptr;
+    }
+    auto pSqlite = std::make_unique<CSqliteConnection>();
+    if (!MakeFolders(strFolder, strError) || !pSqlite->Open(strPath, strError)) {
+        strError = "no spool: " + strError;
+        return nullptr;
+    }
+    return std::make_unique<CRecordSpool>(std::move(pSqlite), strPath);
+}
+
+} // namespace fwup

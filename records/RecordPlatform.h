@@ -1,0 +1,31 @@
+#pragma once
+// The operating system's side of the records layer: the host name, the folder of
+// per-user state, and opening a record file without ever blocking on it.
+
+#include <cstdint>
+#include <string>
+
+namespace fwup {
+
+// The computer's name; "unknown" when the system tells none.
+std::string HostName();
+// The folder of this program's per-user state: $XDG_STATE_HOME/fwupgrader
+// (default ~/.local/state/fwupgrader) or %LOCALAPPDATA%\fwupgrader. Empty when
+// no home is known. Not created here.
+std::string StateFolder();
+// Creates strFolder and its parents; false with strError when that failed.
+bool MakeFolders(const std::string& strFolder, std::string& strError);
+
+// A record file's handle (an fd or a HANDLE); kNoRecordFile when none.
+constexpr intptr_t kNoRecordFile = -1;
+// Opens (creating) strPath without blocking, also when it names a FIFO, and
+// checks on the open handle that it is a regular file: a FIFO, a directory or a
+// device is refused with strError saying so. bAppend: open for appending; else
+// only checked and closed again (kNoRecordFile also returned then on success,
+// with bOk true).
+intptr_t OpenRecordFile(const std::string& strPath, bool bAppend, bool& bOk, std::string& strError);
+// One whole-line append made durable; false when the write or the sync failed.
+bool WriteLineDurably(intptr_t nHandle, const std::string& strLine, std::string& strError);
+void CloseRecordFile(intptr_t nHandle);
+
+} // namespace fwup

@@ -1,0 +1,91 @@
+// Record files on Windows: FILE_APPEND_DATA makes each write land whole at the
+// end, also with other processes appending; FlushFileBuffers makes it durable.
+#include "records/RecordPlatform.h"
+
+#include "serial/WideText.h"
+
+#include <windows.h>
+
+namespace fwup {
+
+namespace {
+
+std::string Environment(const wchar_t* pszName) {
+    wchar_t szValue[1024] = {};
+    const DWORD dwLength = ::GetEnvironmentVariableW(pszName, szValue, 1024);
+    return dwLength > 0 && dwLength < 1024 ? Utf8FromWide(szValue) : std::string();
+}
+
+} // namespace
+
+std::string HostName() {
+    wchar_t szName[MAX_COMPUTERNAME_LENGTH + 1] = {};
+    DWORD dwSize = MAX_COMPUTERNAME_LENGTH + 1;
+    if (!::GetComputerNameW(szName, &dwSize) || dwSize == 0) {
+        return "unknown";
+    }
+    return Utf8FromWide(szName);
+}
+
+std::string StateFolder() {
+    const std::string strLocal = Environment(L"LOCALAPPDATA");
+    return strLocal.empty() ? std::string() : strLocal + "\\fwupgrader";
+}
+
+bool MakeFolders(const std::string& strFolder, std::string& strError) {
+    for (size_t n = 3; n <= strFolder.size(); ++n) {
+        if (n == strFolder.size() || strFolder[n] == '\\' || strFolder[n] == '/') {
+            const std::string strPart = strFolder.substr(0, n);
+            if (!::CreateDirectoryW(WideFromUtf8(strPart).c_str(), nullptr) &&
+                ::GetLastError() != ERROR_ALREADY_EXISTS) {
+                strError = "cannot create " + strPart + " (error " +
+                           std::to_string(::GetLastError()) + ")";
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+intptr_t OpenRecordFile(const std::string& strPath, bool bAppend, bool& bOk,
+                        std::string& strError) {
+    bOk = false;
+    const HANDLE hFile = ::CreateFileW(
+        WideFromUtf8(strPath).c_str(), bAppend ? FILE_APPEND_DATA : GENERIC_READ,
+        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (hFile == INVALID_HANDLE_VALUE) {
+        strError = "cannot open the record store " + strPath + " (error " +
+                   std::to_string(::GetLastError()) + ")";
+        return kNoRecordFile;
+    }
+    if (::GetFileType(hFile) != FILE_TYPE_DISK) {
+        strError = "the record store " + strPath + " is not a regular file";
+        ::CloseHandle(hFile);
+        return kNoRecordFile;
+    }
+    bOk = true;
+    if (!bAppend) {
+        ::CloseHandle(hFile);
+        return kNoRecordFile;
+    }
+    return reinterpret_cast<intptr_t>(hFile);
+}
+
+bool WriteLineDurably(intptr_t nHandle, const std::string& strLine, std::string& strError) {
+    const HANDLE hFile = reinterpret_cast<HANDLE>(nHandle);
+    DWORD dwWritten = 0;
+    // A short append would leave half a line: count it as a failure.
+    if (!::WriteFile(hFile, strLine.data(), static_cast<DWORD>(strLine.size()), &dwWritten,
+                     nullptr) ||
+        dwWritten != strLine.size() || !::FlushFileBuffers(hFile)) {
+        strError = "write failed (error " + std::to_string(::GetLastError()) + ")";
+        return false;
+    }
+    return true;
+}
+
+void CloseRecordFile(intptr_t nHandle) {
+    ::CloseHandle(reinterpret_cast<HANDLE>(nHandle));
+}
+
+} // namespace fwup

@@ -1,0 +1,330 @@
+// Reading record lines back (import, the spool), UTC times given on a command
+// line, and record ids.
+#include "records/UnitRecord.h"
+
+#include "device/Sha256.h"
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <random>
+
+namespace fwup {
+
+namespace {
+
+std::string UuidText(std::array<uint8_t, 16> bytes, uint8_t nVersion) {
+    bytes[6] = static_cast<uint8_t>((bytes[6] & 0x0f) | (nVersion << 4));
+    bytes[8] = static_cast<uint8_t>((bytes[8] & 0x3f) | 0x80);
+    const std::string strHex = HexText(bytes.data(), bytes.size());
+    return strHex.substr(0, 8) + "-" + strHex.substr(8, 4) + "-" + strHex.substr(12, 4) + "-" +
+           strHex.substr(16, 4) + "-" + strHex.substr(20);
+}
+
+// A JSON value of a flat object: a string, a number's text, or null.
+struct JsonValue {
+    bool bNull = false;
+    bool bString = false;
+    std::string strText;
+};
+
+void AppendUtf8(std::string& strOut, uint32_t dwCode) {
+    if (dwCode < 0x80) {
+        strOut += static_cast<char>(dwCode);
+    } else if (dwCode < 0x800) {
+        strOut += static_cast<char>(0xc0 | (dwCode >> 6));
+        strOut += static_cast<char>(0x80 | (dwCode & 0x3f));
+    } else if (dwCode < 0x10000) {
+        strOut += static_cast<char>(0xe0 | (dwCode >> 12));
+        strOut += static_cast<char>(0x80 | ((dwCode >> 6) & 0x3f));
+        strOut += static_cast<char>(0x80 | (dwCode & 0x3f));
+    } else {
+        strOut += static_cast<char>(0xf0 | (dwCode >> 18));
+        strOut += static_cast<char>(0x80 | ((dwCode >> 12) & 0x3f));
+        strOut += static_cast<char>(0x80 | ((dwCode >> 6) & 0x3f));
+        strOut += static_cast<char>(0x80 | (dwCode & 0x3f));
+    }
+}
+
+class CFlatJsonReader {
+public:
+    explicit CFlatJsonReader(const std::string& strText) : m_str(strText) {}
+
+    bool Read(std::map<std::string, JsonValue>& values, std::string& strError) {
+        Skip();
+        if (!Eat('{')) {
+            return Fail("a record line starts with '{'", strError);
+        }
+        Skip();
+        if (Eat('}')) {
+            return End(strError);
+        }
+        for (;;) {
+            std::string strKey;
+            JsonValue value;
+            Skip();
+            if (!String(strKey) || (Skip(), !Eat(':')) || (Skip(), !Value(value))) {
+                return Fail("malformed record line near column " + std::to_string(m_n + 1),
+                            strError);
+            }
+            values[strKey] = value;
+            Skip();
+            if (Eat('}')) {
+                return End(strError);
+            }
+            if (!Eat(',')) {
+                return Fail("expected ',' or '}' at column " + std::to_string(m_n + 1), strError);
+            }
+        }
+    }
+
+private:
+    bool End(std::string& strError) {
+        Skip();
+        return m_n == m_str.size() || Fail("text after the record's '}'", strError);
+    }
+    static bool Fail(const std::string& strWhy, std::string& strError) {
+        strError = strWhy;
+        return false;
+    }
+    void Skip() {
+        while (m_n < m_str.size() && (m_str[m_n] == ' ' || m_str[m_n] == '\t' ||
+                                      m_str[m_n] == '\r' || m_str[m_n] == '\n')) {
+            ++m_n;
+        }
+    }
+    bool Eat(char c) {
+        if (m_n < m_str.size() && m_str[m_n] == c) {
+            ++m_n;
+            return true;
+        }
+        return false;
+    }
+    bool Hex4(uint32_t& dwCode) {
+        if (m_n + 4 > m_str.size()) {
+            return false;
+        }
+        dwCode = 0;
+        for (int i = 0; i < 4; ++i) {
+            const char c = m_str[m_n++];
+            const int nDigit = c >= '0' && c <= '9'   ? c - '0'
+                               : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                               : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                                      : -1;
+            if (nDigit < 0) {
+                return false;
+            }
+            dwCode = dwCode * 16 + static_cast<uint32_t>(nDigit);
+        }
+        return true;
+    }
+    bool String(std::string& strOut) {
+        if (!Eat('"')) {
+            return false;
+        }
+        while (m_n < m_str.size()) {
+            const char c = m_str[m_n++];
+            if (c == '"') {
+                return true;
+            }
+            if (static_cast<unsigned char>(c) < 0x20) {
+                return false;
+            }
+            if (c != '\\') {
+                strOut += c;
+                continue;
+            }
+            if (m_n >= m_str.size()) {
+                return false;
+            }
+            const char e = m_str[m_n++];
+            static const std::string strFrom = "\"\\/bfnrt", strTo = "\"\\/\b\f\n\r\t";
+            if (const size_t nAt = strFrom.find(e); nAt != std::string::npos) {
+                strOut += strTo[nAt];
+            } else if (e == 'u') {
+                uint32_t dwCode = 0;
+                if (!Hex4(dwCode)) {
+                    return false;
+                }
+                if (dwCode >= 0xd800 && dwCode < 0xdc00) {
+                    uint32_t dwLow = 0;
+                    if (!Eat('\\') || !Eat('u') || !Hex4(dwLow) || dwLow < 0xdc00 ||
+                        dwLow >= 0xe000) {
+                        return false;
+                    }
+                    dwCode = 0x10000 + ((dwCode - 0xd800) << 10) + (dwLow - 0xdc00);
+                } else if (dwCode >= 0xdc00 && dwCode < 0xe000) {
+                    return false;
+                }
+                AppendUtf8(strOut, dwCode);
+            } else {
+                return false;
+            }
+        }
+        return false;
+    }
+    bool Value(JsonValue& value) {
+        if (m_n < m_str.size() && m_str[m_n] == '"') {
+            value.bString = true;
+            return String(value.strText);
+        }
+        if (m_str.compare(m_n, 4, "null") == 0) {
+            m_n += 4;
+            value.bNull = true;
+            return true;
+        }
+        const size_t nStart = m_n;
+        while (m_n < m_str.size() &&
+               std::string("+-.0123456789eE").find(m_str[m_n]) != std::string::npos) {
+            ++m_n;
+        }
+        value.strText = m_str.substr(nStart, m_n - nStart);
+        return m_n > nStart;
+    }
+
+    const std::string& m_str;
+    size_t m_n = 0;
+};
+
+bool WholeNumber(const std::string& strText, int64_t& nValue) {
+    char* pEnd = nullptr;
+    nValue = std::strtoll(strText.c_str(), &pEnd, 10);
+    return !strText.empty() && *pEnd == '\0';
+}
+} // namespace
+
+std::string CanonicalUtcTime(const std::string& strText) {
+    int nYear = 0, nMonth = 0, nDay = 0, nHour = 0, nMinute = 0, nSecond = 0, nUsed = 0;
+    const char* psz = strText.c_str();
+    if (std::sscanf(psz, "%4d-%2d-%2d%n", &nYear, &nMonth, &nDay, &nUsed) != 3 || nUsed != 10) {
+        return {};
+    }
+    std::string strRest = strText.substr(10);
+    if (!strRest.empty() && strRest.back() == 'Z') {
+        strRest.pop_back();
+    }
+    if (!strRest.empty()) {
+        int nRest = 0;
+        if (std::sscanf(strRest.c_str(), "T%2d:%2d%n", &nHour, &nMinute, &nRest) != 2 ||
+            nRest != 6 ||
+            (strRest.size() > 6 &&
+             (std::sscanf(strRest.c_str() + 6, ":%2d%n", &nSecond, &nRest) != 1 || nRest != 3 ||
+              strRest.size() != 9))) {
+            return {};
+        }
+    }
+    if (nMonth < 1 || nMonth > 12 || nDay < 1 || nDay > 31 || nHour > 23 || nMinute > 59 ||
+        nSecond > 60 || nHour < 0 || nMinute < 0 || nSecond < 0) {
+        return {};
+    }
+    char szText[80];
+    std::snprintf(szText, sizeof szText, "%04d-%02d-%02dT%02d:%02d:%02dZ", nYear, nMonth, nDay,
+                  nHour, nMinute, nSecond);
+    return szText;
+}
+
+std::string NewRecordId() {
+    std::random_device device;
+    std::array<uint8_t, 16> bytes{};
+    for (size_t i = 0; i < bytes.size(); i += 4) {
+        const uint32_t dwRandom = device();
+        for (size_t k = 0; k < 4; ++k) {
+            bytes[i + k] = static_cast<uint8_t>(dwRandom >> (8 * k));
+        }
+    }
+    return UuidText(bytes, 4);
+}
+
+std::string DerivedRecordId(const std::string& strText) {
+    CSha256 sha;
+    sha.Update(reinterpret_cast<const uint8_t*>(strText.data()), strText.size());
+    const auto digest = sha.Final();
+    std::array<uint8_t, 16> bytes{};
+    std::copy(digest.begin(), digest.begin() + 16, bytes.begin());
+    return UuidText(bytes, 5);
+}
+
+bool ParseUnitRecord(const std::string& strLine, UnitRecord& record, std::string& strError) {
+    std::map<std::string, JsonValue> values;
+    if (!CFlatJsonReader(strLine).Read(values, strError)) {
+        return false;
+    }
+    const auto text = [&](const char* pszKey, std::string& strOut, bool bRequired) {
+        const auto it = values.find(pszKey);
+        if (it == values.end() || it->second.bNull) {
+            if (bRequired) {
+                strError = std::string("the record has no \"") + pszKey + "\"";
+            }
+            return !bRequired;
+        }
+        if (!it->second.bString) {
+            strError = std::string("\"") + pszKey + "\" is not a text";
+            return false;
+        }
+        strOut = it->second.strText;
+        return true;
+    };
+    const auto optional = [&](const char* pszKey, std::optional<std::string>& optOut) {
+        std::string strValue;
+        const bool bPresent = values.count(pszKey) != 0 && !values[pszKey].bNull;
+        if (!text(pszKey, strValue, false)) {
+            return false;
+        }
+        optOut = bPresent ? std::optional<std::string>(strValue) : std::nullopt;
+        return true;
+    };
+    const auto number = [&](const char* pszKey, int64_t& nOut, bool bRequired) {
+        const auto it = values.find(pszKey);
+        if (it == values.end()) {
+            if (bRequired) {
+                strError = std::string("the record has no \"") + pszKey + "\"";
+            }
+            return !bRequired;
+        }
+        if (it->second.bString || it->second.bNull || !WholeNumber(it->second.strText, nOut)) {
+            strError = std::string("\"") + pszKey + "\" is not a whole number";
+            return false;
+        }
+        return true;
+    };
+    UnitRecord r;
+    int64_t nExitCode = 0, nAttempt = 1;
+    if (!text("time", r.strTime, true) || !text("port", r.strPort, true) ||
+        !text("connector", r.strConnector, true) || !optional("serial", r.optSerial) ||
+        !optional("version", r.optVersion) || !optional("boot", r.optBoot) ||
+        !text("file", r.strFile, true) || !number("size", r.nSize, true) ||
+        !optional("sha256", r.optSha256) || !text("result", r.strResult, true) ||
+        !number("exit_code", nExitCode, true) || !text("id", r.strId, false) ||
+        !text("station", r.strStation, false) || !text("slot", r.strSlot, false) ||
+        !number("attempt", nAttempt, false)) {
+        return false;
+    }
+    const auto itSeconds = values.find("seconds");
+    char* pEnd = nullptr;
+    if (itSeconds == values.end() || itSeconds->second.bString || itSeconds->second.bNull ||
+        (r.dSeconds = std::strtod(itSeconds->second.strText.c_str(), &pEnd),
+         *pEnd != '\0' || itSeconds->second.strText.empty())) {
+        strError = "\"seconds\" is not a number";
+        return false;
+    }
+    if (CanonicalUtcTime(r.strTime) != r.strTime) {
+        strError = "\"time\" is not a UTC time like 2026-12-08T06:10:00Z";
+        return false;
+    }
+    if (values.count("slot") == 0) {
+        r.strSlot = r.strConnector; // an older line: the slot was its connector
+    }
+    r.nExitCode = static_cast<int>(nExitCode);
+    r.nAttempt = static_cast<int>(nAttempt);
+    if (r.strId.empty()) {
+        std::string strTrimmed = strLine;
+        while (!strTrimmed.empty() && (strTrimmed.back() == '\n' || strTrimmed.back() == '\r')) {
+            strTrimmed.pop_back();
+        }
+        r.strId = DerivedRecordId(strTrimmed);
+    }
+    record = r;
+    return true;
+}
+} // namespace fwup
