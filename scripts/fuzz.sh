@@ -8,6 +8,10 @@
 #                              seed for a fixed number of runs. The same code gives the
 #                              same runs, coverage and corpus, so the gate fails only for
 #                              a change, never by chance. Exits non-zero on a failure.
+#                              Values compared at run time (addresses, pty numbers,
+#                              inodes) differ from run to run, so the gate does not
+#                              mutate with them (-use_cmp=0); fuzz/dict/<t>.dict
+#                              gives it the wire's tokens instead.
 #   scripts/fuzz.sh --explore  time-bounded search with a random seed (FUZZ_SECONDS per
 #                              target). Not part of the gate: what it finds is kept in
 #                              <build>/fuzz-findings/<t>/ for committing to
@@ -42,7 +46,7 @@ read -r -a targets <<<"${FUZZ_TARGETS:-packet reply portname firmware}"
 declare -A max_len=([packet]=4096 [reply]=4096 [portname]=2048 [firmware]=4096)
 # The gate's runs per target: about 35 s each on an idle 2-core machine (the
 # targets' speeds differ by a factor of ten), so the phase stays near 3 minutes.
-declare -A gate_runs=([packet]=30000 [reply]=100000 [portname]=5000 [firmware]=700)
+declare -A gate_runs=([packet]=25000 [reply]=30000 [portname]=5000 [firmware]=700)
 # The sources each target is about, for the coverage lines.
 declare -A under_test=(
     [packet]="device/CBlockLoader.cpp device/Packets.cpp device/PortWait.cpp"
@@ -95,11 +99,13 @@ for t in "${targets[@]}"; do
     if [ "$mode" = gate ]; then
         runs_wanted=${FUZZ_RUNS:-${gate_runs[$t]:-20000}}
         echo "== $t: exploring, seed $seed, $runs_wanted runs"
-        limits=(-seed="$seed" -runs="$runs_wanted")
+        limits=(-seed="$seed" -runs="$runs_wanted" -use_cmp=0 -use_memmem=0)
+        [ -f "fuzz/dict/$t.dict" ] && limits+=(-dict="fuzz/dict/$t.dict")
         prefix="$findings/$t-"
     else
         echo "== $t: exploring ${seconds}s, random seed"
         limits=(-max_total_time="$seconds")
+        [ -f "fuzz/dict/$t.dict" ] && limits+=(-dict="fuzz/dict/$t.dict")
         mkdir -p "$findings/$t"
         prefix="$findings/$t/"
     fi
