@@ -110,6 +110,9 @@ uint32_t SerialOpen(const std::string& strNode, uint32_t /*dwInQueue*/, uint32_t
         unregister();
         return FailOpen(fd, dwError);
     }
+    // What the device sent before anyone listened (a banner, line noise) is no
+    // reply to anything this program will ask.
+    ::tcflush(fd, TCIFLUSH);
     // Reads return at once through VMIN=VTIME=0; writes stay untimed (blocking).
     const int nFlags = ::fcntl(fd, F_GETFL);
     if (nFlags < 0 || ::fcntl(fd, F_SETFL, nFlags & ~O_NONBLOCK) != 0) {
