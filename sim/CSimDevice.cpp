@@ -111,8 +111,12 @@ struct CSimDevice::Impl {
         tpPlug.reset();
         const bool bBoot = ePersonalityNow == Personality::BootLoader;
         ePersonality = ePersonalityNow;
+        std::string strNoise;
+        for (uint32_t i = 0; i < config.faults.nNoiseAtPlug; ++i) {
+            strNoise.push_back(kNoise[i % (sizeof(kNoise) - 1)]);
+        }
         return port.Plug(bBoot ? config.strBootTty : config.strAppTty,
-                         bBoot ? config.strBootProduct : config.strAppProduct);
+                         bBoot ? config.strBootProduct : config.strAppProduct, strNoise);
     }
 
     void DoUnplug() {
@@ -123,7 +127,9 @@ struct CSimDevice::Impl {
     // Drops off the bus now (after the last reply reached the host) and comes
     // back later when asked to.
     void DoDrop() {
-        port.Drain(kDrainMs);
+        if (!config.faults.bDropAtOnce) {
+            port.Drain(kDrainMs);
+        }
         DoUnplug();
         if (bReturnAfterDrop) {
             tpPlug = Clock::now() + milliseconds(dwRestartMs);

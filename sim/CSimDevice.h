@@ -44,6 +44,10 @@
 //   flash file is written, but the device restarts as after a good finish.
 // - bNeverReturns: after "~dboot" (answered as usual) the port stays away.
 // - Without bReturnAsApp the device stays away after a finished download.
+// - bDropAtOnce: the port goes at the moment of the drop, whether or not the host
+//   has read the last reply ("~Dboot", the finish reply); a hang-up may take it.
+// - nNoiseAtPlug: N printable noise bytes wait in the port each time it appears,
+//   before the host has sent anything (a boot banner, a glitch on the line).
 
 #include "sim/SimConfig.h"
 

@@ -204,6 +204,11 @@ bool ParseFwsimOptions(const std::vector<std::string>& args, FwsimOptions& optio
                                  return true;
                              })},
         {"--reply-delay", ms(f.dwReplyDelayMs)},
+        {"--noise-at-plug", number(0, 4096,
+                                   [&](uint64_t v, std::string&) {
+                                       f.nNoiseAtPlug = static_cast<uint32_t>(v);
+                                       return true;
+                                   })},
     };
     const std::map<std::string, std::function<void()>> flags = {
         {"--help", [&] { options.bHelp = true; }},
@@ -217,6 +222,7 @@ bool ParseFwsimOptions(const std::vector<std::string>& args, FwsimOptions& optio
         {"--never-return", flag(f.bNeverReturns)},
         {"--long-info", flag(f.bLongInfoPacket)},
         {"--bad-final", flag(f.bBadFinalReply)},
+        {"--drop-at-once", flag(f.bDropAtOnce)},
     };
 
     for (size_t i = 0; i < args.size(); ++i) {
@@ -320,6 +326,10 @@ Faults:
                             info and go packets; N printable bytes before the
                             application's ready line
   --reply-delay MS          every reply is delayed MS
+  --drop-at-once            the port goes at once after "~Dboot" and the finish
+                            reply, without waiting until the host has read them
+  --noise-at-plug N         N printable noise bytes wait in the port each time it
+                            appears, before the host sends anything
 
   --help                    this text
   --version                 (as the only argument) print fwsim's own version

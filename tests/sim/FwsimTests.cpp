@@ -84,6 +84,9 @@ TEST(FwsimOptions, ParsesEveryOption) {
                                            "9",
                                            "--reply-delay",
                                            "11",
+                                           "--drop-at-once",
+                                           "--noise-at-plug",
+                                           "13",
                                            "--ready-text",
                                            "XY"};
     ASSERT_TRUE(ParseFwsimOptions(args, options, strError)) << strError;
@@ -118,6 +121,8 @@ TEST(FwsimOptions, ParsesEveryOption) {
     EXPECT_EQ(f.dwStayAfterFinishMs, 800u);
     EXPECT_EQ(f.nGarbageBytes, 9u);
     EXPECT_EQ(f.dwReplyDelayMs, 11u);
+    EXPECT_TRUE(f.bDropAtOnce);
+    EXPECT_EQ(f.nNoiseAtPlug, 13u);
 
     const SimDeviceConfig third = DeviceConfigFor(options, 3);
     EXPECT_EQ(third.strUsbPath, "3-1.6");
@@ -219,7 +224,12 @@ public:
     // Sends the signal and waits for the exit status (-1 if it does not end in 5 s).
     int Stop(int nSignal) {
         kill(m_pid, nSignal);
-        for (int i = 0; i < 500; ++i) {
+        return WaitExit(5000);
+    }
+    // Waits up to nTimeoutMs for the program to end by itself; its exit status,
+    // 128 + signal, or -1 while it still runs.
+    int WaitExit(int nTimeoutMs) {
+        for (int i = 0; i < nTimeoutMs / 10; ++i) {
             int nStatus = 0;
             if (waitpid(m_pid, &nStatus, WNOHANG) == m_pid) {
                 m_pid = -1;
@@ -304,9 +314,7 @@ TEST(FwsimProgram, SeveralDevicesAppearOneAfterAnother) {
 TEST(FwsimProgram, BadOptionExitsWithTwo) {
     FwsimProcess fwsim;
     ASSERT_TRUE(fwsim.Start({"--root", "/nonexistent-never", "--fail-block"}));
-    // It exits by itself; Stop's signal arrives too late to matter.
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    EXPECT_EQ(fwsim.Stop(SIGTERM), 2);
+    EXPECT_EQ(fwsim.WaitExit(5000), 2);
 }
 #endif
 
