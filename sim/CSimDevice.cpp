@@ -365,7 +365,7 @@ struct CSimDevice::Impl {
         }
         bHandshake = true;
         nBlock = 0;
-        if (!Pause(config.faults.dwReplyDelayMs)) {
+        if (config.faults.bSilentHandshake || !Pause(config.faults.dwReplyDelayMs)) {
             return;
         }
         std::vector<uint8_t> bytes;
@@ -381,7 +381,8 @@ struct CSimDevice::Impl {
             append(MakeJunkPacket());
         }
         append(MakeGoPacket());
-        append(MakeReply(kCodeBegin, kCodeBegin, kHandshakeValue));
+        const uint32_t dwStatus = config.faults.dwHandshakeStatus;
+        append(MakeReply(kCodeBegin, kCodeBegin, dwStatus != 0 ? dwStatus : kHandshakeValue));
         port.Send(bytes.data(), bytes.size());
     }
 

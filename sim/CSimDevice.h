@@ -46,6 +46,8 @@
 // - Without bReturnAsApp the device stays away after a finished download.
 // - bDropAtOnce: the port goes at the moment of the drop, whether or not the host
 //   has read the last reply ("~Dboot", the finish reply); a hang-up may take it.
+// - bSilentHandshake: the start command (0xF000) is taken but not answered;
+//   dwHandshakeStatus replaces the 14 of the handshake reply.
 // - nNoiseAtPlug: N printable noise bytes wait in the port each time it appears,
 //   before the host has sent anything (a boot banner, a glitch on the line).
 

@@ -204,6 +204,11 @@ bool ParseFwsimOptions(const std::vector<std::string>& args, FwsimOptions& optio
                                  return true;
                              })},
         {"--reply-delay", ms(f.dwReplyDelayMs)},
+        {"--handshake-status", number(1, 0xFFFFFFFFull,
+                                      [&](uint64_t v, std::string&) {
+                                          f.dwHandshakeStatus = static_cast<uint32_t>(v);
+                                          return true;
+                                      })},
         {"--noise-at-plug", number(0, 4096,
                                    [&](uint64_t v, std::string&) {
                                        f.nNoiseAtPlug = static_cast<uint32_t>(v);
@@ -223,6 +228,7 @@ bool ParseFwsimOptions(const std::vector<std::string>& args, FwsimOptions& optio
         {"--long-info", flag(f.bLongInfoPacket)},
         {"--bad-final", flag(f.bBadFinalReply)},
         {"--drop-at-once", flag(f.bDropAtOnce)},
+        {"--silent-handshake", flag(f.bSilentHandshake)},
     };
 
     for (size_t i = 0; i < args.size(); ++i) {
@@ -328,6 +334,8 @@ Faults:
   --reply-delay MS          every reply is delayed MS
   --drop-at-once            the port goes at once after "~Dboot" and the finish
                             reply, without waiting until the host has read them
+  --silent-handshake        the start command gets no info, go or reply packet
+  --handshake-status S      the handshake reply carries S instead of 14
   --noise-at-plug N         N printable noise bytes wait in the port each time it
                             appears, before the host sends anything
 

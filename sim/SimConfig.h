@@ -27,7 +27,9 @@ struct SimFaults {
     // Rude but real: a reader that resets at once after its last reply (the host
     // may lose it with the hang-up), and line noise the moment the port appears.
     bool bDropAtOnce = false;
-    uint32_t nNoiseAtPlug = 0; // printable bytes sent as the port is published
+    uint32_t nNoiseAtPlug = 0;      // printable bytes sent as the port is published
+    bool bSilentHandshake = false;  // the start command gets no info, go or reply
+    uint32_t dwHandshakeStatus = 0; // status of the handshake reply; 0: the usual 14
 };
 
 struct SimDeviceConfig {

@@ -85,6 +85,9 @@ TEST(FwsimOptions, ParsesEveryOption) {
                                            "--reply-delay",
                                            "11",
                                            "--drop-at-once",
+                                           "--silent-handshake",
+                                           "--handshake-status",
+                                           "15",
                                            "--noise-at-plug",
                                            "13",
                                            "--ready-text",
@@ -121,7 +124,8 @@ TEST(FwsimOptions, ParsesEveryOption) {
     EXPECT_EQ(f.dwStayAfterFinishMs, 800u);
     EXPECT_EQ(f.nGarbageBytes, 9u);
     EXPECT_EQ(f.dwReplyDelayMs, 11u);
-    EXPECT_TRUE(f.bDropAtOnce);
+    EXPECT_TRUE(f.bDropAtOnce && f.bSilentHandshake);
+    EXPECT_EQ(f.dwHandshakeStatus, 15u);
     EXPECT_EQ(f.nNoiseAtPlug, 13u);
 
     const SimDeviceConfig third = DeviceConfigFor(options, 3);
