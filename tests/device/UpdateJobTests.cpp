@@ -378,17 +378,29 @@ TEST(UpdateJob, StopRequestEndsAtAPacketBoundaryAndTheNextRunFinishes) {
 }
 
 TEST(UpdateOutcomes, TextsAndExitCodesComeFromOneTable) {
-    const std::pair<OutcomeKind, int> rows[] = {
-        {OutcomeKind::Success, 0},       {OutcomeKind::CheckConnection, 10},
-        {OutcomeKind::NotDetected, 11},  {OutcomeKind::InvalidFirmware, 12},
-        {OutcomeKind::BootFailed, 13},   {OutcomeKind::CommunicationError, 14},
-        {OutcomeKind::Interrupted, 130},
+    // The operator's texts as the device's documentation words them, and the
+    // command line's documented exit codes.
+    const struct {
+        OutcomeKind eKind;
+        const char* pszText;
+        int nCode;
+    } rows[] = {
+        {OutcomeKind::Success,
+         "FW Update Successful!\nPlease disconnect the USB cable and turn your Tarnic's power off "
+         "& on before use.",
+         0},
+        {OutcomeKind::CheckConnection, "check connection", 10},
+        {OutcomeKind::NotDetected, "device not detected", 11},
+        {OutcomeKind::InvalidFirmware, "invalid firmware file", 12},
+        {OutcomeKind::BootFailed, "boot loader failed. check connection", 13},
+        {OutcomeKind::CommunicationError, "Communication Error", 14},
+        {OutcomeKind::Interrupted, "interrupted", 130},
     };
-    for (const auto& [eKind, nCode] : rows) {
-        EXPECT_EQ(OutcomeExitCode(eKind), nCode);
+    for (const auto& row : rows) {
+        EXPECT_STREQ(OutcomeText(row.eKind), row.pszText);
+        EXPECT_EQ(OutcomeExitCode(row.eKind), row.nCode) << row.pszText;
         OutcomeKind eBack = OutcomeKind::Success;
-        ASSERT_TRUE(OutcomeKindFromText(OutcomeText(eKind), eBack));
-        EXPECT_EQ(eBack, eKind);
+        ASSERT_TRUE(OutcomeKindFromText(row.pszText, eBack)) << row.pszText;
+        EXPECT_EQ(eBack, row.eKind);
     }
-    EXPECT_STREQ(OutcomeText(OutcomeKind::BootFailed), "boot loader failed. check connection");
 }

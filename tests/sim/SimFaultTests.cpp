@@ -208,10 +208,13 @@ const FaultCase kFaultCases[] = {
          ASSERT_TRUE(b.Host().Write(test::StatusQuery()));
          const std::vector<uint8_t> bytes = b.Host().Read(24, 1000);
          ASSERT_EQ(bytes.size(), 24u);
-         EXPECT_EQ(std::vector<uint8_t>(bytes.begin(), bytes.begin() + 8), MakeJunkPacket());
-         EXPECT_EQ(std::vector<uint8_t>(bytes.begin() + 8, bytes.begin() + 16), MakeJunkPacket());
+         // Junk: code 0x0BAD at bytes 2-3, no payload; then the status reply: word 0,
+         // code 15, the status value 0x01020304, all little-endian.
+         const std::vector<uint8_t> junk = {0x5A, 0xA5, 0xAD, 0x0B, 0x00, 0x00, 0x5A, 0xA5};
+         EXPECT_EQ(std::vector<uint8_t>(bytes.begin(), bytes.begin() + 8), junk);
+         EXPECT_EQ(std::vector<uint8_t>(bytes.begin() + 8, bytes.begin() + 16), junk);
          EXPECT_EQ(std::vector<uint8_t>(bytes.begin() + 16, bytes.end()),
-                   MakeStatusReply(0x01020304));
+                   (std::vector<uint8_t>{0x00, 0x00, 0x0F, 0x00, 0x04, 0x03, 0x02, 0x01}));
          // Handshake: junk before info and go only; a skipping host still succeeds.
          ASSERT_TRUE(b.Host().Write(MakeHostCommand(kCodeAreaFlags, 0x5C3E0000)));
          ASSERT_TRUE(b.Host().Write(MakeHostCommand(kCodeBegin, 1)));
