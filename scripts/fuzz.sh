@@ -11,7 +11,8 @@
 #                              Values compared at run time (addresses, pty numbers,
 #                              inodes) differ from run to run, so the gate does not
 #                              mutate with them (-use_cmp=0); fuzz/dict/<t>.dict
-#                              gives it the wire's tokens instead.
+#                              gives it the wire's tokens instead. Nor does it reread
+#                              its corpus folder on a timer (-reload=0).
 #   scripts/fuzz.sh --explore  time-bounded search with a random seed (FUZZ_SECONDS per
 #                              target). Not part of the gate: what it finds is kept in
 #                              <build>/fuzz-findings/<t>/ for committing to
@@ -99,7 +100,9 @@ for t in "${targets[@]}"; do
     if [ "$mode" = gate ]; then
         runs_wanted=${FUZZ_RUNS:-${gate_runs[$t]:-20000}}
         echo "== $t: exploring, seed $seed, $runs_wanted runs"
-        limits=(-seed="$seed" -runs="$runs_wanted" -use_cmp=0 -use_memmem=0)
+        # -reload=0: rereading the corpus folder every second would run inputs at
+        # moments that depend on the clock.
+        limits=(-seed="$seed" -runs="$runs_wanted" -use_cmp=0 -use_memmem=0 -reload=0)
         [ -f "fuzz/dict/$t.dict" ] && limits+=(-dict="fuzz/dict/$t.dict")
         prefix="$findings/$t-"
     else
