@@ -12,7 +12,10 @@
 #                              inodes) differ from run to run, so the gate does not
 #                              mutate with them (-use_cmp=0); fuzz/dict/<t>.dict
 #                              gives it the wire's tokens instead. Nor does it reread
-#                              its corpus folder on a timer (-reload=0).
+#                              its corpus folder on a timer (-reload=0) or arm
+#                              libFuzzer's hang timer (-timeout=0; its signal
+#                              interrupts sleeps by chance): a hang is killed after
+#                              20 minutes from outside instead.
 #   scripts/fuzz.sh --explore  time-bounded search with a random seed (FUZZ_SECONDS per
 #                              target). Not part of the gate: what it finds is kept in
 #                              <build>/fuzz-findings/<t>/ for committing to
@@ -101,20 +104,24 @@ for t in "${targets[@]}"; do
         runs_wanted=${FUZZ_RUNS:-${gate_runs[$t]:-20000}}
         echo "== $t: exploring, seed $seed, $runs_wanted runs"
         # -reload=0: rereading the corpus folder every second would run inputs at
-        # moments that depend on the clock.
-        limits=(-seed="$seed" -runs="$runs_wanted" -use_cmp=0 -use_memmem=0 -reload=0)
+        # moments that depend on the clock. -timeout=0: libFuzzer's hang timer is a
+        # SIGALRM every few seconds, and the EINTR it leaves in a sleep or poll of the
+        # code under test is a branch taken by chance. A hang is caught from outside.
+        limits=(-seed="$seed" -runs="$runs_wanted" -use_cmp=0 -use_memmem=0 -reload=0 -timeout=0)
+        outer=(timeout -k 10 1200)
         [ -f "fuzz/dict/$t.dict" ] && limits+=(-dict="fuzz/dict/$t.dict")
         prefix="$findings/$t-"
     else
         echo "== $t: exploring ${seconds}s, random seed"
-        limits=(-max_total_time="$seconds")
+        limits=(-max_total_time="$seconds" -timeout=20)
+        outer=()
         [ -f "fuzz/dict/$t.dict" ] && limits+=(-dict="fuzz/dict/$t.dict")
         mkdir -p "$findings/$t"
         prefix="$findings/$t/"
     fi
     start=$(date +%s.%N)
-    if "$bin" "$work/$t" "${limits[@]}" \
-        -max_len="${max_len[$t]:-4096}" -timeout=20 -rss_limit_mb=3072 -print_final_stats=1 \
+    if "${outer[@]}" "$bin" "$work/$t" "${limits[@]}" \
+        -max_len="${max_len[$t]:-4096}" -rss_limit_mb=3072 -print_final_stats=1 \
         -artifact_prefix="$prefix" >"$work/$t.log" 2>&1; then
         result=ok
     else
@@ -135,7 +142,7 @@ for t in "${targets[@]}"; do
     [ -n "$runs" ] || runs=$(sed -nE 's/^#([0-9]+).*/\1/p' <<<"$done_line")
     # Functions and edges reached by the grown corpus, per source under test (edges
     # include the sanitizers' never-taken failure branches, so 100 % is out of reach).
-    coverage[$t]=$("$bin" "$work/$t" -runs=0 -print_coverage=1 2>&1 |
+    coverage[$t]=$("$bin" "$work/$t" -runs=0 -timeout=0 -print_coverage=1 2>&1 |
         awk -v root="$PWD/" -v files="${under_test[$t]:-}" '
             BEGIN { n = split(files, list, " "); for (i = 1; i <= n; ++i) want[list[i]] = 1 }
             /^(UN)?COVERED_FUNC:/ {
