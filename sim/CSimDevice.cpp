@@ -61,6 +61,7 @@ struct CSimDevice::Impl {
     Personality eNext = Personality::Application;
     std::optional<Clock::time_point> tpDrop; // when the port drops off the bus
     bool bReturnAfterDrop = false;
+    bool bDrainBeforeDrop = true; // wait (a while) until the host has read the last reply
     Personality eAfterDrop = Personality::Application;
     uint32_t dwRestartMs = 0;
     bool bLeaving = false; // restarting: input is ignored
@@ -127,7 +128,7 @@ struct CSimDevice::Impl {
     // Drops off the bus now (after the last reply reached the host) and comes
     // back later when asked to.
     void DoDrop() {
-        if (!config.faults.bDropAtOnce) {
+        if (bDrainBeforeDrop) {
             port.Drain(kDrainMs);
         }
         DoUnplug();
@@ -138,7 +139,8 @@ struct CSimDevice::Impl {
     }
 
     void ScheduleDrop(uint32_t dwAfterMs, bool bReturn, Personality eNextPersonality,
-                      uint32_t dwRestart) {
+                      uint32_t dwRestart, bool bDrain = true) {
+        bDrainBeforeDrop = bDrain;
         bLeaving = true;
         tpReady.reset();
         tpDrop = Clock::now() + milliseconds(dwAfterMs);
@@ -285,7 +287,8 @@ struct CSimDevice::Impl {
             if (!faults.bNoBootReply) {
                 Reply(std::string("~Dboot\r\n"));
             }
-            ScheduleDrop(0, !faults.bNeverReturns, Personality::BootLoader, config.dwAppRestartMs);
+            ScheduleDrop(0, !faults.bNeverReturns, Personality::BootLoader, config.dwAppRestartMs,
+                         !faults.bDropAtOnce);
         }
         // Anything else is not a command of this firmware: no answer.
     }

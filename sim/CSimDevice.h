@@ -44,8 +44,9 @@
 //   flash file is written, but the device restarts as after a good finish.
 // - bNeverReturns: after "~dboot" (answered as usual) the port stays away.
 // - Without bReturnAsApp the device stays away after a finished download.
-// - bDropAtOnce: the port goes at the moment of the drop, whether or not the host
-//   has read the last reply ("~Dboot", the finish reply); a hang-up may take it.
+// - bDropAtOnce: after "~Dboot" the port goes at once, whether or not the host has
+//   read the reply; the hang-up may take it. (The finish reply is still waited
+//   for: a host that loses it must report a failure, so a test could not tell.)
 // - bSilentHandshake: the start command (0xF000) is taken but not answered;
 //   dwHandshakeStatus replaces the 14 of the handshake reply.
 // - nNoiseAtPlug: N printable noise bytes wait in the port each time it appears,

@@ -332,8 +332,8 @@ Faults:
                             info and go packets; N printable bytes before the
                             application's ready line
   --reply-delay MS          every reply is delayed MS
-  --drop-at-once            the port goes at once after "~Dboot" and the finish
-                            reply, without waiting until the host has read them
+  --drop-at-once            the port goes at once after "~Dboot", without waiting
+                            until the host has read it
   --silent-handshake        the start command gets no info, go or reply packet
   --handshake-status S      the handshake reply carries S instead of 14
   --noise-at-plug N         N printable noise bytes wait in the port each time it

@@ -24,8 +24,8 @@ struct SimFaults {
     uint32_t dwStayAfterFinishMs = 0; // the port stays this long after the finish reply
     uint32_t nGarbageBytes = 0;       // noise where the host tolerates it (CSimDevice.h)
     uint32_t dwReplyDelayMs = 0;      // every reply is delayed this long
-    // Rude but real: a reader that resets at once after its last reply (the host
-    // may lose it with the hang-up), and line noise the moment the port appears.
+    // Rude but real: a reader that resets at once after "~Dboot" (the host may lose
+    // the reply with the hang-up), and line noise the moment the port appears.
     bool bDropAtOnce = false;
     uint32_t nNoiseAtPlug = 0;      // printable bytes sent as the port is published
     bool bSilentHandshake = false;  // the start command gets no info, go or reply
