@@ -6,6 +6,7 @@
 #include "bench/BenchRoot.h"
 #include "serial/PortDiscovery.h"
 #include "sim/CSimDevice.h"
+#include "tests/support/CSimRig.h"
 
 #include <chrono>
 #include <cstdio>
@@ -33,10 +34,8 @@ void Print(const char* pszWhat, const fwbench::ChildRun& run) {
 } // namespace
 
 int main() {
-    const std::string strRoot = fwbench::MakeBenchRoot("fwup-membench");
-    if (strRoot.empty()) {
-        return 1;
-    }
+    const fwtest::CSimRig rig; // the private root (FWUP_SYSROOT), removed on the way out
+    const std::string& strRoot = rig.Root();
     const std::vector<char> image = fwbench::BenchImage(kImageSize);
     const std::string strFile = fwbench::WriteBenchImage(strRoot, image);
     const std::string strOut = strRoot + "/cli-output.txt";
@@ -52,7 +51,7 @@ int main() {
             std::fprintf(stderr, "simulated device did not start\n");
             return 1;
         }
-        const std::string strName = fwbench::WaitFirstPort();
+        const std::string strName = rig.WaitPortName(2000);
         if (strName.empty()) {
             std::fprintf(stderr, "the simulated port is not listed\n");
             return 1;
@@ -71,7 +70,5 @@ int main() {
                     update.nMaxRssKiB - list.nMaxRssKiB);
         nResult = list.nExit == 0 && update.nExit == 0 && bFlashed ? 0 : 2;
     }
-    std::error_code error;
-    std::filesystem::remove_all(strRoot, error);
     return nResult;
 }

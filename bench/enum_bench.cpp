@@ -8,6 +8,7 @@
 #include "serial/PortAccess.h"
 #include "serial/PortDiscovery.h"
 #include "sim/CVirtualPort.h"
+#include "tests/support/CTempRoot.h"
 
 #include <chrono>
 #include <cstdio>
@@ -34,25 +35,14 @@ void Link(const std::string& strTarget, const fs::path& linkPath) {
     fs::create_directory_symlink(strTarget, linkPath, ec);
 }
 
-// A fake root below the temporary directory, removed with everything in it.
+// A fake root below the temporary directory (the tests' CTempRoot), removed with
+// everything in it; each case points FWUP_SYSROOT at its own.
 class CFakeRoot {
 public:
-    CFakeRoot() {
-        std::string strTemplate = (fs::temp_directory_path() / "fwup-enum-bench-XXXXXX").string();
-        if (::mkdtemp(strTemplate.data()) == nullptr) {
-            std::perror("mkdtemp");
-            std::exit(1);
-        }
-        m_path = strTemplate;
+    CFakeRoot() : m_path(m_root.Path()) {
         fs::create_directories(m_path / "sys/class/tty");
         fs::create_directories(m_path / "dev");
     }
-    ~CFakeRoot() {
-        std::error_code ec;
-        fs::remove_all(m_path, ec);
-    }
-    CFakeRoot(const CFakeRoot&) = delete;
-    CFakeRoot& operator=(const CFakeRoot&) = delete;
 
     // ttyACM<n> on USB device 1-<n+1> (hub ports 1-<a>.<b> beyond 8, as real hubs do).
     void AddUsbPort(int n) {
@@ -96,6 +86,7 @@ public:
     std::string Path() const { return m_path.string(); }
 
 private:
+    fwtest::CTempRoot m_root{false};
     fs::path m_path;
 };
 

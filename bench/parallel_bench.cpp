@@ -5,6 +5,7 @@
 
 #include "bench/BenchRoot.h"
 #include "sim/CSimDevice.h"
+#include "tests/support/CSimRig.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -35,10 +36,8 @@ std::vector<double> RecordSeconds(const std::string& strRecordFile) {
 } // namespace
 
 int main() {
-    const std::string strRoot = fwbench::MakeBenchRoot("fwup-parbench");
-    if (strRoot.empty()) {
-        return 1;
-    }
+    const fwtest::CSimRig rig; // the private root (FWUP_SYSROOT), removed on the way out
+    const std::string& strRoot = rig.Root();
     const std::vector<char> image = fwbench::BenchImage(kImageSize);
     const std::string strFile = fwbench::WriteBenchImage(strRoot, image);
     const std::string strRecords = strRoot + "/records.jsonl";
@@ -93,7 +92,5 @@ int main() {
         std::printf("exit code                 : %d\n", run.nExit);
         nResult = run.nExit == 0 && nFlashed == kReaders ? 0 : 2;
     }
-    std::error_code error;
-    std::filesystem::remove_all(strRoot, error);
     return nResult;
 }

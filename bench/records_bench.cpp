@@ -9,6 +9,7 @@
 #include "records/RecordBackends.h"
 #include "sim/CSimDevice.h"
 #include "tests/support/CPgServer.h"
+#include "tests/support/CTempRoot.h"
 
 #include <algorithm>
 #include <chrono>
@@ -151,10 +152,8 @@ int main(int argc, char** argv) {
     const std::string strOnly = argc > 1 ? argv[1] : "";
     const bool bMillion = strOnly != "readers";
     std::setvbuf(stdout, nullptr, _IOLBF, 0); // each figure as soon as it is known
-    const std::string strRoot = fwbench::MakeBenchRoot("fwup-recbench");
-    if (strRoot.empty()) {
-        return 1;
-    }
+    const fwtest::CTempRoot root(false); // removed with everything below it
+    const std::string& strRoot = root.Path();
     setenv("XDG_STATE_HOME", strRoot.c_str(), 1);
     fwtest::CPgServer server;
     std::string strError;

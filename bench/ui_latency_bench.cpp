@@ -9,6 +9,7 @@
 #include "bench/BenchRoot.h"
 #include "bench/EventLoopWait.h"
 #include "sim/CSimDevice.h"
+#include "tests/support/CSimRig.h"
 #include "ui/CFwUpgraderApp.h"
 #include "ui/CFwUpgraderVelmoraDlg.h"
 
@@ -84,10 +85,8 @@ int main(int argc, char** argv) {
     if (std::getenv("QT_QPA_PLATFORM") == nullptr) {
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
     }
-    const std::string strRoot = fwbench::MakeBenchRoot("fwup-latency");
-    if (strRoot.empty()) {
-        return 1;
-    }
+    const fwtest::CSimRig rig; // the private root (FWUP_SYSROOT), removed on the way out
+    const std::string& strRoot = rig.Root();
     const std::vector<char> image = fwbench::BenchImage(kImageSize);
     const std::string strFile = fwbench::WriteBenchImage(strRoot, image);
 
@@ -108,7 +107,7 @@ int main(int argc, char** argv) {
         config.strRoot = strRoot;
         config.eStart = fwsim::Personality::Application;
         fwsim::CSimDevice device(config);
-        if (!device.Start() || fwbench::WaitFirstPort().empty()) {
+        if (!device.Start() || rig.WaitPortName(2000).empty()) {
             std::fprintf(stderr, "simulated device did not start\n");
             return 1;
         }
@@ -176,7 +175,5 @@ int main(int argc, char** argv) {
         nResult = bEnded && bFlashed ? 0 : 2;
         pDlg.reset();
     }
-    std::error_code error;
-    std::filesystem::remove_all(strRoot, error);
     return nResult;
 }

@@ -7,6 +7,7 @@
 #include "bench/EventLoopWait.h"
 #include "serial/PortDiscovery.h"
 #include "sim/CSimDevice.h"
+#include "tests/support/CSimRig.h"
 #include "ui/CFwUpgraderApp.h"
 #include "ui/CFwUpgraderVelmoraDlg.h"
 #include "ui/ControlIds.h"
@@ -59,10 +60,8 @@ int main(int argc, char** argv) {
     if (std::getenv("QT_QPA_PLATFORM") == nullptr) {
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
     }
-    const std::string strRoot = fwbench::MakeBenchRoot("fwup-uibench");
-    if (strRoot.empty()) {
-        return 1;
-    }
+    const fwtest::CSimRig rig; // the private root (FWUP_SYSROOT), removed on the way out
+    const std::string& strRoot = rig.Root();
     const std::vector<char> image = fwbench::BenchImage(kImageSize);
     const std::string strFile = fwbench::WriteBenchImage(strRoot, image);
 
@@ -139,7 +138,5 @@ int main(int argc, char** argv) {
         nResult = bEnded && pDlg->Model().JobState() == 0 && bFlashed ? 0 : 2;
         pDlg.reset();
     }
-    std::error_code error;
-    std::filesystem::remove_all(strRoot, error);
     return nResult;
 }

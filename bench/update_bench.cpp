@@ -11,6 +11,7 @@
 #include "device/UpdateJob.h"
 #include "serial/PortDiscovery.h"
 #include "sim/CSimDevice.h"
+#include "tests/support/CSimRig.h"
 
 #include <chrono>
 #include <cstdio>
@@ -143,10 +144,8 @@ bool TwoDevicesAtOnce(const std::string& strRoot, const std::string& strFile, do
 } // namespace
 
 int main() {
-    const std::string strRoot = fwbench::MakeBenchRoot("fwup-bench");
-    if (strRoot.empty()) {
-        return 1;
-    }
+    const fwtest::CSimRig rig; // the private root (FWUP_SYSROOT), removed on the way out
+    const std::string& strRoot = rig.Root();
     const std::vector<char> image = fwbench::BenchImage(kImageSize);
     const std::string strFile = fwbench::WriteBenchImage(strRoot, image);
 
@@ -161,7 +160,7 @@ int main() {
             std::fprintf(stderr, "simulated device did not start\n");
             return 1;
         }
-        const std::string strName = fwbench::WaitFirstPort();
+        const std::string strName = rig.WaitPortName(2000);
         fwup::CDeviceSession session(strName); // the product's own timings
         fwup::UpdateRequest request;
         request.strFirmwarePath = strFile;
@@ -209,7 +208,5 @@ int main() {
         nResult = 2;
     }
     CrcThroughput();
-    std::error_code error;
-    std::filesystem::remove_all(strRoot, error);
     return nResult;
 }

@@ -17,8 +17,8 @@
 #include "device/Packets.h"
 #include "device/UpdateRequest.h"
 #include "fuzz/CFuzzInput.h"
-#include "fuzz/CTempDir.h"
 #include "fuzz/FuzzCheck.h"
+#include "tests/support/CTempRoot.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -36,8 +36,8 @@
 
 namespace {
 
+using fwtest::CTempRoot;
 using fwup::fuzz::CFuzzInput;
-using fwup::fuzz::CTempDir;
 
 enum FileKind { Plain = 0, NearLimit = 1, Directory = 2, Locked = 3 };
 
@@ -225,10 +225,22 @@ void CheckFacts(const std::string& strPath, FileKind eKind, const std::string& s
     FUZZ_CHECK(facts.strDate == ExpectedDate(nTime), "date is not the UTC mtime");
 }
 
+CTempRoot& ScratchDir() {
+    static CTempRoot dir(false, "fwup-fuzz-firmware");
+    return dir;
+}
+
 } // namespace
 
+// Scratch space and devices are made before fuzzing starts: libFuzzer then does not
+// learn their paths from comparisons, and a fixed seed gives the same runs.
+extern "C" int LLVMFuzzerInitialize(int* /*pArgc*/, char*** /*pArgv*/) {
+    ScratchDir();
+    return 0;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
-    static CTempDir dir("fwup-fuzz-firmware-");
+    CTempRoot& dir = ScratchDir();
     const std::string strRaw(reinterpret_cast<const char*>(pData), nSize);
     CheckSplit(strRaw);
     // The area table knows exactly its five names, case-sensitive.

@@ -110,6 +110,9 @@ uint32_t SerialOpen(const std::string& strNode, uint32_t /*dwInQueue*/, uint32_t
         unregister();
         return FailOpen(fd, dwError);
     }
+    // What the device sent before anyone listened (a banner, line noise) is no
+    // reply to anything this program will ask.
+    ::tcflush(fd, TCIFLUSH);
     // The descriptor stays non-blocking: reads return at once, and writes wait in
     // poll() with their time-out instead of inside write().
     handle.hNative = fd;

@@ -85,6 +85,9 @@ uint32_t ConfigureLine(HANDLE hComm, uint32_t dwInQueue, uint32_t dwOutQueue) {
     if (!::SetCommTimeouts(hComm, &timeouts)) {
         return LastError();
     }
+    // What the device sent before anyone listened (a banner, line noise) is no
+    // reply to anything this program will ask.
+    ::PurgeComm(hComm, PURGE_RXCLEAR);
     return 0;
 }
 

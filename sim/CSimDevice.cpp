@@ -61,6 +61,7 @@ struct CSimDevice::Impl {
     Personality eNext = Personality::Application;
     std::optional<Clock::time_point> tpDrop; // when the port drops off the bus
     bool bReturnAfterDrop = false;
+    bool bDrainBeforeDrop = true; // wait (a while) until the host has read the last reply
     Personality eAfterDrop = Personality::Application;
     uint32_t dwRestartMs = 0;
     bool bLeaving = false; // restarting: input is ignored
@@ -114,8 +115,12 @@ struct CSimDevice::Impl {
         tpPlug.reset();
         const bool bBoot = ePersonalityNow == Personality::BootLoader;
         ePersonality = ePersonalityNow;
+        std::string strNoise;
+        for (uint32_t i = 0; i < config.faults.nNoiseAtPlug; ++i) {
+            strNoise.push_back(kNoise[i % (sizeof(kNoise) - 1)]);
+        }
         return port.Plug(bBoot ? config.strBootTty : config.strAppTty,
-                         bBoot ? config.strBootProduct : config.strAppProduct);
+                         bBoot ? config.strBootProduct : config.strAppProduct, strNoise);
     }
 
     void DoUnplug() {
@@ -126,7 +131,9 @@ struct CSimDevice::Impl {
     // Drops off the bus now (after the last reply reached the host) and comes
     // back later when asked to.
     void DoDrop() {
-        port.Drain(kDrainMs);
+        if (bDrainBeforeDrop) {
+            port.Drain(kDrainMs);
+        }
         DoUnplug();
         if (bReturnAfterDrop) {
             tpPlug = Clock::now() + milliseconds(dwRestartMs);
@@ -135,7 +142,8 @@ struct CSimDevice::Impl {
     }
 
     void ScheduleDrop(uint32_t dwAfterMs, bool bReturn, Personality eNextPersonality,
-                      uint32_t dwRestart) {
+                      uint32_t dwRestart, bool bDrain = true) {
+        bDrainBeforeDrop = bDrain;
         bLeaving = true;
         tpReady.reset();
         tpDrop = Clock::now() + milliseconds(dwAfterMs);
@@ -292,7 +300,8 @@ struct CSimDevice::Impl {
             if (!faults.bNoBootReply) {
                 Reply(std::string("~Dboot\r\n"));
             }
-            ScheduleDrop(0, !faults.bNeverReturns, Personality::BootLoader, config.dwAppRestartMs);
+            ScheduleDrop(0, !faults.bNeverReturns, Personality::BootLoader, config.dwAppRestartMs,
+                         !faults.bDropAtOnce);
         }
         // Anything else is not a command of this firmware: no answer.
     }
@@ -387,7 +396,7 @@ struct CSimDevice::Impl {
         }
         bHandshake = true;
         nBlock = 0;
-        if (!Pause(config.faults.dwReplyDelayMs)) {
+        if (config.faults.bSilentHandshake || !Pause(config.faults.dwReplyDelayMs)) {
             return;
         }
         std::vector<uint8_t> bytes;
@@ -403,7 +412,8 @@ struct CSimDevice::Impl {
             append(MakeJunkPacket());
         }
         append(MakeGoPacket());
-        append(MakeReply(kCodeBegin, kCodeBegin, kHandshakeValue));
+        const uint32_t dwStatus = config.faults.dwHandshakeStatus;
+        append(MakeReply(kCodeBegin, kCodeBegin, dwStatus != 0 ? dwStatus : kHandshakeValue));
         port.Send(bytes.data(), bytes.size());
     }
 

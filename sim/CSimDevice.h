@@ -49,6 +49,13 @@
 // - bJunkFlood: the application answers every chunk of input with kJunkBurst
 //   bytes of noise (no '~', no LF) and never with a reply.
 // - Without bReturnAsApp the device stays away after a finished download.
+// - bDropAtOnce: after "~Dboot" the port goes at once, whether or not the host has
+//   read the reply; the hang-up may take it. (The finish reply is still waited
+//   for: a host that loses it must report a failure, so a test could not tell.)
+// - bSilentHandshake: the start command (0xF000) is taken but not answered;
+//   dwHandshakeStatus replaces the 14 of the handshake reply.
+// - nNoiseAtPlug: N printable noise bytes wait in the port each time it appears,
+//   before the host has sent anything (a boot banner, a glitch on the line).
 
 #include "sim/SimConfig.h"
 

@@ -123,7 +123,8 @@ bool CVirtualPort::Plug() {
     return Plug(strTty, strProduct);
 }
 
-bool CVirtualPort::Plug(const std::string& strTtyName, const std::string& strProduct) {
+bool CVirtualPort::Plug(const std::string& strTtyName, const std::string& strProduct,
+                        const std::string& strWaiting) {
     Unplug();
     Impl& impl = *m_pImpl;
     int hMaster = -1, hSlave = -1;
@@ -166,6 +167,11 @@ bool CVirtualPort::Plug(const std::string& strTtyName, const std::string& strPro
     }
     if (pipe2(hPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
         return fail(std::string("pipe2: ") + std::strerror(errno));
+    }
+    // Queued before the port is listed, so no host can open it ahead of them.
+    if (!strWaiting.empty() && write(hMaster, strWaiting.data(), strWaiting.size()) !=
+                                   static_cast<ssize_t>(strWaiting.size())) {
+        return fail(std::string("write: ") + std::strerror(errno));
     }
 
     UsbSerialEntry entry;

@@ -40,7 +40,9 @@ public:
     // Creates a new pty and publishes it; false (errno set) on failure.
     bool Plug();
     // Comes back under another tty name and/or product string, same USB path.
-    bool Plug(const std::string& strTtyName, const std::string& strProduct);
+    // strWaiting: bytes already queued for the host when the port appears.
+    bool Plug(const std::string& strTtyName, const std::string& strProduct,
+              const std::string& strWaiting = {});
     // Removes the entries and closes the master.
     void Unplug();
     bool IsPlugged() const;

@@ -232,6 +232,16 @@ bool ParseFwsimOptions(const std::vector<std::string>& args, FwsimOptions& optio
                                                   f.nStopReadingAfterBlock = static_cast<int>(v);
                                                   return true;
                                               })},
+        {"--handshake-status", number(1, 0xFFFFFFFFull,
+                                      [&](uint64_t v, std::string&) {
+                                          f.dwHandshakeStatus = static_cast<uint32_t>(v);
+                                          return true;
+                                      })},
+        {"--noise-at-plug", number(0, 4096,
+                                   [&](uint64_t v, std::string&) {
+                                       f.nNoiseAtPlug = static_cast<uint32_t>(v);
+                                       return true;
+                                   })},
     };
     const std::map<std::string, std::function<void()>> flags = {
         {"--help", [&] { options.bHelp = true; }},
@@ -247,6 +257,8 @@ bool ParseFwsimOptions(const std::vector<std::string>& args, FwsimOptions& optio
         {"--bad-final", flag(f.bBadFinalReply)},
         {"--junk-flood", flag(f.bJunkFlood)},
         {"--raw-texts", flag(bRawTexts)},
+        {"--drop-at-once", flag(f.bDropAtOnce)},
+        {"--silent-handshake", flag(f.bSilentHandshake)},
     };
 
     for (size_t i = 0; i < args.size(); ++i) {
@@ -374,6 +386,12 @@ Faults:
   --raw-texts               --version, --serial, --ready-text and the product
                             texts take any bytes, written as \xHH escapes
                             (control characters, invalid UTF-8)
+  --drop-at-once            the port goes at once after "~Dboot", without waiting
+                            until the host has read it
+  --silent-handshake        the start command gets no info, go or reply packet
+  --handshake-status S      the handshake reply carries S instead of 14
+  --noise-at-plug N         N printable noise bytes wait in the port each time it
+                            appears, before the host sends anything
 
   --help                    this text
   --version                 (as the only argument) print fwsim's own version

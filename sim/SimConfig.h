@@ -26,6 +26,12 @@ struct SimFaults {
     uint32_t dwReplyDelayMs = 0;      // every reply is delayed this long
     int nStopReadingAfterBlock = 0;   // after answering block N the device reads nothing more
     bool bJunkFlood = false;          // the application answers all input with junk bytes
+    // Rude but real: a reader that resets at once after "~Dboot" (the host may lose
+    // the reply with the hang-up), and line noise the moment the port appears.
+    bool bDropAtOnce = false;
+    uint32_t nNoiseAtPlug = 0;      // printable bytes sent as the port is published
+    bool bSilentHandshake = false;  // the start command gets no info, go or reply
+    uint32_t dwHandshakeStatus = 0; // status of the handshake reply; 0: the usual 14
 };
 
 struct SimDeviceConfig {

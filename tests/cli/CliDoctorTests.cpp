@@ -1,5 +1,6 @@
 // fwupgrader-cli doctor on a tree published by the simulated port, for root and for
 // a user who may not open the reader's node.
+#include "cli/DoctorJudge.h"
 #include "serial/PortAccess.h"
 #include "sim/CVirtualPort.h"
 #include "tests/support/CChildProcess.h"
@@ -7,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -250,6 +252,112 @@ TEST_F(CliDoctor, OddPathsNeverHangNorPassForTheReader) {
     std::string strOut;
     Doctor({"--json"}, strOut);
     EXPECT_TRUE(Contains(strOut, "\"reader\":false")) << strOut;
+}
+
+} // namespace
+
+// doctor's judgement on facts made up here: which findings block a reader (exit 1)
+// and what the deciding line says.
+namespace {
+
+using fwup::cli::Facts;
+using fwup::cli::Finding;
+using fwup::cli::Level;
+using fwup::cli::PortFacts;
+
+// A user who may open the one reader present, with the rule and without ModemManager.
+Facts ReaderFacts() {
+    Facts facts;
+    facts.strUser = "op";
+    facts.nUid = 1000;
+    facts.groups = {"op", "plugdev"};
+    PortFacts port;
+    port.entry = {"AT91 USB to Serial Converter (COM1)", "AT91 USB to Serial Converter",
+                  "/dev/ttyACM0", "1-1:1.0", 1};
+    port.bReader = true;
+    port.access = {
+        true, "root", "plugdev", 0660, true, true, false, true, "character device (ttyACM)"};
+    facts.ports = {port};
+    facts.strRule = "/etc/udev/rules.d/70-fwupgrader.rules";
+    return facts;
+}
+
+struct JudgeRow {
+    const char* pszName;
+    void (*change)(Facts&);
+    int nBlocks;  // findings of level block
+    Level eLevel; // the level of the line that says pszText
+    const char* pszText;
+};
+
+const JudgeRow kJudgeRows[] = {
+    {"all well", [](Facts&) {}, 0, Level::Ok,
+     "you may open /dev/ttyACM0 (owner root, group plugdev, mode 0660)"},
+    {"reader denied", [](Facts& f) { f.ports[0].access.bMayReadWrite = false; }, 1, Level::Block,
+     "port AT91 USB to Serial Converter (COM1): "},
+    {"other converter denied",
+     [](Facts& f) {
+         f.ports[0].bReader = false;
+         f.ports[0].access.bMayReadWrite = false;
+     },
+     0, Level::Warn, "no port lists as a reader"},
+    {"reader gone", [](Facts& f) { f.ports[0].access.bExists = false; }, 1, Level::Block,
+     "port AT91 USB to Serial Converter (COM1): "},
+    {"reader held",
+     [](Facts& f) {
+         f.ports[0].holders = {{4242, "minicom"}};
+     },
+     1, Level::Block, "port AT91 USB to Serial Converter (COM1): "},
+    {"no port", [](Facts& f) { f.ports.clear(); }, 0, Level::Warn, "no USB serial port is present"},
+    {"group joined later", [](Facts& f) { f.lateGroups = {"dialout"}; }, 0, Level::Warn,
+     "log out and in"},
+    {"rule switched off",
+     [](Facts& f) {
+         f.strRule.clear();
+         f.strMasked = "/etc/udev/rules.d/70-fwupgrader.rules";
+     },
+     0, Level::Warn, "switched off by /etc/udev/rules.d/70-fwupgrader.rules"},
+    {"no rule", [](Facts& f) { f.strRule.clear(); }, 0, Level::Warn, "is not installed"},
+    {"ModemManager, reader ignored by the rule", [](Facts& f) { f.bModemManager = true; }, 0,
+     Level::Ok, "leaves the reader alone"},
+    {"ModemManager, no rule",
+     [](Facts& f) {
+         f.bModemManager = true;
+         f.strRule.clear();
+     },
+     1, Level::Block, "ModemManager runs and probes a reader"},
+    {"ModemManager, udev says probed despite the rule",
+     [](Facts& f) {
+         f.bModemManager = true;
+         f.ports[0].eMm = PortFacts::MmFlag::Probed;
+     },
+     1, Level::Block, "ModemManager runs and probes a reader"},
+    {"ModemManager, no reader and no rule",
+     [](Facts& f) {
+         f.bModemManager = true;
+         f.strRule.clear();
+         f.ports.clear();
+     },
+     0, Level::Warn, "ModemManager runs and probes a reader"},
+};
+
+TEST(CliDoctorJudge, EveryFindingHasItsLevel) {
+    for (const JudgeRow& row : kJudgeRows) {
+        Facts facts = ReaderFacts();
+        row.change(facts);
+        const std::vector<Finding> findings = fwup::cli::Judge(facts);
+        EXPECT_EQ(std::count_if(findings.begin(), findings.end(),
+                                [](const Finding& f) { return f.eLevel == Level::Block; }),
+                  row.nBlocks)
+            << row.pszName;
+        const auto it = std::find_if(findings.begin(), findings.end(), [&](const Finding& f) {
+            return f.strText.find(row.pszText) != std::string::npos;
+        });
+        ASSERT_NE(it, findings.end()) << row.pszName << ": no line says " << row.pszText;
+        EXPECT_EQ(it->eLevel, row.eLevel) << row.pszName << ": " << it->strText;
+        EXPECT_EQ(findings.front().strText, "user op (uid 1000), groups: op, plugdev")
+            << row.pszName;
+    }
 }
 
 } // namespace

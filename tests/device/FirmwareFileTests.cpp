@@ -3,6 +3,7 @@
 
 #include "device/FilePlatform.h"
 #include "device/FirmwareFile.h"
+#include "sim/CSimDevice.h"
 #include "tests/support/CTempRoot.h"
 
 #include <gtest/gtest.h>
@@ -80,6 +81,12 @@ TEST(FirmwareArea, TableAndTexts) {
     }
     EXPECT_EQ(FindFirmwareArea("code"), nullptr);
     EXPECT_EQ(FindFirmwareArea(""), nullptr);
+    // The simulated device, written apart from the product, agrees where CODE lies
+    // (device address 0x100000 + start) and that every area fits its flash.
+    EXPECT_EQ(fwsim::kFlashBase + FindFirmwareArea("CODE")->dwStart, fwsim::kCodeAddress);
+    for (const Case& c : cases) {
+        EXPECT_LE(c.dwStart + c.dwSize, fwsim::kFlashSize) << c.pszName;
+    }
 }
 
 TEST(FileName, SplitsAndCuts) {

@@ -36,6 +36,7 @@ struct CStageLog {
     std::string strFileAtUpdating;
     int32_t nSizeAtUpdating = -1;
     std::function<void(int)> onProgress; // called at each progress report
+    std::function<void(int)> onStage;    // called at each report, with its stage
 
     // Runs of progress reports collapsed to one 5.
     std::vector<int> Shape() const {
@@ -52,6 +53,9 @@ struct CStageLog {
 void OnStatus(int nStage, UpdateStatus* pStatus, void* pContext) {
     auto& log = *static_cast<CStageLog*>(pContext);
     log.stages.push_back(nStage);
+    if (log.onStage) {
+        log.onStage(nStage);
+    }
     switch (nStage) {
     case StageConnecting:
         log.strConnecting = pStatus->strMessage;
@@ -140,6 +144,26 @@ TEST(UpdateJob, ClosedPortIsWaitedForAndClosedAgain) {
     EXPECT_EQ(device.FlashAt(0x108000, 1000), ReadAll(request.strFirmwarePath));
 }
 
+// A reader whose port stays after the confirmed download: the job waits for it to
+// go only for its bounded time, and reports success while the port is still there.
+TEST(UpdateJob, WaitForThePortToGoAfterTheDownloadIsBounded) {
+    CSimRig rig;
+    fwup::ProtocolTimings timings = TestTimings();
+    timings.nGoneAfterMs = 300;
+    auto config = rig.DeviceConfig(Personality::BootLoader);
+    config.faults.dwStayAfterFinishMs = 20 * timings.nGoneAfterMs;
+    fwsim::CSimDevice device(config);
+    ASSERT_TRUE(device.Start());
+    CDeviceSession session(rig.WaitPortName(), timings);
+    UpdateRequest request;
+    request.strFirmwarePath = rig.WriteFirmware("fw.bin", 500);
+    CStageLog log;
+    EXPECT_TRUE(RunUpdate(session, request, &log, &OnStatus).Succeeded()) << log.strCause;
+    EXPECT_EQ(device.DownloadsFinished(), 1);
+    EXPECT_TRUE(device.IsPlugged()) << "the job waited for the port beyond its bound";
+    EXPECT_FALSE(session.Port().IsOpen());
+}
+
 // Every failing ending: its stages, outcome, a word of its cause, and the port
 // left as the caller handed it (open) or closed when the job opened it.
 struct FailureCase {
@@ -151,7 +175,9 @@ struct FailureCase {
     Shape shape;
     OutcomeKind eKind;
     const char* pszCauseWord;
-    bool bOpenAfter; // a failure leaves a handed-in port open, closes one the job opened
+    bool bOpenAfter;          // a failure leaves a handed-in port open, closes one the job opened
+    uint32_t dwMaxWords = 64; // the boot loader's packet size L
+    int nStopAtStage = -1;    // a stop is requested when the job reports this stage
 };
 
 void PrintTo(const FailureCase& c, std::ostream* pStream) {
@@ -167,6 +193,7 @@ TEST_P(UpdateJobFailures, EndWithTextCauseAndPortState) {
     if (c.setFaults) {
         c.setFaults(config.faults);
     }
+    config.dwMaxPacketWords = c.dwMaxWords;
     fwsim::CSimDevice device(config);
     ASSERT_TRUE(device.Start());
     auto pSession = OpenSession(rig, c.bHandOpen);
@@ -174,6 +201,12 @@ TEST_P(UpdateJobFailures, EndWithTextCauseAndPortState) {
     request.strFirmwarePath = rig.WriteFirmware("fw.bin", c.nFileSize);
 
     CStageLog log;
+    CDeviceSession* pRaw = pSession.get();
+    log.onStage = [&c, pRaw](int nStage) {
+        if (nStage == c.nStopAtStage) {
+            pRaw->RequestStop();
+        }
+    };
     const UpdateOutcome outcome = RunUpdate(*pSession, request, &log, &OnStatus);
     EXPECT_EQ(outcome.eKind, c.eKind);
     EXPECT_EQ(log.Shape(), c.shape);
@@ -219,7 +252,24 @@ INSTANTIATE_TEST_SUITE_P(
                     OutcomeKind::CommunicationError, "unplugged", true},
         FailureCase{"FinishNotConfirmed", Personality::BootLoader,
                     [](auto& f) { f.bBadFinalReply = true; }, true, 500, Shape{0, 4, 5, 6},
-                    OutcomeKind::CommunicationError, "finish", true}),
+                    OutcomeKind::CommunicationError, "finish", true},
+        FailureCase{"BadBlockStatus", Personality::BootLoader,
+                    [](auto& f) { f.nFailBlock = 2, f.dwFailStatus = 7; }, true, 2000,
+                    Shape{0, 4, 5, 6}, OutcomeKind::CommunicationError, "block 2 with status 7",
+                    true},
+        FailureCase{"HandshakeTimeOut", Personality::BootLoader,
+                    [](auto& f) { f.bSilentHandshake = true; }, true, 500, Shape{0, 4, 6},
+                    OutcomeKind::CommunicationError, "did not send its info and go packets", true},
+        FailureCase{"HandshakeStatus", Personality::BootLoader,
+                    [](auto& f) { f.dwHandshakeStatus = 15; }, true, 500, Shape{0, 4, 6},
+                    OutcomeKind::CommunicationError, "with status 15 instead of 14", true},
+        FailureCase{"PacketSizeTooSmall", Personality::BootLoader, nullptr, true, 500,
+                    Shape{0, 4, 6}, OutcomeKind::CommunicationError,
+                    "unusable packet size (5 words)", true, 5},
+        // Asked to stop once the image is checked: nothing reaches the reader.
+        FailureCase{"StopBeforeTheDownload", Personality::Application, nullptr, true, 500,
+                    Shape{0, 4, 6}, OutcomeKind::Interrupted, "the reader was not changed", true,
+                    64, 4}),
     [](const testing::TestParamInfo<FailureCase>& info) { return info.param.pszName; });
 
 TEST(UpdateJob, OpenProblemsSayWhy) {
@@ -367,17 +417,29 @@ TEST(UpdateJob, StopRequestEndsAWriteTheReaderNoLongerTakes) {
 }
 
 TEST(UpdateOutcomes, TextsAndExitCodesComeFromOneTable) {
-    const std::pair<OutcomeKind, int> rows[] = {
-        {OutcomeKind::Success, 0},       {OutcomeKind::CheckConnection, 10},
-        {OutcomeKind::NotDetected, 11},  {OutcomeKind::InvalidFirmware, 12},
-        {OutcomeKind::BootFailed, 13},   {OutcomeKind::CommunicationError, 14},
-        {OutcomeKind::Interrupted, 130},
+    // The operator's texts as the device's documentation words them, and the
+    // command line's documented exit codes.
+    const struct {
+        OutcomeKind eKind;
+        const char* pszText;
+        int nCode;
+    } rows[] = {
+        {OutcomeKind::Success,
+         "FW Update Successful!\nPlease disconnect the USB cable and turn your Tarnic's power off "
+         "& on before use.",
+         0},
+        {OutcomeKind::CheckConnection, "check connection", 10},
+        {OutcomeKind::NotDetected, "device not detected", 11},
+        {OutcomeKind::InvalidFirmware, "invalid firmware file", 12},
+        {OutcomeKind::BootFailed, "boot loader failed. check connection", 13},
+        {OutcomeKind::CommunicationError, "Communication Error", 14},
+        {OutcomeKind::Interrupted, "interrupted", 130},
     };
-    for (const auto& [eKind, nCode] : rows) {
-        EXPECT_EQ(OutcomeExitCode(eKind), nCode);
+    for (const auto& row : rows) {
+        EXPECT_STREQ(OutcomeText(row.eKind), row.pszText);
+        EXPECT_EQ(OutcomeExitCode(row.eKind), row.nCode) << row.pszText;
         OutcomeKind eBack = OutcomeKind::Success;
-        ASSERT_TRUE(OutcomeKindFromText(OutcomeText(eKind), eBack));
-        EXPECT_EQ(eBack, eKind);
+        ASSERT_TRUE(OutcomeKindFromText(row.pszText, eBack)) << row.pszText;
+        EXPECT_EQ(eBack, row.eKind);
     }
-    EXPECT_STREQ(OutcomeText(OutcomeKind::BootFailed), "boot loader failed. check connection");
 }

@@ -84,6 +84,12 @@ TEST(FwsimOptions, ParsesEveryOption) {
                                            "9",
                                            "--reply-delay",
                                            "11",
+                                           "--drop-at-once",
+                                           "--silent-handshake",
+                                           "--handshake-status",
+                                           "15",
+                                           "--noise-at-plug",
+                                           "13",
                                            "--ready-text",
                                            "XY",
                                            "--stop-reading-after-block",
@@ -125,6 +131,9 @@ TEST(FwsimOptions, ParsesEveryOption) {
     EXPECT_EQ(f.dwReplyDelayMs, 11u);
     EXPECT_EQ(f.nStopReadingAfterBlock, 12);
     EXPECT_TRUE(f.bJunkFlood);
+    EXPECT_TRUE(f.bDropAtOnce && f.bSilentHandshake);
+    EXPECT_EQ(f.dwHandshakeStatus, 15u);
+    EXPECT_EQ(f.nNoiseAtPlug, 13u);
 
     const SimDeviceConfig third = DeviceConfigFor(options, 3);
     EXPECT_EQ(third.strUsbPath, "3-1.6");
@@ -227,7 +236,12 @@ public:
     // Sends the signal and waits for the exit status (-1 if it does not end in 5 s).
     int Stop(int nSignal) {
         kill(m_pid, nSignal);
-        for (int i = 0; i < 500; ++i) {
+        return WaitExit(5000);
+    }
+    // Waits up to nTimeoutMs for the program to end by itself; its exit status,
+    // 128 + signal, or -1 while it still runs.
+    int WaitExit(int nTimeoutMs) {
+        for (int i = 0; i < nTimeoutMs / 10; ++i) {
             int nStatus = 0;
             if (waitpid(m_pid, &nStatus, WNOHANG) == m_pid) {
                 m_pid = -1;
@@ -312,9 +326,7 @@ TEST(FwsimProgram, SeveralDevicesAppearOneAfterAnother) {
 TEST(FwsimProgram, BadOptionExitsWithTwo) {
     FwsimProcess fwsim;
     ASSERT_TRUE(fwsim.Start({"--root", "/nonexistent-never", "--fail-block"}));
-    // It exits by itself; Stop's signal arrives too late to matter.
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    EXPECT_EQ(fwsim.Stop(SIGTERM), 2);
+    EXPECT_EQ(fwsim.WaitExit(5000), 2);
 }
 #endif
 

@@ -36,6 +36,10 @@ std::vector<uint32_t> SendBlocks(HostLink& host, int nBlocks, int nTimeoutMs = 5
     return statuses;
 }
 
+std::vector<uint8_t> Bytes(const std::string& strText) {
+    return {strText.begin(), strText.end()};
+}
+
 void ExpectVanishesAndReturns(SimBench& bench, Personality eBack) {
     EXPECT_TRUE(test::WaitForHangup(bench.Host(), 2000));
     EXPECT_TRUE(bench.WaitForPersonality(eBack, 2000));
@@ -204,10 +208,13 @@ const FaultCase kFaultCases[] = {
          ASSERT_TRUE(b.Host().Write(test::StatusQuery()));
          const std::vector<uint8_t> bytes = b.Host().Read(24, 1000);
          ASSERT_EQ(bytes.size(), 24u);
-         EXPECT_EQ(std::vector<uint8_t>(bytes.begin(), bytes.begin() + 8), MakeJunkPacket());
-         EXPECT_EQ(std::vector<uint8_t>(bytes.begin() + 8, bytes.begin() + 16), MakeJunkPacket());
+         // Junk: code 0x0BAD at bytes 2-3, no payload; then the status reply: word 0,
+         // code 15, the status value 0x01020304, all little-endian.
+         const std::vector<uint8_t> junk = {0x5A, 0xA5, 0xAD, 0x0B, 0x00, 0x00, 0x5A, 0xA5};
+         EXPECT_EQ(std::vector<uint8_t>(bytes.begin(), bytes.begin() + 8), junk);
+         EXPECT_EQ(std::vector<uint8_t>(bytes.begin() + 8, bytes.begin() + 16), junk);
          EXPECT_EQ(std::vector<uint8_t>(bytes.begin() + 16, bytes.end()),
-                   MakeStatusReply(0x01020304));
+                   (std::vector<uint8_t>{0x00, 0x00, 0x0F, 0x00, 0x04, 0x03, 0x02, 0x01}));
          // Handshake: junk before info and go only; a skipping host still succeeds.
          ASSERT_TRUE(b.Host().Write(MakeHostCommand(kCodeAreaFlags, 0x5C3E0000)));
          ASSERT_TRUE(b.Host().Write(MakeHostCommand(kCodeBegin, 1)));
@@ -229,6 +236,28 @@ const FaultCase kFaultCases[] = {
          ASSERT_TRUE(b.Host().Write(std::string("~rS\r\n")));
          EXPECT_EQ(b.Host().ReadLine(1000), "~RS0000SN00000001\r\n");
          EXPECT_EQ(b.Host().ReadLine(1000), "#%&*+~e!ready,TARNIC\r\n");
+     }},
+    {"DropAtOnce", Personality::Application, [](SimFaults& f) { f.bDropAtOnce = true; },
+     [](SimBench& b) {
+         // The host never reads "~Dboot": a polite device would wait 250 ms for it
+         // to do so before it drops off; this one goes at once.
+         const auto tpSent = Clock::now();
+         ASSERT_TRUE(b.Host().Write(std::string("~dboot\r\n")));
+         EXPECT_TRUE(test::WaitForPath(b.Root() + "/sys/class/tty/ttyACM0", false, 2000));
+         EXPECT_LT(Clock::now() - tpSent, std::chrono::milliseconds(250));
+         EXPECT_TRUE(b.WaitForPersonality(Personality::BootLoader, 2000));
+     }},
+    {"NoiseAtPlug", Personality::Application, [](SimFaults& f) { f.nNoiseAtPlug = 12; },
+     [](SimBench& b) {
+         // Waiting before the host has asked anything, and again after the restart.
+         EXPECT_EQ(b.Host().Read(12, 1000), Bytes("#%&*+=?@$!#%"));
+         ASSERT_TRUE(b.Host().Write(std::string("~rv\r\n")));
+         EXPECT_EQ(b.Host().ReadLine(1000), "~Rv00002.0.0.1\r\n");
+         ASSERT_TRUE(b.Host().Write(std::string("~dboot\r\n")));
+         EXPECT_EQ(b.Host().ReadLine(1000), "~Dboot\r\n");
+         ExpectVanishesAndReturns(b, Personality::BootLoader);
+         ASSERT_TRUE(b.Reconnect());
+         EXPECT_EQ(b.Host().Read(12, 1000), Bytes("#%&*+=?@$!#%"));
      }},
     {"SlowReplies", Personality::Application, [](SimFaults& f) { f.dwReplyDelayMs = 250; },
      [](SimBench& b) {

@@ -19,6 +19,8 @@ fwup::ProtocolTimings TestTimings();
 class CSimRig {
 public:
     CSimRig() = default; // points FWUP_SYSROOT at a fresh directory until destroyed
+    // The same with the root's name fixed (see CTempRoot).
+    explicit CSimRig(const std::string& strRootName) : m_root(true, strRootName) {}
 
     const std::string& Root() const { return m_root.Path(); }
     // A device whose restart and ready delays fit TestTimings().

@@ -4,17 +4,23 @@
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
+#include <sys/stat.h>
 
 namespace fs = std::filesystem;
 
 namespace fwtest {
 
-CTempRoot::CTempRoot(bool bSetEnv) : m_bSetEnv(bSetEnv) {
-    std::string strTemplate = (fs::temp_directory_path() / "fwup-root-XXXXXX").string();
-    if (::mkdtemp(strTemplate.data()) == nullptr) {
-        throw std::runtime_error("mkdtemp failed");
+CTempRoot::CTempRoot(bool bSetEnv, const std::string& strName) : m_bSetEnv(bSetEnv) {
+    const fs::path tmp = fs::temp_directory_path();
+    if (!strName.empty() && ::mkdir((tmp / strName).c_str(), 0700) == 0) {
+        m_strPath = (tmp / strName).string();
+    } else {
+        std::string strTemplate = (tmp / "fwup-root-XXXXXX").string();
+        if (::mkdtemp(strTemplate.data()) == nullptr) {
+            throw std::runtime_error("mkdtemp failed");
+        }
+        m_strPath = strTemplate;
     }
-    m_strPath = strTemplate;
     if (!m_bSetEnv) {
         return;
     }

@@ -10,7 +10,11 @@ namespace fwtest {
 class CTempRoot {
 public:
     // bSetEnv false leaves FWUP_SYSROOT alone (for roots handed to child processes).
-    explicit CTempRoot(bool bSetEnv = true);
+    // strName names the directory below the temporary folder, so that its path is
+    // the same on every run (fuzzing with a fixed seed must not see a random name);
+    // when that name is taken, a unique one is made as without it. Throws
+    // std::runtime_error when no directory can be made.
+    explicit CTempRoot(bool bSetEnv = true, const std::string& strName = {});
     ~CTempRoot();
     CTempRoot(const CTempRoot&) = delete;
     CTempRoot& operator=(const CTempRoot&) = delete;

@@ -3,6 +3,7 @@
 // the manual update on its own thread, and the auto loop with a scripted operator.
 
 #include "device/Sha256.h"
+#include "records/CUnitRecordLog.h"
 #include "serial/CComPort.h"
 #include "serial/Clock.h"
 #include "serial/PortDiscovery.h"
@@ -11,16 +12,18 @@
 #include "workflows/CManualUpdate.h"
 #include "workflows/CParallelAutoLoop.h"
 #include "workflows/CPortGoneOperator.h"
-#include "records/CUnitRecordLog.h"
 #include "workflows/ConnectStep.h"
 #include "workflows/ConverterSearch.h"
 #include "workflows/JsonText.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -73,6 +76,8 @@ public:
         m_outcomes.push_back(outcome);
     }
     void OnLoopStarted() override { Add("loop started"); }
+    void OnSearching() override { ++m_nSearches; }
+    int Searches() const { return m_nSearches.load(); }
     void OnNothingFound(int nSearchPos) override {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_searchPositions.push_back(nSearchPos);
@@ -110,6 +115,7 @@ private:
     }
 
     mutable std::mutex m_mutex;
+    std::atomic<int> m_nSearches{0};
     std::vector<std::string> m_lines;
     std::vector<int> m_searchPositions;
     std::vector<UpdateOutcome> m_outcomes;
@@ -471,8 +477,9 @@ TEST(ParallelAutoLoop, FlashesReadersPluggedAtOnceAndTakesAConnectorAgainOnlyAft
     EXPECT_EQ(std::count_if(lines.begin(), firstEnd,
                             [](const std::string& s) { return s.rfind("found", 0) == 0; }),
               3);
-    // Still plugged: not taken again.
-    SleepMs(300);
+    // Still plugged: three more scans list them and take none again.
+    const int nSearches = observer.Searches();
+    ASSERT_TRUE(WaitFor([&] { return observer.Searches() >= nSearches + 3; }, 5000));
     EXPECT_EQ(count("found "), 3);
     // The first reader is taken off (after its restart the port was back) and,
     // once the loop has seen that, another one is plugged into that connector.
@@ -504,6 +511,57 @@ TEST(ParallelAutoLoop, FlashesReadersPluggedAtOnceAndTakesAConnectorAgainOnlyAft
         EXPECT_EQ(JsonField(strLine, "exit_code"), "0");
     }
     EXPECT_EQ(serials, (std::set<std::string>{"\"SN-1\"", "\"SN-2\"", "\"SN-3\"", "\"SN-4\""}));
+}
+
+// A reader that never comes back after its download is taken off once the wait for
+// a port to appear has passed; one whose job failed stays listed, so it is neither
+// taken off nor taken again until it is unplugged.
+TEST(ParallelAutoLoop, RemovesAReaderThatStaysAwayAndKeepsAFailedOneUntilUnplugged) {
+    CSimRig rig;
+    const std::string strImage = rig.WriteFirmware("fw.bin", 3000);
+    fwsim::SimDeviceConfig gone = rig.DeviceConfig(Personality::Application, "1-1");
+    gone.strAppTty = gone.strBootTty = "ttyACM1";
+    gone.bReturnAsApp = false;
+    fwsim::SimDeviceConfig failing = rig.DeviceConfig(Personality::Application, "1-2");
+    failing.strAppTty = failing.strBootTty = "ttyACM2";
+    failing.faults.bWrongBootReply = true;
+    fwsim::CSimDevice goneDevice(gone), failingDevice(failing);
+    ASSERT_TRUE(goneDevice.Start() && failingDevice.Start());
+    std::map<std::string, std::string> names; // tty -> listed name
+    for (const PortRecord& record : ScanPorts()) {
+        names[std::filesystem::path(record.strDeviceNode).filename().string()] = record.strName;
+    }
+    ASSERT_EQ(names.size(), 2u);
+
+    CUnitRecordLog log;
+    std::string strError;
+    ASSERT_TRUE(log.Open(rig.Root() + "/records.jsonl", strError)) << strError;
+    CRecordingObserver observer(log);
+    CParallelAutoLoop loop(strImage, observer, TestTimings());
+    AutoTally tally;
+    std::thread runner([&] { tally = loop.Run(); });
+    const auto count = [&](const std::string& strPrefix) {
+        const auto lines = observer.Lines();
+        return std::count_if(lines.begin(), lines.end(),
+                             [&](const std::string& s) { return s.rfind(strPrefix, 0) == 0; });
+    };
+    EXPECT_TRUE(WaitFor([&] { return count("done ") == 2; }, 20000));
+    EXPECT_TRUE(
+        WaitFor([&] { return observer.Removed().size() == 1; }, TestTimings().nDetectOpenMs * 5));
+    EXPECT_EQ(observer.Removed(), std::vector<std::string>{names["ttyACM1"]});
+    const int nSearches = observer.Searches();
+    EXPECT_TRUE(WaitFor([&] { return observer.Searches() >= nSearches + 3; }, 5000));
+    EXPECT_EQ(observer.Removed().size(), 1u) << "the failed reader is still plugged";
+    EXPECT_EQ(count("found "), 2);
+
+    failingDevice.Unplug();
+    EXPECT_TRUE(WaitFor([&] { return observer.Removed().size() == 2; }, 5000));
+    loop.RequestStop();
+    runner.join();
+    EXPECT_EQ(tally.nPassed, 1);
+    EXPECT_EQ(tally.nFailed, 1);
+    ASSERT_EQ(observer.Removed().size(), 2u);
+    EXPECT_EQ(observer.Removed()[1], names["ttyACM2"]);
 }
 
 namespace {
