@@ -137,6 +137,7 @@ TEST(RecordsCli, AFifoOrDirectoryAsTheRecordPathIsRefusedBeforeTheJob) {
     fwtest::CTempRoot root(false);
     ASSERT_EQ(::mkfifo((root.Path() + "/units.jsonl").c_str(), 0600), 0);
     ASSERT_EQ(::mkdir((root.Path() + "/units.db").c_str(), 0700), 0);
+    root.WriteFile("fw.bin", 3000); // a good image: the record path is what is refused
     for (const char* pszStore : {"units.jsonl", "units.db"}) {
         for (const char* pszCommand : {"update", "auto"}) {
             std::vector<std::string> args = {pszCommand, "--file", root.Path() + "/fw.bin",

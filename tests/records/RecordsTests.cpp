@@ -19,17 +19,9 @@
 #include <unistd.h>
 
 using namespace fwup;
+using fwtest::FileLines;
 
 namespace {
-
-std::vector<std::string> FileLines(const std::string& strPath) {
-    std::ifstream file(strPath);
-    std::vector<std::string> lines;
-    for (std::string strLine; std::getline(file, strLine);) {
-        lines.push_back(strLine);
-    }
-    return lines;
-}
 
 UnitRecord SampleRecord(const std::string& strSerial, int nExitCode, double dSeconds,
                         const std::string& strTime = "2026-12-08T06:10:00Z",

@@ -92,4 +92,13 @@ void RemoveFakeTty(const std::string& strRoot, const std::string& strTty) {
     fs::remove(fs::path(strRoot) / "sys/class/tty" / strTty);
 }
 
+std::vector<std::string> FileLines(const std::string& strPath) {
+    std::ifstream file(strPath);
+    std::vector<std::string> lines;
+    for (std::string strLine; std::getline(file, strLine);) {
+        lines.push_back(strLine);
+    }
+    return lines;
+}
+
 } // namespace fwtest

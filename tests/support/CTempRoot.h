@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 namespace fwtest {
 
@@ -36,6 +37,9 @@ private:
 // platform serial port that has no USB ancestor.
 void AddFakeTty(const std::string& strRoot, const std::string& strTty, bool bUsb,
                 const std::string& strUsbPath = "1-1", const std::string& strProduct = "");
+
+// The lines of a text file, without their line ends; none when it does not open.
+std::vector<std::string> FileLines(const std::string& strPath);
 
 // Removes the tty's class entry (the device directory stays, as after a driver unbind).
 void RemoveFakeTty(const std::string& strRoot, const std::string& strTty);

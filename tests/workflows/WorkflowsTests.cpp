@@ -33,6 +33,7 @@
 using namespace fwup;
 using fwsim::Personality;
 using fwtest::CSimRig;
+using fwtest::FileLines;
 using fwtest::TestTimings;
 
 namespace {
@@ -419,15 +420,6 @@ private:
     mutable std::mutex m_mutex;
     std::vector<std::string> m_removed;
 };
-
-std::vector<std::string> FileLines(const std::string& strPath) {
-    std::ifstream file(strPath);
-    std::vector<std::string> lines;
-    for (std::string strLine; std::getline(file, strLine);) {
-        lines.push_back(strLine);
-    }
-    return lines;
-}
 
 std::string JsonField(const std::string& strLine, const std::string& strKey) {
     const size_t nAt = strLine.find("\"" + strKey + "\":");
