@@ -62,7 +62,7 @@ int ExitAfterRecords(int nExitCode, CUnitRecordLog& records);
 void EnableTrace();
 
 // update and auto check the image before they touch a port: false, with the
-// reason on stderr ("invalid firmware file: ..."), when the job would refuse it.
+// reason on stderr ("invalid firmware file", then "cause: ..."), when the job would refuse it.
 bool CheckFirmwareFile(const char* pszCommand, const std::string& strFile);
 
 int RunList(const std::vector<std::string>& args);

@@ -35,7 +35,8 @@ bool CheckFirmwareFile(const char* pszCommand, const std::string& strFile) {
     if (LoadFirmware(probe, strFile, dwAreaFlags) == 0) {
         return true;
     }
-    std::fprintf(stderr, "fwupgrader-cli %s: %s: %s\n", pszCommand,
+    // The same two lines as a job's failure: the text, then why.
+    std::fprintf(stderr, "fwupgrader-cli %s: %s\ncause: %s\n", pszCommand,
                  OutcomeText(OutcomeKind::InvalidFirmware),
                  DescribeFirmwareProblem(strFile).c_str());
     return false;

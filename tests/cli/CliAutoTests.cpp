@@ -39,7 +39,8 @@ TEST(CliAuto, FlashesDevicesPluggedOneAfterAnotherAndCountsThem) {
 
 TEST(CliAuto, InterruptEndsTheSearch) {
     CCliRig rig;
-    fwtest::CChildProcess cli(FWUP_CLI_PATH, {"auto", "--file", "fw.bin"},
+    const std::string strImage = rig.WriteImage("fw.bin", 3000);
+    fwtest::CChildProcess cli(FWUP_CLI_PATH, {"auto", "--file", strImage},
                               {"FWUP_SYSROOT=" + rig.Root()});
     ASSERT_TRUE(cli.WaitForOutput("detecting device ...", 5000)) << cli.Output();
     cli.Signal(SIGINT);

@@ -123,7 +123,7 @@ TEST(CliUpdate, TheFileIsCheckedBeforeThePort) {
         double dSeconds = 0;
         // Far below the first wait of a job (the port's appearance, 7 s).
         EXPECT_EQ(rig.RunCli(args, 3000, strOut, &dSeconds), 12) << args[0] << " " << args.back();
-        EXPECT_TRUE(Contains(strOut, "invalid firmware file: ")) << strOut;
+        EXPECT_TRUE(Contains(strOut, "invalid firmware file\ncause: ")) << strOut;
         EXPECT_FALSE(Contains(strOut, "device not detected")) << strOut;
     }
 }
