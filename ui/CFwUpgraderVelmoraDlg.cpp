@@ -76,8 +76,7 @@ CFwUpgraderVelmoraDlg::CFwUpgraderVelmoraDlg(QWidget* pParent) : QDialog(pParent
     // Workers' reports run here, on the GUI thread, as a queued call.
     IWindowView& view = *this;
     m_pModel = std::make_unique<CMainWindowModel>(view, [this] {
-        return QMetaObject::invokeMethod(
-            this, [this] { m_pModel->Drain(); }, Qt::QueuedConnection);
+        return QMetaObject::invokeMethod(this, "DrainModel", Qt::QueuedConnection);
     });
     ConnectSignals();
 

@@ -59,6 +59,13 @@ public:
     bool OnDropFiles(const QPoint& ptClient, const QStringList& paths);
     void OnSysCommand(int nId);
 
+private slots:
+    // The workers' reports, on the GUI thread. Woken by name: the wake then hands
+    // no data of ours through Qt's event queue, and the model's locked queue is
+    // the one hand-over a race detector sees.
+    void DrainModel() { m_pModel->Drain(); }
+
+public:
 protected:
     void reject() override; // Esc and the close box
     void done(int nResult) override;
