@@ -29,6 +29,7 @@ struct TestHookOptions {
     std::string strTestFile;   // --test-file PATH: the image it loads and sends
     std::string strTestReport; // --test-report FILE: where it writes what it saw; may be empty
     bool bTestAuto = false;    // --test-auto: auto mode instead of UPLOAD
+    std::string strRecordPath; // the window's own --record: the log's first line names it
 };
 
 class CTestDriver {

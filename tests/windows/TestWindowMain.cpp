@@ -21,6 +21,9 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, PWSTR, int) {
                               : args[i] == "--test-file"   ? &hook.strTestFile
                               : args[i] == "--test-report" ? &hook.strTestReport
                                                            : nullptr;
+        if (args[i] == "--record" && i + 1 < args.size()) {
+            hook.strRecordPath = args[i + 1]; // the window takes it as well
+        }
         if (args[i] == "--test-auto") {
             hook.bTestAuto = true;
         } else if (pValue != nullptr && i + 1 < args.size()) {
