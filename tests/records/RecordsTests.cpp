@@ -136,11 +136,12 @@ TEST(UnitRecord, TheLogCountsAttemptsPerSerialAndARetryFollowsItsUnit) {
         const char* pszSerial;
         int nRecorded;
     } jobs[] = {
-        {"1-1:1.0", "Left", 1, nullptr, 1},                              // no serial told
-        {"1-1:1.0", "Left", 2, "S1", 2},                                 // its retry learns it
-        {"1-2:1.0", "", 1, "S2", 1},        {"1-2:1.0", "", 1, "S2", 2}, // re-plugged
-        {"1-2:1.0", "", 2, "S2", 3},                                     // and retried
-        {"1-1:1.0", "Left", 1, "S1", 3}, // S1 re-plugged: its third job
+        {"1-1:1.0", "Left", 1, nullptr, 1}, // no serial told
+        {"1-1:1.0", "Left", 2, "S1", 2},    // its retry learns it
+        {"1-2:1.0", "", 1, "S2", 1},        // another unit
+        {"1-2:1.0", "", 1, "S2", 2},        // re-plugged
+        {"1-2:1.0", "", 2, "S2", 3},        // and retried
+        {"1-1:1.0", "Left", 1, "S1", 3},    // S1 re-plugged: its third job
     };
     for (const auto& job : jobs) {
         DeviceUnit unit;
