@@ -28,13 +28,13 @@ namespace fwup {
 
 namespace {
 
-struct FieldSpec {
+struct FieldEntry {
     BenchField eField;
     const char* pszName;  // object name after "field."
     const char* pszLabel; // the label before it
 };
 
-const FieldSpec kTopFields[] = {
+const FieldEntry kTopFields[] = {
     {BenchField::ImageName, "ImageName", "Image:"},
     {BenchField::ImageSize, "ImageSize", "Size:"},
     {BenchField::ImageDate, "ImageDate", "Date:"},
@@ -43,7 +43,7 @@ const FieldSpec kTopFields[] = {
     {BenchField::Station, "Station", "Station:"},
 };
 
-const FieldSpec kCounterFields[] = {
+const FieldEntry kCounterFields[] = {
     {BenchField::Passed, "Passed", "Passed:"},
     {BenchField::Failed, "Failed", "Failed:"},
     {BenchField::Yield, "Yield", "First-pass yield:"},
@@ -113,18 +113,18 @@ void CBenchWindow::CreateControls() {
 
     auto* pTop = new QGridLayout;
     int nIndex = 0;
-    for (const FieldSpec& spec : kTopFields) {
-        auto* pLabel = new QLabel(QString::fromUtf8(spec.pszLabel), this);
+    for (const FieldEntry& field : kTopFields) {
+        auto* pLabel = new QLabel(QString::fromUtf8(field.pszLabel), this);
         auto* pValue = new QLabel(this);
-        pValue->setObjectName(QStringLiteral("field.") + QString::fromUtf8(spec.pszName));
+        pValue->setObjectName(QStringLiteral("field.") + QString::fromUtf8(field.pszName));
         pValue->setTextInteractionFlags(Qt::TextSelectableByMouse);
-        pValue->setAccessibleName(QString::fromUtf8(spec.pszLabel).chopped(1));
+        pValue->setAccessibleName(QString::fromUtf8(field.pszLabel).chopped(1));
         pLabel->setBuddy(pValue);
         const int nRow = nIndex % 3;
         const int nCol = nIndex / 3 * 2;
         pTop->addWidget(pLabel, nRow, nCol);
         pTop->addWidget(pValue, nRow, nCol + 1);
-        m_fields[spec.eField] = pValue;
+        m_fields[field.eField] = pValue;
         ++nIndex;
     }
     pTop->setColumnStretch(1, 2);
@@ -136,12 +136,13 @@ void CBenchWindow::CreateControls() {
     pLayout->addLayout(pTop);
 
     auto* pButtons = new QHBoxLayout;
-    const std::pair<BenchButton, const char*> buttonSpecs[] = {{BenchButton::Start, "&Start"},
-                                                               {BenchButton::Stop, "S&top"},
-                                                               {BenchButton::StopNow, "Stop &now"}};
+    const std::pair<BenchButton, const char*> buttonEntries[] = {
+        {BenchButton::Start, "&Start"},
+        {BenchButton::Stop, "S&top"},
+        {BenchButton::StopNow, "Stop &now"}};
     const char* const buttonNames[] = {"start", "stop", "stopNow"};
     int nButton = 0;
-    for (const auto& [eButton, pszText] : buttonSpecs) {
+    for (const auto& [eButton, pszText] : buttonEntries) {
         auto* pButton = new QPushButton(QString::fromUtf8(pszText), this);
         pButton->setObjectName(QString::fromUtf8(buttonNames[nButton++]));
         pButton->setAutoDefault(false); // Enter must not start or stop the bench
@@ -170,16 +171,16 @@ void CBenchWindow::CreateControls() {
     pLayout->addWidget(m_pTable, 3);
 
     auto* pCounters = new QHBoxLayout;
-    for (const FieldSpec& spec : kCounterFields) {
-        auto* pLabel = new QLabel(QString::fromUtf8(spec.pszLabel), this);
+    for (const FieldEntry& field : kCounterFields) {
+        auto* pLabel = new QLabel(QString::fromUtf8(field.pszLabel), this);
         auto* pValue = new QLabel(this);
-        pValue->setObjectName(QStringLiteral("field.") + QString::fromUtf8(spec.pszName));
-        pValue->setAccessibleName(QString::fromUtf8(spec.pszLabel).chopped(1));
+        pValue->setObjectName(QStringLiteral("field.") + QString::fromUtf8(field.pszName));
+        pValue->setAccessibleName(QString::fromUtf8(field.pszLabel).chopped(1));
         pLabel->setBuddy(pValue);
         pCounters->addWidget(pLabel);
         pCounters->addWidget(pValue);
         pCounters->addSpacing(12);
-        m_fields[spec.eField] = pValue;
+        m_fields[field.eField] = pValue;
     }
     pCounters->addStretch(1);
     pLayout->addLayout(pCounters);
