@@ -28,6 +28,9 @@ public:
     CFwUpgraderVelmoraDlg(const CFwUpgraderVelmoraDlg&) = delete;
     CFwUpgraderVelmoraDlg& operator=(const CFwUpgraderVelmoraDlg&) = delete;
 
+    // Opens the bench window modally over this one (its system menu's "Bench...");
+    // without it the entry is not offered.
+    void SetBenchOpener(std::function<void(HWND)> fnOpenBench);
     // Another program's hold on the window, for tests: fnShown runs once the
     // window is initialised, fnTimer gets every WM_TIMER (true: it was its timer).
     void SetHooks(std::function<void(HWND)> fnShown, std::function<bool(WPARAM)> fnTimer);
@@ -70,7 +73,7 @@ private:
     HICON m_hIcon = nullptr;
     HICON m_hSmallIcon = nullptr;
     bool m_bRestoringFocus = false;  // activation gives the focus back: no new visit
-    wchar_t m_szFileName[2000] = {}; // the open-file dialog's path
+    std::function<void(HWND)> m_fnOpenBench;
     std::unique_ptr<CMainWindowModel> m_pModel;
 };
 
