@@ -43,7 +43,8 @@ UnitRecord MakeUnitRecord(const DeviceUnit& unit, const UpdateOutcome& outcome,
     record.nExitCode = OutcomeExitCode(outcome.eKind);
     record.dSeconds = dSeconds;
     record.strId = NewRecordId();
-    record.strSlot = unit.strConnector;
+    record.strSlot = unit.strSlot.empty() ? unit.strConnector : unit.strSlot;
+    record.nAttempt = unit.nAttempt;
     return record;
 }
 

@@ -34,7 +34,8 @@ struct UnitRecord {
 };
 
 // The record of a job that ended with outcome on unit; request as the job left it.
-// Gets a fresh random id; station and slot are left to the caller.
+// Gets a fresh random id; slot is the unit's (default its connector), attempt the
+// unit's; station is left to the caller.
 UnitRecord MakeUnitRecord(const DeviceUnit& unit, const UpdateOutcome& outcome,
                           const UpdateRequest& request, std::time_t nEndTime, double dSeconds);
 // One JSON object, ending in a line feed: the twelve original keys in their order,

@@ -9,9 +9,9 @@
 namespace fwup {
 
 CAutoLoop::CAutoLoop(UpdateRequest& request, IAutoObserver& observer, IOperator& op,
-                     const ProtocolTimings& timings, int nMaxDevices)
+                     const ProtocolTimings& timings, int nMaxDevices, int nRetries)
     : m_request(request), m_observer(observer), m_operator(op), m_timings(timings),
-      m_nMaxDevices(nMaxDevices) {}
+      m_nMaxDevices(nMaxDevices), m_nRetries(nRetries) {}
 
 CAutoLoop::~CAutoLoop() {
     RequestStop();
@@ -39,21 +39,23 @@ AutoTally CAutoLoop::Run() {
             continue;
         }
 
-        const DeviceUnit unit = UnitOfRecord(*found);
+        DeviceUnit unit = UnitOfRecord(*found);
         m_observer.OnDeviceFound(unit);
         // Opened at once; a port that does not open is left to the job's own wait.
         auto pSession =
             std::make_unique<CDeviceSession>(std::make_unique<CComPort>(*found), m_timings);
-        CDeviceJob* pJob = nullptr;
+        CRetryingJob* pJob = nullptr;
         {
             std::lock_guard<std::mutex> lock(m_mutex);
-            m_pJob = std::make_unique<CDeviceJob>(std::move(pSession), unit);
+            m_pJob =
+                std::make_unique<CRetryingJob>(std::move(pSession), unit, m_timings, m_nRetries);
             pJob = m_pJob.get();
             if (m_bInterrupt) {
                 pJob->RequestStop();
             }
         }
         const UpdateOutcome outcome = pJob->Run(m_request, m_observer);
+        unit = pJob->Unit(); // its last attempt
         {
             std::lock_guard<std::mutex> lock(m_mutex);
             m_pJob.reset();

@@ -3,11 +3,14 @@
 // converter, updates the first one found, asks the operator to take it off,
 // and starts over, until it is stopped or has done the number of devices asked
 // for. Each device gets its own session with the loop's timings; every device
-// gets the request's firmware file.
+// gets the request's firmware file. With nRetries, a device whose job failed in
+// a way a flaky contact explains is run again while it is still listed
+// (CRetryingJob) before it counts; RequestStop lets those retries run,
+// InterruptDevice allows none.
 
 #include "device/ProtocolTimings.h"
 #include "device/UpdateRequest.h"
-#include "workflows/CDeviceJob.h"
+#include "workflows/CRetryingJob.h"
 #include "workflows/IAutoObserver.h"
 #include "workflows/IOperator.h"
 
@@ -27,8 +30,9 @@ class CAutoLoop {
 public:
     // request, observer and op are borrowed for the loop's life; request is the
     // loop's while it runs. nMaxDevices: stop after that many devices (0: no limit).
+    // nRetries: further attempts for a retryable failure (0: none).
     CAutoLoop(UpdateRequest& request, IAutoObserver& observer, IOperator& op,
-              const ProtocolTimings& timings = {}, int nMaxDevices = 0);
+              const ProtocolTimings& timings = {}, int nMaxDevices = 0, int nRetries = 0);
     ~CAutoLoop(); // RequestStop(), then waits for a thread of its own
     CAutoLoop(const CAutoLoop&) = delete;
     CAutoLoop& operator=(const CAutoLoop&) = delete;
@@ -60,10 +64,11 @@ private:
     IOperator& m_operator;
     ProtocolTimings m_timings;
     int m_nMaxDevices;
+    int m_nRetries;
     std::atomic<bool> m_bStop{false};
     std::atomic<bool> m_bRunning{false};
-    std::mutex m_mutex;                 // m_pJob and m_bInterrupt
-    std::unique_ptr<CDeviceJob> m_pJob; // the device in flight
+    std::mutex m_mutex;                   // m_pJob and m_bInterrupt
+    std::unique_ptr<CRetryingJob> m_pJob; // the device in flight
     bool m_bInterrupt = false;
     std::thread m_thread;
 

@@ -12,9 +12,11 @@
 namespace fwup {
 
 CParallelAutoLoop::CParallelAutoLoop(std::string strFirmwarePath, IAutoObserver& observer,
-                                     const ProtocolTimings& timings, int nMaxDevices)
+                                     const ProtocolTimings& timings, int nMaxDevices, int nRetries,
+                                     CSlotMap* pSlots)
     : m_strFirmwarePath(std::move(strFirmwarePath)), m_observer(observer), m_timings(timings),
-      m_nMaxDevices(nMaxDevices) {}
+      m_nMaxDevices(nMaxDevices), m_nRetries(nRetries),
+      m_slotMap(pSlots != nullptr ? *pSlots : m_ownSlots) {}
 
 CParallelAutoLoop::~CParallelAutoLoop() {
     InterruptDevices();
@@ -50,9 +52,11 @@ bool CParallelAutoLoop::AnyInFlight() const {
 void CParallelAutoLoop::StartDevice(const PortRecord& record, AutoTally& tally) {
     auto pSlot = std::make_unique<Slot>();
     pSlot->unit = UnitOfRecord(record);
+    pSlot->unit.strSlot = m_slotMap.LabelOf(record.strConnector);
     m_observer.OnDeviceFound(pSlot->unit);
     auto pSession = std::make_unique<CDeviceSession>(std::make_unique<CComPort>(record), m_timings);
-    pSlot->pJob = std::make_unique<CDeviceJob>(std::move(pSession), pSlot->unit);
+    pSlot->pJob =
+        std::make_unique<CRetryingJob>(std::move(pSession), pSlot->unit, m_timings, m_nRetries);
     if (m_bInterrupt) {
         pSlot->pJob->RequestStop();
     }
@@ -64,10 +68,11 @@ void CParallelAutoLoop::StartDevice(const PortRecord& record, AutoTally& tally) 
             UpdateRequest request; // each reader's own: its image, status and findings
             request.strFirmwarePath = m_strFirmwarePath;
             const UpdateOutcome outcome = pRaw->pJob->Run(request, m_observer);
+            const DeviceUnit last = pRaw->pJob->Unit(); // its last attempt
             {
                 std::lock_guard<std::mutex> lock(m_tallyMutex);
                 (outcome.Succeeded() ? tally.nPassed : tally.nFailed) += 1;
-                m_observer.OnDeviceDone(pRaw->unit, tally);
+                m_observer.OnDeviceDone(last, tally);
             }
             pRaw->bFinished.store(true);
         });

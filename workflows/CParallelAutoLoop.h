@@ -3,10 +3,18 @@
 // converter that appears gets its own session and thread and the same sequence
 // as the one-device loop: update, then wait until its port has gone before that
 // connector is taken again. Reports come from several threads at once: the
-// observer must be safe for that.
+// observer must be safe for that. Every unit carries its slot's label.
+//
+// Retries (nRetries > 0): a reader whose job ended in "Communication Error" or
+// "boot loader failed. check connection" and that is still listed is run again
+// (CRetryingJob), up to nRetries more times, before it counts. RequestStop takes
+// no new reader, but a reader in flight still gets its retries: the operator
+// asked to finish the bench, not to leave a unit half-tried. InterruptDevices
+// ("Stop now") stops the attempt in flight and allows no further one.
 
 #include "device/ProtocolTimings.h"
-#include "workflows/CDeviceJob.h"
+#include "workflows/CRetryingJob.h"
+#include "workflows/CSlotMap.h"
 #include "workflows/IAutoObserver.h"
 
 #include <atomic>
@@ -23,8 +31,12 @@ class CParallelAutoLoop {
 public:
     // strFirmwarePath: the image every reader gets (each job loads it itself).
     // nMaxDevices: stop after that many devices have finished (0: no limit).
+    // nRetries: further attempts for a retryable failure (0: none). pSlots: the
+    // slot labels, borrowed for the loop's life; null: labels by first sight
+    // ("Slot 1", "Slot 2", ... in the order connectors are first seen).
     CParallelAutoLoop(std::string strFirmwarePath, IAutoObserver& observer,
-                      const ProtocolTimings& timings = {}, int nMaxDevices = 0);
+                      const ProtocolTimings& timings = {}, int nMaxDevices = 0, int nRetries = 0,
+                      CSlotMap* pSlots = nullptr);
     ~CParallelAutoLoop(); // InterruptDevices(), then waits for every thread
     CParallelAutoLoop(const CParallelAutoLoop&) = delete;
     CParallelAutoLoop& operator=(const CParallelAutoLoop&) = delete;
@@ -42,7 +54,7 @@ public:
 private:
     struct Slot {
         DeviceUnit unit;
-        std::unique_ptr<CDeviceJob> pJob; // while the update runs
+        std::unique_ptr<CRetryingJob> pJob; // while the update (and its retries) runs
         std::thread worker;
         std::atomic<bool> bFinished{false};
         bool bAwaitingRemoval = false; // finished; taken again once its port has gone
@@ -62,6 +74,9 @@ private:
     IAutoObserver& m_observer;
     ProtocolTimings m_timings;
     int m_nMaxDevices;
+    int m_nRetries;
+    CSlotMap m_ownSlots; // when none is given
+    CSlotMap& m_slotMap;
     std::atomic<bool> m_bStop{false};
     mutable std::mutex m_mutex; // the slots, the started count and m_bInterrupt
     std::map<std::string, std::unique_ptr<Slot>> m_slots; // by connector

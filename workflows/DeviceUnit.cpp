@@ -14,11 +14,12 @@ bool IsUnitsRecord(const DeviceUnit& unit, const PortRecord& record) {
 } // namespace
 
 DeviceUnit UnitOfRecord(const PortRecord& record) {
-    return DeviceUnit{record.strName, record.nPort, record.strConnector, record.strDeviceNode};
+    return DeviceUnit{record.strName,       record.nPort, record.strConnector,
+                      record.strDeviceNode, {},           1};
 }
 
 DeviceUnit UnitOfPort(const CComPort& port) {
-    DeviceUnit unit{port.GetDeviceName(), port.GetPortNumber(), {}, port.GetDeviceNode()};
+    DeviceUnit unit{port.GetDeviceName(), port.GetPortNumber(), {}, port.GetDeviceNode(), {}, 1};
     for (const PortRecord& record : ScanPorts()) {
         if (IsUnitsRecord(unit, record)) {
             unit.strConnector = record.strConnector;

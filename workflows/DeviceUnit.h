@@ -15,6 +15,8 @@ struct DeviceUnit {
     int nPort = 0;             // the COM number; 0 when none is known
     std::string strConnector;  // USB device path plus interface; empty when not listed
     std::string strDeviceNode; // the node the port was opened on; empty before an open
+    std::string strSlot;       // the bench slot's label (CSlotMap); empty when none
+    int nAttempt = 1;          // 1, then 2, ... for the same reader run again (--retries)
 };
 
 // The unit of a discovered port.

@@ -2,7 +2,8 @@
 // What a front end hears of the auto loop besides each device's job reports.
 // Called on the loop's thread, in this order per cycle: OnSearching, then either
 // OnNothingFound or OnDeviceFound, the job's reports, OnDeviceDone and the
-// operator's question.
+// operator's question. A retried reader's attempts each bring their own job
+// reports, with OnRetry between them; OnDeviceDone comes once, after the last.
 
 #include "workflows/IUpdateObserver.h"
 
@@ -11,6 +12,7 @@ namespace fwup {
 struct AutoTally {
     int nPassed = 0; // devices whose job succeeded
     int nFailed = 0; // devices whose job failed or was interrupted
+    // A retried reader counts once, by its last attempt.
     int Total() const { return nPassed + nFailed; }
 };
 

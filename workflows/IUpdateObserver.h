@@ -24,6 +24,14 @@ public:
     // when this returns.
     virtual void OnJobEnded(const DeviceUnit& unit, const UpdateOutcome& outcome,
                             const UpdateRequest& request) = 0;
+
+    // A retried job (--retries): attempt unit.nAttempt (2 or more) is about to start
+    // on the same reader, after an attempt that ended in previous (already told by
+    // OnJobEnded). Its own OnStage(StageStart) ... OnJobEnded follow.
+    virtual void OnRetry(const DeviceUnit& unit, const UpdateOutcome& previous) {
+        (void)unit;
+        (void)previous;
+    }
 };
 
 } // namespace fwup

@@ -1,0 +1,204 @@
+#pragma once
+// CBenchWindowModel: the bench window's behaviour without a toolkit. It runs the
+// parallel auto loop (every reader that appears is flashed with the loaded image;
+// a reader is taken again only after it was removed) on a worker thread, keeps
+// one row per slot, the counters and the log, writes a record per attempt through
+// IRecordSink, and tells a view (IBenchView) what to show. ui/ (Qt) and winui/
+// (Win32) are two such views.
+//
+// Threads: every public method runs on the GUI thread; only the constructor's wake
+// function is called by workers. A worker queues its report and calls wake once
+// per batch; the toolkit then calls Drain on the GUI thread (as for the main
+// window's model). Progress reports do not wake: the view's timer calls OnTick
+// every kBenchTickMs, which redraws each row's bar at most once and the running
+// counters. The GUI thread never waits for a reader; it joins the loop's thread
+// only after its last report.
+
+#include "device/ProtocolTimings.h"
+#include "windowmodel/BenchOptions.h"
+#include "windowmodel/IBenchView.h"
+#include "windowmodel/IRecordSink.h"
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace fwup {
+
+class CParallelAutoLoop;
+class CSlotMap;
+
+// How often the view calls OnTick, in milliseconds.
+inline constexpr int kBenchTickMs = 100;
+// A slot whose last this many units failed asks for its cable or fixture to be checked.
+inline constexpr int kFailureStreak = 3;
+// The log keeps at most this many lines; older ones are dropped.
+inline constexpr int kBenchLogLines = 5000;
+
+// One slot's row as shown.
+struct BenchRow {
+    std::array<std::string, kBenchColumnCount> cells; // by BenchColumn
+    int nProgress = 0;                                // the bar, 0..100
+    BenchTone eTone = BenchTone::Idle;
+    std::deque<bool> recent;    // the last units' results, oldest first, true: passed
+    bool bCheckFixture = false; // the last kFailureStreak units failed
+    const std::string& Cell(BenchColumn eColumn) const {
+        return cells[static_cast<size_t>(eColumn)];
+    }
+};
+
+// --- Pure logic the model shows (tests call these directly) ----------------------
+// "VelgoFWUp bench — <image name>"; without an image, "VelgoFWUp bench".
+std::string BenchTitle(const std::string& strImageName);
+// First-pass yield: units that passed at their first attempt over all units,
+// "95.0 %"; "-" when there are none.
+std::string FirstPassYieldText(int nFirstPassUnits, int nUnits);
+// Finished units per hour of nElapsedMs, rounded; "-" before a minute has passed.
+std::string UnitsPerHourText(int nUnits, int64_t nElapsedMs);
+// "h:mm:ss".
+std::string ElapsedText(int64_t nElapsedMs);
+// The first 16 hex digits and "..." of a hex digest.
+std::string ShortHashText(const std::string& strHexDigest);
+// True when the last kFailureStreak results (oldest first, true: passed) all failed.
+bool IsFailureStreak(const std::deque<bool>& recent);
+// "check the cable or fixture of <slot>".
+std::string FixtureCheckText(const std::string& strSlot);
+
+class CBenchWindowModel {
+public:
+    // view: borrowed, outlives the model. fnWake: any thread; arranges one call of
+    // Drain on the GUI thread soon, without waiting; false when it could not.
+    CBenchWindowModel(IBenchView& view, std::function<bool()> fnWake);
+    ~CBenchWindowModel(); // Shutdown()
+    CBenchWindowModel(const CBenchWindowModel&) = delete;
+    CBenchWindowModel& operator=(const CBenchWindowModel&) = delete;
+
+    // The waits of every later job (the device's own by default).
+    void SetProtocolTimings(const ProtocolTimings& timings) { m_timings = timings; }
+    // Records of every later job (borrowed, outlives the model; null for none).
+    // Before Init. Shutdown waits until every record is written.
+    void SetRecordSink(IRecordSink* pSink);
+    // The window's start: every field, button and the title. Reads the slots file
+    // (false, with strError naming the file and the malformed line's number: the
+    // window must not open) and loads options' image (a bad one is logged and
+    // shown; the window opens without it).
+    bool Init(const BenchOptions& options, std::string& strError);
+    // Runs the reports the workers queued, in order.
+    void Drain();
+    // The view's timer, every kBenchTickMs: coalesced bars, elapsed, units per hour.
+    void OnTick();
+    // Stops the loop: readers in flight stop at their next packet boundary; waits
+    // for the loop's thread and every record. Later reports are dropped.
+    void Shutdown();
+
+    // --- The operator's input ----------------------------------------------------
+    void OnLoadBinaryFile(); // the file dialog, then LoadImage; not while running
+    // Loads the image every later reader gets: name, size, date, SHA-256 shown.
+    // False when it cannot be read or is no image (logged and shown in a box).
+    bool LoadImage(const std::string& strPath);
+    void OnStart();   // with an image, idle: the loop starts
+    void OnStop();    // no new reader; those in flight finish their jobs
+    void OnStopNow(); // after a Yes: every reader in flight stops at its next packet boundary
+    // The close box, Esc: ends the window now when idle; with readers in flight it
+    // asks first, then stops them at a packet boundary and ends once the loop has.
+    void OnClose();
+
+    // --- State (what the view and tests read) -------------------------------------
+    bool IsRunning() const { return m_bRunning; } // the loop's thread is not past its end
+    bool IsStopping() const { return m_bStopping; }
+    bool HasImage() const { return !m_strFirmwarePath.empty(); }
+    const std::string& Title() const { return m_strTitle; }
+    const std::string& Field(BenchField eField) const;
+    bool IsEnabled(BenchButton eButton) const;
+    int RowCount() const { return static_cast<int>(m_rows.size()); }
+    const BenchRow& Row(int nRow) const { return m_rows.at(static_cast<size_t>(nRow)); }
+    // The row of a slot label; -1 when it has none yet.
+    int RowOfSlot(const std::string& strSlot) const;
+    const std::deque<std::string>& LogLines() const { return m_log; }
+    int Passed() const { return m_nPassed; }
+    int Failed() const { return m_nFailed; }
+    int FirstPassUnits() const { return m_nFirstPass; }
+    int Attempts() const { return m_nAttempts; } // jobs run, retries included
+
+    // One line into the log (a '\n' is added).
+    void AddLog(const std::string& strLine);
+
+private:
+    class CRelay; // the loop's observer: queues reports from the readers' threads
+    friend class CRelay;
+
+    struct PendingProgress {
+        int nPos = 0;
+        bool bDirty = false;
+    };
+
+    // The view, with the model's copy.
+    void SetField(BenchField eField, const std::string& strText);
+    void EnableButton(BenchButton eButton, bool bEnable);
+    void UpdateButtons();
+    void SetCell(int nRow, BenchColumn eColumn, const std::string& strText);
+    void SetRowProgress(int nRow, int nPos);
+    void SetRowTone(int nRow, BenchTone eTone);
+    int RowFor(const std::string& strSlot, const std::string& strPort);
+    void ShowCounters();
+    int64_t ElapsedMs() const;
+
+    // Reports, on the GUI thread.
+    void OnUnitStarted(const std::string& strSlot, const std::string& strPort, int nAttempt);
+    void OnUnitStage(const std::string& strSlot, const std::string& strStage);
+    void OnUnitInfo(const std::string& strSlot, const std::string& strSerial,
+                    const std::string& strVersion);
+    void OnAttemptEnded(const std::string& strSlot, bool bPassed, const std::string& strResult,
+                        int nAttempt, bool bRetrying, double dSeconds);
+    void OnUnitRemoved(const std::string& strSlot);
+    void OnLoopEnded();
+
+    bool Post(std::function<void()> fn);                     // any thread; false when dropped
+    void PostProgress(const std::string& strSlot, int nPos); // any thread, no wake
+
+    IBenchView& m_view;
+    const std::function<bool()> m_fnWake;
+
+    std::mutex m_queueMutex;
+    std::deque<std::function<void()>> m_queue;         // with m_queueMutex
+    std::map<std::string, PendingProgress> m_progress; // by slot, with m_queueMutex
+    bool m_bShutDown = false;                          // with m_queueMutex
+    bool m_bWakeLost = false;                          // with m_queueMutex
+
+    IRecordSink* m_pRecords = nullptr; // set before the loop's thread starts
+    std::unique_ptr<CSlotMap> m_pSlots;
+    std::unique_ptr<CRelay> m_pRelay;
+    std::unique_ptr<CParallelAutoLoop> m_pLoop;
+    std::thread m_loopThread;
+
+    // GUI thread only from here.
+    ProtocolTimings m_timings;
+    int m_nRetries = 0;
+    std::string m_strFirmwarePath;
+    std::string m_strTitle;
+    std::map<BenchField, std::string> m_fields;
+    std::map<BenchButton, bool> m_enabled;
+    std::vector<BenchRow> m_rows;
+    std::map<std::string, int> m_rowOfSlot;
+    std::deque<std::string> m_log;
+    bool m_bRunning = false;
+    bool m_bStopping = false;
+    bool m_bCloseRequested = false;
+    int m_nPassed = 0;
+    int m_nFailed = 0;
+    int m_nFirstPass = 0;
+    int m_nAttempts = 0;
+    std::chrono::steady_clock::time_point m_tpStart{};
+    std::chrono::steady_clock::time_point m_tpEnd{}; // when the loop ended; running: none
+};
+
+} // namespace fwup

@@ -1,0 +1,99 @@
+#pragma once
+// IBenchView: what the bench window's model (CBenchWindowModel) asks of a toolkit.
+// A view shows what it is told and hands the operator's input to the model; it
+// keeps no rules of its own. Every call comes on the GUI thread. Texts are UTF-8
+// with '\n' line breaks.
+//
+// Progress is coalesced by the model: a row's bar is set at most once per tick
+// (the view's timer calls CBenchWindowModel::OnTick every kBenchTickMs), however
+// many progress reports its reader sent meanwhile.
+
+#include <optional>
+#include <string>
+
+namespace fwup {
+
+// The one-line texts of the window's top and counters.
+enum class BenchField : int {
+    ImageName,    // the image's file name; "no image loaded" before one is
+    ImageSize,    // "123456 bytes"
+    ImageDate,    // the file's modification time, "2026-12-08 15:04"
+    ImageHash,    // SHA-256 shortened: its first 16 hex digits and "..."
+    Store,        // where the records go, a password hidden; "none" without --record
+    Station,      // the station's name; empty without --station
+    Passed,       // units whose last attempt passed
+    Failed,       // units whose last attempt failed or was stopped
+    Yield,        // first-pass yield, "95.0 %"; "-" before the first unit
+    UnitsPerHour, // finished units per hour of the running time, "412"
+    Elapsed,      // running time since Start, "h:mm:ss"
+    Status        // one line: "idle", "running", "stopping", "stopped"
+};
+
+enum class BenchButton : int {
+    Load,   // "Load Binary File"
+    Start,  // "&Start"
+    Stop,   // "S&top"
+    StopNow // "Stop &now"
+};
+
+// The table's columns, in the order shown.
+enum class BenchColumn : int {
+    Slot,
+    Port,
+    Serial,
+    Version,
+    Stage,
+    Progress, // a bar; its cell text is the percentage ("42 %") for readers of the text
+    Result,
+    Seconds,
+    Attempt
+};
+inline constexpr int kBenchColumnCount = 9;
+
+// What a row's result means; a view maps it to a colour. The result's text always
+// says the same in words, so colour never carries it alone.
+enum class BenchTone : int {
+    Idle,    // no unit yet, or the reader was removed
+    Busy,    // a job in flight
+    Passed,  // the last unit passed
+    Failed,  // the last unit failed or was stopped
+    Retrying // the last attempt failed and the unit is tried again
+};
+
+class IBenchView {
+public:
+    virtual ~IBenchView() = default;
+
+    // The window's caption: "VelgoFWUp bench — <image name>".
+    virtual void SetTitle(const std::string& strTitle) = 0;
+    virtual void SetField(BenchField eField, const std::string& strText) = 0;
+    virtual void EnableButton(BenchButton eButton, bool bEnable) = 0;
+
+    // Rows are only appended, one per slot, in the order slots are first seen;
+    // nRow counts from 0. AddRow appends row RowCount() with empty cells, Idle.
+    virtual void AddRow() = 0;
+    virtual void SetCell(int nRow, BenchColumn eColumn, const std::string& strText) = 0;
+    // The row's bar, 0..100 (the Progress cell's text is set alongside).
+    virtual void SetRowProgress(int nRow, int nPos) = 0;
+    virtual void SetRowTone(int nRow, BenchTone eTone) = 0;
+
+    // The log: append complete lines (each ends with '\n'); drop the oldest
+    // nLines lines (the model keeps the log bounded).
+    virtual void AppendLog(const std::string& strLines) = 0;
+    virtual void DropLogLines(int nLines) = 0;
+
+    // A modal question with Yes and No, the program's name as caption; true for
+    // Yes. Reports posted meanwhile may be delivered from inside it.
+    virtual bool AskYesNo(const std::string& strText) = 0;
+    // A modal box, OK only.
+    virtual void ShowMessage(const std::string& strText) = 0;
+    // The open-file dialog (*.bin, then all files); none when cancelled.
+    virtual std::optional<std::string> AskFirmwareFile() = 0;
+    // Ends the window; the model is idle by then (no reader in flight).
+    virtual void EndWindow() = 0;
+    // Text from the device (version, serial number) as UTF-8, in the platform's
+    // code page for device text.
+    virtual std::string TextFromDevice(const std::string& strBytes) const = 0;
+};
+
+} // namespace fwup
