@@ -24,34 +24,50 @@ struct ColumnLook {
     int nWidthDu;
 };
 constexpr ColumnLook kColumns[kBenchColumnCount] = {
-    {L"Slot", 42},     {L"Port", 78},     {L"Serial", 52},  {L"Version", 40}, {L"Stage", 52},
-    {L"Progress", 56}, {L"Result", 62},   {L"Seconds", 32}, {L"Attempt", 32},
+    {L"Slot", 36},     {L"Port", 84},   {L"Serial", 48},  {L"Version", 34}, {L"Stage", 40},
+    {L"Progress", 52}, {L"Result", 52}, {L"Seconds", 32}, {L"Attempt", 32},
 };
 
 int FieldId(BenchField eField) {
     switch (eField) {
-    case BenchField::ImageName: return IDC_BENCH_IMAGE_NAME;
-    case BenchField::ImageSize: return IDC_BENCH_IMAGE_SIZE;
-    case BenchField::ImageDate: return IDC_BENCH_IMAGE_DATE;
-    case BenchField::ImageHash: return IDC_BENCH_IMAGE_SHA;
-    case BenchField::Store: return IDC_BENCH_RECORD;
-    case BenchField::Station: return IDC_BENCH_STATION;
-    case BenchField::Passed: return IDC_BENCH_PASSED;
-    case BenchField::Failed: return IDC_BENCH_FAILED;
-    case BenchField::Yield: return IDC_BENCH_YIELD;
-    case BenchField::UnitsPerHour: return IDC_BENCH_UNITS_PER_HOUR;
-    case BenchField::Elapsed: return IDC_BENCH_ELAPSED;
-    case BenchField::Status: return IDC_BENCH_STATUS;
+    case BenchField::ImageName:
+        return IDC_BENCH_IMAGE_NAME;
+    case BenchField::ImageSize:
+        return IDC_BENCH_IMAGE_SIZE;
+    case BenchField::ImageDate:
+        return IDC_BENCH_IMAGE_DATE;
+    case BenchField::ImageHash:
+        return IDC_BENCH_IMAGE_SHA;
+    case BenchField::Store:
+        return IDC_BENCH_RECORD;
+    case BenchField::Station:
+        return IDC_BENCH_STATION;
+    case BenchField::Passed:
+        return IDC_BENCH_PASSED;
+    case BenchField::Failed:
+        return IDC_BENCH_FAILED;
+    case BenchField::Yield:
+        return IDC_BENCH_YIELD;
+    case BenchField::UnitsPerHour:
+        return IDC_BENCH_UNITS_PER_HOUR;
+    case BenchField::Elapsed:
+        return IDC_BENCH_ELAPSED;
+    case BenchField::Status:
+        return IDC_BENCH_STATUS;
     }
     return 0;
 }
 
 int ButtonId(BenchButton eButton) {
     switch (eButton) {
-    case BenchButton::Load: return IDC_BENCH_LOAD;
-    case BenchButton::Start: return IDC_BENCH_START;
-    case BenchButton::Stop: return IDC_BENCH_STOP;
-    case BenchButton::StopNow: return IDC_BENCH_STOP_NOW;
+    case BenchButton::Load:
+        return IDC_BENCH_LOAD;
+    case BenchButton::Start:
+        return IDC_BENCH_START;
+    case BenchButton::Stop:
+        return IDC_BENCH_STOP;
+    case BenchButton::StopNow:
+        return IDC_BENCH_STOP_NOW;
     }
     return 0;
 }
@@ -59,11 +75,16 @@ int ButtonId(BenchButton eButton) {
 // The result cell's background; the cell's text says the same in words.
 COLORREF ToneColour(BenchTone eTone) {
     switch (eTone) {
-    case BenchTone::Busy: return RGB(221, 235, 247);
-    case BenchTone::Passed: return RGB(198, 239, 206);
-    case BenchTone::Failed: return RGB(255, 199, 206);
-    case BenchTone::Retrying: return RGB(255, 235, 156);
-    case BenchTone::Idle: break;
+    case BenchTone::Busy:
+        return RGB(221, 235, 247);
+    case BenchTone::Passed:
+        return RGB(198, 239, 206);
+    case BenchTone::Failed:
+        return RGB(255, 199, 206);
+    case BenchTone::Retrying:
+        return RGB(255, 235, 156);
+    case BenchTone::Idle:
+        break;
     }
     return CLR_DEFAULT;
 }
@@ -227,7 +248,8 @@ bool CBenchDlg::OnInitDialog() {
         ::MapDialogRect(m_hWnd, &rcWidth);
         LVCOLUMNW column = {};
         column.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM | LVCF_FMT;
-        column.fmt = nColumn == static_cast<int>(BenchColumn::Progress) ? LVCFMT_CENTER : LVCFMT_LEFT;
+        column.fmt =
+            nColumn == static_cast<int>(BenchColumn::Progress) ? LVCFMT_CENTER : LVCFMT_LEFT;
         column.cx = rcWidth.right;
         column.pszText = const_cast<wchar_t*>(kColumns[nColumn].pszTitle);
         column.iSubItem = nColumn;
@@ -292,12 +314,12 @@ void CBenchDlg::Layout(int cx, int cy) {
         if (hControl == nullptr || hDefer == nullptr) {
             continue;
         }
-        hDefer = ::DeferWindowPos(
-            hDefer, hControl, nullptr, anchor.rc.left + dx * anchor.nMoveX / 100,
-            anchor.rc.top + dy * anchor.nMoveY / 100,
-            anchor.rc.right - anchor.rc.left + dx * anchor.nGrowX / 100,
-            anchor.rc.bottom - anchor.rc.top + dy * anchor.nGrowY / 100,
-            SWP_NOZORDER | SWP_NOACTIVATE);
+        hDefer =
+            ::DeferWindowPos(hDefer, hControl, nullptr, anchor.rc.left + dx * anchor.nMoveX / 100,
+                             anchor.rc.top + dy * anchor.nMoveY / 100,
+                             anchor.rc.right - anchor.rc.left + dx * anchor.nGrowX / 100,
+                             anchor.rc.bottom - anchor.rc.top + dy * anchor.nGrowY / 100,
+                             SWP_NOZORDER | SWP_NOACTIVATE);
     }
     if (hDefer != nullptr) {
         ::EndDeferWindowPos(hDefer);
@@ -325,9 +347,10 @@ LRESULT CBenchDlg::OnTableDraw(NMLVCUSTOMDRAW& draw) const {
         }
         // The colours set for one cell stay for the next: every cell sets its own.
         draw.clrText = CLR_DEFAULT;
-        draw.clrTextBk = draw.iSubItem == static_cast<int>(BenchColumn::Result) && nRow < m_rows.size()
-                             ? ToneColour(m_rows[nRow].eTone)
-                             : CLR_DEFAULT;
+        draw.clrTextBk =
+            draw.iSubItem == static_cast<int>(BenchColumn::Result) && nRow < m_rows.size()
+                ? ToneColour(m_rows[nRow].eTone)
+                : CLR_DEFAULT;
         if (draw.clrTextBk != CLR_DEFAULT) {
             draw.clrText = RGB(0, 0, 0); // readable on the light tones whatever the theme
         }
@@ -433,7 +456,8 @@ void CBenchDlg::AppendLog(const std::string& strLines) {
     const HWND hLog = Item(IDC_BENCH_LOG);
     const auto nEnd = static_cast<WPARAM>(::GetWindowTextLengthW(hLog));
     ::SendMessageW(hLog, EM_SETSEL, nEnd, static_cast<LPARAM>(nEnd));
-    ::SendMessageW(hLog, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(EditLines(strLines).c_str()));
+    ::SendMessageW(hLog, EM_REPLACESEL, FALSE,
+                   reinterpret_cast<LPARAM>(EditLines(strLines).c_str()));
     ::SendMessageW(hLog, EM_SCROLLCARET, 0, 0);
 }
 

@@ -72,7 +72,7 @@ private:
     HWND m_hWnd = nullptr;
     HICON m_hIcon = nullptr;
     HICON m_hSmallIcon = nullptr;
-    bool m_bRestoringFocus = false;  // activation gives the focus back: no new visit
+    bool m_bRestoringFocus = false; // activation gives the focus back: no new visit
     std::function<void(HWND)> m_fnOpenBench;
     std::unique_ptr<CMainWindowModel> m_pModel;
 };

@@ -13,7 +13,7 @@
 #define IDD_FWUPGRADERVELMORA_DIALOG 102
 #define IDM_BENCH 0x0020 // the Bench entry of the main window's system menu
 #define IDD_BENCH_DIALOG 103
-#define IDS_BENCH 104 // "Bench..."
+#define IDS_BENCH 104          // "Bench..."
 #define IDR_MAINFRAME 128      // the application icon
 #define IDC_ABOUT_VERSION 1040 // the About box's second line: the build's version
 

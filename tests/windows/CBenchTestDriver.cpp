@@ -152,11 +152,13 @@ void CBenchTestDriver::Tick() {
             WithinLimit(5000, "visible window");
             return;
         }
-        const std::wstring strTitle = L"VelgoFWUp bench \u2014 " + WideFromUtf8(m_options.strImageName);
+        const std::wstring strTitle =
+            L"VelgoFWUp bench \u2014 " + WideFromUtf8(m_options.strImageName);
         Check(TextOf(m_hDlg) == strTitle, "title: " + Utf8TextOf(m_hDlg));
         Check(TextOf(Item(IDC_BENCH_IMAGE_NAME)) == WideFromUtf8(m_options.strImageName),
               "image name: " + Utf8TextOf(Item(IDC_BENCH_IMAGE_NAME)));
-        Check(!::IsWindowEnabled(Item(IDC_BENCH_STOP)) && !::IsWindowEnabled(Item(IDC_BENCH_STOP_NOW)),
+        Check(!::IsWindowEnabled(Item(IDC_BENCH_STOP)) &&
+                  !::IsWindowEnabled(Item(IDC_BENCH_STOP_NOW)),
               "idle: Stop and Stop now disabled");
         Check(Rows() == 0, "no rows before Start");
         click(IDC_BENCH_START, "Start");
@@ -174,7 +176,8 @@ void CBenchTestDriver::Tick() {
             if (nPos > 0 && nPos < 100) {
                 Note("row " + std::to_string(nRow + 1) + " at " + std::to_string(nPos) +
                      " %: the close box pressed");
-                Check(::IsWindowEnabled(Item(IDC_BENCH_STOP)) && !::IsWindowEnabled(Item(IDC_BENCH_START)),
+                Check(::IsWindowEnabled(Item(IDC_BENCH_STOP)) &&
+                          !::IsWindowEnabled(Item(IDC_BENCH_START)),
                       "running: Stop enabled, Start not");
                 ::PostMessageW(m_hDlg, WM_SYSCOMMAND, SC_CLOSE, 0);
                 GoTo(Step::WaitQuestion);
@@ -195,7 +198,8 @@ void CBenchTestDriver::Tick() {
             return;
         }
         Note("closing asks: " + Utf8TextOf(::GetDlgItem(hBox, kMessageBoxText)));
-        const bool bYesNo = ::GetDlgItem(hBox, IDYES) != nullptr && ::GetDlgItem(hBox, IDNO) != nullptr;
+        const bool bYesNo =
+            ::GetDlgItem(hBox, IDYES) != nullptr && ::GetDlgItem(hBox, IDNO) != nullptr;
         Check(bYesNo, "the question offers Yes and No");
         ::PostMessageW(hBox, WM_COMMAND, MAKEWPARAM(bYesNo ? IDNO : IDOK, BN_CLICKED), 0);
         GoTo(Step::WaitPassed);
@@ -295,9 +299,9 @@ void CBenchTestDriver::CheckRows() {
 void CBenchTestDriver::WriteReport() {
     Note("largest gap between 10 ms timer ticks while readers ran: " +
          std::to_string(m_dwGapRunning) + " ms");
-    for (const int nId : {IDC_BENCH_PASSED, IDC_BENCH_FAILED, IDC_BENCH_YIELD,
-                          IDC_BENCH_UNITS_PER_HOUR, IDC_BENCH_ELAPSED, IDC_BENCH_STATUS,
-                          IDC_BENCH_RECORD}) {
+    for (const int nId :
+         {IDC_BENCH_PASSED, IDC_BENCH_FAILED, IDC_BENCH_YIELD, IDC_BENCH_UNITS_PER_HOUR,
+          IDC_BENCH_ELAPSED, IDC_BENCH_STATUS, IDC_BENCH_RECORD}) {
         Note("field " + std::to_string(nId) + ": " + Utf8TextOf(Item(nId)));
     }
     Note("log:\n" + Utf8TextOf(Item(IDC_BENCH_LOG)));

@@ -21,9 +21,9 @@
 namespace fwup {
 
 struct BenchHookOptions {
-    std::string strTestReport;  // --test-report FILE: where it writes what it saw
-    int nReaders = 0;           // --test-readers N: the readers on the bench
-    std::string strImageName;   // the file name of the window's --file
+    std::string strTestReport; // --test-report FILE: where it writes what it saw
+    int nReaders = 0;          // --test-readers N: the readers on the bench
+    std::string strImageName;  // the file name of the window's --file
 };
 
 class CBenchTestDriver {

@@ -15,7 +15,7 @@ command -v wine >/dev/null || {
     echo "$script: skipped: Wine is not installed"
     exit 77
 }
-: "${port2:?--port2 names the second reader's COM port}" "${link2:?--link2 its link}"
+: "${port2:?--port2 names the second COM port}" "${link2:?--link2 names its link}"
 run_in_xvfb
 
 rm -rf "$work"
@@ -36,7 +36,7 @@ own_desktop "$(basename "$exe")"
 wine "$tool" remove-all </dev/null >/dev/null 2>&1 || true
 
 image=$work/FW.bin
-size=40960
+size=16384
 head -c $size /dev/urandom >"$image"
 
 # Two readers at once; each COM port's link follows its reader's node.
