@@ -15,6 +15,7 @@
 // only after its last report.
 
 #include "device/ProtocolTimings.h"
+#include "device/UpdateOutcome.h"
 #include "windowmodel/BenchOptions.h"
 #include "windowmodel/IBenchView.h"
 #include "windowmodel/IRecordSink.h"
@@ -51,6 +52,9 @@ struct BenchRow {
     BenchTone eTone = BenchTone::Idle;
     std::deque<bool> recent;    // the last units' results, oldest first, true: passed
     bool bCheckFixture = false; // the last kFailureStreak units failed
+    std::string strResult;      // the result's own text, without the fixture's notice
+    int nLastAttempt = 0;       // the last attempt's number
+    bool bLastPassed = false;   // the last attempt passed
     const std::string& Cell(BenchColumn eColumn) const {
         return cells[static_cast<size_t>(eColumn)];
     }
@@ -136,43 +140,55 @@ private:
     class CRelay; // the loop's observer: queues reports from the readers' threads
     friend class CRelay;
 
-    struct PendingProgress {
-        int nPos = 0;
-        bool bDirty = false;
+    // How an attempt ended, copied on the reader's thread.
+    struct AttemptEnd {
+        std::string strSlot;
+        int nAttempt = 1;
+        OutcomeKind eKind = OutcomeKind::Success;
+        std::string strCause;
+        std::optional<std::string> optVersion;
+        std::optional<std::string> optSerial;
+        double dSeconds = 0;
+        std::string strRecordFailure; // the record sink's line; empty when taken
     };
 
     // The view, with the model's copy.
     void SetField(BenchField eField, const std::string& strText);
     void EnableButton(BenchButton eButton, bool bEnable);
     void UpdateButtons();
+    int RowFor(const std::string& strSlot); // the slot's row, appended when new
     void SetCell(int nRow, BenchColumn eColumn, const std::string& strText);
     void SetRowProgress(int nRow, int nPos);
-    void SetRowTone(int nRow, BenchTone eTone);
-    int RowFor(const std::string& strSlot, const std::string& strPort);
+    void SetResult(int nRow, BenchTone eTone, const std::string& strResult);
     void ShowCounters();
     int64_t ElapsedMs() const;
+    std::string DeviceText(const std::string& strBytes) const;
+    void Interrupt();
 
     // Reports, on the GUI thread.
-    void OnUnitStarted(const std::string& strSlot, const std::string& strPort, int nAttempt);
+    void OnUnitFound(const std::string& strSlot, const std::string& strPort);
+    void OnAttemptStarted(const std::string& strSlot, const std::string& strPort, int nAttempt);
     void OnUnitStage(const std::string& strSlot, const std::string& strStage);
-    void OnUnitInfo(const std::string& strSlot, const std::string& strSerial,
-                    const std::string& strVersion);
-    void OnAttemptEnded(const std::string& strSlot, bool bPassed, const std::string& strResult,
-                        int nAttempt, bool bRetrying, double dSeconds);
+    void OnUnitSerial(const std::string& strSlot, const std::optional<std::string>& optSerial);
+    void OnAttemptEnded(const AttemptEnd& end);
+    void OnRetrying(const std::string& strSlot, int nAttempt, OutcomeKind ePrevious);
+    void OnUnitDone(const std::string& strSlot);
     void OnUnitRemoved(const std::string& strSlot);
     void OnLoopEnded();
 
-    bool Post(std::function<void()> fn);                     // any thread; false when dropped
+    // Any thread; false when dropped. strClearProgressOf: a slot whose pending bar
+    // value this report makes stale.
+    bool Post(std::function<void()> fn, const std::string& strClearProgressOf = std::string());
     void PostProgress(const std::string& strSlot, int nPos); // any thread, no wake
 
     IBenchView& m_view;
     const std::function<bool()> m_fnWake;
 
     std::mutex m_queueMutex;
-    std::deque<std::function<void()>> m_queue;         // with m_queueMutex
-    std::map<std::string, PendingProgress> m_progress; // by slot, with m_queueMutex
-    bool m_bShutDown = false;                          // with m_queueMutex
-    bool m_bWakeLost = false;                          // with m_queueMutex
+    std::deque<std::function<void()>> m_queue; // with m_queueMutex
+    std::map<std::string, int> m_progress;     // latest bar by slot, with m_queueMutex
+    bool m_bShutDown = false;                  // with m_queueMutex
+    bool m_bWakeLost = false;                  // with m_queueMutex
 
     IRecordSink* m_pRecords = nullptr; // set before the loop's thread starts
     std::unique_ptr<CSlotMap> m_pSlots;
@@ -188,15 +204,19 @@ private:
     std::map<BenchField, std::string> m_fields;
     std::map<BenchButton, bool> m_enabled;
     std::vector<BenchRow> m_rows;
+    std::vector<std::optional<std::chrono::steady_clock::time_point>>
+        m_rowStarts; // attempt in flight
     std::map<std::string, int> m_rowOfSlot;
     std::deque<std::string> m_log;
     bool m_bRunning = false;
     bool m_bStopping = false;
+    bool m_bInterrupting = false;
     bool m_bCloseRequested = false;
     int m_nPassed = 0;
     int m_nFailed = 0;
     int m_nFirstPass = 0;
     int m_nAttempts = 0;
+    int m_nInFlight = 0; // readers found and not yet done
     std::chrono::steady_clock::time_point m_tpStart{};
     std::chrono::steady_clock::time_point m_tpEnd{}; // when the loop ended; running: none
 };

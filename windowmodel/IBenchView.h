@@ -17,7 +17,7 @@ namespace fwup {
 enum class BenchField : int {
     ImageName,    // the image's file name; "no image loaded" before one is
     ImageSize,    // "123456 bytes"
-    ImageDate,    // the file's modification time, "2026-12-08 15:04"
+    ImageDate,    // the file's last write, UTC, "YYYY.MM.DD hh:mm:ss"
     ImageHash,    // SHA-256 shortened: its first 16 hex digits and "..."
     Store,        // where the records go, a password hidden; "none" without --record
     Station,      // the station's name; empty without --station

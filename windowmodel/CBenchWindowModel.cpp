@@ -1,0 +1,699 @@
+// The bench window's model: rows by slot, counters, log, and the parallel loop on
+// its own thread, whose reports reach the GUI thread through a queue.
+
+#include "windowmodel/CBenchWindowModel.h"
+
+#include "device/FirmwareFile.h"
+#include "device/Sha256.h"
+#include "device/UpdateOutcome.h"
+#include "workflows/CParallelAutoLoop.h"
+#include "workflows/CSlotMap.h"
+#include "workflows/IAutoObserver.h"
+#include "workflows/JsonText.h"
+
+#include <cinttypes>
+#include <cstdio>
+#include <system_error>
+#include <utility>
+
+namespace fwup {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+const char* const kTitle = "VelgoFWUp bench";
+
+std::string Format(const char* pszFormat, double dValue) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, pszFormat, dValue);
+    return buf;
+}
+
+std::string PercentText(int nPos) {
+    return std::to_string(nPos) + " %";
+}
+
+std::string SecondsText(double dSeconds) {
+    return Format("%.1f", dSeconds);
+}
+
+} // namespace
+
+// --- Pure logic ---------------------------------------------------------------------
+
+std::string BenchTitle(const std::string& strImageName) {
+    return strImageName.empty() ? kTitle : std::string(kTitle) + " \u2014 " + strImageName;
+}
+
+std::string FirstPassYieldText(int nFirstPassUnits, int nUnits) {
+    if (nUnits <= 0) {
+        return "-";
+    }
+    return Format("%.1f %%", 100.0 * nFirstPassUnits / nUnits);
+}
+
+std::string UnitsPerHourText(int nUnits, int64_t nElapsedMs) {
+    if (nElapsedMs < 60000) {
+        return "-"; // a rate from a few seconds would swing wildly
+    }
+    return Format("%.0f", nUnits * 3600000.0 / static_cast<double>(nElapsedMs));
+}
+
+std::string ElapsedText(int64_t nElapsedMs) {
+    const int64_t nSeconds = nElapsedMs < 0 ? 0 : nElapsedMs / 1000;
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%" PRId64 ":%02d:%02d", nSeconds / 3600,
+                  static_cast<int>(nSeconds / 60 % 60), static_cast<int>(nSeconds % 60));
+    return buf;
+}
+
+std::string ShortHashText(const std::string& strHexDigest) {
+    return strHexDigest.size() <= 16 ? strHexDigest : strHexDigest.substr(0, 16) + "...";
+}
+
+bool IsFailureStreak(const std::deque<bool>& recent) {
+    if (recent.size() < static_cast<size_t>(kFailureStreak)) {
+        return false;
+    }
+    for (size_t i = recent.size() - kFailureStreak; i < recent.size(); ++i) {
+        if (recent[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string FixtureCheckText(const std::string& strSlot) {
+    return "check the cable or fixture of " + strSlot;
+}
+
+// --- The loop's observer ----------------------------------------------------------------
+
+// Runs on the readers' threads and the loop's: copies what the GUI thread needs
+// and queues it. Only progress skips the queue (the latest value per slot).
+class CBenchWindowModel::CRelay : public IAutoObserver {
+public:
+    explicit CRelay(CBenchWindowModel& owner) : m_owner(owner) {}
+
+    void OnDeviceFound(const DeviceUnit& unit) override {
+        m_owner.Post([&o = m_owner, strSlot = unit.strSlot, strPort = unit.strPortName] {
+            o.OnUnitFound(strSlot, strPort);
+        });
+    }
+
+    void OnStage(const DeviceUnit& unit, UpdateStage eStage, const UpdateStatus& status) override {
+        CBenchWindowModel& o = m_owner;
+        switch (eStage) {
+        case StageStart:
+            if (o.m_pRecords != nullptr) {
+                o.m_pRecords->JobStarted(unit);
+            }
+            {
+                std::lock_guard<std::mutex> lock(m_mutex);
+                m_starts[unit.strSlot] = Clock::now();
+            }
+            o.Post([&o, strSlot = unit.strSlot, strPort = unit.strPortName,
+                    nAttempt = unit.nAttempt] { o.OnAttemptStarted(strSlot, strPort, nAttempt); },
+                   unit.strSlot);
+            break;
+        case StageConnecting:
+            o.Post([&o, strSlot = unit.strSlot] { o.OnUnitStage(strSlot, "connecting"); });
+            break;
+        case StageUpdating:
+            o.Post([&o, strSlot = unit.strSlot, optSerial = status.optSerial] {
+                o.OnUnitSerial(strSlot, optSerial);
+                o.OnUnitStage(strSlot, "updating");
+            });
+            break;
+        case StageProgress:
+            o.PostProgress(unit.strSlot, status.nProgress);
+            break;
+        default:
+            break; // the end comes with OnJobEnded, which has the outcome
+        }
+    }
+
+    void OnJobEnded(const DeviceUnit& unit, const UpdateOutcome& outcome,
+                    const UpdateRequest& request) override {
+        CBenchWindowModel& o = m_owner;
+        std::string strRecordFailure;
+        if (o.m_pRecords != nullptr) {
+            strRecordFailure = o.m_pRecords->JobEnded(unit, outcome, request);
+        }
+        double dSeconds = 0;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            auto it = m_starts.find(unit.strSlot);
+            if (it != m_starts.end()) {
+                dSeconds = std::chrono::duration<double>(Clock::now() - it->second).count();
+            }
+        }
+        AttemptEnd end;
+        end.strSlot = unit.strSlot;
+        end.nAttempt = unit.nAttempt;
+        end.eKind = outcome.eKind;
+        end.strCause = outcome.strCause;
+        end.optVersion = request.optVersion;
+        end.optSerial = request.status.optSerial;
+        end.dSeconds = dSeconds;
+        end.strRecordFailure = strRecordFailure;
+        o.Post([&o, end = std::move(end)] { o.OnAttemptEnded(end); }, unit.strSlot);
+    }
+
+    void OnRetry(const DeviceUnit& unit, const UpdateOutcome& previous) override {
+        m_owner.Post([&o = m_owner, strSlot = unit.strSlot, nAttempt = unit.nAttempt,
+                      eKind = previous.eKind] { o.OnRetrying(strSlot, nAttempt, eKind); });
+    }
+
+    void OnDeviceDone(const DeviceUnit& unit, const AutoTally&) override {
+        m_owner.Post([&o = m_owner, strSlot = unit.strSlot] { o.OnUnitDone(strSlot); });
+    }
+
+    void OnDeviceRemoved(const DeviceUnit& unit) override {
+        m_owner.Post([&o = m_owner, strSlot = unit.strSlot] { o.OnUnitRemoved(strSlot); });
+    }
+
+    void OnLoopEnded(const AutoTally&) override {
+        m_owner.Post([&o = m_owner] { o.OnLoopEnded(); });
+    }
+
+private:
+    CBenchWindowModel& m_owner;
+    std::mutex m_mutex;
+    std::map<std::string, Clock::time_point> m_starts; // by slot, with m_mutex
+};
+
+// --- The model ----------------------------------------------------------------------
+
+CBenchWindowModel::CBenchWindowModel(IBenchView& view, std::function<bool()> fnWake)
+    : m_view(view), m_fnWake(std::move(fnWake)), m_pSlots(std::make_unique<CSlotMap>()),
+      m_pRelay(std::make_unique<CRelay>(*this)) {}
+
+CBenchWindowModel::~CBenchWindowModel() {
+    Shutdown();
+}
+
+void CBenchWindowModel::SetRecordSink(IRecordSink* pSink) {
+    m_pRecords = pSink;
+    if (pSink != nullptr) {
+        pSink->SetNoticeSink([this](const std::string& strNotice) {
+            Post([this, strNotice] { AddLog(DisplayText(strNotice)); });
+        });
+    }
+}
+
+bool CBenchWindowModel::Init(const BenchOptions& options, std::string& strError) {
+    if (!options.strSlotsPath.empty() && !m_pSlots->LoadFile(options.strSlotsPath, strError)) {
+        return false;
+    }
+    m_nRetries = options.nRetries;
+    m_strTitle = BenchTitle("");
+    m_view.SetTitle(m_strTitle);
+    SetField(BenchField::ImageName, "no image loaded");
+    for (BenchField eField :
+         {BenchField::ImageSize, BenchField::ImageDate, BenchField::ImageHash}) {
+        SetField(eField, "");
+    }
+    SetField(BenchField::Store, m_pRecords != nullptr ? m_pRecords->StoreName() : "none");
+    SetField(BenchField::Station, options.strStation);
+    SetField(BenchField::Status, "idle");
+    ShowCounters();
+    if (m_pRecords != nullptr) {
+        AddLog("Records go to " + m_pRecords->StoreName());
+    }
+    if (!options.strSlotsPath.empty()) {
+        AddLog("Slots from " + options.strSlotsPath + ": " + std::to_string(m_pSlots->FileSlots()) +
+               " named");
+    }
+    if (m_nRetries > 0) {
+        AddLog("Retries: up to " + std::to_string(m_nRetries) + " per unit");
+    }
+    UpdateButtons();
+    if (!options.strFirmwarePath.empty()) {
+        LoadImage(options.strFirmwarePath);
+    }
+    return true;
+}
+
+void CBenchWindowModel::Shutdown() {
+    if (m_pLoop) {
+        m_pLoop->InterruptDevices();
+    }
+    if (m_loopThread.joinable()) {
+        m_loopThread.join();
+    }
+    m_pLoop.reset();
+    if (m_pRecords != nullptr) {
+        m_pRecords->Finish(); // its last notices are dropped below with the other reports
+    }
+    std::deque<std::function<void()>> dropped;
+    {
+        std::lock_guard<std::mutex> lock(m_queueMutex);
+        m_bShutDown = true;
+        dropped.swap(m_queue);
+        m_progress.clear();
+    }
+}
+
+// --- Queue ----------------------------------------------------------------------------
+
+bool CBenchWindowModel::Post(std::function<void()> fn, const std::string& strClearProgressOf) {
+    std::lock_guard<std::mutex> lock(m_queueMutex);
+    if (m_bShutDown) {
+        return false;
+    }
+    if (!strClearProgressOf.empty()) {
+        // A bar value from before this report must not be drawn after it.
+        m_progress.erase(strClearProgressOf);
+    }
+    const bool bWake = m_queue.empty() || m_bWakeLost;
+    m_queue.push_back(std::move(fn));
+    if (bWake) {
+        m_bWakeLost = !m_fnWake();
+    }
+    return true;
+}
+
+void CBenchWindowModel::PostProgress(const std::string& strSlot, int nPos) {
+    std::lock_guard<std::mutex> lock(m_queueMutex);
+    if (!m_bShutDown) {
+        m_progress[strSlot] = nPos; // OnTick draws the latest
+    }
+}
+
+void CBenchWindowModel::Drain() {
+    for (;;) {
+        std::function<void()> fn;
+        {
+            std::lock_guard<std::mutex> lock(m_queueMutex);
+            if (m_queue.empty()) {
+                return;
+            }
+            fn = std::move(m_queue.front());
+            m_queue.pop_front();
+        }
+        fn(); // may show a modal box, which drains what comes in meanwhile
+    }
+}
+
+void CBenchWindowModel::OnTick() {
+    Drain(); // a progress value must not overtake the report of its attempt's start
+    std::map<std::string, int> progress;
+    {
+        std::lock_guard<std::mutex> lock(m_queueMutex);
+        progress.swap(m_progress);
+    }
+    for (const auto& [strSlot, nPos] : progress) {
+        const int nRow = RowOfSlot(strSlot);
+        if (nRow >= 0) {
+            SetRowProgress(nRow, nPos);
+        }
+    }
+    if (!m_bRunning) {
+        return;
+    }
+    const auto tpNow = Clock::now();
+    for (size_t i = 0; i < m_rows.size(); ++i) {
+        if (m_rowStarts[i]) {
+            const double dSeconds = std::chrono::duration<double>(tpNow - *m_rowStarts[i]).count();
+            SetCell(static_cast<int>(i), BenchColumn::Seconds, Format("%.0f", dSeconds));
+        }
+    }
+    ShowCounters();
+}
+
+// --- The operator's input -------------------------------------------------------------
+
+void CBenchWindowModel::OnLoadBinaryFile() {
+    if (m_bRunning) {
+        return;
+    }
+    if (std::optional<std::string> optPath = m_view.AskFirmwareFile()) {
+        LoadImage(*optPath);
+    }
+}
+
+bool CBenchWindowModel::LoadImage(const std::string& strPath) {
+    if (m_bRunning) {
+        return false;
+    }
+    UpdateRequest probe;
+    uint32_t dwAreaFlags = 0;
+    FileFacts facts;
+    if (LoadFirmware(probe, strPath, dwAreaFlags) != 0 || !probe.pSegments ||
+        !ReadFileFacts(strPath, facts)) {
+        const std::string strWhy = DescribeFirmwareProblem(strPath);
+        AddLog("Cannot use " + strPath + ": " + strWhy);
+        m_view.ShowMessage("invalid firmware file\n" + strWhy);
+        return false;
+    }
+    CSha256 sha;
+    int64_t nBytes = 0;
+    for (const ImageSegment* p = probe.pSegments.get(); p != nullptr; p = p->pNext.get()) {
+        sha.Update(p->pData.data(), static_cast<size_t>(p->nLength));
+        nBytes += p->nLength;
+    }
+    const std::array<uint8_t, 32> digest = sha.Final();
+    const std::string strHash = HexText(digest.data(), digest.size());
+    const std::string strName =
+        facts.strExtension.empty() ? facts.strName : facts.strName + "." + facts.strExtension;
+    m_strFirmwarePath = strPath;
+    SetField(BenchField::ImageName, strName);
+    SetField(BenchField::ImageSize, std::to_string(nBytes) + " bytes");
+    SetField(BenchField::ImageDate, facts.strDate);
+    SetField(BenchField::ImageHash, ShortHashText(strHash));
+    m_strTitle = BenchTitle(strName);
+    m_view.SetTitle(m_strTitle);
+    AddLog("Image " + strPath + ", " + std::to_string(nBytes) + " bytes, SHA-256 " + strHash);
+    UpdateButtons();
+    return true;
+}
+
+void CBenchWindowModel::OnStart() {
+    if (m_bRunning || !HasImage()) {
+        return;
+    }
+    m_pLoop = std::make_unique<CParallelAutoLoop>(m_strFirmwarePath, *m_pRelay, m_timings, 0,
+                                                  m_nRetries, m_pSlots.get());
+    try {
+        m_loopThread = std::thread([this] { m_pLoop->Run(); });
+    } catch (const std::system_error& e) {
+        m_pLoop.reset();
+        AddLog(std::string("The bench cannot start: ") + e.what());
+        return;
+    }
+    m_bRunning = true;
+    m_bStopping = false;
+    m_bInterrupting = false;
+    m_tpStart = Clock::now();
+    m_nPassed = m_nFailed = m_nFirstPass = 0;
+    SetField(BenchField::Status, "running");
+    AddLog("Started: every reader that appears gets " + Field(BenchField::ImageName));
+    ShowCounters();
+    UpdateButtons();
+}
+
+void CBenchWindowModel::OnStop() {
+    if (!m_bRunning || m_bStopping) {
+        return;
+    }
+    m_bStopping = true;
+    m_pLoop->RequestStop();
+    SetField(BenchField::Status, "stopping");
+    AddLog("Stop: no new reader; the readers in flight finish");
+    UpdateButtons();
+}
+
+void CBenchWindowModel::OnStopNow() {
+    if (!m_bRunning || m_bInterrupting) {
+        return;
+    }
+    if (m_nInFlight > 0 &&
+        !m_view.AskYesNo("Stop every reader in flight at its next packet boundary?\n"
+                         "Their units are left in the boot loader and must be flashed again.")) {
+        return;
+    }
+    Interrupt();
+}
+
+void CBenchWindowModel::OnClose() {
+    if (!m_bRunning) {
+        m_view.EndWindow();
+        return;
+    }
+    if (m_nInFlight > 0 && !m_bInterrupting &&
+        !m_view.AskYesNo("Readers are being flashed. Stop them at their next packet boundary "
+                         "and close the bench?")) {
+        return;
+    }
+    if (!m_bRunning) { // the loop ended while the question was open
+        m_view.EndWindow();
+        return;
+    }
+    m_bCloseRequested = true;
+    Interrupt(); // the window ends when the loop has (OnLoopEnded)
+}
+
+void CBenchWindowModel::Interrupt() {
+    if (!m_bRunning) {
+        return;
+    }
+    m_bStopping = true;
+    m_bInterrupting = true;
+    m_pLoop->InterruptDevices();
+    SetField(BenchField::Status, "stopping now");
+    AddLog("Stop now: every reader in flight stops at its next packet boundary");
+    UpdateButtons();
+}
+
+// --- Reports, on the GUI thread -------------------------------------------------------
+
+void CBenchWindowModel::OnUnitFound(const std::string& strSlot, const std::string& strPort) {
+    const int nRow = RowFor(strSlot);
+    ++m_nInFlight;
+    SetCell(nRow, BenchColumn::Port, strPort);
+    for (BenchColumn eColumn : {BenchColumn::Serial, BenchColumn::Version, BenchColumn::Seconds}) {
+        SetCell(nRow, eColumn, "");
+    }
+    SetCell(nRow, BenchColumn::Stage, "found");
+    SetRowProgress(nRow, 0);
+    AddLog(strSlot + ": reader on " + strPort);
+}
+
+void CBenchWindowModel::OnAttemptStarted(const std::string& strSlot, const std::string& strPort,
+                                         int nAttempt) {
+    const int nRow = RowFor(strSlot);
+    m_rowStarts[static_cast<size_t>(nRow)] = Clock::now();
+    SetCell(nRow, BenchColumn::Port, strPort);
+    SetCell(nRow, BenchColumn::Attempt, std::to_string(nAttempt));
+    SetCell(nRow, BenchColumn::Stage, "starting");
+    SetCell(nRow, BenchColumn::Seconds, "0");
+    SetRowProgress(nRow, 0);
+    SetResult(nRow, nAttempt > 1 ? BenchTone::Retrying : BenchTone::Busy,
+              nAttempt > 1 ? "running, attempt " + std::to_string(nAttempt) : "running");
+}
+
+void CBenchWindowModel::OnUnitStage(const std::string& strSlot, const std::string& strStage) {
+    SetCell(RowFor(strSlot), BenchColumn::Stage, strStage);
+}
+
+void CBenchWindowModel::OnUnitSerial(const std::string& strSlot,
+                                     const std::optional<std::string>& optSerial) {
+    if (optSerial) {
+        SetCell(RowFor(strSlot), BenchColumn::Serial, DeviceText(*optSerial));
+    }
+}
+
+void CBenchWindowModel::OnAttemptEnded(const AttemptEnd& end) {
+    const int nRow = RowFor(end.strSlot);
+    m_rowStarts[static_cast<size_t>(nRow)].reset();
+    ++m_nAttempts;
+    BenchRow& row = m_rows[static_cast<size_t>(nRow)];
+    row.nLastAttempt = end.nAttempt;
+    row.bLastPassed = end.eKind == OutcomeKind::Success;
+    OnUnitSerial(end.strSlot, end.optSerial);
+    if (end.optVersion) {
+        SetCell(nRow, BenchColumn::Version, DeviceText(*end.optVersion));
+    }
+    SetCell(nRow, BenchColumn::Seconds, SecondsText(end.dSeconds));
+    SetCell(nRow, BenchColumn::Stage, "done");
+    if (row.bLastPassed) {
+        SetRowProgress(nRow, 100);
+    }
+    const std::string strText = end.eKind == OutcomeKind::Success       ? "passed"
+                                : end.eKind == OutcomeKind::Interrupted ? "stopped"
+                                                                        : OutcomeText(end.eKind);
+    std::string strLine = end.strSlot + ": attempt " + std::to_string(end.nAttempt) + " " +
+                          (row.bLastPassed ? "passed" : std::string("failed: ") + strText);
+    if (!row.bLastPassed && !end.strCause.empty()) {
+        strLine += " (" + DisplayText(end.strCause) + ")";
+    }
+    strLine += " in " + SecondsText(end.dSeconds) + " s";
+    AddLog(strLine);
+    SetResult(nRow, row.bLastPassed ? BenchTone::Passed : BenchTone::Failed,
+              row.bLastPassed ? "passed" : "failed: " + strText);
+    if (!end.strRecordFailure.empty()) {
+        AddLog(end.strSlot + ": " + end.strRecordFailure);
+    }
+}
+
+void CBenchWindowModel::OnRetrying(const std::string& strSlot, int nAttempt,
+                                   OutcomeKind ePrevious) {
+    const int nRow = RowFor(strSlot);
+    SetResult(nRow, BenchTone::Retrying, std::string("retrying after ") + OutcomeText(ePrevious));
+    SetCell(nRow, BenchColumn::Stage, "retry");
+    AddLog(strSlot + ": attempt " + std::to_string(nAttempt) + " after " + OutcomeText(ePrevious));
+}
+
+void CBenchWindowModel::OnUnitDone(const std::string& strSlot) {
+    const int nRow = RowFor(strSlot);
+    BenchRow& row = m_rows[static_cast<size_t>(nRow)];
+    m_nInFlight = m_nInFlight > 0 ? m_nInFlight - 1 : 0;
+    (row.bLastPassed ? m_nPassed : m_nFailed) += 1;
+    if (row.bLastPassed && row.nLastAttempt == 1) {
+        ++m_nFirstPass;
+    }
+    row.recent.push_back(row.bLastPassed);
+    while (row.recent.size() > static_cast<size_t>(kFailureStreak)) {
+        row.recent.pop_front();
+    }
+    const bool bWasStreak = row.bCheckFixture;
+    row.bCheckFixture = IsFailureStreak(row.recent);
+    if (row.bCheckFixture && !bWasStreak) {
+        AddLog(strSlot + ": " + FixtureCheckText(strSlot));
+    }
+    SetResult(nRow, row.eTone, row.strResult); // with or without the fixture's notice
+    ShowCounters();
+}
+
+void CBenchWindowModel::OnUnitRemoved(const std::string& strSlot) {
+    const int nRow = RowFor(strSlot);
+    SetCell(nRow, BenchColumn::Stage, "removed");
+}
+
+void CBenchWindowModel::OnLoopEnded() {
+    if (m_loopThread.joinable()) {
+        m_loopThread.join(); // it is past its last report
+    }
+    m_pLoop.reset();
+    m_bRunning = false;
+    m_bStopping = false;
+    m_bInterrupting = false;
+    m_nInFlight = 0;
+    m_tpEnd = Clock::now();
+    for (auto& optStart : m_rowStarts) {
+        optStart.reset();
+    }
+    ShowCounters();
+    SetField(BenchField::Status, "stopped");
+    AddLog("Stopped: " + std::to_string(m_nPassed) + " passed, " + std::to_string(m_nFailed) +
+           " failed");
+    UpdateButtons();
+    if (m_bCloseRequested) {
+        m_view.EndWindow();
+    }
+}
+
+// --- The view, with the model's copy ----------------------------------------------------
+
+const std::string& CBenchWindowModel::Field(BenchField eField) const {
+    static const std::string strNone;
+    auto it = m_fields.find(eField);
+    return it == m_fields.end() ? strNone : it->second;
+}
+
+bool CBenchWindowModel::IsEnabled(BenchButton eButton) const {
+    auto it = m_enabled.find(eButton);
+    return it != m_enabled.end() && it->second;
+}
+
+int CBenchWindowModel::RowOfSlot(const std::string& strSlot) const {
+    auto it = m_rowOfSlot.find(strSlot);
+    return it == m_rowOfSlot.end() ? -1 : it->second;
+}
+
+int CBenchWindowModel::RowFor(const std::string& strSlot) {
+    if (int nRow = RowOfSlot(strSlot); nRow >= 0) {
+        return nRow;
+    }
+    const int nRow = RowCount();
+    m_rows.emplace_back();
+    m_rowStarts.emplace_back();
+    m_rowOfSlot[strSlot] = nRow;
+    m_view.AddRow();
+    SetCell(nRow, BenchColumn::Slot, strSlot);
+    SetRowProgress(nRow, 0);
+    return nRow;
+}
+
+void CBenchWindowModel::SetField(BenchField eField, const std::string& strText) {
+    auto it = m_fields.find(eField);
+    if (it != m_fields.end() && it->second == strText) {
+        return;
+    }
+    m_fields[eField] = strText;
+    m_view.SetField(eField, strText);
+}
+
+void CBenchWindowModel::EnableButton(BenchButton eButton, bool bEnable) {
+    auto it = m_enabled.find(eButton);
+    if (it != m_enabled.end() && it->second == bEnable) {
+        return;
+    }
+    m_enabled[eButton] = bEnable;
+    m_view.EnableButton(eButton, bEnable);
+}
+
+void CBenchWindowModel::UpdateButtons() {
+    EnableButton(BenchButton::Load, !m_bRunning);
+    EnableButton(BenchButton::Start, !m_bRunning && HasImage());
+    EnableButton(BenchButton::Stop, m_bRunning && !m_bStopping);
+    EnableButton(BenchButton::StopNow, m_bRunning && !m_bInterrupting);
+}
+
+void CBenchWindowModel::SetCell(int nRow, BenchColumn eColumn, const std::string& strText) {
+    std::string& strCell = m_rows[static_cast<size_t>(nRow)].cells[static_cast<size_t>(eColumn)];
+    if (strCell == strText) {
+        return;
+    }
+    strCell = strText;
+    m_view.SetCell(nRow, eColumn, strText);
+}
+
+void CBenchWindowModel::SetRowProgress(int nRow, int nPos) {
+    nPos = nPos < 0 ? 0 : (nPos > 100 ? 100 : nPos);
+    BenchRow& row = m_rows[static_cast<size_t>(nRow)];
+    if (row.nProgress == nPos && !row.Cell(BenchColumn::Progress).empty()) {
+        return;
+    }
+    row.nProgress = nPos;
+    m_view.SetRowProgress(nRow, nPos);
+    SetCell(nRow, BenchColumn::Progress, PercentText(nPos));
+}
+
+void CBenchWindowModel::SetResult(int nRow, BenchTone eTone, const std::string& strResult) {
+    BenchRow& row = m_rows[static_cast<size_t>(nRow)];
+    row.strResult = strResult;
+    if (row.eTone != eTone) {
+        row.eTone = eTone;
+        m_view.SetRowTone(nRow, eTone);
+    }
+    const std::string& strSlot = row.Cell(BenchColumn::Slot);
+    SetCell(nRow, BenchColumn::Result,
+            row.bCheckFixture ? strResult + "; " + FixtureCheckText(strSlot) : strResult);
+}
+
+void CBenchWindowModel::ShowCounters() {
+    SetField(BenchField::Passed, std::to_string(m_nPassed));
+    SetField(BenchField::Failed, std::to_string(m_nFailed));
+    SetField(BenchField::Yield, FirstPassYieldText(m_nFirstPass, m_nPassed + m_nFailed));
+    const int64_t nElapsedMs = ElapsedMs();
+    SetField(BenchField::UnitsPerHour, UnitsPerHourText(m_nPassed + m_nFailed, nElapsedMs));
+    SetField(BenchField::Elapsed, ElapsedText(nElapsedMs));
+}
+
+int64_t CBenchWindowModel::ElapsedMs() const {
+    if (m_tpStart == Clock::time_point{}) {
+        return 0;
+    }
+    const Clock::time_point tpEnd = m_bRunning ? Clock::now() : m_tpEnd;
+    return std::chrono::duration_cast<std::chrono::milliseconds>(tpEnd - m_tpStart).count();
+}
+
+std::string CBenchWindowModel::DeviceText(const std::string& strBytes) const {
+    return DisplayText(m_view.TextFromDevice(strBytes));
+}
+
+void CBenchWindowModel::AddLog(const std::string& strLine) {
+    m_log.push_back(strLine);
+    m_view.AppendLog(strLine + "\n");
+    if (static_cast<int>(m_log.size()) > kBenchLogLines) {
+        // Drop a tenth at once: one trim of the view's text per many lines.
+        const int nDrop = kBenchLogLines / 10;
+        m_log.erase(m_log.begin(), m_log.begin() + nDrop);
+        m_view.DropLogLines(nDrop);
+    }
+}
+
+} // namespace fwup
