@@ -187,16 +187,16 @@ void CFwUpgraderVelmoraDlg::OnCommand(int nId, int nCode) {
 // --- Start-up ----------------------------------------------------------------------
 
 void CFwUpgraderVelmoraDlg::OnInitDialog() {
-    // The system menu: a separator, the About entry, then the bench window's.
+    // The system menu: a separator, the bench window's entry, then the About entry.
     if (HMENU hSysMenu = ::GetSystemMenu(m_hWnd, FALSE)) {
         wchar_t szAbout[128] = {};
+        wchar_t szBench[64] = {};
         if (::LoadStringW(m_hInstance, IDS_ABOUTBOX, szAbout, 128) > 0) {
             ::AppendMenuW(hSysMenu, MF_SEPARATOR, 0, nullptr);
+            if (m_fnOpenBench && ::LoadStringW(m_hInstance, IDS_BENCH, szBench, 64) > 0) {
+                ::AppendMenuW(hSysMenu, MF_STRING, IDM_BENCH, szBench);
+            }
             ::AppendMenuW(hSysMenu, MF_STRING, IDM_ABOUTBOX, szAbout);
-        }
-        wchar_t szBench[64] = {};
-        if (m_fnOpenBench && ::LoadStringW(m_hInstance, IDS_BENCH, szBench, 64) > 0) {
-            ::AppendMenuW(hSysMenu, MF_STRING, IDM_BENCH, szBench);
         }
     }
     ::SendMessageW(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));

@@ -71,14 +71,17 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, PWSTR, int) {
             },
             [&](WPARAM nTimerId) { return pDriver && pDriver->OnTimer(nTimerId); });
     };
-    hooks.fnPrepareBench = [&](fwup::CBenchDlg& dlg) {
-        dlg.SetHooks(
-            [&](HWND hWnd) {
-                pBenchDriver = std::make_unique<fwup::CBenchTestDriver>(hWnd, benchHook);
-                pBenchDriver->Start();
-            },
-            [&](WPARAM nTimerId) { return pBenchDriver && pBenchDriver->OnTimer(nTimerId); });
-    };
+    // The main window's driver opens the bench window too, and closes it itself.
+    if (bBench) {
+        hooks.fnPrepareBench = [&](fwup::CBenchDlg& dlg) {
+            dlg.SetHooks(
+                [&](HWND hWnd) {
+                    pBenchDriver = std::make_unique<fwup::CBenchTestDriver>(hWnd, benchHook);
+                    pBenchDriver->Start();
+                },
+                [&](WPARAM nTimerId) { return pBenchDriver && pBenchDriver->OnTimer(nTimerId); });
+        };
+    }
     const int nCode = fwup::RunWindowProgram(hInstance, rest, hooks);
     if (nCode != 0) {
         return nCode;
