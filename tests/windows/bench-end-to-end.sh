@@ -2,7 +2,7 @@
 # The bench window under Wine in Xvfb: the test window program with --bench and
 # its bench driver. The Linux simulator publishes two readers on ptys, each
 # mapped to a COM port and listed as a reader's converter (a ports-class device
-# per port). The driver presses Start, checks that closing asks while a reader is
+# per port, removed while its reader is off the bus, as plug and play would). The driver presses Start, checks that closing asks while a reader is
 # in flight (answers No), waits until both rows have passed and presses Stop.
 # Each reader's flash must equal the file; the record store (JSON lines) must
 # hold one record per reader, each with its slot label. A screenshot is kept (--shot).
@@ -55,18 +55,32 @@ grep -q '^device 2:' "$root.out" || {
 }
 ln -sfn "$(sed -n 's/^device 1: \([^ ]*\) .*/\1/p' "$root.out")" "$link"
 ln -sfn "$(sed -n 's/^device 2: \([^ ]*\) .*/\1/p' "$root.out")" "$link2"
-relink_each() {
+# As plug and play would: a reader's COM port is listed as a reader's converter
+# while it is on the bus, and its link follows its node.
+ports=([1]=$port [2]=$port2)
+links=([1]=$link [2]=$link2)
+plug() {
+    wine "$tool" add "$1" "AT91 USB to Serial Converter (${ports[$1]})" "${ports[$1]}" \
+        </dev/null >/dev/null 2>&1
+}
+replug_each() {
+    local k
     case $1 in
-    *"device 1: "*" at /"*) ln -sfn "${1##* at }" "$link" ;;
-    *"device 2: "*" at /"*) ln -sfn "${1##* at }" "$link2" ;;
+    *"device "[12]": "*) k=${1#*device } && k=${k%%:*} ;;
+    *) return ;;
+    esac
+    case $1 in
+    *"off the bus"*) wine "$tool" remove "$k" </dev/null >/dev/null 2>&1 ;;
+    *" at /"*)
+        ln -sfn "${1##* at }" "${links[$k]}"
+        plug "$k"
+        ;;
     esac
 }
-follow_events "$root.err" relink_each &
+plug 1
+plug 2
+follow_events "$root.err" replug_each &
 link_pid=$!
-# Both stay listed as readers' converters for the whole run: a reader that is
-# never removed is never taken again, so each is flashed once.
-wine "$tool" add 1 "AT91 USB to Serial Converter ($port)" "$port" </dev/null >/dev/null 2>&1
-wine "$tool" add 2 "AT91 USB to Serial Converter ($port2)" "$port2" </dev/null >/dev/null 2>&1
 
 report=$work/report.txt
 start=$(date +%s%N)
