@@ -12,6 +12,7 @@
 #include "workflows/CAutoLoop.h"
 #include "workflows/CParallelAutoLoop.h"
 #include "workflows/CPortGoneOperator.h"
+#include "workflows/CSlotMap.h"
 #include "workflows/IAutoObserver.h"
 
 #include <atomic>
@@ -25,24 +26,39 @@ namespace fwup::cli {
 namespace {
 
 const char* const kAutoHelp =
-    "usage: fwupgrader-cli auto --file FW.bin [--parallel] [--count N] [--record STORE]\n"
-    "                           [--station NAME] [--json] [--trace]\n"
+    "usage: fwupgrader-cli auto --file FW.bin [--parallel [--slots FILE]] [--count N]\n"
+    "                           [--retries N] [--record STORE] [--station NAME]\n"
+    "                           [--json] [--trace]\n"
     "\n"
     "  --file      the firmware image every device gets\n"
     "  --parallel  every reader that is plugged at once, each in its own session\n"
+    "  --slots     with --parallel: the slots' labels, one 'CONNECTOR LABEL' a line\n"
+    "              ('1-1.3:1.0 Slot 3'; the connectors as 'list' shows them; '#'\n"
+    "              starts a comment); other connectors get \"Slot N\" in the order\n"
+    "              they are first seen. Records keep the label in \"slot\"\n"
     "  --count     stop after N devices have finished (default: until Ctrl-C)\n"
+    "  --retries   run a device's job again up to N times (default 0) when it ended\n"
+    "              in \"Communication Error\" or \"boot loader failed. check\n"
+    "              connection\" and its port is listed again; each attempt has its\n"
+    "              record, the device counts once, by its last attempt\n"
     "  --record    keep one record per finished unit in STORE: a postgresql:// URI,\n"
     "              a .db/.sqlite file (SQLite) or any other file (JSON lines)\n"
     "  --station   the station named in the records (default: this computer's name)\n"
     "  --json      JSON objects instead of log lines (with --parallel they carry\n"
-    "              \"port\" and \"serial\")\n"
+    "              \"port\", \"serial\", \"slot\" and \"attempt\")\n"
     "  --trace     the byte trace of the serial line on stderr\n"
     "\n"
-    "The first Ctrl-C takes no new device and lets the devices in flight finish; the\n"
-    "second stops each of them at its next packet boundary (exit code 130): a stopped\n"
-    "reader waits in its boot loader for the next update; the third ends the program\n"
-    "at once. SIGHUP (a lost terminal) counts as the first Ctrl-C; a closed output\n"
-    "only ends the printing.\n";
+    "The first Ctrl-C takes no new device and lets the devices in flight finish (with\n"
+    "their retries); the second stops each of them at its next packet boundary, with\n"
+    "no retry (exit code 130): a stopped reader waits in its boot loader for the next\n"
+    "update; the third ends the program at once. SIGHUP (a lost terminal) counts as\n"
+    "the first Ctrl-C; a closed output only ends the printing.\n";
+
+// "Slot 3 (COM3)", or "COM3" without a slot.
+std::string UnitTag(const DeviceUnit& unit) {
+    const std::string strPort = "COM" + std::to_string(unit.nPort);
+    return unit.strSlot.empty() ? strPort : unit.strSlot + " (" + strPort + ")";
+}
 
 std::string TallyText(const AutoTally& tally) {
     return "devices passed: " + std::to_string(tally.nPassed) +
@@ -86,6 +102,13 @@ public:
             m_pTable->Done(unit, outcome);
         }
     }
+    void OnRetry(const DeviceUnit& unit, const UpdateOutcome& previous) override {
+        if (m_pTable != nullptr) {
+            Say(std::string("retrying after: ") + OutcomeText(previous.eKind), &unit);
+        } else {
+            m_reporter.Retry(unit, previous, m_bParallel);
+        }
+    }
     void OnDeviceDone(const DeviceUnit& unit, const AutoTally& tally) override {
         Say(TallyText(tally));
         Say("Remove the device", &unit);
@@ -102,8 +125,7 @@ public:
     // A line of the front end: under the table, or a log line.
     void Say(const std::string& strText, const DeviceUnit* pUnit = nullptr) {
         if (m_pTable != nullptr) {
-            m_pTable->Footer(
-                pUnit != nullptr ? "COM" + std::to_string(pUnit->nPort) + ": " + strText : strText);
+            m_pTable->Footer(pUnit != nullptr ? UnitTag(*pUnit) + ": " + strText : strText);
         } else {
             m_reporter.Line(strText, m_bParallel ? pUnit : nullptr);
         }
@@ -130,6 +152,12 @@ int RunAuto(const std::vector<std::string>& args) {
         std::printf("%s\n%s", kAutoHelp, ExitCodeHelp().c_str());
         return kExitOk;
     }
+    // A slots file is the operator's: a mistake in it is told before any port.
+    CSlotMap slots;
+    if (!options.strSlots.empty() && !slots.LoadFile(options.strSlots, strError)) {
+        std::fprintf(stderr, "fwupgrader-cli auto: --slots: %s\n", strError.c_str());
+        return kExitUsage;
+    }
     // Every device would be refused the same image: tell it before the first one.
     if (!CheckFirmwareFile("auto", options.strFile)) {
         return OutcomeExitCode(OutcomeKind::InvalidFirmware);
@@ -155,11 +183,11 @@ int RunAuto(const std::vector<std::string>& args) {
     std::unique_ptr<CParallelAutoLoop> pParallel;
     std::unique_ptr<CAutoLoop> pSingle;
     if (options.bParallel) {
-        pParallel = std::make_unique<CParallelAutoLoop>(options.strFile, observer,
-                                                        ProtocolTimings{}, options.nCount);
+        pParallel = std::make_unique<CParallelAutoLoop>(
+            options.strFile, observer, ProtocolTimings{}, options.nCount, options.nRetries, &slots);
     } else {
         pSingle = std::make_unique<CAutoLoop>(request, observer, unplugged, ProtocolTimings{},
-                                              options.nCount);
+                                              options.nCount, options.nRetries);
     }
     std::atomic<bool> bInterrupted{false};
     const CInterruptWatch interrupts([&](int nCount) {

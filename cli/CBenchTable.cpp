@@ -30,13 +30,13 @@ const char* StageText(UpdateStage eStage) {
 
 CBenchTable::CBenchTable(FILE* pOut) : m_pOut(pOut) {}
 
-std::string CBenchTable::FormatRow(int nPort, const std::string& strSerial,
-                                   const std::string& strStage, int nPercent,
-                                   const std::string& strResult) {
-    char szRow[256];
-    std::snprintf(szRow, sizeof szRow, "COM%-4d %-14.14s %-12.12s %3d%%  %s", nPort,
-                  DisplayText(strSerial).c_str(), strStage.c_str(), nPercent,
-                  DisplayText(strResult).c_str());
+std::string CBenchTable::FormatRow(const std::string& strSlot, int nPort,
+                                   const std::string& strSerial, const std::string& strStage,
+                                   int nPercent, int nAttempt, const std::string& strResult) {
+    char szRow[320];
+    std::snprintf(szRow, sizeof szRow, "%-10.10s COM%-4d %-14.14s %-12.12s %3d%%  %-2d %s",
+                  DisplayText(strSlot).c_str(), nPort, DisplayText(strSerial).c_str(),
+                  strStage.c_str(), nPercent, nAttempt, DisplayText(strResult).c_str());
     return szRow;
 }
 
@@ -45,6 +45,8 @@ void CBenchTable::Stage(const DeviceUnit& unit, UpdateStage eStage, const Update
     Row& row = m_rows[unit.nPort];
     if (eStage == StageStart) {
         row = Row{};
+        row.strSlot = unit.strSlot.empty() ? "-" : unit.strSlot;
+        row.nAttempt = unit.nAttempt;
     }
     if (status.optSerial) {
         row.strSerial = *status.optSerial;
@@ -91,15 +93,17 @@ void CBenchTable::Redraw(bool bForce) {
     if (m_nLinesDrawn > 0) {
         strOut += "\x1b[" + std::to_string(m_nLinesDrawn) + "A"; // back to the table's top
     }
-    char szHeader[128];
-    std::snprintf(szHeader, sizeof szHeader, "%-7s %-14s %-12s %4s  %s", "port", "serial", "stage",
-                  "done", "result");
+    char szHeader[160];
+    std::snprintf(szHeader, sizeof szHeader, "%-10s %-7s %-14s %-12s %4s  %-2s %s", "slot", "port",
+                  "serial", "stage", "done", "#", "result");
     strOut += "\x1b[2K";
     strOut += szHeader;
     strOut += "\n";
     for (const auto& [nPort, row] : m_rows) {
         strOut += "\x1b[2K" +
-                  FormatRow(nPort, row.strSerial, row.strStage, row.nPercent, row.strResult) + "\n";
+                  FormatRow(row.strSlot, nPort, row.strSerial, row.strStage, row.nPercent,
+                            row.nAttempt, row.strResult) +
+                  "\n";
     }
     strOut += "\x1b[2K" + m_strFooter + "\n";
     m_nLinesDrawn = static_cast<int>(m_rows.size()) + 2;

@@ -1,6 +1,6 @@
 #pragma once
 // CBenchTable: the live table of `auto --parallel` on a terminal. One row per
-// reader's connector (COM number, serial, stage, percent, result), redrawn in
+// reader's connector (slot, COM number, serial, stage, percent, attempt, result), redrawn in
 // place: at every change of stage, and for progress at most every 100 ms. Safe
 // from several threads.
 
@@ -26,13 +26,15 @@ public:
     // The line under the table (search state, tally).
     void Footer(const std::string& strText);
 
-    // The row's text, for tests: "COM3  SN00000001  download  42%  ".
-    static std::string FormatRow(int nPort, const std::string& strSerial,
-                                 const std::string& strStage, int nPercent,
-                                 const std::string& strResult);
+    // The row's text: "Slot 3     COM3    SN00000001     download      42%  1  ".
+    static std::string FormatRow(const std::string& strSlot, int nPort,
+                                 const std::string& strSerial, const std::string& strStage,
+                                 int nPercent, int nAttempt, const std::string& strResult);
 
 private:
     struct Row {
+        std::string strSlot = "-";
+        int nAttempt = 1;
         std::string strSerial = "-";
         std::string strStage = "found";
         int nPercent = 0;

@@ -62,6 +62,27 @@ void CConsoleReporter::Line(const std::string& strText, const DeviceUnit* pUnit)
     PutLine(strText, pUnit);
 }
 
+void CConsoleReporter::Retry(const DeviceUnit& unit, const UpdateOutcome& previous, bool bTagUnit) {
+    const std::lock_guard lock(m_mutex);
+    const std::string strAfter = OutcomeText(previous.eKind);
+    if (m_bJson) {
+        EndProgressBar();
+        std::fprintf(m_pOut, "{\"event\":\"retry\",\"attempt\":%d,\"after\":%s", unit.nAttempt,
+                     Quoted(strAfter).c_str());
+        if (bTagUnit) {
+            std::fprintf(m_pOut, ",\"port\":%s", Quoted(unit.strPortName).c_str());
+            if (!unit.strSlot.empty()) {
+                std::fprintf(m_pOut, ",\"slot\":%s", Quoted(unit.strSlot).c_str());
+            }
+        }
+        std::fputs("}\n", m_pOut);
+        std::fflush(m_pOut);
+        return;
+    }
+    PutLine("retrying (attempt " + std::to_string(unit.nAttempt) + ") after: " + strAfter,
+            bTagUnit ? &unit : nullptr);
+}
+
 void CConsoleReporter::Report(int nStage, const UpdateStatus& status, const DeviceUnit* pUnit) {
     const std::lock_guard lock(m_mutex);
     int& nLastPercent = m_lastPercent[pUnit != nullptr ? pUnit->nPort : 0];
@@ -74,6 +95,10 @@ void CConsoleReporter::Report(int nStage, const UpdateStatus& status, const Devi
         if (pUnit != nullptr) {
             std::fprintf(m_pOut, ",\"port\":%s,\"serial\":%s", Quoted(pUnit->strPortName).c_str(),
                          JsonStringOrNull(status.optSerial).c_str());
+            if (!pUnit->strSlot.empty()) {
+                std::fprintf(m_pOut, ",\"slot\":%s", Quoted(pUnit->strSlot).c_str());
+            }
+            std::fprintf(m_pOut, ",\"attempt\":%d", pUnit->nAttempt);
         }
         switch (nStage) {
         case StageSuccess:

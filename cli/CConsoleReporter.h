@@ -2,9 +2,11 @@
 // CConsoleReporter: the console's status callback. Prints the lines the window
 // would log, a progress bar on a terminal (plain percent lines otherwise), or
 // one JSON object per report with --json. Reports about a unit (several readers
-// at once) carry it: lines start with "[COMn] ", JSON objects get "port" and
-// "serial", and progress comes as percent lines. Safe from several threads.
+// at once) carry it: lines start with "[COMn] ", JSON objects get "port",
+// "serial", "slot" (when the unit has one) and "attempt", and progress comes as
+// percent lines. Safe from several threads.
 
+#include "device/UpdateOutcome.h"
 #include "device/UpdateRequest.h"
 #include "workflows/DeviceUnit.h"
 
@@ -25,6 +27,10 @@ public:
 
     // A free-form line of the front end itself (auto mode's status lines).
     void Line(const std::string& strText, const DeviceUnit* pUnit = nullptr);
+    // Attempt unit.nAttempt starts after previous failed: "retrying (attempt 2)
+    // after: Communication Error", or {"event":"retry","attempt":2,"after":...}.
+    // bTagUnit: the line carries the unit, as Report's with a unit.
+    void Retry(const DeviceUnit& unit, const UpdateOutcome& previous, bool bTagUnit);
 
 private:
     void EndProgressBar();

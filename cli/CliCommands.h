@@ -34,6 +34,8 @@ struct JobOptions {
     bool bParallel = false; // auto: every plugged reader at once
     std::string strRecord;  // the record store (see StoreKindOf); empty: no records
     std::string strStation; // --station: the records' station; empty: the host name
+    int nRetries = 0;       // --retries: further attempts after a retryable failure
+    std::string strSlots;   // auto --parallel --slots: the slots file; empty: by first sight
 };
 
 // Parses the options of update and auto; false with strError on a bad line.

@@ -1,4 +1,6 @@
-// fwupgrader-cli list: one line per present port, its listed name and device node.
+// fwupgrader-cli list: one line per present port, tab-separated: its listed name,
+// device node and connector (USB path plus interface, what a slots file names).
+// Columns are only ever added at the end, so scripts that cut the first two go on.
 #include "cli/CliCommands.h"
 
 #include "serial/PortDiscovery.h"
@@ -22,8 +24,9 @@ int RunList(const std::vector<std::string>& args) {
     }
     for (const PortRecord& entry : ports) {
         // A USB product text may hold line ends or terminal controls: one port, one line.
-        std::printf("%s\t%s\n", DisplayText(entry.strName).c_str(),
-                    DisplayText(entry.strDeviceNode).c_str());
+        std::printf("%s\t%s\t%s\n", DisplayText(entry.strName).c_str(),
+                    DisplayText(entry.strDeviceNode).c_str(),
+                    DisplayText(entry.strConnector).c_str());
     }
     return kExitOk;
 }

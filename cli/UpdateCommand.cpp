@@ -11,8 +11,11 @@
 #include "serial/CComPort.h"
 #include "serial/DebugChannel.h"
 #include "serial/PortDiscovery.h"
+#include "workflows/CRetryingJob.h"
 #include "workflows/DeviceUnit.h"
 
+#include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -22,24 +25,55 @@ namespace fwup::cli {
 
 namespace {
 
+constexpr long kMaxRetries = 100;
+
 const char* const kUpdateHelp =
     "usage: fwupgrader-cli update --port NAME|COMn|NODE --file FW.bin [--record STORE]\n"
-    "                             [--station NAME] [--json] [--trace]\n"
+    "                             [--station NAME] [--retries N] [--json] [--trace]\n"
     "\n"
     "  --port    the port: its listed name (see 'list'), COMn, or its device node\n"
     "  --file    the firmware image (raw CODE area, at most 176128 bytes)\n"
     "  --record  keep the unit's record in STORE: a postgresql:// URI, a .db/.sqlite\n"
     "            file (SQLite) or any other file (JSON lines)\n"
     "  --station the station named in the record (default: this computer's name)\n"
+    "  --retries run the job again up to N times (default 0) when it ended in\n"
+    "            \"Communication Error\" or \"boot loader failed. check connection\"\n"
+    "            and the reader's port is listed again; each attempt has its record\n"
     "  --json    one JSON object per reported stage instead of log lines\n"
     "  --trace   the byte trace of the serial line on stderr\n"
     "\n"
     "The first Ctrl-C stops at once before the download and at the next packet\n"
     "boundary during it (exit code 130; the reader waits in its boot loader and the\n"
-    "next update finishes it); a second one ends the program at once. SIGHUP (a lost\n"
-    "terminal) counts as the first Ctrl-C; a closed output only ends the printing\n"
-    "(the job and its record go on). A write the reader does not take within the\n"
-    "packet's wait ends the job with \"Communication Error\".\n";
+    "next update finishes it) and allows no retry; a second one ends the program at\n"
+    "once. SIGHUP (a lost terminal) counts as the first Ctrl-C; a closed output only\n"
+    "ends the printing (the job and its record go on). A write the reader does not\n"
+    "take within the packet's wait ends the job with \"Communication Error\".\n";
+
+// The one job's reports on the console (as the plain status callback prints
+// them) and its records, one per attempt.
+class CUpdateObserver : public IUpdateObserver {
+public:
+    CUpdateObserver(CConsoleReporter& reporter, CUnitRecordLog& records)
+        : m_reporter(reporter), m_records(records) {}
+
+    void OnStage(const DeviceUnit& unit, UpdateStage eStage, const UpdateStatus& status) override {
+        if (eStage == StageStart) {
+            m_records.JobStarted(unit);
+        }
+        m_reporter.Report(eStage, status);
+    }
+    void OnJobEnded(const DeviceUnit& unit, const UpdateOutcome& outcome,
+                    const UpdateRequest& request) override {
+        m_records.JobEnded(unit, outcome, request);
+    }
+    void OnRetry(const DeviceUnit& unit, const UpdateOutcome& previous) override {
+        m_reporter.Retry(unit, previous, false);
+    }
+
+private:
+    CConsoleReporter& m_reporter;
+    CUnitRecordLog& m_records;
+};
 
 } // namespace
 
@@ -75,6 +109,23 @@ bool ParseJobOptions(const std::vector<std::string>& args, bool bAuto, JobOption
             strOut = args[++i];
             return true;
         };
+        // A whole decimal number from 0 to nMax; no sign, blank or suffix.
+        auto number = [&](int& nOut, long nMax, const char* pszWhat) {
+            std::string strValue;
+            if (!value(strValue)) {
+                return false;
+            }
+            char* pEnd = nullptr;
+            errno = 0;
+            const long nValue = std::strtol(strValue.c_str(), &pEnd, 10);
+            if (strValue.empty() || !std::isdigit(static_cast<unsigned char>(strValue[0])) ||
+                *pEnd != '\0' || errno != 0 || nValue > nMax) {
+                strError = strArg + " needs " + pszWhat + ", got '" + strValue + "'";
+                return false;
+            }
+            nOut = static_cast<int>(nValue);
+            return true;
+        };
         if (strArg == "--help" || strArg == "-h") {
             options.bHelp = true;
         } else if (strArg == "--json") {
@@ -99,18 +150,18 @@ bool ParseJobOptions(const std::vector<std::string>& args, bool bAuto, JobOption
             if (!value(options.strPort)) {
                 return false;
             }
+        } else if (strArg == "--slots" && bAuto) {
+            if (!value(options.strSlots)) {
+                return false;
+            }
         } else if (strArg == "--count" && bAuto) {
-            std::string strCount;
-            if (!value(strCount)) {
+            if (!number(options.nCount, 1000000, "a number of devices")) {
                 return false;
             }
-            char* pEnd = nullptr;
-            const long nCount = std::strtol(strCount.c_str(), &pEnd, 10);
-            if (pEnd == strCount.c_str() || *pEnd != '\0' || nCount < 0 || nCount > 1000000) {
-                strError = "--count needs a number of devices, got '" + strCount + "'";
+        } else if (strArg == "--retries") {
+            if (!number(options.nRetries, kMaxRetries, "a number of retries from 0 to 100")) {
                 return false;
             }
-            options.nCount = static_cast<int>(nCount);
         } else {
             strError = "unknown option '" + strArg + "'";
             return false;
@@ -125,6 +176,11 @@ bool ParseJobOptions(const std::vector<std::string>& args, bool bAuto, JobOption
     }
     if (options.strRecord.empty() && !options.strStation.empty()) {
         strError = "--station names the station in records: it needs --record STORE";
+        return false;
+    }
+    if (!options.strSlots.empty() && !options.bParallel) {
+        // One reader at a time has one slot: a map of slots would label nothing.
+        strError = "--slots labels the readers of --parallel: it needs --parallel";
         return false;
     }
     if (!bAuto && options.strPort.empty()) {
@@ -230,32 +286,33 @@ int RunUpdate(const std::vector<std::string>& args) {
     }
     UpdateRequest request;
     request.strFirmwarePath = options.strFile;
-    CDeviceSession session(OpenPort(strName));
+    auto pSession = std::make_unique<CDeviceSession>(OpenPort(strName));
+    CDeviceSession& session = *pSession;
     // Before the job: after a success the reader's port has gone.
     const DeviceUnit unit = UnitOfPort(session.Port());
-    // First Ctrl-C: stop at the next packet boundary (at once before the
-    // download), so the reader never gets half a packet. Second: end now.
-    // A lost terminal (SIGHUP) counts as the first; a closing console stops at the
-    // boundary too, and the watch holds the process until the record is written.
-    const CInterruptWatch interrupts([&session](int nCount) {
-        if (nCount == CInterruptWatch::kConsoleClosing) {
-            session.RequestStop();
-        } else if (nCount == 1) {
-            std::fputs("\nstopping at the next packet boundary (Ctrl-C again to quit at once)\n",
-                       stderr);
-            session.RequestStop();
-        } else {
-            std::_Exit(OutcomeExitCode(OutcomeKind::Interrupted));
-        }
-    });
     if (!options.bJson && session.Port().IsOpen()) {
         reporter.Line("port " + session.Port().GetLabel() + " at " +
                       session.Port().GetDeviceNode());
     }
-    records.JobStarted(unit);
-    const UpdateOutcome outcome =
-        RunUpdate(session, request, &reporter, &CConsoleReporter::OnStatus);
-    records.JobEnded(unit, outcome, request);
+    CRetryingJob job(std::move(pSession), unit, ProtocolTimings{}, options.nRetries);
+    // First Ctrl-C: stop at the next packet boundary (at once before the
+    // download), so the reader never gets half a packet, and try no more. Second:
+    // end now. A lost terminal (SIGHUP) counts as the first; a closing console
+    // stops at the boundary too, and the watch holds the process until the record
+    // is written.
+    const CInterruptWatch interrupts([&job](int nCount) {
+        if (nCount == CInterruptWatch::kConsoleClosing) {
+            job.RequestStop();
+        } else if (nCount == 1) {
+            std::fputs("\nstopping at the next packet boundary (Ctrl-C again to quit at once)\n",
+                       stderr);
+            job.RequestStop();
+        } else {
+            std::_Exit(OutcomeExitCode(OutcomeKind::Interrupted));
+        }
+    });
+    CUpdateObserver observer(reporter, records);
+    const UpdateOutcome outcome = job.Run(request, observer);
     return ExitAfterRecords(OutcomeExitCode(outcome.eKind), records);
 }
 

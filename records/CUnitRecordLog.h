@@ -19,6 +19,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -56,7 +57,10 @@ public:
 
     // For observers: the job on unit has started (its record's seconds count from
     // here), and it has ended: queue its record. Any thread; never waits on the
-    // store. Units are told apart by their listed name. False when no store is open.
+    // store. Units are told apart by their listed name. The record's slot is the
+    // unit's label (default its connector); its attempt counts the jobs on that
+    // serial in this run, and a retried unit's (unit.nAttempt >= 2) follows its
+    // previous record's: 1, 2, ... for a unit seen first. False when no store is open.
     void JobStarted(const DeviceUnit& unit);
     bool JobEnded(const DeviceUnit& unit, const UpdateOutcome& outcome,
                   const UpdateRequest& request);
@@ -73,6 +77,7 @@ public:
                           int& nSent, std::string& strError);
 
 private:
+    int NextAttempt(const DeviceUnit& unit, const std::optional<std::string>& optSerial);
     void WriterLoop();
     void Write(const UnitRecord& record);
     void SendSpooled();
@@ -94,7 +99,8 @@ private:
     bool m_bClosing = false;
     RecordTally m_tally;
     std::map<std::string, std::chrono::steady_clock::time_point> m_starts;
-    std::map<std::string, int> m_attempts; // jobs per serial in this run
+    std::map<std::string, int> m_attempts;     // jobs per serial in this run
+    std::map<std::string, int> m_lastAttempts; // the last record's attempt per connector
     std::thread m_writer;
 };
 

@@ -67,7 +67,8 @@ struct CSimDevice::Impl {
     bool bLeaving = false; // restarting: input is ignored
     bool bHandshake = false;
     bool bSilent = false;
-    bool bDeaf = false; // reads nothing more (nStopReadingAfterBlock)
+    bool bDeaf = false;   // reads nothing more (nStopReadingAfterBlock)
+    int nBlockFaults = 0; // downloads nFailBlock has failed so far
     uint32_t nJunkSeed = 1;
     uint32_t dwAreaFlags = 0;
     int nBlock = 0;
@@ -423,7 +424,9 @@ struct CSimDevice::Impl {
             DoUnplug(); // a pulled cable: stays away until Replug()
             return;
         }
-        if (faults.nFailBlock > 0 && nBlock == faults.nFailBlock) {
+        if (faults.nFailBlock > 0 && nBlock == faults.nFailBlock &&
+            (faults.nFailTimes == 0 || nBlockFaults < faults.nFailTimes)) {
+            ++nBlockFaults;
             Reply(MakeReply(kCodeData, kCodeData, faults.dwFailStatus));
             return;
         }

@@ -204,6 +204,11 @@ bool ParseFwsimOptions(const std::vector<std::string>& args, FwsimOptions& optio
                                     f.nFailBlock = static_cast<int>(v);
                                     return true;
                                 })},
+        {"--fail-times", number(0, 0xFFFF,
+                                [&](uint64_t v, std::string&) {
+                                    f.nFailTimes = static_cast<int>(v);
+                                    return true;
+                                })},
         // Status 0 would be acceptance, no fault.
         {"--fail-status", number(1, 0xFFFFFFFFull,
                                  [&](uint64_t v, std::string&) {
@@ -368,6 +373,8 @@ Faults:
   --never-return            after "~dboot" the port never comes back
   --fail-block N            data packet N (from 1) is answered with --fail-status
   --fail-status S           status for --fail-block, not 0 (2)
+  --fail-times N            --fail-block fails the first N downloads only, a flaky
+                            contact (0: every download)
   --long-info               the info packet is 20 bytes long
   --bad-final               the finish is answered with status 9, echo 3
   --silent-at-block N       from data packet N on nothing is answered

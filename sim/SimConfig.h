@@ -17,6 +17,7 @@ struct SimFaults {
     bool bNeverReturns = false;       // after "~dboot" the port never comes back
     int nFailBlock = 0;               // block N is answered with dwFailStatus
     uint32_t dwFailStatus = 2;        // 2, 5 or 7
+    int nFailTimes = 0;               // nFailBlock strikes this many downloads only; 0: every one
     bool bLongInfoPacket = false;     // the info packet is 20 bytes long
     bool bBadFinalReply = false;      // the finish is answered with status 9, echo 3
     int nSilentAtBlock = 0;           // from block N on the device answers nothing

@@ -1,8 +1,11 @@
 #include "ui/CFwUpgraderApp.h"
 
+#include "ui/CBenchWindow.h"
 #include "ui/CFwUpgraderVelmoraDlg.h"
 
 #include "ProductVersion.h"
+
+#include <cstdio>
 
 namespace fwup {
 
@@ -11,11 +14,24 @@ CFwUpgraderApp::CFwUpgraderApp(int& argc, char** argv) : QApplication(argc, argv
     setApplicationVersion(QString::fromUtf8(kProductVersion));
 }
 
-bool CFwUpgraderApp::InitInstance(IRecordSink* pRecords) {
+bool CFwUpgraderApp::InitInstance(IRecordSink* pRecords, const std::string& strRecordStore) {
     CFwUpgraderVelmoraDlg dlg;
     dlg.SetRecordSink(pRecords);
+    dlg.SetRecordStore(strRecordStore);
     dlg.exec();
     return false;
+}
+
+int CFwUpgraderApp::RunBench(const BenchOptions& options, IRecordSink* pRecords) {
+    CBenchWindow bench;
+    bench.SetRecordSink(pRecords);
+    std::string strError;
+    if (!bench.Init(options, strError)) {
+        std::fprintf(stderr, "fwupgraderVelmora: %s\n", strError.c_str());
+        return 2;
+    }
+    bench.exec();
+    return 0;
 }
 
 } // namespace fwup

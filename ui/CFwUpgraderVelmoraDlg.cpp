@@ -21,6 +21,7 @@
 #include <QMessageBox>
 #include <QMetaObject>
 #include <QMimeData>
+#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 
@@ -80,9 +81,11 @@ CFwUpgraderVelmoraDlg::CFwUpgraderVelmoraDlg(QWidget* pParent) : QDialog(pParent
     });
     ConnectSignals();
 
-    // The window's menu: a separator, then the About entry.
+    // The window's menu: a separator, the bench, then the About entry.
     m_pSystemMenu = new QMenu(this);
     m_pSystemMenu->addSeparator();
+    QAction* pBench = m_pSystemMenu->addAction(QStringLiteral("Bench..."));
+    pBench->setData(static_cast<int>(IDM_BENCH));
     QAction* pAbout = m_pSystemMenu->addAction(QStringLiteral("About VelgoFWUp(&A)..."));
     pAbout->setData(static_cast<int>(IDM_ABOUTBOX));
     connect(m_pSystemMenu, &QMenu::triggered, this,
@@ -310,9 +313,28 @@ std::string CFwUpgraderVelmoraDlg::TextFromDevice(const std::string& strBytes) c
 // --- Window --------------------------------------------------------------------
 
 void CFwUpgraderVelmoraDlg::OnSysCommand(int nId) {
+    if ((nId & ~0xF) == IDM_BENCH) {
+        OpenBench();
+        return;
+    }
     if ((nId & ~0xF) == IDM_ABOUTBOX) {
         CAboutDlg about(this);
         about.exec();
+    }
+}
+
+void CFwUpgraderVelmoraDlg::OpenBench() {
+    // A process of its own: the bench's readers, records and window live and end
+    // apart from this window's connection and auto mode.
+    QStringList args{QStringLiteral("--bench")};
+    if (m_pModel->HasImage()) {
+        args << QStringLiteral("--file") << QFile::decodeName(m_pModel->FirmwarePath().c_str());
+    }
+    if (!m_strRecordStore.empty()) {
+        args << QStringLiteral("--record") << QString::fromStdString(m_strRecordStore);
+    }
+    if (!QProcess::startDetached(QCoreApplication::applicationFilePath(), args)) {
+        m_pModel->AddLog("The bench window could not be started\n");
     }
 }
 

@@ -43,7 +43,7 @@ public:
     // loop after its device) and joins the workers.
     ~CFwUpgraderVelmoraDlg() override;
 
-    // The window's menu (right click) with the About entry.
+    // The window's menu (right click) with the Bench and About entries.
     QMenu* SystemMenu() const { return m_pSystemMenu; }
     // The waits of every later Connect and update (the device's own by default).
     void SetProtocolTimings(const ProtocolTimings& timings) {
@@ -51,6 +51,8 @@ public:
     }
     // A unit record for every later job (borrowed; null for none).
     void SetRecordSink(IRecordSink* pSink) { m_pModel->SetRecordSink(pSink); }
+    // The --record argument as given: a bench window opened from the menu writes there too.
+    void SetRecordStore(const std::string& strStore) { m_strRecordStore = strStore; }
     CMainWindowModel& Model() { return *m_pModel; }
     const CMainWindowModel& Model() const { return *m_pModel; }
 
@@ -58,6 +60,8 @@ public:
     // model when the point is over 1004 or 1005. True when the file was taken.
     bool OnDropFiles(const QPoint& ptClient, const QStringList& paths);
     void OnSysCommand(int nId);
+    // "Bench...": the bench window in a process of its own, with this window's image and store.
+    void OpenBench();
 
 private slots:
     // The workers' reports, on the GUI thread. Woken by name: the wake then hands
@@ -103,6 +107,7 @@ private:
     CPortComboBox* m_pPort = nullptr; // 1002
     QMenu* m_pSystemMenu = nullptr;
     QIcon m_hIcon;
+    std::string m_strRecordStore;
     std::unique_ptr<CMainWindowModel> m_pModel;
 };
 

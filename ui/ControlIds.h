@@ -23,6 +23,7 @@ enum ControlId : int {
     IDC_SERIAL = 1034,        // serial number
     IDC_AUTO_PROGRESS = 1039, // auto mode's search bar / marquee
     IDM_ABOUTBOX = 16,        // the About entry of the window's menu
+    IDM_BENCH = 32,           // the window menu's "Bench..." entry
 };
 
 } // namespace fwup

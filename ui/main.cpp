@@ -2,12 +2,14 @@
 
 #include "records/CUnitRecordLog.h"
 #include "ui/CFwUpgraderApp.h"
+#include "windowmodel/BenchOptions.h"
 #include "windowmodel/CRecordLogSink.h"
 
 #include "ProductVersion.h"
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -23,6 +25,8 @@ bool AnswerInfoOption(int argc, char** argv) {
         }
         if (strArg == "--help" || strArg == "-h") {
             std::fputs("Usage: fwupgraderVelmora [options]\n"
+                       "       fwupgraderVelmora --bench [--file FW.bin] [--record STORE]\n"
+                       "                         [--station NAME] [--slots FILE] [--retries N]\n"
                        "\n"
                        "The firmware updater's window for the hand-held reader: choose the\n"
                        "reader's serial port, Connect, load a firmware image (*.bin) with\n"
@@ -34,8 +38,10 @@ bool AnswerInfoOption(int argc, char** argv) {
                        "  --version        print the program's version\n"
                        "  --record STORE   keep one record per finished unit in STORE: a\n"
                        "                   postgresql:// URI, a .db/.sqlite file (SQLite) or\n"
-                       "                   any other file (JSON lines)\n"
-                       "The window toolkit's own options (-platform NAME, -style NAME, ...)\n"
+                       "                   any other file (JSON lines)\n",
+                       stdout);
+            std::fputs(fwup::BenchUsageText(), stdout);
+            std::fputs("The window toolkit's own options (-platform NAME, -style NAME, ...)\n"
                        "are accepted as well.\n"
                        "\n"
                        "When a port cannot be opened, 'fwupgrader-cli doctor' says why and\n"
@@ -53,20 +59,28 @@ int main(int argc, char** argv) {
     if (AnswerInfoOption(argc, argv)) {
         return 0;
     }
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    fwup::BenchOptions options;
+    std::string strError;
+    if (!fwup::ParseBenchOptions(args, options, strError)) {
+        std::fprintf(stderr, "fwupgraderVelmora: %s\n", strError.c_str());
+        return 2;
+    }
     // Opened before the window: a bench must learn at once that records would be lost.
     fwup::CUnitRecordLog records;
-    for (int i = 1; i < argc; ++i) {
-        if (std::string(argv[i]) != "--record") {
-            continue;
-        }
-        std::string strError = "--record needs a store";
-        if (i + 1 >= argc || !records.Open(argv[i + 1], strError)) {
-            std::fprintf(stderr, "fwupgraderVelmora: %s\n", strError.c_str());
-            return 2;
-        }
+    if (!options.strRecordStore.empty() && !records.Open(options.strRecordStore, strError)) {
+        std::fprintf(stderr, "fwupgraderVelmora: %s\n", strError.c_str());
+        return 2;
+    }
+    if (!options.strStation.empty()) {
+        records.SetStation(options.strStation);
     }
     fwup::CFwUpgraderApp app(argc, argv);
     fwup::CRecordLogSink sink(records);
-    app.InitInstance(records.IsOpen() ? &sink : nullptr);
+    fwup::IRecordSink* pSink = records.IsOpen() ? &sink : nullptr;
+    if (options.bBench) {
+        return app.RunBench(options, pSink);
+    }
+    app.InitInstance(pSink, options.strRecordStore);
     return 0;
 }

@@ -5,7 +5,9 @@
 // within the wait for a port to appear. Every attempt is a CDeviceJob on a fresh
 // session on the port listed at that connector now (a reader in its boot loader
 // may come back under another node), with its own reports; OnRetry comes between
-// two attempts. Never retried: a success, an interruption (a stop request), or
+// two attempts. A retry that finds only the boot loader, which tells no serial,
+// reports the serial an earlier attempt learned: the reader never left its
+// connector. Never retried: a success, an interruption (a stop request), or
 // any other failure, which a second try would only repeat.
 
 #include "device/ProtocolTimings.h"

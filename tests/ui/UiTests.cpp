@@ -252,18 +252,19 @@ private slots:
         QVERIFY(!m_pDlg->Model().IsAutoMode());
         SaveShot(QStringLiteral("window-start"));
 
-        // The About entry sits after a separator in the window's menu (right click).
+        // "Bench..." and the About entry sit after a separator in the window's menu (right click).
         QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 5),
                                 m_pDlg->mapToGlobal(QPoint(5, 5)));
         QApplication::sendEvent(m_pDlg, &event);
         QMenu* pMenu = m_pDlg->SystemMenu();
         QTRY_VERIFY(pMenu->isVisible());
         const QList<QAction*> actions = pMenu->actions();
-        QCOMPARE(actions.size(), 2);
+        QCOMPARE(actions.size(), 3);
         QVERIFY(actions[0]->isSeparator());
-        QCOMPARE(actions[1]->text(), QStringLiteral("About VelgoFWUp(&A)..."));
+        QCOMPARE(actions[1]->text(), QStringLiteral("Bench..."));
+        QCOMPARE(actions[2]->text(), QStringLiteral("About VelgoFWUp(&A)..."));
         pMenu->hide();
-        actions[1]->trigger(); // shows the About box modally; the answerer closes it
+        actions[2]->trigger(); // shows the About box modally; the answerer closes it
         QCOMPARE(Answerer().Seen().size(), 1);
         QCOMPARE(Answerer().Seen()[0].strKind, QStringLiteral("dialog"));
         QCOMPARE(Answerer().Seen()[0].strTitle, QStringLiteral("VelgoFWUp"));

@@ -12,6 +12,7 @@
 #include "workflows/CManualUpdate.h"
 #include "workflows/CParallelAutoLoop.h"
 #include "workflows/CPortGoneOperator.h"
+#include "workflows/CSlotMap.h"
 #include "workflows/ConnectStep.h"
 #include "workflows/ConverterSearch.h"
 #include "workflows/JsonText.h"
@@ -75,6 +76,10 @@ public:
             (bHeld ? " (port held)" : " (port free)"));
         std::lock_guard<std::mutex> lock(m_mutex);
         m_outcomes.push_back(outcome);
+    }
+    void OnRetry(const DeviceUnit& unit, const UpdateOutcome& previous) override {
+        Add("retry " + unit.strPortName + " " + std::to_string(unit.nAttempt) + " after " +
+            OutcomeText(previous.eKind));
     }
     void OnLoopStarted() override { Add("loop started"); }
     void OnSearching() override { ++m_nSearches; }
@@ -405,7 +410,11 @@ public:
                     const UpdateRequest& request) override {
         EXPECT_TRUE(m_log.JobEnded(unit, outcome, request));
         CRecorder::OnJobEnded(unit, outcome, request);
+        if (onEnded) {
+            onEnded(unit);
+        }
     }
+    std::function<void(const DeviceUnit&)> onEnded; // on the job's thread, after each attempt
     void OnDeviceRemoved(const DeviceUnit& unit) override {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_removed.push_back(unit.strPortName);
@@ -554,6 +563,108 @@ TEST(ParallelAutoLoop, RemovesAReaderThatStaysAwayAndKeepsAFailedOneUntilUnplugg
     EXPECT_EQ(tally.nFailed, 1);
     ASSERT_EQ(observer.Removed().size(), 2u);
     EXPECT_EQ(observer.Removed()[1], names["ttyACM2"]);
+}
+
+// A flaky contact: the first download fails at a block ("Communication Error") and
+// the reader stays listed. Stop lets the reader in flight take its retry, which
+// passes: two records, attempts 1 and 2, the slot's label, the unit counted once.
+// Stop now at the same moment allows no retry.
+TEST(ParallelAutoLoop, RetriesAFlakyReaderUnlessStoppedNow) {
+    for (const bool bStopNow : {false, true}) {
+        SCOPED_TRACE(bStopNow ? "stop now" : "stop");
+        CSimRig rig;
+        const std::string strImage = rig.WriteFirmware("fw.bin", 8000, 3);
+        fwsim::SimDeviceConfig config = rig.DeviceConfig(Personality::Application, "1-7");
+        config.faults.nFailBlock = 2;
+        config.faults.nFailTimes = 1;
+        fwsim::CSimDevice device(config);
+        ASSERT_TRUE(device.Start());
+        // The connector as the simulator publishes it: <usb path>:<interface> below usb1.
+        CSlotMap slots;
+        std::string strError;
+        ASSERT_TRUE(slots.LoadText("pci0000:00/0000:00:14.0/usb1/1-7:1-7:1.0 Left fixture\n",
+                                   "slots.txt", strError))
+            << strError;
+        CUnitRecordLog log;
+        const std::string strRecords = rig.Root() + "/records.jsonl";
+        ASSERT_TRUE(log.Open(strRecords, strError)) << strError;
+        CRecordingObserver observer(log);
+        CParallelAutoLoop loop(strImage, observer, TestTimings(), 0, 2, &slots);
+        observer.onEnded = [&](const DeviceUnit& unit) {
+            if (unit.nAttempt == 1) {
+                bStopNow ? loop.InterruptDevices() : loop.RequestStop();
+            }
+        };
+        const AutoTally tally = loop.Run(); // ends once the reader in flight is done
+        EXPECT_EQ(log.Close().nStored, bStopNow ? 1 : 2);
+
+        const std::string strFailed =
+            "\"" + JsonEscape(OutcomeText(OutcomeKind::CommunicationError)) + "\"";
+        const std::string strPassed = "\"" + JsonEscape(OutcomeText(OutcomeKind::Success)) + "\"";
+        const std::vector<std::string> records = FileLines(strRecords);
+        ASSERT_EQ(records.size(), bStopNow ? 1u : 2u);
+        for (size_t i = 0; i < records.size(); ++i) {
+            EXPECT_EQ(JsonField(records[i], "attempt"), std::to_string(i + 1));
+            EXPECT_EQ(JsonField(records[i], "slot"), "\"Left fixture\"");
+            EXPECT_EQ(JsonField(records[i], "result"), i == 0 ? strFailed : strPassed);
+            EXPECT_EQ(JsonField(records[i], "serial"), "\"SN00000001\"");
+        }
+        const auto lines = observer.Lines();
+        const auto count = [&](const std::string& strPrefix) {
+            return std::count_if(lines.begin(), lines.end(),
+                                 [&](const std::string& s) { return s.rfind(strPrefix, 0) == 0; });
+        };
+        EXPECT_EQ(count("retry "), bStopNow ? 0 : 1);
+        EXPECT_EQ(count("done "), 1) << "a retried unit is done once";
+        EXPECT_EQ(tally.nPassed, bStopNow ? 0 : 1);
+        EXPECT_EQ(tally.nFailed, bStopNow ? 1 : 0);
+        EXPECT_EQ(device.DownloadsFinished(), bStopNow ? 0 : 1);
+        if (!bStopNow) {
+            EXPECT_EQ(device.FlashAt(fwsim::kCodeAddress, 8000), ReadAll(strImage));
+        }
+    }
+}
+
+// Slots files as an operator writes them, and the labels of connectors no file names.
+TEST(SlotMap, ParsesLabelsRefusesMalformedLinesByNumberAndLabelsTheRestByFirstSight) {
+    std::vector<SlotEntry> entries;
+    std::string strError;
+    ASSERT_TRUE(
+        CSlotMap::ParseSlots("# bench A\n\n1-1.3:1.0 Slot 3\r\n  1-1.4:1.0\tLeft  fixture \n",
+                             "slots.txt", entries, strError))
+        << strError;
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[0].strConnector, "1-1.3:1.0");
+    EXPECT_EQ(entries[0].strLabel, "Slot 3");
+    EXPECT_EQ(entries[1].strConnector, "1-1.4:1.0");
+    EXPECT_EQ(entries[1].strLabel, "Left  fixture");
+
+    const struct {
+        const char* pszName;
+        std::string strText;
+        const char* pszError; // the start of the error
+    } bad[] = {
+        {"no label", "a A\n# c\n1-1:1.0   \n", "slots.txt:3: '1-1:1.0' has no label"},
+        {"connector twice", "a A\nb B\na C\n", "slots.txt:3: connector a is named on line 1"},
+        {"label twice", "a Slot 1\nb Slot 1\n", "slots.txt:2: label 'Slot 1' is given on line 1"},
+        {"control character", "a A\nb B\x1b[2J\n", "slots.txt:2: a control character"},
+    };
+    for (const auto& row : bad) {
+        EXPECT_FALSE(CSlotMap::ParseSlots(row.strText, "slots.txt", entries, strError))
+            << row.pszName;
+        EXPECT_EQ(strError.rfind(row.pszError, 0), 0u) << row.pszName << ": " << strError;
+    }
+
+    CSlotMap slots;
+    EXPECT_FALSE(slots.LoadFile("/nonexistent/slots.txt", strError));
+    EXPECT_NE(strError.find("/nonexistent/slots.txt"), std::string::npos) << strError;
+    ASSERT_TRUE(slots.LoadText("p Slot 2\nq Front\n", "slots.txt", strError)) << strError;
+    EXPECT_EQ(slots.LabelOf("u"), "Slot 1");
+    EXPECT_EQ(slots.LabelOf("v"), "Slot 3") << "the file gives Slot 2 to p";
+    EXPECT_EQ(slots.LabelOf("u"), "Slot 1");
+    EXPECT_EQ(slots.LabelOf("q"), "Front");
+    EXPECT_EQ(slots.LabelOf("p"), "Slot 2");
+    EXPECT_EQ(slots.LabelOf(""), "");
 }
 
 namespace {
