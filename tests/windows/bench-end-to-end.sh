@@ -36,7 +36,7 @@ own_desktop "$(basename "$exe")"
 wine "$tool" remove-all </dev/null >/dev/null 2>&1 || true
 
 image=$work/FW.bin
-size=16384
+size=32768
 head -c $size /dev/urandom >"$image"
 
 # Two readers at once; each COM port's link follows its reader's node.
