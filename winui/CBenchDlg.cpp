@@ -267,14 +267,14 @@ bool CBenchDlg::OnInitDialog() {
     ::MapWindowPoints(nullptr, m_hWnd, reinterpret_cast<POINT*>(&rcTable), 2);
     for (HWND hChild = ::GetWindow(m_hWnd, GW_CHILD); hChild != nullptr;
          hChild = ::GetWindow(hChild, GW_HWNDNEXT)) {
-        Anchor anchor = {::GetDlgCtrlID(hChild), {}, 0, 0, 0, 0};
+        Anchor anchor = {hChild, {}, 0, 0, 0, 0};
         ::GetWindowRect(hChild, &anchor.rc);
         ::MapWindowPoints(nullptr, m_hWnd, reinterpret_cast<POINT*>(&anchor.rc), 2);
         if (hChild == hTable) {
             anchor.nGrowX = 100;
             anchor.nGrowY = 70;
-        } else if (anchor.nId == IDC_BENCH_LOG) {
-            anchor = {anchor.nId, anchor.rc, 0, 70, 100, 30};
+        } else if (hChild == Item(IDC_BENCH_LOG)) {
+            anchor = {hChild, anchor.rc, 0, 70, 100, 30};
         } else if (anchor.rc.top >= rcTable.bottom) {
             anchor.nMoveY = 70;
         } else {
@@ -310,16 +310,15 @@ void CBenchDlg::Layout(int cx, int cy) {
     const int dy = std::max(0, cy - static_cast<int>(m_initialClient.cy));
     HDWP hDefer = ::BeginDeferWindowPos(static_cast<int>(m_anchors.size()));
     for (const Anchor& anchor : m_anchors) {
-        const HWND hControl = Item(anchor.nId);
-        if (hControl == nullptr || hDefer == nullptr) {
-            continue;
+        if (hDefer == nullptr) {
+            break;
         }
-        hDefer =
-            ::DeferWindowPos(hDefer, hControl, nullptr, anchor.rc.left + dx * anchor.nMoveX / 100,
-                             anchor.rc.top + dy * anchor.nMoveY / 100,
-                             anchor.rc.right - anchor.rc.left + dx * anchor.nGrowX / 100,
-                             anchor.rc.bottom - anchor.rc.top + dy * anchor.nGrowY / 100,
-                             SWP_NOZORDER | SWP_NOACTIVATE);
+        hDefer = ::DeferWindowPos(hDefer, anchor.hControl, nullptr,
+                                  anchor.rc.left + dx * anchor.nMoveX / 100,
+                                  anchor.rc.top + dy * anchor.nMoveY / 100,
+                                  anchor.rc.right - anchor.rc.left + dx * anchor.nGrowX / 100,
+                                  anchor.rc.bottom - anchor.rc.top + dy * anchor.nGrowY / 100,
+                                  SWP_NOZORDER | SWP_NOACTIVATE);
     }
     if (hDefer != nullptr) {
         ::EndDeferWindowPos(hDefer);

@@ -75,7 +75,7 @@ private:
     // left/top edge moves by the growth times nMove, its size grows by nGrow (in
     // hundredths of the growth).
     struct Anchor {
-        int nId;
+        HWND hControl; // the labels share one id: they are told apart by handle
         RECT rc;
         int nMoveX, nMoveY, nGrowX, nGrowY;
     };

@@ -48,7 +48,8 @@ CFwUpgraderVelmoraDlg::~CFwUpgraderVelmoraDlg() {
     }
 }
 
-void CFwUpgraderVelmoraDlg::SetBenchOpener(std::function<void(HWND)> fnOpenBench) {
+void CFwUpgraderVelmoraDlg::SetBenchOpener(
+    std::function<void(HWND, const std::string&)> fnOpenBench) {
     m_fnOpenBench = std::move(fnOpenBench);
 }
 
@@ -236,7 +237,7 @@ bool CFwUpgraderVelmoraDlg::OnSysCommand(UINT nId) {
             ShowMessage("Disconnect and switch auto mode off before opening the bench.",
                         BoxIcon::Information);
         } else {
-            m_fnOpenBench(m_hWnd);
+            m_fnOpenBench(m_hWnd, m_pModel->HasImage() ? m_pModel->FirmwarePath() : std::string());
         }
         return true;
     }

@@ -68,13 +68,18 @@ int RunWindowProgram(HINSTANCE hInstance, const std::vector<std::string>& args,
         }
         return true;
     };
-    const auto runBench = [&](HWND hOwner) {
+    // From the main window, the bench starts with the image loaded there.
+    const auto runBench = [&](HWND hOwner, const std::string& strImage) {
+        BenchOptions benchOptions = bench;
+        if (!strImage.empty()) {
+            benchOptions.strFirmwarePath = strImage;
+        }
         CUnitRecordLog benchRecords;
         if (!openRecords(benchRecords)) {
             return false;
         }
         CRecordLogSink benchSink(benchRecords);
-        CBenchDlg benchDlg(bench, benchRecords.IsOpen() ? &benchSink : nullptr);
+        CBenchDlg benchDlg(benchOptions, benchRecords.IsOpen() ? &benchSink : nullptr);
         if (hooks.fnPrepareBench) {
             hooks.fnPrepareBench(benchDlg);
         }
@@ -86,7 +91,7 @@ int RunWindowProgram(HINSTANCE hInstance, const std::vector<std::string>& args,
         return true;
     };
     if (bench.bBench) {
-        return runBench(nullptr) ? 0 : 2;
+        return runBench(nullptr, std::string()) ? 0 : 2;
     }
     CUnitRecordLog records;
     if (!openRecords(records)) {
@@ -95,7 +100,8 @@ int RunWindowProgram(HINSTANCE hInstance, const std::vector<std::string>& args,
     CRecordLogSink sink(records);
     IRecordSink* pSink = records.IsOpen() ? &sink : nullptr;
     CFwUpgraderVelmoraDlg dlg(pSink);
-    dlg.SetBenchOpener([&](HWND hOwner) { runBench(hOwner); });
+    dlg.SetBenchOpener(
+        [&](HWND hOwner, const std::string& strImage) { runBench(hOwner, strImage); });
     if (hooks.fnPrepare) {
         hooks.fnPrepare(dlg);
     }
