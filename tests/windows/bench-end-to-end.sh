@@ -39,10 +39,14 @@ image=$work/FW.bin
 size=32768
 head -c $size /dev/urandom >"$image"
 
-# Two readers at once; each COM port's link follows its reader's node.
+# Two readers at once; each COM port's link follows its reader's node. A reader
+# takes 1.5 s to restart after its download (300 ms by default), so that the
+# plug events this script replays reach the prefix while it is away: a port
+# that never vanishes makes the job wait its whole time for the restart.
 root=$work/sim
 mkdir -p "$root"
-"$fwsim" --root "$root" --devices 2 --flash-out "$work/flash.bin" >"$root.out" 2>"$root.err" </dev/null &
+"$fwsim" --root "$root" --devices 2 --boot-restart-ms 1500 --flash-out "$work/flash.bin" \
+    >"$root.out" 2>"$root.err" </dev/null &
 sim_pid=$!
 for _ in $(seq 100); do
     grep -q '^device 2:' "$root.out" 2>/dev/null && break
