@@ -173,7 +173,9 @@ cli="C:\\Program Files\\fwupgrader\\fwupgrader-cli.exe"
 out=$(wine "$cli" --version </dev/null 2>&1 | tr -d '\r') || fail "--version failed: $out"
 grep -qF "$version" <<<"$out" || fail "--version prints '$out', expected $version"
 out=$(wine "$cli" list </dev/null 2>&1 | tr -d '\r') || fail "list failed: $out"
-grep -qxF "USB Serial Device ($port)"$'\t'"\\\\.\\$port" <<<"$out" || fail "list shows '$out', no $port"
+# Name, device node and the port map's entry as the connector.
+grep -qxF "USB Serial Device ($port)"$'\t'"\\\\.\\$port"$'\t'"\\Device\\Serial$((${port#COM} - 1))" <<<"$out" ||
+    fail "list shows '$out', no $port"
 
 if wrestool -x -t 14 "$dir/fwupgraderVelmora.exe" >"$work/window.ico" 2>/dev/null; then
     need_sizes "the window's icon" "$work/window.ico"
