@@ -7,6 +7,7 @@
 // update itself worked).
 
 #include "bench/BenchRoot.h"
+#include "bench/CTickWatch.h"
 #include "bench/EventLoopWait.h"
 #include "sim/CSimDevice.h"
 #include "tests/support/CSimRig.h"
@@ -33,42 +34,6 @@
 namespace {
 
 constexpr size_t kImageSize = 176128;
-constexpr int kTickMs = 10;
-
-// Watches a 10 ms timer on the GUI thread: the largest delay of a tick past
-// its due time, and the number of ticks, since the last Reset().
-class CTickWatch {
-public:
-    CTickWatch() {
-        m_timer.setTimerType(Qt::PreciseTimer);
-        QObject::connect(&m_timer, &QTimer::timeout, [this] {
-            const qint64 nNow = m_clock.nsecsElapsed();
-            m_nMaxLateNs = std::max(m_nMaxLateNs, nNow - m_nLastNs - kTickMs * 1000000LL);
-            m_nLastNs = nNow;
-            ++m_nTicks;
-        });
-        m_clock.start();
-        m_timer.start(kTickMs);
-    }
-    void Reset() {
-        m_nLastNs = m_clock.nsecsElapsed();
-        m_nMaxLateNs = 0;
-        m_nTicks = 0;
-    }
-    // Also counts the time since the last tick, which a blocked loop has not yet seen.
-    double MaxLateMs() const {
-        const qint64 nOpen = m_clock.nsecsElapsed() - m_nLastNs - kTickMs * 1000000LL;
-        return static_cast<double>(std::max(m_nMaxLateNs, nOpen)) / 1e6;
-    }
-    long Ticks() const { return m_nTicks; }
-
-private:
-    QTimer m_timer;
-    QElapsedTimer m_clock;
-    qint64 m_nLastNs = 0;
-    qint64 m_nMaxLateNs = 0;
-    long m_nTicks = 0;
-};
 
 template <class T> T* Child(QWidget* pDlg, int nId) {
     return pDlg->findChild<T*>(QString::number(nId));
@@ -115,7 +80,7 @@ int main(int argc, char** argv) {
         auto pDlg = std::make_unique<fwup::CFwUpgraderVelmoraDlg>();
         pDlg->show();
         fwbench::RunUntil([&] { return pDlg->isVisible(); }, 2000);
-        CTickWatch watch;
+        fwbench::CTickWatch watch;
 
         // Idle, for reference.
         watch.Reset();
@@ -155,7 +120,8 @@ int main(int argc, char** argv) {
         clock.start();
         ClickLater(pUpload);
         fwbench::RunUntil([&] { return pDlg->Model().IsManualRunActive(); }, 5000);
-        const bool bEnded = fwbench::RunUntil([&] { return !pDlg->Model().IsManualRunActive(); }, 120000);
+        const bool bEnded =
+            fwbench::RunUntil([&] { return !pDlg->Model().IsManualRunActive(); }, 120000);
         const double dUpdateS = clock.elapsed() / 1000.0;
         const double dUpdateMs = watch.MaxLateMs();
         const long nUpdateTicks = watch.Ticks();
@@ -163,7 +129,7 @@ int main(int argc, char** argv) {
                               std::vector<uint8_t>(image.begin(), image.end());
 
         std::printf("\nlargest delay of a %d ms timer on the GUI thread (target: 50 ms or less)\n",
-                    kTickMs);
+                    fwbench::kTickMs);
         std::printf("%-42s %9s %9s %7s\n", "phase", "delay ms", "length s", "ticks");
         std::printf("%-42s %9.1f %9.1f %7s\n", "idle", dIdleMs, 1.0, "");
         std::printf("%-42s %9.1f %9.1f %7ld\n", "Connect, application firmware", dConnectMs,

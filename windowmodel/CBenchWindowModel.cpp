@@ -356,8 +356,7 @@ bool CBenchWindowModel::LoadImage(const std::string& strPath) {
     }
     const std::array<uint8_t, 32> digest = sha.Final();
     const std::string strHash = HexText(digest.data(), digest.size());
-    const std::string strName =
-        facts.strExtension.empty() ? facts.strName : facts.strName + "." + facts.strExtension;
+    const std::string strName = facts.strName + facts.strExtension; // the extension has its dot
     m_strFirmwarePath = strPath;
     SetField(BenchField::ImageName, strName);
     SetField(BenchField::ImageSize, std::to_string(nBytes) + " bytes");
@@ -512,7 +511,8 @@ void CBenchWindowModel::OnAttemptEnded(const AttemptEnd& end) {
     strLine += " in " + SecondsText(end.dSeconds) + " s";
     AddLog(strLine);
     SetResult(nRow, row.bLastPassed ? BenchTone::Passed : BenchTone::Failed,
-              row.bLastPassed ? "passed" : "failed: " + strText);
+              row.bLastPassed || end.eKind == OutcomeKind::Interrupted ? strText
+                                                                       : "failed: " + strText);
     if (!end.strRecordFailure.empty()) {
         AddLog(end.strSlot + ": " + end.strRecordFailure);
     }

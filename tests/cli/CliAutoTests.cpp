@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <fstream>
 #include <set>
 
 namespace {
@@ -56,9 +57,12 @@ TEST(CliAuto, ParallelFlashesFourReadersAtOnceAndRecordsEachUnit) {
         devices.push_back(&rig.AddDevice(rig.Config(Personality::Application, n)));
     }
     const std::string strRecords = rig.Root() + "/r.jsonl";
+    // The third reader's slot is named; the others are labelled by first sight.
+    const std::string strSlots = rig.Root() + "/slots.txt";
+    std::ofstream(strSlots) << "pci0000:00/0000:00:14.0/usb1/1-3:1-3:1.0 Bench 3\n";
     std::string strOut;
-    EXPECT_EQ(rig.RunCli({"auto", "--parallel", "--count", "4", "--json", "--record", strRecords,
-                          "--file", strImage},
+    EXPECT_EQ(rig.RunCli({"auto", "--parallel", "--slots", strSlots, "--count", "4", "--json",
+                          "--record", strRecords, "--file", strImage},
                          90000, strOut),
               0)
         << strOut;
@@ -67,16 +71,17 @@ TEST(CliAuto, ParallelFlashesFourReadersAtOnceAndRecordsEachUnit) {
     }
     // Every JSON object of a unit names its port; the updating stage its serial.
     EXPECT_TRUE(Contains(strOut, "\"name\":\"updating\",\"port\":\"AT91 USB to Serial "
-                                 "Converter (COM3)\",\"serial\":\"SN1003\""))
+                                 "Converter (COM3)\",\"serial\":\"SN1003\",\"slot\":\"Bench "
+                                 "3\",\"attempt\":1"))
         << strOut;
     const std::vector<uint8_t> recordBytes = rig.ReadFile(strRecords);
     const std::vector<std::string> records =
         fwtest::SplitLines(std::string(recordBytes.begin(), recordBytes.end()));
     ASSERT_EQ(records.size(), 4u);
-    std::set<std::string> serials;
-    const char* const keys[] = {"time",   "port",      "connector", "serial", "version", "boot",
-                                "file",   "size",      "sha256",    "result", "exit_code",
-                                "seconds", "id",       "station",   "slot",   "attempt"};
+    std::set<std::string> serials, slots;
+    const char* const keys[] = {"time", "port",    "connector", "serial", "version",   "boot",
+                                "file", "size",    "sha256",    "result", "exit_code", "seconds",
+                                "id",   "station", "slot",      "attempt"};
     for (const std::string& strLine : records) {
         EXPECT_EQ(strLine.front(), '{');
         EXPECT_EQ(strLine.back(), '}');
@@ -96,8 +101,13 @@ TEST(CliAuto, ParallelFlashesFourReadersAtOnceAndRecordsEachUnit) {
         }
         EXPECT_EQ(nKeys, 16u) << strLine;
         serials.insert(strLine.substr(strLine.find("\"serial\":"), 19));
+        slots.insert(strLine.substr(strLine.find(",\"slot\":")));
     }
     EXPECT_EQ(serials.size(), 4u);
+    EXPECT_EQ(slots, (std::set<std::string>{",\"slot\":\"Bench 3\",\"attempt\":1}",
+                                            ",\"slot\":\"Slot 1\",\"attempt\":1}",
+                                            ",\"slot\":\"Slot 2\",\"attempt\":1}",
+                                            ",\"slot\":\"Slot 3\",\"attempt\":1}"}));
 }
 
 TEST(CliAuto, SecondInterruptStopsEveryReaderAtAPacketBoundary) {

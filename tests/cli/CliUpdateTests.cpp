@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <fstream>
 #include <thread>
 
 namespace {
@@ -69,13 +70,64 @@ TEST(CliUpdate, JsonGivesOneObjectPerReportInStageOrder) {
     EXPECT_TRUE(Contains(strOut, "\"serial\":\"unknown\"")) << "a boot loader tells no serial";
 }
 
-TEST(CliUpdate, UnknownPortNameIsAUsageError) {
+TEST(CliUpdate, BadCommandLinesAreUsageErrorsBeforeAnyPort) {
     CCliRig rig;
     std::string strOut;
     const std::string strImage = rig.WriteImage("fw.bin", kFullImage);
-    EXPECT_EQ(rig.RunCli({"update", "--port", "no such port", "--file", strImage}, 10000, strOut),
-              2);
-    EXPECT_TRUE(Contains(strOut, "names no port")) << strOut;
+    const std::string strSlots = rig.Root() + "/slots.txt";
+    {
+        std::ofstream slots(strSlots);
+        slots << "# bench\n1-1:1-1:1.0 Slot A\n1-2:1-2:1.0\n";
+    }
+    const struct {
+        std::vector<std::string> args;
+        std::string strMessage;
+    } rows[] = {
+        {{"update", "--port", "no such port", "--file", strImage}, "names no port"},
+        {{"update", "--port", "COM1", "--retries", "-1", "--file", strImage},
+         "--retries needs a number of retries from 0 to 100, got '-1'"},
+        {{"auto", "--retries", "2x", "--file", strImage}, "got '2x'"},
+        {{"auto", "--retries", "101", "--file", strImage}, "got '101'"},
+        {{"auto", "--slots", strSlots, "--file", strImage},
+         "--slots labels the readers of "
+         "--parallel: it needs --parallel"},
+        {{"auto", "--parallel", "--slots", strSlots, "--file", strImage},
+         "--slots: " + strSlots + ":3: '1-2:1-2:1.0' has no label"},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(rig.RunCli(row.args, 10000, strOut), 2) << row.args[3] << strOut;
+        EXPECT_TRUE(Contains(strOut, row.strMessage)) << strOut;
+    }
+}
+
+// A flaky contact fails the first download at its second block; --retries 1 runs
+// the job again on the same reader (now in its boot loader), and each attempt
+// has its record.
+TEST(CliUpdate, RetriesAFlakyDownloadAndRecordsEachAttempt) {
+    CCliRig rig;
+    fwsim::SimDeviceConfig config = rig.Config(Personality::Application);
+    config.faults.nFailBlock = 2;
+    config.faults.nFailTimes = 1;
+    fwsim::CSimDevice& device = rig.AddDevice(config);
+    const std::string strImage = rig.WriteImage("fw.bin", 20000, 5);
+    const std::string strRecords = rig.Root() + "/r.jsonl";
+    std::string strOut;
+    EXPECT_EQ(rig.RunCli({"update", "--port", "COM1", "--retries", "1", "--record", strRecords,
+                          "--file", strImage},
+                         60000, strOut),
+              0)
+        << strOut;
+    EXPECT_TRUE(Contains(strOut, "Communication Error\n")) << strOut;
+    EXPECT_TRUE(Contains(strOut, "retrying (attempt 2) after: Communication Error\n")) << strOut;
+    EXPECT_EQ(device.FlashAt(fwsim::kCodeAddress, 20000), rig.ReadFile(strImage));
+    const std::vector<uint8_t> bytes = rig.ReadFile(strRecords);
+    const std::vector<std::string> records = SplitLines(std::string(bytes.begin(), bytes.end()));
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_TRUE(Contains(records[0], "\"result\":\"Communication Error\"")) << records[0];
+    EXPECT_TRUE(Contains(records[0], "\"attempt\":1}")) << records[0];
+    EXPECT_TRUE(Contains(records[1], "\"serial\":\"SN1001\"")) << records[1];
+    EXPECT_TRUE(Contains(records[1], "\"exit_code\":0,")) << records[1];
+    EXPECT_TRUE(Contains(records[1], "\"attempt\":2}")) << records[1];
 }
 
 // A program that opened the port before us would read the reader's replies: the
@@ -143,6 +195,10 @@ TEST(CliUpdate, IdentifyTellsWhoAnswersAndListWithoutPortsSaysSo) {
     config.strVersion = "3.1.4.1";
     config.strSerial = "SN-ID-7";
     fwsim::CSimDevice& device = rig.AddDevice(config);
+    // Name, node and connector: the reader's USB path and interface as published below usb1.
+    EXPECT_EQ(rig.RunCli({"list"}, 10000, strOut), 0);
+    EXPECT_EQ(strOut, "AT91 USB to Serial Converter (COM1)\t" + rig.Root() +
+                          "/dev/ttyACM0\tpci0000:00/0000:00:14.0/usb1/1-1:1-1:1.0\n");
     EXPECT_EQ(rig.RunCli({"identify", "--port", "COM1"}, 30000, strOut), 0) << strOut;
     EXPECT_EQ(SplitLines(strOut).back(), "application 3.1.4.1, serial number SN-ID-7") << strOut;
     EXPECT_EQ(rig.RunCli({"identify", "--port", "COM1", "--json"}, 30000, strOut), 0) << strOut;
@@ -153,7 +209,7 @@ TEST(CliUpdate, IdentifyTellsWhoAnswersAndListWithoutPortsSaysSo) {
     EXPECT_EQ(rig.RunCli({"--help"}, 10000, strOut), 0);
     for (const char* pszWord :
          {"list", "identify", "update", "auto", "doctor", "help", "--port", "--file", "--record",
-          "--json", "--trace", "--count", "--parallel", "--version"}) {
+          "--json", "--trace", "--count", "--parallel", "--slots", "--retries", "--version"}) {
         EXPECT_TRUE(Contains(strOut, pszWord)) << pszWord;
     }
 }

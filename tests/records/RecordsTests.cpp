@@ -122,6 +122,52 @@ TEST(UnitRecord, OneLineWithTheTwelveKeysFirstThenTheFourNewOnes) {
     EXPECT_EQ(IsoUtcTime(1765180800), "2025-12-08T08:00:00Z");
 }
 
+// The log's slot and attempt: jobs per serial in a run, a retry following its
+// unit's last record even when one attempt learned no serial.
+TEST(UnitRecord, TheLogCountsAttemptsPerSerialAndARetryFollowsItsUnit) {
+    const fwtest::CTempRoot root(false);
+    CUnitRecordLog log;
+    std::string strError;
+    ASSERT_TRUE(log.Open(root.Path() + "/r.jsonl", strError)) << strError;
+    const struct {
+        const char* pszConnector;
+        const char* pszSlot;
+        int nAttempt; // the unit's
+        const char* pszSerial;
+        int nRecorded;
+    } jobs[] = {
+        {"1-1:1.0", "Left", 1, nullptr, 1}, // no serial told
+        {"1-1:1.0", "Left", 2, "S1", 2},    // its retry learns it
+        {"1-2:1.0", "", 1, "S2", 1},        // another unit
+        {"1-2:1.0", "", 1, "S2", 2},        // re-plugged
+        {"1-2:1.0", "", 2, "S2", 3},        // and retried
+        {"1-1:1.0", "Left", 1, "S1", 3},    // S1 re-plugged: its third job
+    };
+    for (const auto& job : jobs) {
+        DeviceUnit unit;
+        unit.strPortName = std::string("AT91 USB to Serial Converter (") + job.pszConnector + ")";
+        unit.strConnector = job.pszConnector;
+        unit.strSlot = job.pszSlot;
+        unit.nAttempt = job.nAttempt;
+        UpdateRequest request;
+        if (job.pszSerial != nullptr) {
+            request.status.optSerial = job.pszSerial;
+        }
+        log.JobStarted(unit);
+        ASSERT_TRUE(log.JobEnded(unit, UpdateOutcome{}, request));
+    }
+    EXPECT_EQ(log.Close().nStored, 6);
+    const std::vector<std::string> lines = FileLines(root.Path() + "/r.jsonl");
+    ASSERT_EQ(lines.size(), 6u);
+    for (size_t i = 0; i < lines.size(); ++i) {
+        UnitRecord record;
+        ASSERT_TRUE(ParseUnitRecord(lines[i], record, strError)) << strError;
+        EXPECT_EQ(record.nAttempt, jobs[i].nRecorded) << i;
+        EXPECT_EQ(record.strSlot, *jobs[i].pszSlot != '\0' ? jobs[i].pszSlot : jobs[i].pszConnector)
+            << i;
+    }
+}
+
 TEST(UnitRecord, AnOldLineGetsAnIdFromItsTextAndBadLinesAreRefused) {
     const std::string strOld =
         "{\"time\":\"2026-12-08T06:10:00Z\",\"port\":\"P\",\"connector\":\"1-1:1.0\","

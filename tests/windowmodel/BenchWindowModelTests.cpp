@@ -1,0 +1,413 @@
+// The bench window's model on Linux: slots, retries, the failure streak, Stop and
+// Stop now, against simulated readers over real pseudo-terminals, seen through a
+// view that records what the model told it. The test thread plays the GUI thread.
+
+#include "records/CUnitRecordLog.h"
+#include "sim/CSimDevice.h"
+#include "tests/support/CSimRig.h"
+#include "windowmodel/BenchOptions.h"
+#include "windowmodel/CBenchWindowModel.h"
+#include "windowmodel/CRecordLogSink.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+namespace fwup {
+namespace {
+
+using fwsim::Personality;
+
+class CRecordingBenchView : public IBenchView {
+public:
+    std::string strTitle;
+    std::map<BenchField, std::string> fields;
+    std::map<BenchButton, bool> enabled;
+    std::vector<std::vector<std::string>> rows;
+    std::vector<int> bars;
+    std::vector<BenchTone> tones;
+    int nBarCalls = 0;
+    std::vector<std::string> log;
+    std::vector<std::string> questions;
+    std::function<bool(const std::string&)> fnAnswer = [](const std::string&) { return true; };
+    std::vector<std::string> messages;
+    bool bEnded = false;
+
+    void SetTitle(const std::string& str) override { strTitle = str; }
+    void SetField(BenchField e, const std::string& str) override { fields[e] = str; }
+    void EnableButton(BenchButton e, bool b) override { enabled[e] = b; }
+    void AddRow() override {
+        rows.emplace_back(kBenchColumnCount);
+        bars.push_back(0);
+        tones.push_back(BenchTone::Idle);
+    }
+    void SetCell(int nRow, BenchColumn e, const std::string& str) override {
+        rows.at(nRow).at(static_cast<size_t>(e)) = str;
+    }
+    void SetRowProgress(int nRow, int nPos) override {
+        bars.at(nRow) = nPos;
+        ++nBarCalls;
+    }
+    void SetRowTone(int nRow, BenchTone e) override { tones.at(nRow) = e; }
+    void AppendLog(const std::string& strLines) override {
+        size_t nStart = 0;
+        for (size_t n = strLines.find('\n'); n != std::string::npos;
+             nStart = n + 1, n = strLines.find('\n', nStart)) {
+            log.push_back(strLines.substr(nStart, n - nStart));
+        }
+    }
+    void DropLogLines(int n) override { log.erase(log.begin(), log.begin() + n); }
+    bool AskYesNo(const std::string& str) override {
+        questions.push_back(str);
+        return fnAnswer(str);
+    }
+    void ShowMessage(const std::string& str) override { messages.push_back(str); }
+    std::optional<std::string> AskFirmwareFile() override { return std::nullopt; }
+    void EndWindow() override { bEnded = true; }
+    std::string TextFromDevice(const std::string& str) const override { return str; }
+
+    bool LogHas(const std::string& strNeedle) const {
+        return std::any_of(log.begin(), log.end(), [&](const std::string& s) {
+            return s.find(strNeedle) != std::string::npos;
+        });
+    }
+};
+
+// The connector the simulator publishes for a reader at usb path strUsb.
+std::string ConnectorOf(const std::string& strUsb) {
+    return "pci0000:00/0000:00:14.0/usb1/" + strUsb + ":" + strUsb + ":1.0";
+}
+
+class BenchModel : public testing::Test {
+protected:
+    void SetUp() override {
+        m_pModel = std::make_unique<CBenchWindowModel>(m_view, [this] {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_bWoken = true;
+            m_woken.notify_all();
+            return true;
+        });
+        m_pModel->SetProtocolTimings(fwtest::TestTimings());
+        std::string strError;
+        ASSERT_TRUE(m_records.Open(m_rig.Root() + "/records.jsonl", strError)) << strError;
+        m_pModel->SetRecordSink(&m_sink);
+    }
+    void TearDown() override { m_pModel->Shutdown(); }
+
+    // Init with the image and the given options.
+    void Init(BenchOptions options, size_t nImageBytes = 6000) {
+        options.bBench = true;
+        options.strFirmwarePath = m_rig.WriteFirmware("fw.bin", nImageBytes, 3);
+        std::string strError;
+        ASSERT_TRUE(m_pModel->Init(options, strError)) << strError;
+        ASSERT_TRUE(m_pModel->HasImage());
+    }
+
+    // The GUI thread's loop: reports when woken, the timer's tick every kBenchTickMs.
+    bool WaitUntil(const std::function<bool()>& pred, int nTimeoutMs = 20000) {
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(nTimeoutMs);
+        for (;;) {
+            m_pModel->OnTick();
+            if (pred()) {
+                return true;
+            }
+            if (std::chrono::steady_clock::now() >= deadline) {
+                return false;
+            }
+            std::unique_lock<std::mutex> lock(m_mutex);
+            m_woken.wait_for(lock, std::chrono::milliseconds(kBenchTickMs),
+                             [this] { return m_bWoken; });
+            m_bWoken = false;
+        }
+    }
+
+    fwsim::CSimDevice& Plug(int n, const std::function<void(fwsim::SimDeviceConfig&)>& fnSet = {}) {
+        fwsim::SimDeviceConfig config =
+            m_rig.DeviceConfig(Personality::Application, "1-" + std::to_string(n));
+        config.strAppTty = config.strBootTty = "ttyACM" + std::to_string(n);
+        config.strSerial = "SN-" + std::to_string(n);
+        if (fnSet) {
+            fnSet(config);
+        }
+        m_devices.push_back(std::make_unique<fwsim::CSimDevice>(config));
+        EXPECT_TRUE(m_devices.back()->Start());
+        return *m_devices.back();
+    }
+
+    const std::string& Cell(const std::string& strSlot, BenchColumn e) {
+        static const std::string strNone = "(no row)";
+        const int nRow = m_pModel->RowOfSlot(strSlot);
+        return nRow < 0 ? strNone : m_pModel->Row(nRow).Cell(e);
+    }
+    bool Stopped() const { return !m_pModel->IsRunning(); }
+    // What the view shows agrees with the model's copy.
+    void ExpectViewAgrees() {
+        ASSERT_EQ(static_cast<int>(m_view.rows.size()), m_pModel->RowCount());
+        for (int i = 0; i < m_pModel->RowCount(); ++i) {
+            for (int c = 0; c < kBenchColumnCount; ++c) {
+                EXPECT_EQ(m_view.rows[i][c], m_pModel->Row(i).cells[c]) << i << "," << c;
+            }
+            EXPECT_EQ(m_view.bars[i], m_pModel->Row(i).nProgress);
+            EXPECT_EQ(m_view.tones[i], m_pModel->Row(i).eTone);
+        }
+        for (const auto& [eField, str] : m_view.fields) {
+            EXPECT_EQ(str, m_pModel->Field(eField));
+        }
+        EXPECT_EQ(
+            std::vector<std::string>(m_pModel->LogLines().begin(), m_pModel->LogLines().end()),
+            m_view.log);
+    }
+    std::vector<std::string> Records() {
+        m_records.Close();
+        return fwtest::FileLines(m_rig.Root() + "/records.jsonl");
+    }
+
+    fwtest::CSimRig m_rig;
+    CRecordingBenchView m_view;
+    CUnitRecordLog m_records;
+    CRecordLogSink m_sink{m_records};
+    std::mutex m_mutex;
+    std::condition_variable m_woken;
+    bool m_bWoken = false;
+    std::vector<std::unique_ptr<fwsim::CSimDevice>> m_devices;
+    std::unique_ptr<CBenchWindowModel> m_pModel;
+};
+
+// --- Pure logic -------------------------------------------------------------------------
+
+TEST(BenchText, CountersTitleAndStreak) {
+    EXPECT_EQ(BenchTitle("fw.bin"), "VelgoFWUp bench \u2014 fw.bin");
+    EXPECT_EQ(BenchTitle(""), "VelgoFWUp bench");
+    EXPECT_EQ(FirstPassYieldText(0, 0), "-");
+    EXPECT_EQ(FirstPassYieldText(3, 4), "75.0 %");
+    EXPECT_EQ(FirstPassYieldText(2, 3), "66.7 %");
+    EXPECT_EQ(UnitsPerHourText(5, 59999), "-");
+    EXPECT_EQ(UnitsPerHourText(5, 60000), "300");
+    EXPECT_EQ(UnitsPerHourText(7, 3600000), "7");
+    EXPECT_EQ(ElapsedText(0), "0:00:00");
+    EXPECT_EQ(ElapsedText(3725999), "1:02:05");
+    EXPECT_EQ(ShortHashText("0123456789abcdef0123"), "0123456789abcdef...");
+    EXPECT_EQ(FixtureCheckText("Slot 3"), "check the cable or fixture of Slot 3");
+    const struct {
+        std::deque<bool> recent;
+        bool bStreak;
+    } streaks[] = {{{}, false},
+                   {{false, false}, false},
+                   {{false, false, false}, true},
+                   {{true, false, false, false}, true},
+                   {{false, false, true}, false},
+                   {{false, true, false, false}, false}};
+    for (const auto& row : streaks) {
+        EXPECT_EQ(IsFailureStreak(row.recent), row.bStreak) << row.recent.size();
+    }
+}
+
+TEST(BenchOptionsParse, ValuesAndRefusals) {
+    BenchOptions options;
+    std::string strError;
+    ASSERT_TRUE(
+        ParseBenchOptions({"-platform", "offscreen", "--bench", "--file", "a.bin", "--record",
+                           "r.db", "--station", "Line 2", "--slots", "s.txt", "--retries", "2"},
+                          options, strError))
+        << strError;
+    EXPECT_TRUE(options.bBench);
+    EXPECT_EQ(options.strFirmwarePath, "a.bin");
+    EXPECT_EQ(options.strRecordStore, "r.db");
+    EXPECT_EQ(options.strStation, "Line 2");
+    EXPECT_EQ(options.strSlotsPath, "s.txt");
+    EXPECT_EQ(options.nRetries, 2);
+    ASSERT_TRUE(ParseBenchOptions({"--record", "r.jsonl"}, options, strError));
+    EXPECT_FALSE(options.bBench);
+    const struct {
+        std::vector<std::string> args;
+        const char* pszError;
+    } refused[] = {
+        {{"--bench", "--retries", "-1"}, "--retries takes a number from 0 to 99, not '-1'"},
+        {{"--bench", "--retries", "100"}, "--retries takes a number from 0 to 99, not '100'"},
+        {{"--bench", "--retries", "x"}, "--retries takes a number from 0 to 99, not 'x'"},
+        {{"--bench", "--slots"}, "--slots needs a value"},
+        {{"--record", ""}, "--record needs a value"},
+        {{"--station", "A"}, "--station belongs to the bench window: add --bench"},
+    };
+    for (const auto& row : refused) {
+        EXPECT_FALSE(ParseBenchOptions(row.args, options, strError)) << row.pszError;
+        EXPECT_EQ(strError, row.pszError);
+    }
+}
+
+// --- Against simulated readers -------------------------------------------------------------
+
+// One reader in a slot the file names, one labelled by first sight; both pass.
+// A malformed slots file keeps the window from opening, naming its line.
+TEST_F(BenchModel, SlotsFromAFileAndByFirstSight) {
+    const std::string strSlots = m_rig.Root() + "/slots.txt";
+    std::ofstream(strSlots) << "# bench\n" << ConnectorOf("1-7") << " Left fixture\n";
+    BenchOptions options;
+    options.strSlotsPath = strSlots;
+    options.strStation = "Line 2";
+    Init(options);
+    EXPECT_EQ(m_view.strTitle, "VelgoFWUp bench \u2014 fw.bin");
+    EXPECT_EQ(m_view.fields[BenchField::Station], "Line 2");
+    EXPECT_EQ(m_view.fields[BenchField::ImageSize], "6000 bytes");
+    EXPECT_EQ(m_view.fields[BenchField::ImageHash].size(), 19u);
+    EXPECT_TRUE(m_view.enabled[BenchButton::Start]);
+    EXPECT_FALSE(m_view.enabled[BenchButton::Stop]);
+    Plug(7);
+    Plug(2);
+    m_pModel->OnStart();
+    EXPECT_FALSE(m_view.enabled[BenchButton::Load]);
+    EXPECT_TRUE(m_view.enabled[BenchButton::StopNow]);
+    ASSERT_TRUE(WaitUntil([this] { return m_pModel->Passed() == 2; }));
+    EXPECT_EQ(m_pModel->RowCount(), 2);
+    for (const char* pszSlot : {"Left fixture", "Slot 1"}) {
+        SCOPED_TRACE(pszSlot);
+        EXPECT_EQ(Cell(pszSlot, BenchColumn::Result), "passed");
+        EXPECT_EQ(Cell(pszSlot, BenchColumn::Progress), "100 %");
+        EXPECT_EQ(Cell(pszSlot, BenchColumn::Attempt), "1");
+        EXPECT_EQ(Cell(pszSlot, BenchColumn::Version), "2.0.0.1");
+    }
+    EXPECT_EQ(Cell("Left fixture", BenchColumn::Serial), "SN-7");
+    EXPECT_EQ(Cell("Slot 1", BenchColumn::Serial), "SN-2");
+    EXPECT_EQ(m_view.fields[BenchField::Yield], "100.0 %");
+    m_pModel->OnStop();
+    ASSERT_TRUE(WaitUntil([this] { return Stopped(); }));
+    EXPECT_EQ(m_view.fields[BenchField::Status], "stopped");
+    EXPECT_TRUE(m_view.enabled[BenchButton::Start]);
+    ExpectViewAgrees();
+    // Every bar is drawn a few times per unit, not once per block.
+    EXPECT_LT(m_view.nBarCalls, 2 * 6000 / 256);
+    const auto records = Records();
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(std::count_if(records.begin(), records.end(),
+                            [](const std::string& s) {
+                                return s.find("\"slot\":\"Left fixture\"") != std::string::npos;
+                            }),
+              1);
+
+    std::ofstream(strSlots) << ConnectorOf("1-7") << " Left\n" << ConnectorOf("1-8") << "\n";
+    CRecordingBenchView view;
+    CBenchWindowModel other(view, [] { return true; });
+    std::string strError;
+    EXPECT_FALSE(other.Init(options, strError));
+    EXPECT_NE(strError.find("slots.txt:2"), std::string::npos) << strError;
+}
+
+// A flaky contact: the first attempt fails at a block, the second passes; the row
+// shows attempt 2, the unit counts once and not as a first pass. A reader that
+// fails every attempt, three units in a row, asks for its cable or fixture. A
+// record per attempt.
+TEST_F(BenchModel, RetriesAndTheFailureStreak) {
+    const std::string strSlots = m_rig.Root() + "/slots.txt";
+    std::ofstream(strSlots) << ConnectorOf("1-1") << " Flaky\n" << ConnectorOf("1-2") << " Bad\n";
+    BenchOptions options;
+    options.strSlotsPath = strSlots;
+    options.nRetries = 1;
+    Init(options);
+    Plug(1, [](fwsim::SimDeviceConfig& c) {
+        c.faults.nFailBlock = 2;
+        c.faults.nFailTimes = 1;
+    });
+    fwsim::CSimDevice& bad = Plug(2, [](fwsim::SimDeviceConfig& c) { c.faults.nFailBlock = 1; });
+    m_pModel->OnStart();
+    ASSERT_TRUE(WaitUntil([this] { return m_pModel->Passed() == 1 && m_pModel->Failed() == 1; }));
+    EXPECT_EQ(Cell("Flaky", BenchColumn::Attempt), "2");
+    EXPECT_EQ(Cell("Flaky", BenchColumn::Result), "passed");
+    EXPECT_EQ(Cell("Bad", BenchColumn::Attempt), "2");
+    EXPECT_TRUE(m_view.LogHas("Flaky: attempt 2 after Communication Error"));
+    EXPECT_EQ(m_view.fields[BenchField::Yield], "0.0 %");
+    EXPECT_EQ(m_pModel->Attempts(), 4);
+
+    // Two more units fail in the bad slot: taken off and plugged in again each time.
+    for (int nUnit = 2; nUnit <= 3; ++nUnit) {
+        EXPECT_FALSE(m_pModel->Row(m_pModel->RowOfSlot("Bad")).bCheckFixture);
+        bad.Unplug();
+        ASSERT_TRUE(WaitUntil([&] { return Cell("Bad", BenchColumn::Stage) == "removed"; }));
+        ASSERT_TRUE(bad.Replug());
+        ASSERT_TRUE(WaitUntil([&] { return m_pModel->Failed() == nUnit; }));
+    }
+    EXPECT_TRUE(m_pModel->Row(m_pModel->RowOfSlot("Bad")).bCheckFixture);
+    EXPECT_EQ(Cell("Bad", BenchColumn::Result),
+              "failed: Communication Error; check the cable or fixture of Bad");
+    EXPECT_EQ(m_view.tones[m_pModel->RowOfSlot("Bad")], BenchTone::Failed);
+    EXPECT_TRUE(m_view.LogHas("Bad: check the cable or fixture of Bad"));
+    EXPECT_EQ(Cell("Flaky", BenchColumn::Result), "passed");
+    m_pModel->OnStop();
+    ASSERT_TRUE(WaitUntil([this] { return Stopped(); }));
+    ExpectViewAgrees();
+    const auto records = Records();
+    EXPECT_EQ(records.size(), 8u); // two attempts for each of the four units
+    // The records count a serial's attempts over the run: Flaky 1, 2; Bad 1 to 6.
+    EXPECT_EQ(std::count_if(records.begin(), records.end(),
+                            [](const std::string& s) {
+                                return s.find("\"attempt\":2") != std::string::npos;
+                            }),
+              2);
+    EXPECT_EQ(std::count_if(records.begin(), records.end(),
+                            [](const std::string& s) {
+                                return s.find("\"attempt\":6") != std::string::npos;
+                            }),
+              1);
+    EXPECT_EQ(std::count_if(records.begin(), records.end(),
+                            [](const std::string& s) {
+                                return s.find("\"slot\":\"Bad\"") != std::string::npos;
+                            }),
+              6);
+}
+
+// Stop: the reader in flight finishes. Stop now (after a Yes; a No changes
+// nothing) and closing with readers in flight (after a Yes) stop the reader at its
+// next packet boundary; the window ends only once the loop has.
+TEST_F(BenchModel, StopStopNowAndClose) {
+    Init(BenchOptions(), 40000);
+    enum class Press { Stop, StopNow, Close };
+    for (Press ePress : {Press::Stop, Press::StopNow, Press::Close}) {
+        SCOPED_TRACE(static_cast<int>(ePress));
+        m_devices.clear();
+        fwsim::CSimDevice& device = Plug(1, [](fwsim::SimDeviceConfig& c) {
+            c.faults.dwReplyDelayMs = 5; // about 160 blocks: a download in flight for a while
+        });
+        m_view.questions.clear();
+        m_pModel->OnStart();
+        ASSERT_TRUE(WaitUntil([&] {
+            const int nRow = m_pModel->RowOfSlot("Slot 1");
+            return nRow >= 0 && m_pModel->Row(nRow).nProgress > 0 &&
+                   m_pModel->Row(nRow).eTone == BenchTone::Busy;
+        }));
+        const int nPassed = m_pModel->Passed();
+        const int nFailed = m_pModel->Failed();
+        if (ePress == Press::Stop) {
+            m_pModel->OnStop();
+            EXPECT_FALSE(m_view.enabled[BenchButton::Stop]);
+        } else {
+            m_view.fnAnswer = [](const std::string&) { return false; };
+            ePress == Press::StopNow ? m_pModel->OnStopNow() : m_pModel->OnClose();
+            ASSERT_EQ(m_view.questions.size(), 1u);
+            EXPECT_TRUE(m_pModel->IsRunning());
+            EXPECT_FALSE(m_pModel->IsStopping());
+            m_view.fnAnswer = [](const std::string&) { return true; };
+            ePress == Press::StopNow ? m_pModel->OnStopNow() : m_pModel->OnClose();
+            EXPECT_EQ(m_view.questions.size(), 2u);
+            EXPECT_FALSE(m_view.bEnded) << "not before the loop has ended";
+        }
+        ASSERT_TRUE(WaitUntil([this] { return Stopped(); }));
+        const bool bStop = ePress == Press::Stop;
+        EXPECT_EQ(m_pModel->Passed(), nPassed + (bStop ? 1 : 0));
+        EXPECT_EQ(m_pModel->Failed(), nFailed + (bStop ? 0 : 1));
+        EXPECT_EQ(Cell("Slot 1", BenchColumn::Result), bStop ? "passed" : "stopped");
+        EXPECT_EQ(device.DownloadsFinished(), bStop ? 1 : 0);
+        EXPECT_EQ(m_view.bEnded, ePress == Press::Close);
+        ExpectViewAgrees();
+    }
+}
+
+} // namespace
+} // namespace fwup
