@@ -1,11 +1,10 @@
-// fwupgrader-cli update: one update job with a console status callback.
+// fwupgrader-cli update: one update job, and its retries, reported on the console.
 #include "cli/CConsoleReporter.h"
 #include "cli/CInterruptWatch.h"
 #include "cli/CliCommands.h"
 #include "cli/Console.h"
 
 #include "device/CDeviceSession.h"
-#include "device/UpdateJob.h"
 #include "device/UpdateOutcome.h"
 #include "records/CUnitRecordLog.h"
 #include "serial/CComPort.h"

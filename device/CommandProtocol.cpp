@@ -199,7 +199,6 @@ int DetectDevice(CDeviceLink& link, UpdateRequest& request) {
     }
     int nResult = 0;
     request.optVersion.reset();
-    request.status.optSerial.reset();
     request.nBootInfo = PingTwice(link);
     if (request.nBootInfo == -1) {
         request.optVersion = QueryVersion(link);

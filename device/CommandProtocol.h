@@ -45,9 +45,8 @@ int EnterBootLoader(CDeviceLink& link, UpdateRequest& request);
 
 // 0 = the device answered as boot loader or application; -2 = neither; -4 = the
 // port did not open within the detection wait (7000 ms). Sets nBootInfo,
-// optVersion and status.optSerial (none unless an application told it: a request
-// used for device after device never keeps another device's serial). A port it
-// opened itself is closed again.
+// optVersion and, for an application, status.optSerial. A port it opened itself
+// is closed again.
 int DetectDevice(CDeviceLink& link, UpdateRequest& request);
 
 // ExchangeBytes with a 2500-byte buffer; the reply up to its first zero byte.

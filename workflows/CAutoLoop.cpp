@@ -39,6 +39,9 @@ AutoTally CAutoLoop::Run() {
             continue;
         }
 
+        // Another reader: a serial the last one told is not this one's (a reader in
+        // its boot loader tells none, and the request would keep the old one).
+        m_request.status.optSerial.reset();
         DeviceUnit unit = UnitOfRecord(*found);
         m_observer.OnDeviceFound(unit);
         // Opened at once; a port that does not open is left to the job's own wait.

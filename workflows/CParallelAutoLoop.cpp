@@ -74,6 +74,7 @@ void CParallelAutoLoop::StartDevice(const PortRecord& record, AutoTally& tally) 
                 (outcome.Succeeded() ? tally.nPassed : tally.nFailed) += 1;
                 m_observer.OnDeviceDone(last, tally);
             }
+            pRaw->unit = last; // read by the loop only once bFinished is seen
             pRaw->bFinished.store(true);
         });
     } catch (const std::system_error&) {

@@ -17,38 +17,6 @@ bool IsUnitsPort(const DeviceUnit& unit, const PortRecord& record) {
     return unit.nPort != 0 ? record.nPort == unit.nPort : record.strName == unit.strPortName;
 }
 
-// A retry's reports: the serial the first attempt learned stays the unit's while
-// the retry finds only the boot loader, which tells none (the reader never left
-// its connector, so it is the same unit).
-class CSerialKeeper : public IUpdateObserver {
-public:
-    CSerialKeeper(IUpdateObserver& observer, UpdateRequest& request, std::string strSerial)
-        : m_observer(observer), m_request(request), m_strSerial(std::move(strSerial)) {}
-
-    void OnStage(const DeviceUnit& unit, UpdateStage eStage, const UpdateStatus& status) override {
-        Keep();
-        m_observer.OnStage(unit, eStage, status);
-    }
-    void OnJobEnded(const DeviceUnit& unit, const UpdateOutcome& outcome,
-                    const UpdateRequest& request) override {
-        Keep();
-        m_observer.OnJobEnded(unit, outcome, request);
-    }
-    void OnRetry(const DeviceUnit& unit, const UpdateOutcome& previous) override {
-        m_observer.OnRetry(unit, previous);
-    }
-
-private:
-    void Keep() {
-        if (!m_request.status.optSerial) {
-            m_request.status.optSerial = m_strSerial; // the status reported is the request's
-        }
-    }
-    IUpdateObserver& m_observer;
-    UpdateRequest& m_request;
-    std::string m_strSerial;
-};
-
 } // namespace
 
 bool IsRetryableOutcome(OutcomeKind eKind) {
@@ -83,7 +51,6 @@ UpdateOutcome CRetryingJob::Run(UpdateRequest& request, IUpdateObserver& observe
         pJob = m_pJob.get();
     }
     UpdateOutcome outcome = pJob->Run(request, observer);
-    std::optional<std::string> optSerial = request.status.optSerial;
     for (int nRetry = 0; nRetry < m_nRetries; ++nRetry) {
         if (!IsRetryableOutcome(outcome.eKind) || m_bStop.load()) {
             break;
@@ -108,18 +75,15 @@ UpdateOutcome CRetryingJob::Run(UpdateRequest& request, IUpdateObserver& observe
             }
         }
         observer.OnRetry(next, outcome);
-        // The attempt finds the reader anew: nothing of the last one's findings is
-        // kept (its version, boot info, serial), only the caller's inputs.
+        // The attempt finds the reader anew (version, boot info); the serial stays,
+        // as for any job: a boot loader tells none, and the reader never left its
+        // connector.
+        std::optional<std::string> optSerial = request.status.optSerial;
         request.nBootInfo = -1;
         request.optVersion.reset();
         request.status = UpdateStatus{};
-        if (optSerial) {
-            CSerialKeeper keeper(observer, request, *optSerial);
-            outcome = pJob->Run(request, keeper);
-        } else {
-            outcome = pJob->Run(request, observer);
-            optSerial = request.status.optSerial;
-        }
+        request.status.optSerial = std::move(optSerial);
+        outcome = pJob->Run(request, observer);
     }
     return outcome;
 }

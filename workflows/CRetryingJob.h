@@ -6,8 +6,8 @@
 // session on the port listed at that connector now (a reader in its boot loader
 // may come back under another node), with its own reports; OnRetry comes between
 // two attempts. A retry that finds only the boot loader, which tells no serial,
-// reports the serial an earlier attempt learned: the reader never left its
-// connector. Never retried: a success, an interruption (a stop request), or
+// keeps the serial an earlier attempt learned, as any job on a request does.
+// Never retried: a success, an interruption (a stop request), or
 // any other failure, which a second try would only repeat.
 
 #include "device/ProtocolTimings.h"
@@ -42,8 +42,8 @@ public:
     CRetryingJob& operator=(const CRetryingJob&) = delete;
 
     // Runs the attempts on the calling thread with request (borrowed; a retry
-    // clears the findings and status, keeping the firmware path). The last attempt's outcome;
-    // Unit() is then the last attempt's unit. Runs once.
+    // clears the findings and status but the serial, keeping the firmware path). The last attempt's
+    // outcome; Unit() is then the last attempt's unit. Runs once.
     UpdateOutcome Run(UpdateRequest& request, IUpdateObserver& observer);
 
     // Any thread: the attempt in flight stops at its next packet boundary (as

@@ -23,7 +23,7 @@ std::string RunCli(const std::string& strArgs, int& nExit) {
     return strOut;
 }
 
-TEST(CliList, ListsTheUsbSerialPortsWithNameAndNode) {
+TEST(CliList, ListsTheUsbSerialPortsWithNameNodeAndConnector) {
     fwtest::CTempRoot root;
     fwtest::AddFakeTty(root.Path(), "ttyACM0", true, "1-1", "AT91 USB to Serial Converter");
     fwtest::AddFakeTty(root.Path(), "ttyACM1", true, "1-2", "Another Gadget");
@@ -40,8 +40,12 @@ TEST(CliList, ListsTheUsbSerialPortsWithNameAndNode) {
         listed.push_back(strLine);
     }
     ASSERT_EQ(listed.size(), 2u) << strOut;
-    EXPECT_EQ(listed[0], "AT91 USB to Serial Converter (COM1)\t" + root.Path() + "/dev/ttyACM0");
-    EXPECT_EQ(listed[1], "Another Gadget (COM2)\t" + root.Path() + "/dev/ttyACM1");
+    // Name, node, connector (the USB path below sys/devices and the interface).
+    const std::string strUsb = "\tpci0000:00/0000:00:14.0/usb1/";
+    EXPECT_EQ(listed[0], "AT91 USB to Serial Converter (COM1)\t" + root.Path() + "/dev/ttyACM0" +
+                             strUsb + "1-1:1-1:1.0");
+    EXPECT_EQ(listed[1],
+              "Another Gadget (COM2)\t" + root.Path() + "/dev/ttyACM1" + strUsb + "1-2:1-2:1.0");
 }
 
 TEST(CliList, BadCommandLinesExitWithUsage) {
