@@ -10,7 +10,6 @@
 #include <commdlg.h>
 #include <shellapi.h>
 
-#include <iterator>
 #include <vector>
 
 namespace fwup {
@@ -34,29 +33,6 @@ std::wstring WideFromUtf16(const std::u16string& strText) {
     return std::wstring(strText.begin(), strText.end()); // both UTF-16 here
 }
 
-// The message boxes' caption: the program's file name without its extension,
-// as the platform names an application that gives no name of its own.
-const std::wstring& ProgramName() {
-    static const std::wstring strName = [] {
-        std::vector<wchar_t> path(MAX_PATH);
-        DWORD nLength = 0;
-        while ((nLength = ::GetModuleFileNameW(nullptr, path.data(),
-                                               static_cast<DWORD>(path.size()))) == path.size() &&
-               path.size() < 32768) {
-            path.resize(path.size() * 2);
-        }
-        std::wstring strPath(path.data(), nLength);
-        const size_t nSlash = strPath.find_last_of(L"\\/");
-        std::wstring strFile = nSlash == std::wstring::npos ? strPath : strPath.substr(nSlash + 1);
-        const size_t nDot = strFile.rfind(L'.');
-        if (nDot != std::wstring::npos && nDot > 0) {
-            strFile.erase(nDot);
-        }
-        return strFile.empty() ? std::wstring(L"fwupgraderVelmora") : strFile;
-    }();
-    return strName;
-}
-
 } // namespace
 
 CFwUpgraderVelmoraDlg::CFwUpgraderVelmoraDlg(IRecordSink* pRecords) : m_pRecords(pRecords) {}
@@ -70,6 +46,11 @@ CFwUpgraderVelmoraDlg::~CFwUpgraderVelmoraDlg() {
     if (m_hSmallIcon != nullptr) {
         ::DestroyIcon(m_hSmallIcon);
     }
+}
+
+void CFwUpgraderVelmoraDlg::SetBenchOpener(
+    std::function<void(HWND, const std::string&)> fnOpenBench) {
+    m_fnOpenBench = std::move(fnOpenBench);
 }
 
 void CFwUpgraderVelmoraDlg::SetHooks(std::function<void(HWND)> fnShown,
@@ -207,11 +188,15 @@ void CFwUpgraderVelmoraDlg::OnCommand(int nId, int nCode) {
 // --- Start-up ----------------------------------------------------------------------
 
 void CFwUpgraderVelmoraDlg::OnInitDialog() {
-    // The system menu: a separator, then the About entry.
+    // The system menu: a separator, the bench window's entry, then the About entry.
     if (HMENU hSysMenu = ::GetSystemMenu(m_hWnd, FALSE)) {
         wchar_t szAbout[128] = {};
+        wchar_t szBench[64] = {};
         if (::LoadStringW(m_hInstance, IDS_ABOUTBOX, szAbout, 128) > 0) {
             ::AppendMenuW(hSysMenu, MF_SEPARATOR, 0, nullptr);
+            if (m_fnOpenBench && ::LoadStringW(m_hInstance, IDS_BENCH, szBench, 64) > 0) {
+                ::AppendMenuW(hSysMenu, MF_STRING, IDM_BENCH, szBench);
+            }
             ::AppendMenuW(hSysMenu, MF_STRING, IDM_ABOUTBOX, szAbout);
         }
     }
@@ -243,6 +228,17 @@ void CFwUpgraderVelmoraDlg::OnInitDialog() {
 bool CFwUpgraderVelmoraDlg::OnSysCommand(UINT nId) {
     if ((nId & ~0xFu) == IDM_ABOUTBOX) {
         CAboutDlg::DoModal(m_hInstance, m_hWnd);
+        return true;
+    }
+    if ((nId & ~0xFu) == IDM_BENCH && m_fnOpenBench) {
+        // The bench takes every reader that appears: not while this window holds one.
+        if (m_pModel->IsConnected() || m_pModel->IsConnecting() || m_pModel->IsAutoMode() ||
+            m_pModel->IsManualRunActive()) {
+            ShowMessage("Disconnect and switch auto mode off before opening the bench.",
+                        BoxIcon::Information);
+        } else {
+            m_fnOpenBench(m_hWnd, m_pModel->HasImage() ? m_pModel->FirmwarePath() : std::string());
+        }
         return true;
     }
     return false; // Close, Move and the rest: the default handling
@@ -385,19 +381,7 @@ void CFwUpgraderVelmoraDlg::SetWaitCursor(bool bOn) {
 }
 
 std::optional<std::string> CFwUpgraderVelmoraDlg::AskFirmwareFile() {
-    m_szFileName[0] = L'\0';
-    OPENFILENAMEW ofn = {};
-    ofn.lStructSize = sizeof ofn;
-    ofn.hwndOwner = m_hWnd; // modal to the window, as on Linux
-    ofn.lpstrFilter = L"Binary (*.bin)\0*.bin\0All (*.*)\0*.*\0";
-    ofn.nFilterIndex = 1;
-    ofn.lpstrFile = m_szFileName;
-    ofn.nMaxFile = static_cast<DWORD>(std::size(m_szFileName));
-    ofn.Flags = OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST | OFN_EXPLORER;
-    if (::GetOpenFileNameW(&ofn) == FALSE || m_szFileName[0] == L'\0') {
-        return std::nullopt;
-    }
-    return Utf8FromWide(m_szFileName);
+    return AskFirmwareFileDialog(m_hWnd); // modal to the window, as on Linux
 }
 
 void CFwUpgraderVelmoraDlg::EndDialog() {

@@ -28,6 +28,10 @@ public:
     CFwUpgraderVelmoraDlg(const CFwUpgraderVelmoraDlg&) = delete;
     CFwUpgraderVelmoraDlg& operator=(const CFwUpgraderVelmoraDlg&) = delete;
 
+    // Opens the bench window modally over this one (its system menu's "Bench..."),
+    // given this window and its loaded image's path (empty: none); without it the
+    // entry is not offered.
+    void SetBenchOpener(std::function<void(HWND, const std::string&)> fnOpenBench);
     // Another program's hold on the window, for tests: fnShown runs once the
     // window is initialised, fnTimer gets every WM_TIMER (true: it was its timer).
     void SetHooks(std::function<void(HWND)> fnShown, std::function<bool(WPARAM)> fnTimer);
@@ -69,8 +73,8 @@ private:
     HWND m_hWnd = nullptr;
     HICON m_hIcon = nullptr;
     HICON m_hSmallIcon = nullptr;
-    bool m_bRestoringFocus = false;  // activation gives the focus back: no new visit
-    wchar_t m_szFileName[2000] = {}; // the open-file dialog's path
+    bool m_bRestoringFocus = false; // activation gives the focus back: no new visit
+    std::function<void(HWND, const std::string&)> m_fnOpenBench;
     std::unique_ptr<CMainWindowModel> m_pModel;
 };
 

@@ -1,8 +1,10 @@
 #include "winui/WinText.h"
 
-#include <windows.h>
+#include "serial/WideText.h"
 
-#include <cstdio>
+#include <commdlg.h>
+
+#include <iterator>
 #include <vector>
 
 namespace fwup {
@@ -19,6 +21,44 @@ std::wstring WideFromDevice(const std::string& strText) {
     std::wstring strWide(static_cast<size_t>(nChars), L'\0');
     ::MultiByteToWideChar(CP_THREAD_ACP, 0, strText.data(), nBytes, strWide.data(), nChars);
     return strWide;
+}
+
+// As the platform names an application that gives no name of its own.
+const std::wstring& ProgramName() {
+    static const std::wstring strName = [] {
+        std::vector<wchar_t> path(MAX_PATH);
+        DWORD nLength = 0;
+        while ((nLength = ::GetModuleFileNameW(nullptr, path.data(),
+                                               static_cast<DWORD>(path.size()))) == path.size() &&
+               path.size() < 32768) {
+            path.resize(path.size() * 2);
+        }
+        std::wstring strPath(path.data(), nLength);
+        const size_t nSlash = strPath.find_last_of(L"\\/");
+        std::wstring strFile = nSlash == std::wstring::npos ? strPath : strPath.substr(nSlash + 1);
+        const size_t nDot = strFile.rfind(L'.');
+        if (nDot != std::wstring::npos && nDot > 0) {
+            strFile.erase(nDot);
+        }
+        return strFile.empty() ? std::wstring(L"fwupgraderVelmora") : strFile;
+    }();
+    return strName;
+}
+
+std::optional<std::string> AskFirmwareFileDialog(HWND hOwner) {
+    wchar_t szFileName[2000] = {};
+    OPENFILENAMEW ofn = {};
+    ofn.lStructSize = sizeof ofn;
+    ofn.hwndOwner = hOwner;
+    ofn.lpstrFilter = L"Binary (*.bin)\0*.bin\0All (*.*)\0*.*\0";
+    ofn.nFilterIndex = 1;
+    ofn.lpstrFile = szFileName;
+    ofn.nMaxFile = static_cast<DWORD>(std::size(szFileName));
+    ofn.Flags = OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST | OFN_EXPLORER;
+    if (::GetOpenFileNameW(&ofn) == FALSE || szFileName[0] == L'\0') {
+        return std::nullopt;
+    }
+    return Utf8FromWide(szFileName);
 }
 
 } // namespace fwup

@@ -1,5 +1,8 @@
 #pragma once
-// The window's command line: --help, --version and --record (as the CLI's).
+// The window's command line: --help, --version, --record (as the CLI's) and the
+// bench window's options (--bench [--file] [--station] [--slots] [--retries]).
+
+#include "windowmodel/BenchOptions.h"
 
 #include <string>
 #include <vector>
@@ -9,15 +12,18 @@ namespace fwup {
 struct WindowOptions {
     bool bHelp = false;
     bool bVersion = false;
-    std::string strRecordPath; // --record FILE: one JSON line per finished unit; empty: none
+    // --record FILE (strRecordStore: one JSON line per finished unit; empty: none)
+    // and, with --bench, the bench window's options.
+    BenchOptions bench;
 };
 
 // Reads the arguments after the program's name (UTF-8). False, with strError
-// naming the problem, for an unknown option or a missing value.
+// naming the problem, for an unknown option, a missing or bad value, or a bench
+// option without --bench.
 bool ParseWindowOptions(const std::vector<std::string>& args, WindowOptions& options,
                         std::string& strError);
 
 // The text --help shows.
-const char* WindowUsageText();
+std::string WindowUsageText();
 
 } // namespace fwup

@@ -3,6 +3,7 @@
 #include "records/CUnitRecordLog.h"
 #include "serial/WideText.h"
 #include "windowmodel/CRecordLogSink.h"
+#include "winui/CBenchDlg.h"
 #include "winui/WindowOptions.h"
 
 #include "ProductVersion.h"
@@ -33,7 +34,7 @@ std::vector<std::string> CommandLineArguments() {
 }
 
 int RunWindowProgram(HINSTANCE hInstance, const std::vector<std::string>& args,
-                     const std::function<void(CFwUpgraderVelmoraDlg&)>& fnPrepare) {
+                     const WindowHooks& hooks) {
     WindowOptions options;
     std::string strError;
     if (!ParseWindowOptions(args, options, strError)) {
@@ -50,20 +51,59 @@ int RunWindowProgram(HINSTANCE hInstance, const std::vector<std::string>& args,
         return 0;
     }
 
-    // The common control classes the template uses (the progress bars).
-    INITCOMMONCONTROLSEX icc = {sizeof icc, ICC_WIN95_CLASSES};
+    // The common control classes the templates use (the bars, the bench's table).
+    INITCOMMONCONTROLSEX icc = {sizeof icc, ICC_WIN95_CLASSES | ICC_LISTVIEW_CLASSES};
     ::InitCommonControlsEx(&icc);
 
-    // A bench that asked for records gets them or is told why not, before any unit runs.
+    // A bench that asked for records gets them or is told why not, before any unit
+    // runs. Each window has a log of its own on the store (a window's end closes
+    // its log), so the main window keeps recording after a bench it opened.
+    const BenchOptions& bench = options.bench;
+    const auto openRecords = [&](CUnitRecordLog& records) {
+        records.SetStation(bench.strStation);
+        std::string strOpenError;
+        if (!bench.strRecordStore.empty() && !records.Open(bench.strRecordStore, strOpenError)) {
+            ShowText(strOpenError, MB_ICONERROR);
+            return false;
+        }
+        return true;
+    };
+    // From the main window, the bench starts with the image loaded there.
+    const auto runBench = [&](HWND hOwner, const std::string& strImage) {
+        BenchOptions benchOptions = bench;
+        if (!strImage.empty()) {
+            benchOptions.strFirmwarePath = strImage;
+        }
+        CUnitRecordLog benchRecords;
+        if (!openRecords(benchRecords)) {
+            return false;
+        }
+        CRecordLogSink benchSink(benchRecords);
+        CBenchDlg benchDlg(benchOptions, benchRecords.IsOpen() ? &benchSink : nullptr);
+        if (hooks.fnPrepareBench) {
+            hooks.fnPrepareBench(benchDlg);
+        }
+        std::string strBenchError;
+        if (!benchDlg.DoModal(hInstance, hOwner, strBenchError)) {
+            ShowText(strBenchError, MB_ICONERROR);
+            return false;
+        }
+        return true;
+    };
+    if (bench.bBench) {
+        return runBench(nullptr, std::string()) ? 0 : 2;
+    }
     CUnitRecordLog records;
-    if (!options.strRecordPath.empty() && !records.Open(options.strRecordPath, strError)) {
-        ShowText(strError, MB_ICONERROR);
+    if (!openRecords(records)) {
         return 2;
     }
     CRecordLogSink sink(records);
-    CFwUpgraderVelmoraDlg dlg(records.IsOpen() ? &sink : nullptr);
-    if (fnPrepare) {
-        fnPrepare(dlg);
+    IRecordSink* pSink = records.IsOpen() ? &sink : nullptr;
+    CFwUpgraderVelmoraDlg dlg(pSink);
+    dlg.SetBenchOpener(
+        [&](HWND hOwner, const std::string& strImage) { runBench(hOwner, strImage); });
+    if (hooks.fnPrepare) {
+        hooks.fnPrepare(dlg);
     }
     dlg.DoModal(hInstance);
     return 0;

@@ -5,5 +5,5 @@
 #include <windows.h>
 
 int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, PWSTR, int) {
-    return fwup::RunWindowProgram(hInstance, fwup::CommandLineArguments(), nullptr);
+    return fwup::RunWindowProgram(hInstance, fwup::CommandLineArguments(), {});
 }

@@ -1,5 +1,6 @@
 // Resource ids of fwupgraderVelmora.exe: the main window (template 102) keeps
-// the Linux window's control ids (ui/ControlIds.h); the About box is template 100.
+// the Linux window's control ids (ui/ControlIds.h); the About box is template 100,
+// the bench window template 103.
 #pragma once
 
 #ifndef IDC_STATIC
@@ -10,6 +11,9 @@
 #define IDD_ABOUTBOX 100
 #define IDS_ABOUTBOX 101 // "About VelgoFWUp(&A)..."
 #define IDD_FWUPGRADERVELMORA_DIALOG 102
+#define IDM_BENCH 0x0020 // the Bench entry of the main window's system menu
+#define IDD_BENCH_DIALOG 103
+#define IDS_BENCH 104          // "Bench..."
 #define IDR_MAINFRAME 128      // the application icon
 #define IDC_ABOUT_VERSION 1040 // the About box's second line: the build's version
 
@@ -28,3 +32,23 @@
 #define IDC_AUTO_MODE 1017     // "auto mode" / "cancel auto mode"
 #define IDC_SERIAL 1034        // serial number
 #define IDC_AUTO_PROGRESS 1039 // auto mode's marquee
+
+// The bench window (template 103).
+#define IDC_BENCH_IMAGE_NAME 1100 // the image's file name
+#define IDC_BENCH_IMAGE_SIZE 1101 // its size
+#define IDC_BENCH_IMAGE_DATE 1102 // its date
+#define IDC_BENCH_IMAGE_SHA 1103  // its SHA-256, shortened
+#define IDC_BENCH_RECORD 1104     // the record store, password hidden
+#define IDC_BENCH_STATION 1105    // the station's name
+#define IDC_BENCH_LOAD 1106       // push button "Load Binary File"
+#define IDC_BENCH_START 1107      // "&Start"
+#define IDC_BENCH_STOP 1108       // "S&top": no new reader, those in flight finish
+#define IDC_BENCH_STOP_NOW 1109   // "Stop &now": readers stop at their next packet boundary
+#define IDC_BENCH_TABLE 1110      // list view, one row per slot
+#define IDC_BENCH_LOG 1111        // the log
+#define IDC_BENCH_PASSED 1112     // counters: units passed
+#define IDC_BENCH_FAILED 1113     // units failed
+#define IDC_BENCH_YIELD 1114      // first-pass yield
+#define IDC_BENCH_UNITS_PER_HOUR 1115
+#define IDC_BENCH_ELAPSED 1116
+#define IDC_BENCH_STATUS 1117 // "idle", "running", "stopping", "stopped"

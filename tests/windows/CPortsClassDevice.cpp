@@ -109,6 +109,11 @@ CPortsClassDevice::~CPortsClassDevice() {
     }
 }
 
+int CPortsClassDevice::Remove(const std::string& strInstance) {
+    return RemoveDevices(std::wstring(kEnumerator) + L"\\FWUP_READER\\" +
+                         fwup::WideFromUtf8(strInstance));
+}
+
 int CPortsClassDevice::RemoveAll() {
     return RemoveDevices(L"");
 }

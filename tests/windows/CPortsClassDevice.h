@@ -23,6 +23,8 @@ public:
     // Leaves the device registered after destruction (for a tool that outlives it).
     void Keep() { m_bKeep = true; }
 
+    // Removes the device registered as strInstance (as a reader unplugged); how many.
+    static int Remove(const std::string& strInstance);
     // Removes every device this class ever registered (left over by a crashed run).
     static int RemoveAll();
 

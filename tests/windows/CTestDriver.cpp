@@ -221,12 +221,32 @@ void CTestDriver::Tick() {
         Check(TextOf(::GetDlgItem(hAbout, IDC_ABOUT_VERSION)) == L"Version 2.0.0.1, (C) 2026",
               "About box second line: " + Utf8TextOf(::GetDlgItem(hAbout, IDC_ABOUT_VERSION)));
         ::PostMessageW(::GetDlgItem(hAbout, IDOK), BM_CLICK, 0, 0);
+        GoTo(Step::OpenBench);
+        return;
+    }
+    case Step::OpenBench:
+        if (OwnedDialog() != nullptr) {
+            WithinLimit(5000, "the About box to close");
+            return;
+        }
+        ::PostMessageW(m_hDlg, WM_SYSCOMMAND, IDM_BENCH, 0);
+        GoTo(Step::CloseBench);
+        return;
+    case Step::CloseBench: {
+        // Opened without an image: idle, so its close box ends it without a question.
+        HWND hBench = OwnedDialog();
+        if (hBench == nullptr) {
+            WithinLimit(10000, "the bench window from the system menu");
+            return;
+        }
+        Check(TextOf(hBench) == L"VelgoFWUp bench", "bench window caption: " + Utf8TextOf(hBench));
+        ::PostMessageW(hBench, WM_SYSCOMMAND, SC_CLOSE, 0);
         GoTo(Step::ChoosePort);
         return;
     }
     case Step::ChoosePort:
         if (OwnedDialog() != nullptr) {
-            WithinLimit(5000, "the About box to close");
+            WithinLimit(5000, "the bench window to close");
             return;
         }
         ChoosePort();
@@ -420,15 +440,20 @@ void CTestDriver::CheckTemplate() {
     Check(TextOf(m_hDlg) == L"VelgoFWUp v1.1", "caption: " + Utf8TextOf(m_hDlg));
     HMENU hMenu = ::GetSystemMenu(m_hDlg, FALSE);
     const int nItems = hMenu != nullptr ? ::GetMenuItemCount(hMenu) : 0;
-    wchar_t szEntry[128] = {};
-    if (nItems >= 2) {
-        ::GetMenuStringW(hMenu, static_cast<UINT>(nItems - 1), szEntry, 128, MF_BYPOSITION);
+    wchar_t szAbout[128] = {};
+    wchar_t szBench[128] = {};
+    if (nItems >= 3) {
+        ::GetMenuStringW(hMenu, static_cast<UINT>(nItems - 1), szAbout, 128, MF_BYPOSITION);
+        ::GetMenuStringW(hMenu, static_cast<UINT>(nItems - 2), szBench, 128, MF_BYPOSITION);
     }
-    Check(nItems >= 2 && ::GetMenuItemID(hMenu, nItems - 1) == IDM_ABOUTBOX &&
-              std::wstring(szEntry) == L"About VelgoFWUp(&A)..." &&
-              (::GetMenuState(hMenu, static_cast<UINT>(nItems - 2), MF_BYPOSITION) &
+    Check(nItems >= 3 && ::GetMenuItemID(hMenu, nItems - 1) == IDM_ABOUTBOX &&
+              std::wstring(szAbout) == L"About VelgoFWUp(&A)..." &&
+              ::GetMenuItemID(hMenu, nItems - 2) == IDM_BENCH &&
+              std::wstring(szBench) == L"Bench..." &&
+              (::GetMenuState(hMenu, static_cast<UINT>(nItems - 3), MF_BYPOSITION) &
                MF_SEPARATOR) != 0,
-          "the system menu ends with a separator and " + Utf8FromWide(szEntry));
+          "the system menu ends with a separator, " + Utf8FromWide(szBench) + " and " +
+              Utf8FromWide(szAbout));
     for (const ControlExpectation& e : kInitialControls) {
         HWND hControl = Item(e.nId);
         const std::string strId = std::to_string(e.nId);

@@ -2,13 +2,12 @@
 // CTestDriver: the test window program's driver (--test-port, --test-file,
 // --test-report, --test-auto; never in the shipped window). Once the window is shown it works the
 // window as an operator would, through the real controls and the messages a user's input produces:
-// the About entry of the system menu, the port list's drop-down and choice,
-// Connect, a file dropped on the path box (WM_DROPFILES with a real HDROP),
-// "Load Binary File" and the open-file dialog, UPLOAD. With --test-auto: the
-// drop, "auto mode", and at "Remove the device" it writes REPORT.unplug, waits
-// for REPORT.unplugged (the caller has taken the device away), answers the box
-// and switches auto mode off while it searches. It checks what the window
-// shows on the way, writes what it saw to the report file, waits for
+// the About entry of the system menu, its Bench entry (the bench window opens and closes), the port
+// list's drop-down and choice, Connect, a file dropped on the path box (WM_DROPFILES with a real
+// HDROP), "Load Binary File" and the open-file dialog, UPLOAD. With --test-auto: the drop, "auto
+// mode", and at "Remove the device" it writes REPORT.unplug, waits for REPORT.unplugged (the caller
+// has taken the device away), answers the box and switches auto mode off while it searches. It
+// checks what the window shows on the way, writes what it saw to the report file, waits for
 // REPORT.done (the caller's screenshot) and closes the window through its
 // system menu's Close.
 //
@@ -49,6 +48,8 @@ private:
         CheckWindow,
         OpenAbout,
         CloseAbout,
+        OpenBench,
+        CloseBench,
         ChoosePort,
         WaitConnected,
         DropFile,

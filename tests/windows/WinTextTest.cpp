@@ -18,13 +18,30 @@ TEST(WindowOptionsTest, CommandLines) {
         std::vector<std::string> args;
         bool bValid;
         const char* pszRecord;
+        bool bBench;
+        const char* pszFile;
+        int nRetries;
     } rows[] = {
-        {{}, true, ""},
-        {{"--record", "C:\\units.jsonl"}, true, "C:\\units.jsonl"},
-        {{"--record"}, false, ""},               // no value
-        {{"--record", ""}, false, ""},           // an empty value
-        {{"--test-port", "COM9"}, false, ""},    // the test hook is not in the product
-        {{"-platform", "offscreen"}, false, ""}, // the Qt window's options are not ours
+        {{}, true, "", false, "", 0},
+        {{"--record", "C:\\units.jsonl"}, true, "C:\\units.jsonl", false, "", 0},
+        {{"--record"}, false, "", false, "", 0},            // no value
+        {{"--record", ""}, false, "", false, "", 0},        // an empty value
+        {{"--test-port", "COM9"}, false, "", false, "", 0}, // the test hook is not in the product
+        {{"-platform", "offscreen"}, false, "", false, "", 0}, // the Qt window's options are not
+                                                               // ours
+        // What the Start-menu shortcut "VelgoFWUp bench" passes, and a full bench line.
+        {{"--bench"}, true, "", true, "", 0},
+        {{"--bench", "--file", "C:\\FW.bin", "--record", "u.jsonl", "--station", "B2", "--slots",
+          "s.txt", "--retries", "2"},
+         true,
+         "u.jsonl",
+         true,
+         "C:\\FW.bin",
+         2},
+        {{"--file", "C:\\FW.bin"}, false, "", false, "", 0},      // a bench option without --bench
+        {{"--bench", "--retries", "x"}, false, "", false, "", 0}, // not a count
+        {{"--bench", "--slots"}, false, "", false, "", 0},        // no value
+        {{"--bench", "--test-readers", "2"}, false, "", false, "", 0}, // the test hook again
     };
     for (const auto& row : rows) {
         WindowOptions options;
@@ -33,7 +50,10 @@ TEST(WindowOptionsTest, CommandLines) {
         const std::string strArgs = testing::PrintToString(row.args);
         EXPECT_EQ(bValid, row.bValid) << strArgs << ": " << strError;
         if (bValid) {
-            EXPECT_EQ(options.strRecordPath, row.pszRecord) << strArgs;
+            EXPECT_EQ(options.bench.strRecordStore, row.pszRecord) << strArgs;
+            EXPECT_EQ(options.bench.bBench, row.bBench) << strArgs;
+            EXPECT_EQ(options.bench.strFirmwarePath, row.pszFile) << strArgs;
+            EXPECT_EQ(options.bench.nRetries, row.nRetries) << strArgs;
         } else {
             EXPECT_FALSE(strError.empty()) << strArgs;
         }

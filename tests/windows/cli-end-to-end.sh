@@ -90,11 +90,13 @@ start_sim list
 node="\\\\.\\$port"
 tab=$'\t'
 run_cli list list
-grep -qxF "USB Serial Device ($port)${tab}$node" "$work/list.txt" ||
+# Name, device node, connector: the port map's entry names the connector.
+grep -qxF "USB Serial Device ($port)${tab}$node${tab}\\Device\\Serial$((${port#COM} - 1))" "$work/list.txt" ||
     fail "list without a ports-class device: $(cat "$work/list.txt")"
 if wine "$tool" add 1 "AT91 USB to Serial Converter ($port)" "$port" </dev/null; then
     run_cli listfn list
-    grep -qxF "AT91 USB to Serial Converter ($port)${tab}$node" "$work/listfn.txt" ||
+    grep -qxF "AT91 USB to Serial Converter ($port)${tab}$node${tab}FWUPTEST\\FWUP_READER\\1" \
+        "$work/listfn.txt" ||
         fail "list with a ports-class device: $(cat "$work/listfn.txt")"
 else
     fail "the ports-class device could not be registered"

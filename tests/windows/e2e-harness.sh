@@ -3,6 +3,7 @@
 # check. Each script sets $script to its name before sourcing this.
 
 # --fwsim F --cli F --tests F --exe F --ports-tool F --port COMn --link L --work D --shot F
+# [--port2 COMm --link2 L2] (a second reader's COM port and its link)
 harness_options() {
     harness_args=("$@")
     while [ $# -gt 0 ]; do
@@ -14,6 +15,8 @@ harness_options() {
         --ports-tool) tool=$2 ;;
         --port) port=$2 ;;
         --link) link=$2 ;;
+        --port2) port2=$2 ;;
+        --link2) link2=$2 ;;
         --work) work=$2 ;;
         --shot) shot=$2 ;;
         *)
@@ -115,4 +118,44 @@ check_flash() {
     else
         fail "$1: flash differs from the file"
     fi
+}
+
+# Runs the calling script again inside a virtual X screen (xvfb-run), once;
+# installs the X tools when they are missing (as root).
+run_in_xvfb() {
+    local need=()
+    command -v xvfb-run >/dev/null || need+=(xvfb xauth)
+    command -v import >/dev/null || need+=(imagemagick)
+    if ((${#need[@]})); then
+        if [ "$(id -u)" -ne 0 ]; then
+            echo "$script: missing ${need[*]} (install them as root)" >&2
+            exit 1
+        fi
+        DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${need[@]}" >/dev/null
+    fi
+    if [ -z "${FWUP_IN_XVFB:-}" ]; then
+        FWUP_IN_XVFB=1 exec xvfb-run -a -s "-screen 0 800x600x24" bash "$0" "${harness_args[@]}"
+    fi
+}
+
+# The prefix's server with stdio of its own; with $1 = x, its desktop on this
+# X display, else (as the other tests found it) on none.
+restart_server() {
+    wineserver -k </dev/null >/dev/null 2>&1 || true
+    wineserver -w
+    if [ "$1" = x ]; then
+        wineserver -p900 </dev/null >/dev/null 2>&1
+        wine wineboot </dev/null >/dev/null 2>&1
+    else
+        env -u DISPLAY -u XAUTHORITY wineserver -p900 </dev/null >/dev/null 2>&1
+        env -u DISPLAY -u XAUTHORITY wine wineboot </dev/null >/dev/null 2>&1
+    fi
+}
+
+# No window manager runs in Xvfb: the program $1 (a file name) gets a virtual
+# desktop of its own, where Wine draws its frame and caption itself.
+own_desktop() {
+    wine reg add "HKCU\\Software\\Wine\\AppDefaults\\$1\\Explorer" /v Desktop /d fwup /f \
+        </dev/null >/dev/null 2>&1
+    wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v fwup /d 800x600 /f </dev/null >/dev/null 2>&1
 }

@@ -2,7 +2,7 @@
 # The Windows installer under Wine, in a prefix of its own: an MSI of an older
 # version (built here from the same files) installs silently; the build's MSI
 # upgrades it, leaving one product with the new files, a working CLI and the
-# Start-menu shortcut; uninstalling removes every file, shortcut and key. Also
+# Start-menu shortcuts (the window, the bench window); uninstalling removes every file, shortcut and key. Also
 # checks the signatures (when the build signed) and the icon's sizes. Prints the
 # MSI's size and the install, upgrade and uninstall times.
 #   msi-end-to-end.sh --package DIR --vars FILE --make-msi SCRIPT --icon ICO
@@ -154,18 +154,28 @@ if [ -n "$icon_path" ] && [ -f "$icon_unix" ]; then
 else
     fail "upgrade: no product icon ('$icon_path')"
 fi
-lnk=$(shortcuts)
-if [ "$(wc -l <<<"$lnk")" -ne 1 ] || [ "$(basename "$lnk")" != VelgoFWUp.lnk ]; then
-    fail "upgrade: the Start-menu shortcuts are '$lnk', expected one VelgoFWUp.lnk"
-elif ! tr -d '\0' <"$lnk" | grep -qiF 'C:\Program Files\fwupgrader\fwupgraderVelmora.exe'; then
-    fail "upgrade: the shortcut does not point at the installed window"
+# The window's shortcut and the bench window's (the window with --bench).
+mapfile -t lnks < <(shortcuts | LC_ALL=C sort)
+names=$(for lnk in "${lnks[@]}"; do basename "$lnk"; done | tr '\n' '|')
+if [ "$names" != "VelgoFWUp bench.lnk|VelgoFWUp.lnk|" ]; then
+    fail "upgrade: the Start-menu shortcuts are '$names', expected VelgoFWUp bench.lnk and VelgoFWUp.lnk"
+else
+    for lnk in "${lnks[@]}"; do
+        tr -d '\0' <"$lnk" | grep -qiF 'C:\Program Files\fwupgrader\fwupgraderVelmora.exe' ||
+            fail "upgrade: $(basename "$lnk") does not point at the installed window"
+    done
+    tr -d '\0' <"${lnks[1]}" | grep -qF -- '--bench' && fail "upgrade: VelgoFWUp.lnk passes --bench"
+    tr -d '\0' <"${lnks[0]}" | grep -qF -- '--bench' ||
+        fail "upgrade: VelgoFWUp bench.lnk does not pass --bench"
 fi
 
 cli="C:\\Program Files\\fwupgrader\\fwupgrader-cli.exe"
 out=$(wine "$cli" --version </dev/null 2>&1 | tr -d '\r') || fail "--version failed: $out"
 grep -qF "$version" <<<"$out" || fail "--version prints '$out', expected $version"
 out=$(wine "$cli" list </dev/null 2>&1 | tr -d '\r') || fail "list failed: $out"
-grep -qxF "USB Serial Device ($port)"$'\t'"\\\\.\\$port" <<<"$out" || fail "list shows '$out', no $port"
+# Name, device node and the port map's entry as the connector.
+grep -qxF "USB Serial Device ($port)"$'\t'"\\\\.\\$port"$'\t'"\\Device\\Serial$((${port#COM} - 1))" <<<"$out" ||
+    fail "list shows '$out', no $port"
 
 if wrestool -x -t 14 "$dir/fwupgraderVelmora.exe" >"$work/window.ico" 2>/dev/null; then
     need_sizes "the window's icon" "$work/window.ico"

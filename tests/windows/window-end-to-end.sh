@@ -18,38 +18,12 @@ script=window-end-to-end.sh
 source "$(dirname "$0")/e2e-harness.sh"
 harness_options "$@"
 
-# X tools: a virtual screen and a screenshot.
-need=()
-command -v xvfb-run >/dev/null || need+=(xvfb xauth)
-command -v import >/dev/null || need+=(imagemagick)
-if ((${#need[@]})); then
-    if [ "$(id -u)" -ne 0 ]; then
-        echo "window-end-to-end.sh: missing ${need[*]} (install them as root)" >&2
-        exit 1
-    fi
-    DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${need[@]}" >/dev/null
-fi
-if [ -z "${FWUP_IN_XVFB:-}" ]; then
-    FWUP_IN_XVFB=1 exec xvfb-run -a -s "-screen 0 800x600x24" bash "$0" "${harness_args[@]}"
-fi
+run_in_xvfb
 
 rm -rf "$work"
 mkdir -p "$work"
 exe_pid=""
 follower_pid=""
-# The prefix's server with stdio of its own; with $1 = x, its desktop on this
-# X display, else (as the other tests found it) on none.
-restart_server() {
-    wineserver -k </dev/null >/dev/null 2>&1 || true
-    wineserver -w
-    if [ "$1" = x ]; then
-        wineserver -p900 </dev/null >/dev/null 2>&1
-        wine wineboot </dev/null >/dev/null 2>&1
-    else
-        env -u DISPLAY -u XAUTHORITY wineserver -p900 </dev/null >/dev/null 2>&1
-        env -u DISPLAY -u XAUTHORITY wine wineboot </dev/null >/dev/null 2>&1
-    fi
-}
 stop_follower() {
     if [ -n "$follower_pid" ]; then
         kill "$follower_pid" 2>/dev/null || true
@@ -133,12 +107,7 @@ run_window() {
 
 # The prefix's desktop process was started without a display: start it again on this one.
 restart_server x
-# No window manager runs in Xvfb: the window gets a virtual desktop of its own,
-# where Wine draws its frame and caption itself.
-exe_name=$(basename "$exe")
-wine reg add "HKCU\\Software\\Wine\\AppDefaults\\$exe_name\\Explorer" /v Desktop /d fwup /f \
-    </dev/null >/dev/null 2>&1
-wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v fwup /d 800x600 /f </dev/null >/dev/null 2>&1
+own_desktop "$(basename "$exe")"
 wine "$tool" remove-all </dev/null >/dev/null 2>&1 || true
 
 image=$work/FW.bin
