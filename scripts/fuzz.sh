@@ -165,6 +165,7 @@ for t in "${targets[@]}"; do
             BEGIN { n = split(files, list, " "); for (i = 1; i <= n; ++i) want[list[i]] = 1 }
             /^(UN)?COVERED_FUNC:/ {
                 file = $NF; sub(/:[0-9]+$/, "", file); sub(root, "", file)
+                sub(/^[^\/]+\/\.\.\//, "", file) # the build folder names sources as <build>/../<file>
                 if (!(file in want)) next
                 split($5, e, "/"); edges[file] += e[1]; total[file] += e[2]
                 funcs[file]++; if ($1 == "COVERED_FUNC:") hit[file]++
