@@ -15,7 +15,14 @@
 #                              its corpus folder on a timer (-reload=0) or arm
 #                              libFuzzer's hang timer (-timeout=0; its signal
 #                              interrupts sleeps by chance): a hang is killed after
-#                              20 minutes from outside instead.
+#                              20 minutes from outside instead. Nor does it run
+#                              libFuzzer's memory watcher thread (-rss_limit_mb=0):
+#                              its start-up allocations land inside the first inputs'
+#                              runs by chance, and an input that seems to allocate
+#                              more than it frees is run once more for the leak check,
+#                              one run less for exploring. One allocation above the
+#                              limit still stops the run with its input
+#                              (-malloc_limit_mb); the peak RSS is checked at the end.
 #   scripts/fuzz.sh --explore  time-bounded search with a random seed (FUZZ_SECONDS per
 #                              target). Not part of the gate: what it finds is kept in
 #                              <build>/fuzz-findings/<t>/ for committing to
@@ -48,6 +55,8 @@ read -r -a targets <<<"${FUZZ_TARGETS:-packet reply portname firmware}"
 # Longest input per target: protocol replies and trees stay small; every byte
 # past these lengths only slows the search.
 declare -A max_len=([packet]=4096 [reply]=4096 [portname]=2048 [firmware]=4096)
+# Memory a target may use, in MiB (peak RSS; in the gate also per allocation).
+rss_limit=3072
 # The gate's runs per target: about 35 s each on an idle 2-core machine (the
 # targets' speeds differ by a factor of ten), so the phase stays near 3 minutes.
 declare -A gate_runs=([packet]=25000 [reply]=30000 [portname]=5000 [firmware]=700)
@@ -107,13 +116,16 @@ for t in "${targets[@]}"; do
         # moments that depend on the clock. -timeout=0: libFuzzer's hang timer is a
         # SIGALRM every few seconds, and the EINTR it leaves in a sleep or poll of the
         # code under test is a branch taken by chance. A hang is caught from outside.
-        limits=(-seed="$seed" -runs="$runs_wanted" -use_cmp=0 -use_memmem=0 -reload=0 -timeout=0)
+        # -rss_limit_mb=0: no watcher thread, whose allocations at start-up would
+        # count against an input by chance; the limit is checked after the run.
+        limits=(-seed="$seed" -runs="$runs_wanted" -use_cmp=0 -use_memmem=0 -reload=0 -timeout=0
+            -rss_limit_mb=0 -malloc_limit_mb="$rss_limit")
         outer=(timeout -k 10 1200)
         [ -f "fuzz/dict/$t.dict" ] && limits+=(-dict="fuzz/dict/$t.dict")
         prefix="$findings/$t-"
     else
         echo "== $t: exploring ${seconds}s, random seed"
-        limits=(-max_total_time="$seconds" -timeout=20)
+        limits=(-max_total_time="$seconds" -timeout=20 -rss_limit_mb="$rss_limit")
         outer=()
         [ -f "fuzz/dict/$t.dict" ] && limits+=(-dict="fuzz/dict/$t.dict")
         mkdir -p "$findings/$t"
@@ -121,9 +133,15 @@ for t in "${targets[@]}"; do
     fi
     start=$(date +%s.%N)
     if "${outer[@]}" "$bin" "$work/$t" "${limits[@]}" \
-        -max_len="${max_len[$t]:-4096}" -rss_limit_mb=3072 -print_final_stats=1 \
+        -max_len="${max_len[$t]:-4096}" -print_final_stats=1 \
         -artifact_prefix="$prefix" >"$work/$t.log" 2>&1; then
         result=ok
+        peak=$(sed -nE 's/^stat::peak_rss_mb: *([0-9]+)/\1/p' "$work/$t.log")
+        if [ -z "$peak" ] || ((peak > rss_limit)); then
+            echo "== $t: peak RSS ${peak:-unknown} MiB, limit $rss_limit MiB"
+            result=FOUND
+            failed=1
+        fi
     else
         result=FOUND
         failed=1
@@ -147,6 +165,7 @@ for t in "${targets[@]}"; do
             BEGIN { n = split(files, list, " "); for (i = 1; i <= n; ++i) want[list[i]] = 1 }
             /^(UN)?COVERED_FUNC:/ {
                 file = $NF; sub(/:[0-9]+$/, "", file); sub(root, "", file)
+                sub(/^[^\/]+\/\.\.\//, "", file) # the build folder names sources as <build>/../<file>
                 if (!(file in want)) next
                 split($5, e, "/"); edges[file] += e[1]; total[file] += e[2]
                 funcs[file]++; if ($1 == "COVERED_FUNC:") hit[file]++

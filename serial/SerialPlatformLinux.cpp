@@ -1,10 +1,10 @@
 // Linux serial ports through termios.
 #include "serial/SerialPlatform.h"
 
+#include "serial/Clock.h"
 #include "serial/TermiosLineSettings.h"
 
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 #include <fcntl.h>
 #include <mutex>
@@ -14,7 +14,6 @@
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
-#include <thread>
 #include <unistd.h>
 
 namespace fwup {
@@ -136,6 +135,13 @@ void SerialClose(SerialHandle& handle) {
 
 namespace {
 
+// Milliseconds until dwDeadline on the core's clock, negative once it has
+// passed. Waits read that clock only, so a program that counts time instead of
+// measuring it (the fuzz targets) sees every deadline pass the same way.
+int32_t MsLeft(uint32_t dwDeadline) {
+    return static_cast<int32_t>(dwDeadline - GetTickCount());
+}
+
 bool HungUp(int fd) {
     pollfd pfd{fd, POLLIN, 0};
     return ::poll(&pfd, 1, 0) > 0 && (pfd.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
@@ -169,8 +175,7 @@ uint32_t SerialRead(const SerialHandle& handle, void* pBuffer, uint32_t& nBytes)
 uint32_t SerialWrite(const SerialHandle& handle, const void* pBuffer, uint32_t& nBytes,
                      uint32_t dwTimeoutMs) {
     const int fd = static_cast<int>(handle.hNative);
-    using Clock = std::chrono::steady_clock;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(dwTimeoutMs);
+    const uint32_t dwDeadline = GetTickCount() + dwTimeoutMs;
     const uint32_t nWanted = nBytes;
     nBytes = 0;
     if (nWanted == 0) {
@@ -189,13 +194,12 @@ uint32_t SerialWrite(const SerialHandle& handle, const void* pBuffer, uint32_t& 
             return static_cast<uint32_t>(errno);
         }
         // The driver's buffer is full: the other end does not read. Wait for room.
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0) {
+        const int32_t nLeft = MsLeft(dwDeadline);
+        if (nLeft <= 0) {
             return 0;
         }
         pollfd pfd{fd, POLLOUT, 0};
-        const int nReady = ::poll(&pfd, 1, static_cast<int>(left));
+        const int nReady = ::poll(&pfd, 1, nLeft);
         if (nReady < 0 && errno != EINTR) {
             return static_cast<uint32_t>(errno);
         }
@@ -207,16 +211,14 @@ uint32_t SerialWrite(const SerialHandle& handle, const void* pBuffer, uint32_t& 
 
 bool SerialWaitReadable(const SerialHandle& handle, uint32_t dwTimeoutMs) {
     const int fd = static_cast<int>(handle.hNative);
-    using Clock = std::chrono::steady_clock;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(dwTimeoutMs);
+    const uint32_t dwDeadline = GetTickCount() + dwTimeoutMs;
     for (;;) {
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left < 0) {
+        const int32_t nLeft = MsLeft(dwDeadline);
+        if (nLeft < 0) {
             return false;
         }
         pollfd pfd{fd, POLLIN, 0};
-        const int n = ::poll(&pfd, 1, static_cast<int>(left));
+        const int n = ::poll(&pfd, 1, nLeft);
         if (n < 0 && errno == EINTR) {
             continue;
         }
@@ -225,7 +227,7 @@ bool SerialWaitReadable(const SerialHandle& handle, uint32_t dwTimeoutMs) {
         }
         if ((pfd.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
             // Nothing will ever arrive on a hung-up port; sleep instead of spinning.
-            std::this_thread::sleep_until(deadline);
+            SleepMs(TicksUntil(dwDeadline));
             return false;
         }
         return (pfd.revents & POLLIN) != 0;
