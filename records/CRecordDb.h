@@ -70,8 +70,6 @@ public:
     bool Report(ReportData& report, std::string& strError);
 
 private:
-    bool Grouped(const std::string& strKeyExpression, std::vector<SummaryRow>& rows,
-                 std::string& strError);
     std::string TimeText() const;              // the time column as "…Z" text
     std::string TimePrefix(int nLength) const; // its first nLength characters
 
