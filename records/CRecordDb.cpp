@@ -1,5 +1,6 @@
 #include "records/CRecordDb.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -163,6 +164,10 @@ bool CRecordDb::List(const RecordFilter& filter, std::vector<UnitRecord>& record
 }
 
 bool CRecordDb::Summarize(RecordSummary& summary, std::string& strError) {
+    return Aggregate(summary, nullptr, strError);
+}
+
+bool CRecordDb::Aggregate(RecordSummary& summary, ReportData* pReport, std::string& strError) {
     if (!Prepare(strError)) {
         return false;
     }
@@ -219,7 +224,20 @@ bool CRecordDb::Summarize(RecordSummary& summary, std::string& strError) {
         "SELECT g, k, sum(n), sum(p), sum(f), sum(fp), "
         "min(CASE WHEN below >= (t * 50 + 99) / 100 THEN seconds END), "
         "min(CASE WHEN below >= (t * 95 + 99) / 100 THEN seconds END) "
-        "FROM c GROUP BY g, k ORDER BY g, k";
+        "FROM c GROUP BY g, k" +
+        // The report's histogram from the same counts (grouping 4: the bin as the
+        // key, its units, the shortest and longest duration in the last two columns).
+        std::string(pReport == nullptr
+                        ? ""
+                        : " UNION ALL SELECT 4, CAST(b AS TEXT), sum(n), 0, 0, 0, min(lo), "
+                          "min(hi) FROM (SELECT " +
+                              std::string(bSqlite ? "CAST" : "floor") +
+                              "((seconds - lo) / CASE WHEN hi > lo THEN (hi - lo) / " +
+                              std::to_string(kHistogramBins) + " ELSE 1.0 END" +
+                              (bSqlite ? " AS INTEGER)" : ")::int") +
+                              " AS b, n, lo, hi FROM f, (SELECT min(seconds) AS lo, "
+                              "max(seconds) AS hi FROM f) r) h GROUP BY b") +
+        " ORDER BY 1, 2";
     std::vector<SqlRow> rows;
     std::string strIgnored;
     // The sorts and counts fit in memory at a million rows and more; SQLite's
@@ -252,6 +270,17 @@ bool CRecordDb::Summarize(RecordSummary& summary, std::string& strError) {
         s.nFirstPassed = Integer(row[5]);
         s.dMedianSeconds = Real(row[6]);
         s.dP95Seconds = Real(row[7]);
+        if (Integer(row[0]) == 4 && pReport != nullptr) {
+            pReport->dHistogramFrom = s.dMedianSeconds;
+            pReport->dHistogramStep = s.dP95Seconds > s.dMedianSeconds
+                                          ? (s.dP95Seconds - s.dMedianSeconds) / kHistogramBins
+                                          : 1.0;
+            pReport->histogram.resize(kHistogramBins);
+            // The longest duration falls on the last bin's far edge: counted in it.
+            const int64_t nBin = std::clamp<int64_t>(Integer(row[1]), 0, kHistogramBins - 1);
+            pReport->histogram[static_cast<size_t>(nBin)] += s.nUnits;
+            continue;
+        }
         switch (Integer(row[0])) {
         case 0:
             summary.total = s;
@@ -270,20 +299,22 @@ bool CRecordDb::Summarize(RecordSummary& summary, std::string& strError) {
 }
 
 bool CRecordDb::Report(ReportData& report, std::string& strError) {
-    if (!Summarize(report.summary, strError)) {
+    report = ReportData{};
+    if (!Aggregate(report.summary, &report, strError)) {
         return false;
     }
     std::vector<SqlRow> rows;
-    // The last time is formatted once, not every row's.
+    // max() alone is read off the index on time; formatted once.
     if (!m_pConnection->Exec("SELECT " + TimeText() +
-                                 ", lo, hi FROM (SELECT max(time) AS time, min(seconds) AS lo, "
-                                 "max(seconds) AS hi FROM units) m",
+                                 " FROM (SELECT max(time) AS time FROM units) m",
                              {}, &rows, strError)) {
         return false;
     }
     if (rows.empty() || !rows[0][0]) {
+        report.histogram.clear();
         return true; // no units: empty charts
     }
+    report.histogram.resize(kHistogramBins);
     // Units per hour over the 48 hours up to the last unit's hour, gaps as zero.
     const int64_t nLastHour = EpochSeconds(*rows[0][0]) / 3600 * 3600;
     const int64_t nFirstHour = nLastHour - 47 * 3600;
@@ -302,35 +333,6 @@ bool CRecordDb::Report(ReportData& report, std::string& strError) {
             nCount = Integer(hours[nNext++][1]);
         }
         report.unitsPerHour.emplace_back(strHour, nCount);
-    }
-    // Durations in kHistogramBins equal bins from the shortest to the longest.
-    const double dMin = Real(rows[0][1]), dMax = Real(rows[0][2]);
-    report.dHistogramFrom = dMin;
-    report.dHistogramStep = dMax > dMin ? (dMax - dMin) / kHistogramBins : 1.0;
-    report.histogram.assign(kHistogramBins, 0);
-    const std::string strBin = m_pConnection->Dialect() == SqlDialect::Sqlite
-                                   ? "CAST((seconds - $1) / $2 AS INTEGER)"
-                                   : "floor((seconds - $1::float8) / $2::float8)::int";
-    char szFrom[40], szStep[40];
-    std::snprintf(szFrom, sizeof szFrom, "%.17g", report.dHistogramFrom);
-    std::snprintf(szStep, sizeof szStep, "%.17g", report.dHistogramStep);
-    // One pass with a sum per bin: a GROUP BY would sort every row in SQLite.
-    // The longest duration falls on the last bin's far edge and is counted in it.
-    std::string strSums;
-    for (int nBin = 0; nBin < kHistogramBins; ++nBin) {
-        const std::string strTest = nBin == kHistogramBins - 1 ? " >= " : " = ";
-        strSums += std::string(nBin == 0 ? "" : ", ") + "sum(CASE WHEN b" +
-                   (nBin == 0 ? " <= " : strTest) + std::to_string(nBin) + " THEN 1 ELSE 0 END)";
-    }
-    std::vector<SqlRow> bins;
-    if (!m_pConnection->Exec("SELECT " + strSums + " FROM (SELECT " + strBin +
-                                 " AS b FROM units) u",
-                             {szFrom, szStep}, &bins, strError)) {
-        return false;
-    }
-    for (size_t nBin = 0; !bins.empty() && nBin < bins[0].size() && nBin < report.histogram.size();
-         ++nBin) {
-        report.histogram[nBin] = Integer(bins[0][nBin]);
     }
     return true;
 }
