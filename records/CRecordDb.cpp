@@ -175,8 +175,9 @@ bool CRecordDb::Aggregate(RecordSummary& summary, ReportData* pReport, std::stri
     // Serials and ids compare byte by byte: far cheaper than a locale's collation,
     // and only equality and a fixed order among ties matter here.
     const std::string strC = bSqlite ? "" : " COLLATE \"C\"";
-    // A later occurrence of the same key earlier in the serial's history: beyond
-    // the two previous attempts (rare) the index on serial answers.
+    // Whether the serial met this key before: its two previous attempts answer
+    // at once; past them (rare) the index on serial does, and the scan stops at
+    // the first earlier attempt with the key.
     const auto seenBefore = [&](const std::string& strKey, const std::string& strColumn) {
         return "CASE WHEN serial IS NULL THEN 0 WHEN rn = 1 THEN 1 WHEN " + strKey + " = " +
                strKey + "1 OR (rn >= 3 AND " + strKey + " = " + strKey +
