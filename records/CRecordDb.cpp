@@ -1,5 +1,6 @@
 #include "records/CRecordDb.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -162,71 +163,159 @@ bool CRecordDb::List(const RecordFilter& filter, std::vector<UnitRecord>& record
     return true;
 }
 
-bool CRecordDb::Grouped(const std::string& strKey, std::vector<SummaryRow>& out,
-                        std::string& strError) {
-    // Nearest-rank percentiles and each serial's first attempt, by window
-    // functions both databases have: the rows never leave the database. A serial
-    // is counted at its first attempt (fa = 1), which spares a DISTINCT sort.
-    const std::string strSql =
-        "SELECT k, count(*), sum(CASE WHEN exit_code = 0 THEN 1 ELSE 0 END), "
-        "sum(CASE WHEN serial IS NOT NULL AND fa = 1 THEN 1 ELSE 0 END), "
-        "sum(CASE WHEN serial IS NOT NULL AND fa = 1 AND exit_code = 0 THEN 1 ELSE 0 END), "
-        "max(CASE WHEN rs = (n * 50 + 99) / 100 THEN seconds END), "
-        "max(CASE WHEN rs = (n * 95 + 99) / 100 THEN seconds END) "
-        "FROM (SELECT " +
-        strKey +
-        " AS k, serial, exit_code, seconds, "
-        "row_number() OVER (PARTITION BY " +
-        strKey +
-        " ORDER BY seconds) AS rs, "
-        "count(*) OVER (PARTITION BY " +
-        strKey +
-        ") AS n, "
-        "row_number() OVER (PARTITION BY " +
-        strKey + ", serial ORDER BY time, attempt) AS fa FROM units) t GROUP BY k ORDER BY k";
-    std::vector<SqlRow> rows;
-    if (!m_pConnection->Exec(strSql, {}, &rows, strError)) {
-        return false;
-    }
-    for (const SqlRow& row : rows) {
-        SummaryRow s;
-        s.strKey = row[0].value_or("");
-        s.nUnits = Integer(row[1]);
-        s.nPassed = Integer(row[2]);
-        s.nSerials = Integer(row[3]);
-        s.nFirstPassed = Integer(row[4]);
-        s.dMedianSeconds = Real(row[5]);
-        s.dP95Seconds = Real(row[6]);
-        out.push_back(s);
-    }
-    return true;
+bool CRecordDb::Summarize(RecordSummary& summary, std::string& strError) {
+    return Aggregate(summary, nullptr, strError);
 }
 
-bool CRecordDb::Summarize(RecordSummary& summary, std::string& strError) {
-    std::vector<SummaryRow> total;
-    if (!Prepare(strError) || !Grouped("''", total, strError) ||
-        !Grouped("station", summary.byStation, strError) ||
-        !Grouped("coalesce(sha256, '')", summary.byImage, strError) ||
-        !Grouped(TimePrefix(10), summary.byDay, strError)) {
+bool CRecordDb::Aggregate(RecordSummary& summary, ReportData* pReport, std::string& strError) {
+    if (!Prepare(strError)) {
         return false;
     }
-    summary.total = total.empty() ? SummaryRow{} : total.front();
+    const bool bSqlite = m_pConnection->Dialect() == SqlDialect::Sqlite;
+    // Serials and ids compare byte by byte: far cheaper than a locale's collation,
+    // and only equality and a fixed order among ties matter here.
+    const std::string strC = bSqlite ? "" : " COLLATE \"C\"";
+    // Whether the serial met this key before: its two previous attempts answer
+    // at once; past them (rare) the index on serial does, and the scan stops at
+    // the first earlier attempt with the key.
+    const auto seenBefore = [&](const std::string& strKey, const std::string& strColumn) {
+        return "CASE WHEN serial IS NULL THEN 0 WHEN rn = 1 THEN 1 WHEN " + strKey + " = " +
+               strKey + "1 OR (rn >= 3 AND " + strKey + " = " + strKey +
+               "2) THEN 0 WHEN rn <= 3 THEN 1 WHEN EXISTS (SELECT 1 FROM units p WHERE p.serial "
+               "= e.serial AND " +
+               strColumn + " = e." + strKey + " AND (p.time, p.attempt, p.id" + strC +
+               ") < (e.time, e.attempt, e.id" + strC + ")) THEN 0 ELSE 1 END";
+    };
+    // One sort of the rows by serial and attempt order gives each row four flags:
+    // the first attempt of its serial overall, at its station, with its image and
+    // on its day (ties in time and attempt go by id). One pass then counts the
+    // rows by station, image, day and duration; every grouping and its
+    // nearest-rank percentiles come from those counts, never from the rows again.
+    const std::string strSql =
+        "WITH e AS (SELECT station, img, day, seconds, ok, serial, time, attempt, id, "
+        "row_number() OVER w AS rn, lag(station) OVER w AS station1, lag(station, 2) OVER w "
+        "AS station2, lag(img) OVER w AS img1, lag(img, 2) OVER w AS img2, lag(day) OVER w AS "
+        "day1 FROM (SELECT station, coalesce(sha256, '') AS img, " +
+        std::string(bSqlite ? "substr(time, 1, 10)" : "(time AT TIME ZONE 'UTC')::date") +
+        " AS day, seconds, CASE WHEN exit_code = 0 THEN 1 ELSE 0 END AS ok, serial, time, "
+        "attempt, id FROM units) u WINDOW w AS (PARTITION BY serial" +
+        strC + " ORDER BY time, attempt, id" + strC +
+        ")), "
+        "x AS (SELECT station, img, day, seconds, ok, "
+        "CASE WHEN serial IS NOT NULL AND rn = 1 THEN 1 ELSE 0 END AS fa, " +
+        seenBefore("station", "p.station") + " AS fs, " +
+        seenBefore("img", "coalesce(p.sha256, '')") +
+        " AS fi, CASE WHEN serial IS NOT NULL AND (rn = 1 OR day <> day1) THEN 1 ELSE 0 END AS "
+        "fd FROM e), "
+        "f AS MATERIALIZED (SELECT station, img, day, seconds, count(*) AS n, sum(ok) AS p, "
+        "sum(fa) AS fa, sum(fa * ok) AS fap, sum(fs) AS fs, sum(fs * ok) AS fsp, sum(fi) AS fi, "
+        "sum(fi * ok) AS fip, sum(fd) AS fd, sum(fd * ok) AS fdp FROM x "
+        "GROUP BY station, img, day, seconds), "
+        "g AS (SELECT 0 AS g, '' AS k, seconds, n, p, fa AS f, fap AS fp FROM f "
+        "UNION ALL SELECT 1, station, seconds, n, p, fs, fsp FROM f "
+        "UNION ALL SELECT 2, img, seconds, n, p, fi, fip FROM f UNION ALL SELECT 3, " +
+        std::string(bSqlite ? "day" : "to_char(day, 'YYYY-MM-DD')") +
+        ", seconds, n, p, fd, fdp FROM f), "
+        "h AS (SELECT g, k, seconds, CAST(sum(n) AS BIGINT) AS n, CAST(sum(p) AS BIGINT) AS p, "
+        "CAST(sum(f) AS BIGINT) AS f, CAST(sum(fp) AS BIGINT) AS fp FROM g GROUP BY g, k, "
+        "seconds), "
+        "c AS (SELECT g, k, seconds, n, p, f, fp, CAST(sum(n) OVER (PARTITION BY g, k ORDER BY "
+        "seconds ROWS UNBOUNDED PRECEDING) AS BIGINT) AS below, CAST(sum(n) OVER (PARTITION BY "
+        "g, k) AS BIGINT) AS t FROM h) "
+        "SELECT g, k, sum(n), sum(p), sum(f), sum(fp), "
+        "min(CASE WHEN below >= (t * 50 + 99) / 100 THEN seconds END), "
+        "min(CASE WHEN below >= (t * 95 + 99) / 100 THEN seconds END) "
+        "FROM c GROUP BY g, k" +
+        // The report's histogram from the same counts (grouping 4: the bin as the
+        // key, its units, the shortest and longest duration in the last two columns).
+        std::string(pReport == nullptr
+                        ? ""
+                        : " UNION ALL SELECT 4, CAST(b AS TEXT), sum(n), 0, 0, 0, min(lo), "
+                          "min(hi) FROM (SELECT " +
+                              std::string(bSqlite ? "CAST" : "floor") +
+                              "((seconds - lo) / CASE WHEN hi > lo THEN (hi - lo) / " +
+                              std::to_string(kHistogramBins) + " ELSE 1.0 END" +
+                              (bSqlite ? " AS INTEGER)" : ")::int") +
+                              " AS b, n, lo, hi FROM f, (SELECT min(seconds) AS lo, "
+                              "max(seconds) AS hi FROM f) r) h GROUP BY b") +
+        " ORDER BY 1, 2";
+    std::vector<SqlRow> rows;
+    std::string strIgnored;
+    // The sorts and counts fit in memory at a million rows and more; SQLite's
+    // sorter spills to files past its page cache, PostgreSQL's past work_mem.
+    // PostgreSQL guesses the counts' groups as many as the rows and would sort
+    // them all; there are only as many as stations, images, days and durations,
+    // so it is told to count them in a hash table (the window still sorts).
+    const bool bOk =
+        bSqlite ? m_pConnection->Exec("PRAGMA cache_size = -262144", {}, nullptr, strError) &&
+                      m_pConnection->Exec("PRAGMA temp_store = MEMORY", {}, nullptr, strError) &&
+                      m_pConnection->Exec(strSql, {}, &rows, strError)
+                : m_pConnection->Exec("BEGIN READ ONLY", {}, nullptr, strError) &&
+                      m_pConnection->Exec("SET LOCAL work_mem = '128MB'", {}, nullptr, strError) &&
+                      m_pConnection->Exec("SET LOCAL enable_sort = off", {}, nullptr, strError) &&
+                      m_pConnection->Exec(strSql, {}, &rows, strError) &&
+                      m_pConnection->Exec("COMMIT", {}, nullptr, strError);
+    if (!bOk) {
+        if (!bSqlite) {
+            m_pConnection->Exec("ROLLBACK", {}, nullptr, strIgnored);
+        }
+        return false;
+    }
+    summary = RecordSummary{};
+    for (const SqlRow& row : rows) {
+        SummaryRow s;
+        s.strKey = row[1].value_or("");
+        s.nUnits = Integer(row[2]);
+        s.nPassed = Integer(row[3]);
+        s.nSerials = Integer(row[4]);
+        s.nFirstPassed = Integer(row[5]);
+        s.dMedianSeconds = Real(row[6]);
+        s.dP95Seconds = Real(row[7]);
+        if (Integer(row[0]) == 4 && pReport != nullptr) {
+            pReport->dHistogramFrom = s.dMedianSeconds;
+            pReport->dHistogramStep = s.dP95Seconds > s.dMedianSeconds
+                                          ? (s.dP95Seconds - s.dMedianSeconds) / kHistogramBins
+                                          : 1.0;
+            pReport->histogram.resize(kHistogramBins);
+            // The longest duration falls on the last bin's far edge: counted in it.
+            const int64_t nBin = std::clamp<int64_t>(Integer(row[1]), 0, kHistogramBins - 1);
+            pReport->histogram[static_cast<size_t>(nBin)] += s.nUnits;
+            continue;
+        }
+        switch (Integer(row[0])) {
+        case 0:
+            summary.total = s;
+            break;
+        case 1:
+            summary.byStation.push_back(s);
+            break;
+        case 2:
+            summary.byImage.push_back(s);
+            break;
+        default:
+            summary.byDay.push_back(s);
+        }
+    }
     return true;
 }
 
 bool CRecordDb::Report(ReportData& report, std::string& strError) {
-    if (!Summarize(report.summary, strError)) {
+    report = ReportData{};
+    if (!Aggregate(report.summary, &report, strError)) {
         return false;
     }
     std::vector<SqlRow> rows;
-    if (!m_pConnection->Exec("SELECT max(" + TimeText() +
-                                 "), min(seconds), max(seconds) FROM units",
+    // max() alone is read off the index on time; formatted once.
+    if (!m_pConnection->Exec("SELECT " + TimeText() +
+                                 " FROM (SELECT max(time) AS time FROM units) m",
                              {}, &rows, strError)) {
         return false;
     }
     if (rows.empty() || !rows[0][0]) {
+        report.histogram.clear();
         return true; // no units: empty charts
     }
+    report.histogram.resize(kHistogramBins);
     // Units per hour over the 48 hours up to the last unit's hour, gaps as zero.
     const int64_t nLastHour = EpochSeconds(*rows[0][0]) / 3600 * 3600;
     const int64_t nFirstHour = nLastHour - 47 * 3600;
@@ -245,27 +334,6 @@ bool CRecordDb::Report(ReportData& report, std::string& strError) {
             nCount = Integer(hours[nNext++][1]);
         }
         report.unitsPerHour.emplace_back(strHour, nCount);
-    }
-    // Durations in kHistogramBins equal bins from the shortest to the longest.
-    const double dMin = Real(rows[0][1]), dMax = Real(rows[0][2]);
-    report.dHistogramFrom = dMin;
-    report.dHistogramStep = dMax > dMin ? (dMax - dMin) / kHistogramBins : 1.0;
-    report.histogram.assign(kHistogramBins, 0);
-    const std::string strBin = m_pConnection->Dialect() == SqlDialect::Sqlite
-                                   ? "CAST((seconds - $1) / $2 AS INTEGER)"
-                                   : "floor((seconds - $1::float8) / $2::float8)::int";
-    char szFrom[40], szStep[40];
-    std::snprintf(szFrom, sizeof szFrom, "%.17g", report.dHistogramFrom);
-    std::snprintf(szStep, sizeof szStep, "%.17g", report.dHistogramStep);
-    std::vector<SqlRow> bins;
-    if (!m_pConnection->Exec("SELECT " + strBin + " AS b, count(*) FROM units GROUP BY b",
-                             {szFrom, szStep}, &bins, strError)) {
-        return false;
-    }
-    for (const SqlRow& row : bins) {
-        const int64_t nBin =
-            std::max<int64_t>(0, std::min<int64_t>(Integer(row[0]), kHistogramBins - 1));
-        report.histogram[static_cast<size_t>(nBin)] += Integer(row[1]);
     }
     return true;
 }

@@ -70,8 +70,8 @@ public:
     bool Report(ReportData& report, std::string& strError);
 
 private:
-    bool Grouped(const std::string& strKeyExpression, std::vector<SummaryRow>& rows,
-                 std::string& strError);
+    // The summary, and with pReport also the report's histogram from the same counts.
+    bool Aggregate(RecordSummary& summary, ReportData* pReport, std::string& strError);
     std::string TimeText() const;              // the time column as "…Z" text
     std::string TimePrefix(int nLength) const; // its first nLength characters
 

@@ -16,6 +16,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
+#include <tuple>
 #include <unistd.h>
 
 using namespace fwup;
@@ -456,6 +457,80 @@ TEST(RecordQueries, SummaryAndListAgreeWithHandCountedFigures) {
         EXPECT_EQ(nBinned, 5);
         EXPECT_EQ(report.histogram.front(), 1); // 10 s
         EXPECT_EQ(report.histogram.back(), 1);  // 50 s
+    }
+}
+
+// Each serial's first attempt within each grouping: a history longer than three
+// attempts, a tie in time and attempt (decided by id, not by the order stored),
+// a unit without a serial, a serial across midnight, durations that repeat.
+TEST(RecordQueries, FirstAttemptsPerStationImageAndDayCountedByHand) {
+    fwtest::CTempRoot root(false);
+    std::vector<std::string> stores = {root.Path() + "/units.db"};
+    if (fwtest::CPgServer* pServer = SharedServer()) {
+        stores.push_back(pServer->Uri() + "?options=-csearch_path%3Dfirsts");
+        std::string strError;
+        ASSERT_TRUE(OpenSqlConnection(pServer->Uri(), strError)
+                        ->Exec("CREATE SCHEMA IF NOT EXISTS firsts", {}, nullptr, strError))
+            << strError;
+    }
+    const std::string a(64, 'a'), b(64, 'b');
+    struct Unit {
+        const char* pszSerial; // nullptr: none read
+        int nExitCode;
+        double dSeconds;
+        const char* pszTime;
+        const char* pszStation;
+        std::string strSha256; // empty: none
+        const char* pszId;     // nullptr: a new one
+    };
+    const std::vector<Unit> units = {
+        {"E", 10, 10, "2026-12-07T23:50:00Z", "s1", b, nullptr},
+        {"E", 10, 10, "2026-12-08T00:10:00Z", "s2", a, nullptr},
+        {"E", 10, 20, "2026-12-08T00:20:00Z", "s3", a, nullptr},
+        {"E", 0, 20, "2026-12-08T00:30:00Z", "s4", a, nullptr}, // first at s4, four back
+        {"E", 0, 20, "2026-12-08T00:40:00Z", "s1", a, nullptr}, // s1 seen four attempts back
+        {"F", 0, 40, "2026-12-08T01:00:00Z", "s1", a, "00000000-0000-4000-8000-000000000002"},
+        {"F", 10, 30, "2026-12-08T01:00:00Z", "s1", a, "00000000-0000-4000-8000-000000000001"},
+        {nullptr, 0, 50, "2026-12-08T02:00:00Z", "s1", "", nullptr},
+        {"H", 0, 60, "2026-12-08T03:00:00Z", "s2", a, nullptr},
+    };
+    // key, units, passed, serials, first passed, median, 95th percentile
+    using Row = std::tuple<std::string, int64_t, int64_t, int64_t, int64_t, double, double>;
+    const std::vector<Row> byStation = {{"s1", 5, 3, 2, 0, 30, 50},
+                                        {"s2", 2, 1, 2, 1, 10, 60},
+                                        {"s3", 1, 0, 1, 0, 20, 20},
+                                        {"s4", 1, 1, 1, 1, 20, 20}};
+    const std::vector<Row> byImage = {
+        {"", 1, 1, 0, 0, 50, 50}, {a, 7, 4, 3, 1, 20, 60}, {b, 1, 0, 1, 0, 10, 10}};
+    const std::vector<Row> byDay = {{"2026-12-07", 1, 0, 1, 0, 10, 10},
+                                    {"2026-12-08", 8, 5, 3, 1, 20, 60}};
+    const auto rowsOf = [](const std::vector<SummaryRow>& rows) {
+        std::vector<Row> out;
+        for (const SummaryRow& r : rows) {
+            out.emplace_back(r.strKey, r.nUnits, r.nPassed, r.nSerials, r.nFirstPassed,
+                             r.dMedianSeconds, r.dP95Seconds);
+        }
+        return out;
+    };
+    for (const std::string& strStore : stores) {
+        auto pDb = OpenDb(strStore);
+        ASSERT_TRUE(pDb);
+        std::string strError;
+        for (const Unit& u : units) {
+            UnitRecord r = SampleRecord(u.pszSerial ? u.pszSerial : "", u.nExitCode, u.dSeconds,
+                                        u.pszTime, u.pszStation);
+            r.optSerial = u.pszSerial ? std::optional<std::string>(u.pszSerial) : std::nullopt;
+            r.optSha256 = u.strSha256.empty() ? std::nullopt : std::optional(u.strSha256);
+            r.strId = u.pszId ? u.pszId : r.strId;
+            ASSERT_TRUE(pDb->Put(r, strError)) << strError;
+        }
+        RecordSummary summary;
+        ASSERT_TRUE(pDb->Summarize(summary, strError)) << strError;
+        EXPECT_EQ(rowsOf({summary.total}), (std::vector<Row>{{"", 9, 5, 3, 1, 20, 60}}))
+            << MaskedStore(strStore);
+        EXPECT_EQ(rowsOf(summary.byStation), byStation) << MaskedStore(strStore);
+        EXPECT_EQ(rowsOf(summary.byImage), byImage) << MaskedStore(strStore);
+        EXPECT_EQ(rowsOf(summary.byDay), byDay) << MaskedStore(strStore);
     }
 }
 
