@@ -1,5 +1,7 @@
 #include "tests/windows/CBenchTestDriver.h"
 
+#include "tests/windows/DriverSupport.h"
+
 #include "serial/WideText.h"
 #include "winui/resource.h"
 
@@ -19,18 +21,6 @@ constexpr UINT kTickMs = 10;
 constexpr int kMessageBoxText = 0xFFFF; // the text of a message box
 // The table's columns as the operator reads them.
 constexpr int kSlot = 0, kPort = 1, kSerial = 2, kProgress = 5, kResult = 6, kAttempt = 8;
-
-std::wstring TextOf(HWND hWnd) {
-    const int nLength = ::GetWindowTextLengthW(hWnd);
-    std::wstring strText(static_cast<size_t>(nLength) + 1, L'\0');
-    const int nRead = ::GetWindowTextW(hWnd, strText.data(), nLength + 1);
-    strText.resize(static_cast<size_t>(nRead > 0 ? nRead : 0));
-    return strText;
-}
-
-std::string Utf8TextOf(HWND hWnd) {
-    return Utf8FromWide(TextOf(hWnd));
-}
 
 // The leading number of a text ("42 %" -> 42); -1 when it has none.
 long LeadingNumber(const std::wstring& strText) {
@@ -96,30 +86,8 @@ void CBenchTestDriver::Note(const std::string& strLine) {
     m_lines.push_back(strLine);
 }
 
-HWND CBenchTestDriver::OwnedDialog() const {
-    struct Search {
-        HWND hOwner;
-        HWND hFound;
-    } search{m_hDlg, nullptr};
-    ::EnumThreadWindows(
-        ::GetCurrentThreadId(),
-        [](HWND hWnd, LPARAM lParam) -> BOOL {
-            auto* pSearch = reinterpret_cast<Search*>(lParam);
-            wchar_t szClass[16] = {};
-            ::GetClassNameW(hWnd, szClass, 16);
-            if (::IsWindowVisible(hWnd) && ::GetWindow(hWnd, GW_OWNER) == pSearch->hOwner &&
-                std::wcscmp(szClass, L"#32770") == 0) {
-                pSearch->hFound = hWnd;
-                return FALSE;
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    return search.hFound;
-}
-
 bool CBenchTestDriver::CloseUnexpectedBox() {
-    const HWND hBox = OwnedDialog();
+    const HWND hBox = FindOwnedDialog(m_hDlg);
     if (hBox == nullptr) {
         return false;
     }
@@ -192,7 +160,7 @@ void CBenchTestDriver::Tick() {
         return;
     }
     case Step::WaitQuestion: {
-        const HWND hBox = OwnedDialog();
+        const HWND hBox = FindOwnedDialog(m_hDlg);
         if (hBox == nullptr) {
             WithinLimit(5000, "question on closing with readers in flight");
             return;
@@ -244,7 +212,7 @@ void CBenchTestDriver::Tick() {
             WithinLimit(60000, "acknowledgement of the report")) {
             return;
         }
-        if (OwnedDialog() != nullptr) {
+        if (FindOwnedDialog(m_hDlg) != nullptr) {
             CloseUnexpectedBox();
             return;
         }
@@ -306,20 +274,7 @@ void CBenchTestDriver::WriteReport() {
     }
     Note("log:\n" + Utf8TextOf(Item(IDC_BENCH_LOG)));
     Note(ExitCode() == 0 ? "verdict: pass" : "verdict: FAIL");
-    // Written under a temporary name and renamed: the reader never sees half a report.
-    const std::wstring strPath = WideFromUtf8(m_options.strTestReport);
-    const std::wstring strTemp = strPath + L".tmp";
-    FILE* pFile = ::_wfopen(strTemp.c_str(), L"wb");
-    if (pFile == nullptr) {
-        ++m_nFailures;
-        return;
-    }
-    for (const std::string& strLine : m_lines) {
-        std::fputs(strLine.c_str(), pFile);
-        std::fputc('\n', pFile);
-    }
-    std::fclose(pFile);
-    if (!::MoveFileExW(strTemp.c_str(), strPath.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+    if (!WriteReportFile(m_options.strTestReport, m_lines)) {
         ++m_nFailures;
     }
 }

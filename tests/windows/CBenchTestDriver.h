@@ -47,7 +47,6 @@ private:
     void Check(bool bHeld, const std::string& strWhat);
     void Fail(const std::string& strWhy); // a failed check that ends the run
     void Note(const std::string& strLine);
-    HWND OwnedDialog() const;
     bool CloseUnexpectedBox();
     std::wstring Cell(int nRow, int nColumn) const;
     int Rows() const;

@@ -1,5 +1,7 @@
 #include "tests/windows/CTestDriver.h"
 
+#include "tests/windows/DriverSupport.h"
+
 #include "serial/WideText.h"
 #include "winui/resource.h"
 
@@ -23,18 +25,6 @@ constexpr int kFileNameCombo = 0x47C;
 constexpr int kFileNameEdit = 0x480;
 // The text of a message box.
 constexpr int kMessageBoxText = 0xFFFF;
-
-std::wstring TextOf(HWND hWnd) {
-    const int nLength = ::GetWindowTextLengthW(hWnd);
-    std::wstring strText(static_cast<size_t>(nLength) + 1, L'\0');
-    const int nRead = ::GetWindowTextW(hWnd, strText.data(), nLength + 1);
-    strText.resize(static_cast<size_t>(nRead > 0 ? nRead : 0));
-    return strText;
-}
-
-std::string Utf8TextOf(HWND hWnd) {
-    return Utf8FromWide(TextOf(hWnd));
-}
 
 std::wstring ClassOf(HWND hWnd) {
     wchar_t szClass[64] = {};
@@ -156,28 +146,8 @@ void CTestDriver::Fail(const std::string& strWhy) {
     GoTo(Step::Report);
 }
 
-HWND CTestDriver::OwnedDialog() const {
-    struct Search {
-        HWND hOwner;
-        HWND hFound;
-    } search{m_hDlg, nullptr};
-    ::EnumThreadWindows(
-        ::GetCurrentThreadId(),
-        [](HWND hWnd, LPARAM lParam) -> BOOL {
-            auto* pSearch = reinterpret_cast<Search*>(lParam);
-            if (::IsWindowVisible(hWnd) && ::GetWindow(hWnd, GW_OWNER) == pSearch->hOwner &&
-                ClassOf(hWnd) == L"#32770") {
-                pSearch->hFound = hWnd;
-                return FALSE;
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    return search.hFound;
-}
-
 bool CTestDriver::CloseUnexpectedBox() {
-    HWND hBox = OwnedDialog();
+    HWND hBox = FindOwnedDialog(m_hDlg);
     if (hBox == nullptr) {
         return false;
     }
@@ -212,7 +182,7 @@ void CTestDriver::Tick() {
         GoTo(Step::CloseAbout);
         return;
     case Step::CloseAbout: {
-        HWND hAbout = OwnedDialog();
+        HWND hAbout = FindOwnedDialog(m_hDlg);
         if (hAbout == nullptr) {
             WithinLimit(5000, "the About box");
             return;
@@ -225,7 +195,7 @@ void CTestDriver::Tick() {
         return;
     }
     case Step::OpenBench:
-        if (OwnedDialog() != nullptr) {
+        if (FindOwnedDialog(m_hDlg) != nullptr) {
             WithinLimit(5000, "the About box to close");
             return;
         }
@@ -234,7 +204,7 @@ void CTestDriver::Tick() {
         return;
     case Step::CloseBench: {
         // Opened without an image: idle, so its close box ends it without a question.
-        HWND hBench = OwnedDialog();
+        HWND hBench = FindOwnedDialog(m_hDlg);
         if (hBench == nullptr) {
             WithinLimit(10000, "the bench window from the system menu");
             return;
@@ -245,7 +215,7 @@ void CTestDriver::Tick() {
         return;
     }
     case Step::ChoosePort:
-        if (OwnedDialog() != nullptr) {
+        if (FindOwnedDialog(m_hDlg) != nullptr) {
             WithinLimit(5000, "the bench window to close");
             return;
         }
@@ -296,7 +266,7 @@ void CTestDriver::Tick() {
         clickIfEnabled(IDC_LOAD, "Load Binary File", Step::ChooseInDialog);
         return;
     case Step::ChooseInDialog: {
-        HWND hOpen = OwnedDialog();
+        HWND hOpen = FindOwnedDialog(m_hDlg);
         if (hOpen == nullptr) {
             WithinLimit(15000, "the open-file dialog");
             return;
@@ -305,7 +275,7 @@ void CTestDriver::Tick() {
         return;
     }
     case Step::WaitLoaded:
-        if (OwnedDialog() != nullptr) {
+        if (FindOwnedDialog(m_hDlg) != nullptr) {
             if (TextOf(Item(IDC_FILE_PATH)) == m_strFile) {
                 CloseUnexpectedBox(); // the file was taken, but a box complains
             } else {
@@ -350,7 +320,7 @@ void CTestDriver::Tick() {
         if (TextOf(Item(IDC_STATUS)) == L"updating device ...") {
             m_bSawUpdating = true;
         }
-        HWND hBox = OwnedDialog();
+        HWND hBox = FindOwnedDialog(m_hDlg);
         if (hBox == nullptr) {
             WithinLimit(60000, "\"Remove the device\"");
             return;
@@ -367,7 +337,7 @@ void CTestDriver::Tick() {
             WithinLimit(30000, "the device to be unplugged");
             return;
         }
-        HWND hBox = OwnedDialog();
+        HWND hBox = FindOwnedDialog(m_hDlg);
         if (hBox == nullptr) {
             Fail("\"Remove the device\" went away by itself");
             return;
@@ -606,20 +576,7 @@ void CTestDriver::WriteReport() {
     if (m_options.strTestReport.empty()) {
         return;
     }
-    // Written under a temporary name and renamed: the reader never sees half a report.
-    const std::wstring strPath = WideFromUtf8(m_options.strTestReport);
-    const std::wstring strTemp = strPath + L".tmp";
-    FILE* pFile = ::_wfopen(strTemp.c_str(), L"wb");
-    if (pFile == nullptr) {
-        ++m_nFailures;
-        return;
-    }
-    for (const std::string& strLine : m_lines) {
-        std::fputs(strLine.c_str(), pFile);
-        std::fputc('\n', pFile);
-    }
-    std::fclose(pFile);
-    if (!::MoveFileExW(strTemp.c_str(), strPath.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+    if (!WriteReportFile(m_options.strTestReport, m_lines)) {
         ++m_nFailures;
     }
 }

@@ -87,9 +87,6 @@ private:
     void WriteReport();
 
     HWND Item(int nId) const { return ::GetDlgItem(m_hDlg, nId); }
-    // A visible dialog of this thread owned by the window (a message box, the
-    // About box, the open-file dialog); nullptr when none is up.
-    HWND OwnedDialog() const;
 
     HWND m_hDlg;
     TestHookOptions m_options;
