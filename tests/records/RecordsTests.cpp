@@ -371,7 +371,7 @@ TEST(RecordStores, AStoreWithANewerSchemaIsRefused) {
         CUnitRecordLog log;
         CRecordDb db(std::move(pConnection), MaskedStore(strStore));
         EXPECT_FALSE(db.Prepare(strError));
-        EXPECT_NE(strError.find("schema version 99, newer than this program's 1"),
+        EXPECT_NE(strError.find("schema version 99, newer than this program's 2"),
                   std::string::npos)
             << strError;
         // A local file is refused before any unit runs.
@@ -463,15 +463,21 @@ TEST(RecordQueries, SummaryAndListAgreeWithHandCountedFigures) {
 // Each serial's first attempt within each grouping: a history longer than three
 // attempts, a tie in time and attempt (decided by id, not by the order stored),
 // a unit without a serial, a serial across midnight, durations that repeat.
+// The units arrive in time order, in reverse (every first attempt replaced by an
+// earlier one), and into a store of schema version 1 opened afterwards.
 TEST(RecordQueries, FirstAttemptsPerStationImageAndDayCountedByHand) {
     fwtest::CTempRoot root(false);
-    std::vector<std::string> stores = {root.Path() + "/units.db"};
-    if (fwtest::CPgServer* pServer = SharedServer()) {
-        stores.push_back(pServer->Uri() + "?options=-csearch_path%3Dfirsts");
-        std::string strError;
-        ASSERT_TRUE(OpenSqlConnection(pServer->Uri(), strError)
-                        ->Exec("CREATE SCHEMA IF NOT EXISTS firsts", {}, nullptr, strError))
-            << strError;
+    std::vector<std::string> stores;
+    for (const char* pszArrival : {"ordered", "reversed", "upgraded"}) {
+        stores.push_back(root.Path() + "/" + pszArrival + ".db");
+        if (fwtest::CPgServer* pServer = SharedServer()) {
+            stores.push_back(pServer->Uri() + "?options=-csearch_path%3D" + pszArrival);
+            std::string strError;
+            ASSERT_TRUE(OpenSqlConnection(pServer->Uri(), strError)
+                            ->Exec(std::string("CREATE SCHEMA IF NOT EXISTS ") + pszArrival, {},
+                                   nullptr, strError))
+                << strError;
+        }
     }
     const std::string a(64, 'a'), b(64, 'b');
     struct Unit {
@@ -516,13 +522,30 @@ TEST(RecordQueries, FirstAttemptsPerStationImageAndDayCountedByHand) {
         auto pDb = OpenDb(strStore);
         ASSERT_TRUE(pDb);
         std::string strError;
-        for (const Unit& u : units) {
+        const bool bReversed = strStore.find("reversed") != std::string::npos;
+        for (size_t n = 0; n < units.size(); ++n) {
+            const Unit& u = units[bReversed ? units.size() - 1 - n : n];
             UnitRecord r = SampleRecord(u.pszSerial ? u.pszSerial : "", u.nExitCode, u.dSeconds,
                                         u.pszTime, u.pszStation);
             r.optSerial = u.pszSerial ? std::optional<std::string>(u.pszSerial) : std::nullopt;
             r.optSha256 = u.strSha256.empty() ? std::nullopt : std::optional(u.strSha256);
             r.strId = u.pszId ? u.pszId : r.strId;
             ASSERT_TRUE(pDb->Put(r, strError)) << strError;
+        }
+        if (strStore.find("upgraded") != std::string::npos) {
+            // Back to version 1 (the units alone), then opened by this program.
+            auto pConnection = OpenSqlConnection(strStore, strError);
+            ASSERT_TRUE(pConnection) << strError;
+            const bool bServer = StoreKindOf(strStore) == StoreKind::Postgres;
+            for (const std::string& strSql :
+                 {std::string("DROP TRIGGER units_aggregate") + (bServer ? " ON units" : ""),
+                  std::string("DROP TABLE units_first"), std::string("DROP TABLE units_yield"),
+                  std::string("DROP TABLE units_seconds"), std::string("DROP TABLE units_hours"),
+                  std::string("DELETE FROM schema_version WHERE version = 2")}) {
+                ASSERT_TRUE(pConnection->Exec(strSql, {}, nullptr, strError)) << strError;
+            }
+            pDb = OpenDb(strStore);
+            ASSERT_TRUE(pDb);
         }
         RecordSummary summary;
         ASSERT_TRUE(pDb->Summarize(summary, strError)) << strError;
