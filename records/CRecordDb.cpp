@@ -110,32 +110,52 @@ std::vector<std::string> CRecordDb::AggregateSchema() const {
     sql.push_back("INSERT INTO units_hours (hour, n) SELECT " + HourOf("u.time") +
                   ", count(*) FROM units u GROUP BY 1");
     // ...then kept up to date by every unit really inserted, in its own
-    // transaction. Locks are taken in one order (the serial, then per group its
-    // yield and first attempt, the durations, the hour), so writers never deadlock.
+    // transaction. Locks are taken in one order (per group the first attempt,
+    // then its yield; the durations; the hour), so writers never deadlock.
     std::string strBody;
     const std::string strNewOk = "CASE WHEN NEW.exit_code = 0 THEN 1 ELSE 0 END";
+    const std::string strEarlier =
+        "(NEW.time, NEW.attempt, NEW.id" + strC + ") < (f.time, f.attempt, f.id" + strC + ")";
     for (int nGroup = 0; nGroup < 4; ++nGroup) {
         const std::string strGroup = std::to_string(nGroup), strKey = GroupKey(nGroup, "NEW.");
-        // A new first attempt adds a serial; an earlier one arriving later
-        // (spool, import) replaces it and only moves the passed count.
-        strBody += "INSERT INTO units_yield (grp, k, serials, first_passed) SELECT " + strGroup +
-                   ", " + strKey + ", CASE WHEN f.ok IS NULL THEN 1 ELSE 0 END, " + strNewOk +
-                   " - coalesce(f.ok, 0) FROM (SELECT 1 AS one) o LEFT JOIN units_first f ON "
-                   "f.grp = " +
-                   strGroup + " AND f.k = " + strKey +
-                   " AND f.serial = NEW.serial WHERE NEW.serial IS NOT NULL AND (f.ok IS NULL OR "
-                   "(NEW.time, NEW.attempt, NEW.id" +
-                   strC + ") < (f.time, f.attempt, f.id" + strC +
-                   ")) ON CONFLICT (grp, k) DO UPDATE SET serials = units_yield.serials + "
-                   "excluded.serials, first_passed = units_yield.first_passed + "
-                   "excluded.first_passed;\n";
-        strBody +=
-            "INSERT INTO units_first (grp, k, serial, time, attempt, id, ok) SELECT " + strGroup +
-            ", " + strKey + ", NEW.serial, NEW.time, NEW.attempt, NEW.id, " + strNewOk +
-            " WHERE NEW.serial IS NOT NULL ON CONFLICT (grp, k, serial) DO UPDATE SET "
-            "time = excluded.time, attempt = excluded.attempt, id = excluded.id, ok = "
-            "excluded.ok WHERE (excluded.time, excluded.attempt, excluded.id" +
-            strC + ") < (units_first.time, units_first.attempt, units_first.id" + strC + ");\n";
+        const std::string strYield =
+            "INSERT INTO units_yield (grp, k, serials, first_passed) SELECT " + strGroup + ", " +
+            strKey + ", ";
+        const std::string strYieldSum =
+            " ON CONFLICT (grp, k) DO UPDATE SET serials = units_yield.serials + "
+            "excluded.serials, first_passed = units_yield.first_passed + excluded.first_passed;\n";
+        const std::string strFirst =
+            "f.grp = " + strGroup + " AND f.k = " + strKey + " AND f.serial = NEW.serial";
+        if (bSqlite) {
+            // A new first attempt adds a serial; an earlier one arriving later
+            // (spool, import) replaces it and only moves the passed count.
+            strBody += strYield + "CASE WHEN f.ok IS NULL THEN 1 ELSE 0 END, " + strNewOk +
+                       " - coalesce(f.ok, 0) FROM (SELECT 1 AS one) o LEFT JOIN units_first f ON " +
+                       strFirst + " WHERE NEW.serial IS NOT NULL AND (f.ok IS NULL OR " +
+                       strEarlier + ")" + strYieldSum;
+            strBody += "INSERT INTO units_first (grp, k, serial, time, attempt, id, ok) SELECT " +
+                       strGroup + ", " + strKey + ", NEW.serial, NEW.time, NEW.attempt, NEW.id, " +
+                       strNewOk +
+                       " WHERE NEW.serial IS NOT NULL ON CONFLICT (grp, k, serial) DO UPDATE SET "
+                       "time = excluded.time, attempt = excluded.attempt, id = excluded.id, ok = "
+                       "excluded.ok WHERE (excluded.time, excluded.attempt, excluded.id) < "
+                       "(units_first.time, units_first.attempt, units_first.id);\n";
+            continue;
+        }
+        // Concurrent writers: the first attempt's row is inserted or locked
+        // before its yield moves, so two records of one serial at once count it
+        // once (the second waits for the first and then sees its row).
+        strBody += "IF NEW.serial IS NOT NULL THEN\nINSERT INTO units_first (grp, k, serial, "
+                   "time, attempt, id, ok) VALUES (" +
+                   strGroup + ", " + strKey + ", NEW.serial, NEW.time, NEW.attempt, NEW.id, " +
+                   strNewOk + ") ON CONFLICT (grp, k, serial) DO NOTHING;\nIF FOUND THEN\n" +
+                   strYield + "1, " + strNewOk + strYieldSum +
+                   "ELSE\nSELECT f.ok INTO nOld FROM units_first f WHERE " + strFirst + " AND " +
+                   strEarlier +
+                   " FOR UPDATE;\nIF FOUND THEN\nUPDATE units_first f SET time = NEW.time, "
+                   "attempt = NEW.attempt, id = NEW.id, ok = " +
+                   strNewOk + " WHERE " + strFirst + ";\n" + strYield + "0, " + strNewOk +
+                   " - nOld" + strYieldSum + "END IF;\nEND IF;\nEND IF;\n";
     }
     for (int nGroup = 0; nGroup < 4; ++nGroup) {
         strBody += "INSERT INTO units_seconds (grp, k, seconds, n, passed) VALUES (" +
@@ -151,14 +171,9 @@ std::vector<std::string> CRecordDb::AggregateSchema() const {
         sql.push_back("CREATE TRIGGER units_aggregate AFTER INSERT ON units BEGIN\n" + strBody +
                       "END");
     } else {
-        // Two records of one serial at once: the second reads the first's
-        // first attempts only once that has committed (each statement of the
-        // function sees what committed before it began).
-        sql.push_back(
-            "CREATE OR REPLACE FUNCTION units_aggregate() RETURNS trigger LANGUAGE plpgsql AS $f$\n"
-            "BEGIN\nIF NEW.serial IS NOT NULL THEN PERFORM "
-            "pg_advisory_xact_lock(20201208, hashtext(NEW.serial)); END IF;\n" +
-            strBody + "RETURN NULL;\nEND $f$");
+        sql.push_back("CREATE OR REPLACE FUNCTION units_aggregate() RETURNS trigger LANGUAGE "
+                      "plpgsql AS $f$\nDECLARE nOld integer;\nBEGIN\n" +
+                      strBody + "RETURN NULL;\nEND $f$");
         sql.push_back("CREATE TRIGGER units_aggregate AFTER INSERT ON units FOR EACH ROW EXECUTE "
                       "FUNCTION units_aggregate()");
     }
