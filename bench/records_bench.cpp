@@ -125,6 +125,7 @@ void FillMillion(const std::string& strStore, bool bSqlite) {
     // In slices of 50,000 rows: one transaction of a million would spill SQLite's
     // page cache into the WAL again and again (gigabytes).
     constexpr int kSlice = 50000;
+    const auto tpStart = std::chrono::steady_clock::now();
     for (int nDone = 0; pConnection && nDone < kRows; nDone += kSlice) {
         if (!pConnection->Exec(strSql, {std::to_string(nDone + 1), std::to_string(nDone + kSlice)},
                                nullptr, strError)) {
@@ -133,6 +134,10 @@ void FillMillion(const std::string& strStore, bool bSqlite) {
             return;
         }
     }
+    // Every row passes the trigger that keeps the aggregates.
+    std::printf("%-10s 1M rows      : filled in %.1f s (one statement per 50,000 rows)\n",
+                bSqlite ? "SQLite" : "PostgreSQL",
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - tpStart).count());
 }
 
 // CPU seconds that a process's ended and reaped children used (/proc stat's

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <fstream>
 #include <set>
@@ -554,6 +555,55 @@ TEST(RecordQueries, FirstAttemptsPerStationImageAndDayCountedByHand) {
         EXPECT_EQ(rowsOf(summary.byStation), byStation) << MaskedStore(strStore);
         EXPECT_EQ(rowsOf(summary.byImage), byImage) << MaskedStore(strStore);
         EXPECT_EQ(rowsOf(summary.byDay), byDay) << MaskedStore(strStore);
+    }
+}
+
+// Writers at once, each with an attempt of the same four serials, the earliest
+// arriving from any of them: every serial counted once, its first attempt found.
+TEST(RecordQueries, ConcurrentWritersOfOneSerialCountItOnce) {
+    fwtest::CTempRoot root(false);
+    std::vector<std::string> stores = {root.Path() + "/units.db"};
+    if (fwtest::CPgServer* pServer = SharedServer()) {
+        stores.push_back(pServer->Uri() + "?options=-csearch_path%3Dracing");
+        std::string strError;
+        ASSERT_TRUE(OpenSqlConnection(pServer->Uri(), strError)
+                        ->Exec("CREATE SCHEMA IF NOT EXISTS racing", {}, nullptr, strError))
+            << strError;
+    }
+    constexpr int kWriters = 8, kSerials = 4;
+    for (const std::string& strStore : stores) {
+        ASSERT_TRUE(OpenDb(strStore));
+        std::vector<std::thread> writers;
+        std::atomic<int> nFailed{0};
+        for (int t = 0; t < kWriters; ++t) {
+            writers.emplace_back([&, t] {
+                std::string strError;
+                CRecordDb db(OpenSqlConnection(strStore, strError), "db");
+                for (int s = 0; s < kSerials; ++s) {
+                    // The last writer has each serial's earliest attempt: it passes for
+                    // serials 0 and 1 only; the later attempts do the opposite.
+                    const bool bPass = (t == kWriters - 1) == (s < 2);
+                    const std::string strTime =
+                        "2026-12-08T06:0" + std::to_string(kWriters - 1 - t) + ":00Z";
+                    nFailed +=
+                        db.Put(SampleRecord("R" + std::to_string(s), bPass ? 0 : 10, 1, strTime),
+                               strError)
+                            ? 0
+                            : 1;
+                }
+            });
+        }
+        for (std::thread& writer : writers) {
+            writer.join();
+        }
+        EXPECT_EQ(nFailed.load(), 0);
+        RecordSummary summary;
+        std::string strError;
+        ASSERT_TRUE(OpenDb(strStore)->Summarize(summary, strError)) << strError;
+        EXPECT_EQ(summary.total.nUnits, kWriters * kSerials) << MaskedStore(strStore);
+        EXPECT_EQ(summary.total.nPassed, 2 + (kWriters - 1) * 2);
+        EXPECT_EQ(summary.total.nSerials, kSerials);
+        EXPECT_EQ(summary.total.nFirstPassed, 2);
     }
 }
 
