@@ -45,8 +45,139 @@ std::string CRecordDb::TimeText() const {
                : "to_char(time AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS\"Z\"')";
 }
 
-std::string CRecordDb::TimePrefix(int nLength) const {
-    return "substr(" + TimeText() + ", 1, " + std::to_string(nLength) + ")";
+std::string CRecordDb::DayOf(const std::string& strTime) const {
+    return m_pConnection->Dialect() == SqlDialect::Sqlite
+               ? "substr(" + strTime + ", 1, 10)"
+               : "to_char(" + strTime + " AT TIME ZONE 'UTC', 'YYYY-MM-DD')";
+}
+
+std::string CRecordDb::HourOf(const std::string& strTime) const {
+    return m_pConnection->Dialect() == SqlDialect::Sqlite
+               ? "substr(" + strTime + ", 1, 13)"
+               : "to_char(" + strTime + " AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24')";
+}
+
+std::string CRecordDb::GroupKey(int nGroup, const std::string& strRow) const {
+    switch (nGroup) {
+    case 0:
+        return "CAST('' AS TEXT)";
+    case 1:
+        return strRow + "station";
+    case 2:
+        return "coalesce(" + strRow + "sha256, '')";
+    default:
+        return DayOf(strRow + "time");
+    }
+}
+
+std::vector<std::string> CRecordDb::AggregateSchema() const {
+    const bool bSqlite = m_pConnection->Dialect() == SqlDialect::Sqlite;
+    // Ids compare byte by byte in both databases, as a fixed order among ties.
+    const std::string strC = bSqlite ? "" : " COLLATE \"C\"";
+    const std::string strTime = bSqlite ? "TEXT" : "TIMESTAMPTZ";
+    std::vector<std::string> sql = {
+        // Each serial's first attempt (time, attempt, id) overall (group 0, key
+        // ''), at each station (1), with each image (2) and on each UTC day (3).
+        "CREATE TABLE units_first (grp INTEGER NOT NULL, k TEXT NOT NULL, serial TEXT NOT "
+        "NULL, time " +
+            strTime +
+            " NOT NULL, attempt INTEGER NOT NULL, id TEXT NOT NULL, ok INTEGER NOT NULL, "
+            "PRIMARY KEY (grp, k, serial))",
+        // Per group and key: its serials and those whose first attempt passed.
+        "CREATE TABLE units_yield (grp INTEGER NOT NULL, k TEXT NOT NULL, serials BIGINT NOT "
+        "NULL, first_passed BIGINT NOT NULL, PRIMARY KEY (grp, k))",
+        // Per group, key and duration: units and passed units (exact percentiles).
+        "CREATE TABLE units_seconds (grp INTEGER NOT NULL, k TEXT NOT NULL, seconds DOUBLE "
+        "PRECISION NOT NULL, n BIGINT NOT NULL, passed BIGINT NOT NULL, PRIMARY KEY (grp, k, "
+        "seconds))",
+        "CREATE TABLE units_hours (hour TEXT PRIMARY KEY, n BIGINT NOT NULL)"};
+    // Filled once from the units already stored (an older store)...
+    const std::string strOk = "CASE WHEN u.exit_code = 0 THEN 1 ELSE 0 END";
+    for (int nGroup = 0; nGroup < 4; ++nGroup) {
+        const std::string strGroup = std::to_string(nGroup), strKey = GroupKey(nGroup, "u.");
+        sql.push_back("INSERT INTO units_first (grp, k, serial, time, attempt, id, ok) SELECT " +
+                      strGroup + ", k, serial, time, attempt, id, ok FROM (SELECT " + strKey +
+                      " AS k, u.serial, u.time, u.attempt, u.id, " + strOk +
+                      " AS ok, row_number() OVER (PARTITION BY " + strKey +
+                      ", u.serial ORDER BY u.time, u.attempt, u.id" + strC +
+                      ") AS rn FROM units u WHERE u.serial IS NOT NULL) x WHERE rn = 1");
+        sql.push_back("INSERT INTO units_seconds (grp, k, seconds, n, passed) SELECT " + strGroup +
+                      ", " + strKey + ", u.seconds, count(*), sum(" + strOk +
+                      ") FROM units u GROUP BY 2, 3");
+    }
+    sql.push_back("INSERT INTO units_yield (grp, k, serials, first_passed) SELECT grp, k, "
+                  "count(*), sum(ok) FROM units_first GROUP BY grp, k");
+    sql.push_back("INSERT INTO units_hours (hour, n) SELECT " + HourOf("u.time") +
+                  ", count(*) FROM units u GROUP BY 1");
+    // ...then kept up to date by every unit really inserted, in its own
+    // transaction. Locks are taken in one order (per group the first attempt,
+    // then its yield; the durations; the hour), so writers never deadlock.
+    std::string strBody;
+    const std::string strNewOk = "CASE WHEN NEW.exit_code = 0 THEN 1 ELSE 0 END";
+    const std::string strEarlier =
+        "(NEW.time, NEW.attempt, NEW.id" + strC + ") < (f.time, f.attempt, f.id" + strC + ")";
+    for (int nGroup = 0; nGroup < 4; ++nGroup) {
+        const std::string strGroup = std::to_string(nGroup), strKey = GroupKey(nGroup, "NEW.");
+        const std::string strYield =
+            "INSERT INTO units_yield (grp, k, serials, first_passed) SELECT " + strGroup + ", " +
+            strKey + ", ";
+        const std::string strYieldSum =
+            " ON CONFLICT (grp, k) DO UPDATE SET serials = units_yield.serials + "
+            "excluded.serials, first_passed = units_yield.first_passed + excluded.first_passed;\n";
+        const std::string strFirst =
+            "f.grp = " + strGroup + " AND f.k = " + strKey + " AND f.serial = NEW.serial";
+        if (bSqlite) {
+            // A new first attempt adds a serial; an earlier one arriving later
+            // (spool, import) replaces it and only moves the passed count.
+            strBody += strYield + "CASE WHEN f.ok IS NULL THEN 1 ELSE 0 END, " + strNewOk +
+                       " - coalesce(f.ok, 0) FROM (SELECT 1 AS one) o LEFT JOIN units_first f ON " +
+                       strFirst + " WHERE NEW.serial IS NOT NULL AND (f.ok IS NULL OR " +
+                       strEarlier + ")" + strYieldSum;
+            strBody += "INSERT INTO units_first (grp, k, serial, time, attempt, id, ok) SELECT " +
+                       strGroup + ", " + strKey + ", NEW.serial, NEW.time, NEW.attempt, NEW.id, " +
+                       strNewOk +
+                       " WHERE NEW.serial IS NOT NULL ON CONFLICT (grp, k, serial) DO UPDATE SET "
+                       "time = excluded.time, attempt = excluded.attempt, id = excluded.id, ok = "
+                       "excluded.ok WHERE (excluded.time, excluded.attempt, excluded.id) < "
+                       "(units_first.time, units_first.attempt, units_first.id);\n";
+            continue;
+        }
+        // Concurrent writers: the first attempt's row is inserted or locked
+        // before its yield moves, so two records of one serial at once count it
+        // once (the second waits for the first and then sees its row).
+        strBody += "IF NEW.serial IS NOT NULL THEN\nINSERT INTO units_first (grp, k, serial, "
+                   "time, attempt, id, ok) VALUES (" +
+                   strGroup + ", " + strKey + ", NEW.serial, NEW.time, NEW.attempt, NEW.id, " +
+                   strNewOk + ") ON CONFLICT (grp, k, serial) DO NOTHING;\nIF FOUND THEN\n" +
+                   strYield + "1, " + strNewOk + strYieldSum +
+                   "ELSE\nSELECT f.ok INTO nOld FROM units_first f WHERE " + strFirst + " AND " +
+                   strEarlier +
+                   " FOR UPDATE;\nIF FOUND THEN\nUPDATE units_first f SET time = NEW.time, "
+                   "attempt = NEW.attempt, id = NEW.id, ok = " +
+                   strNewOk + " WHERE " + strFirst + ";\n" + strYield + "0, " + strNewOk +
+                   " - nOld" + strYieldSum + "END IF;\nEND IF;\nEND IF;\n";
+    }
+    for (int nGroup = 0; nGroup < 4; ++nGroup) {
+        strBody += "INSERT INTO units_seconds (grp, k, seconds, n, passed) VALUES (" +
+                   std::to_string(nGroup) + ", " + GroupKey(nGroup, "NEW.") + ", NEW.seconds, 1, " +
+                   strNewOk +
+                   ") ON CONFLICT (grp, k, seconds) DO UPDATE SET n = units_seconds.n + 1, "
+                   "passed = units_seconds.passed + excluded.passed;\n";
+    }
+    strBody += "INSERT INTO units_hours (hour, n) VALUES (" + HourOf("NEW.time") +
+               ", 1) ON CONFLICT (hour) DO UPDATE SET n = units_hours.n + 1;\n";
+    if (bSqlite) {
+        // SQLite has one writer at a time: nothing to lock.
+        sql.push_back("CREATE TRIGGER units_aggregate AFTER INSERT ON units BEGIN\n" + strBody +
+                      "END");
+    } else {
+        sql.push_back("CREATE OR REPLACE FUNCTION units_aggregate() RETURNS trigger LANGUAGE "
+                      "plpgsql AS $f$\nDECLARE nOld integer;\nBEGIN\n" +
+                      strBody + "RETURN NULL;\nEND $f$");
+        sql.push_back("CREATE TRIGGER units_aggregate AFTER INSERT ON units FOR EACH ROW EXECUTE "
+                      "FUNCTION units_aggregate()");
+    }
+    return sql;
 }
 
 bool CRecordDb::Prepare(std::string& strError) {
@@ -65,25 +196,35 @@ bool CRecordDb::Prepare(std::string& strError) {
         db.Exec("CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL)", {}, nullptr,
                 strError) &&
         db.Exec("SELECT max(version) FROM schema_version", {}, &rows, strError);
-    if (bOk && !rows.empty() && rows[0][0] && Integer(rows[0][0]) > kSchemaVersion) {
+    const int64_t nVersion = bOk && !rows.empty() && rows[0][0] ? Integer(rows[0][0]) : 0;
+    if (nVersion > kSchemaVersion) {
         strError = m_strName + " has records of schema version " + *rows[0][0] +
                    ", newer than this program's " + std::to_string(kSchemaVersion) +
                    "; use a newer fwupgrader with it";
         bOk = false;
-    } else if (bOk && (rows.empty() || !rows[0][0])) {
-        bOk = db.Exec("CREATE TABLE IF NOT EXISTS units (id TEXT PRIMARY KEY, time " + strTime +
-                          " NOT NULL, port TEXT NOT NULL, connector TEXT NOT NULL, serial TEXT, "
-                          "version TEXT, boot TEXT, file TEXT NOT NULL, size BIGINT NOT NULL, "
-                          "sha256 TEXT, result TEXT NOT NULL, exit_code INTEGER NOT NULL, "
-                          "seconds DOUBLE PRECISION NOT NULL, station TEXT NOT NULL, "
-                          "slot TEXT NOT NULL, attempt INTEGER NOT NULL)",
-                      {}, nullptr, strError) &&
-              db.Exec("CREATE INDEX IF NOT EXISTS units_serial ON units (serial)", {}, nullptr,
-                      strError) &&
-              db.Exec("CREATE INDEX IF NOT EXISTS units_time ON units (time)", {}, nullptr,
-                      strError) &&
-              db.Exec("INSERT INTO schema_version (version) VALUES ($1)",
-                      {std::to_string(kSchemaVersion)}, nullptr, strError);
+    } else if (bOk && nVersion == 0) {
+        bOk =
+            db.Exec("CREATE TABLE IF NOT EXISTS units (id TEXT PRIMARY KEY, time " + strTime +
+                        " NOT NULL, port TEXT NOT NULL, connector TEXT NOT NULL, serial TEXT, "
+                        "version TEXT, boot TEXT, file TEXT NOT NULL, size BIGINT NOT NULL, "
+                        "sha256 TEXT, result TEXT NOT NULL, exit_code INTEGER NOT NULL, "
+                        "seconds DOUBLE PRECISION NOT NULL, station TEXT NOT NULL, "
+                        "slot TEXT NOT NULL, attempt INTEGER NOT NULL)",
+                    {}, nullptr, strError) &&
+            db.Exec("CREATE INDEX IF NOT EXISTS units_serial ON units (serial)", {}, nullptr,
+                    strError) &&
+            db.Exec("CREATE INDEX IF NOT EXISTS units_time ON units (time)", {}, nullptr, strError);
+    }
+    if (bOk && nVersion < kSchemaVersion) {
+        // Version 1 had the units only: their aggregates are made from them once,
+        // while no older program's writer can add a unit the trigger would miss.
+        bOk = bSqlite ||
+              db.Exec("LOCK TABLE units IN SHARE ROW EXCLUSIVE MODE", {}, nullptr, strError);
+        for (const std::string& strSql : AggregateSchema()) {
+            bOk = bOk && db.Exec(strSql, {}, nullptr, strError);
+        }
+        bOk = bOk && db.Exec("INSERT INTO schema_version (version) VALUES ($1)",
+                             {std::to_string(kSchemaVersion)}, nullptr, strError);
     }
     if (!bOk || !db.Exec("COMMIT", {}, nullptr, strError)) {
         db.Exec("ROLLBACK", {}, nullptr, strIgnored);
@@ -172,60 +313,20 @@ bool CRecordDb::Aggregate(RecordSummary& summary, ReportData* pReport, std::stri
         return false;
     }
     const bool bSqlite = m_pConnection->Dialect() == SqlDialect::Sqlite;
-    // Serials and ids compare byte by byte: far cheaper than a locale's collation,
-    // and only equality and a fixed order among ties matter here.
-    const std::string strC = bSqlite ? "" : " COLLATE \"C\"";
-    // Whether the serial met this key before: its two previous attempts answer
-    // at once; past them (rare) the index on serial does, and the scan stops at
-    // the first earlier attempt with the key.
-    const auto seenBefore = [&](const std::string& strKey, const std::string& strColumn) {
-        return "CASE WHEN serial IS NULL THEN 0 WHEN rn = 1 THEN 1 WHEN " + strKey + " = " +
-               strKey + "1 OR (rn >= 3 AND " + strKey + " = " + strKey +
-               "2) THEN 0 WHEN rn <= 3 THEN 1 WHEN EXISTS (SELECT 1 FROM units p WHERE p.serial "
-               "= e.serial AND " +
-               strColumn + " = e." + strKey + " AND (p.time, p.attempt, p.id" + strC +
-               ") < (e.time, e.attempt, e.id" + strC + ")) THEN 0 ELSE 1 END";
-    };
-    // One sort of the rows by serial and attempt order gives each row four flags:
-    // the first attempt of its serial overall, at its station, with its image and
-    // on its day (ties in time and attempt go by id). One pass then counts the
-    // rows by station, image, day and duration; every grouping and its
-    // nearest-rank percentiles come from those counts, never from the rows again.
+    // Every figure from the aggregates the inserts keep: units and passed units
+    // per group, key and duration give the counts and the nearest-rank
+    // percentiles; the yields are stored as they are. Small tables: as many rows
+    // as stations, images, days and their durations, whatever the units.
     const std::string strSql =
-        "WITH e AS (SELECT station, img, day, seconds, ok, serial, time, attempt, id, "
-        "row_number() OVER w AS rn, lag(station) OVER w AS station1, lag(station, 2) OVER w "
-        "AS station2, lag(img) OVER w AS img1, lag(img, 2) OVER w AS img2, lag(day) OVER w AS "
-        "day1 FROM (SELECT station, coalesce(sha256, '') AS img, " +
-        std::string(bSqlite ? "substr(time, 1, 10)" : "(time AT TIME ZONE 'UTC')::date") +
-        " AS day, seconds, CASE WHEN exit_code = 0 THEN 1 ELSE 0 END AS ok, serial, time, "
-        "attempt, id FROM units) u WINDOW w AS (PARTITION BY serial" +
-        strC + " ORDER BY time, attempt, id" + strC +
-        ")), "
-        "x AS (SELECT station, img, day, seconds, ok, "
-        "CASE WHEN serial IS NOT NULL AND rn = 1 THEN 1 ELSE 0 END AS fa, " +
-        seenBefore("station", "p.station") + " AS fs, " +
-        seenBefore("img", "coalesce(p.sha256, '')") +
-        " AS fi, CASE WHEN serial IS NOT NULL AND (rn = 1 OR day <> day1) THEN 1 ELSE 0 END AS "
-        "fd FROM e), "
-        "f AS MATERIALIZED (SELECT station, img, day, seconds, count(*) AS n, sum(ok) AS p, "
-        "sum(fa) AS fa, sum(fa * ok) AS fap, sum(fs) AS fs, sum(fs * ok) AS fsp, sum(fi) AS fi, "
-        "sum(fi * ok) AS fip, sum(fd) AS fd, sum(fd * ok) AS fdp FROM x "
-        "GROUP BY station, img, day, seconds), "
-        "g AS (SELECT 0 AS g, '' AS k, seconds, n, p, fa AS f, fap AS fp FROM f "
-        "UNION ALL SELECT 1, station, seconds, n, p, fs, fsp FROM f "
-        "UNION ALL SELECT 2, img, seconds, n, p, fi, fip FROM f UNION ALL SELECT 3, " +
-        std::string(bSqlite ? "day" : "to_char(day, 'YYYY-MM-DD')") +
-        ", seconds, n, p, fd, fdp FROM f), "
-        "h AS (SELECT g, k, seconds, CAST(sum(n) AS BIGINT) AS n, CAST(sum(p) AS BIGINT) AS p, "
-        "CAST(sum(f) AS BIGINT) AS f, CAST(sum(fp) AS BIGINT) AS fp FROM g GROUP BY g, k, "
-        "seconds), "
-        "c AS (SELECT g, k, seconds, n, p, f, fp, CAST(sum(n) OVER (PARTITION BY g, k ORDER BY "
-        "seconds ROWS UNBOUNDED PRECEDING) AS BIGINT) AS below, CAST(sum(n) OVER (PARTITION BY "
-        "g, k) AS BIGINT) AS t FROM h) "
-        "SELECT g, k, sum(n), sum(p), sum(f), sum(fp), "
-        "min(CASE WHEN below >= (t * 50 + 99) / 100 THEN seconds END), "
-        "min(CASE WHEN below >= (t * 95 + 99) / 100 THEN seconds END) "
-        "FROM c GROUP BY g, k" +
+        "WITH c AS (SELECT grp, k, seconds, n, passed, CAST(sum(n) OVER (PARTITION BY grp, k "
+        "ORDER BY seconds ROWS UNBOUNDED PRECEDING) AS BIGINT) AS below, CAST(sum(n) OVER "
+        "(PARTITION BY grp, k) AS BIGINT) AS t FROM units_seconds), "
+        "s AS (SELECT grp, k, sum(n) AS n, sum(passed) AS p, "
+        "min(CASE WHEN below >= (t * 50 + 99) / 100 THEN seconds END) AS p50, "
+        "min(CASE WHEN below >= (t * 95 + 99) / 100 THEN seconds END) AS p95 FROM c "
+        "GROUP BY grp, k) "
+        "SELECT s.grp, s.k, s.n, s.p, coalesce(y.serials, 0), coalesce(y.first_passed, 0), "
+        "s.p50, s.p95 FROM s LEFT JOIN units_yield y ON y.grp = s.grp AND y.k = s.k" +
         // The report's histogram from the same counts (grouping 4: the bin as the
         // key, its units, the shortest and longest duration in the last two columns).
         std::string(pReport == nullptr
@@ -236,29 +337,12 @@ bool CRecordDb::Aggregate(RecordSummary& summary, ReportData* pReport, std::stri
                               "((seconds - lo) / CASE WHEN hi > lo THEN (hi - lo) / " +
                               std::to_string(kHistogramBins) + " ELSE 1.0 END" +
                               (bSqlite ? " AS INTEGER)" : ")::int") +
-                              " AS b, n, lo, hi FROM f, (SELECT min(seconds) AS lo, "
-                              "max(seconds) AS hi FROM f) r) h GROUP BY b") +
+                              " AS b, n, lo, hi FROM units_seconds, (SELECT min(seconds) AS lo, "
+                              "max(seconds) AS hi FROM units_seconds WHERE grp = 0) r WHERE grp "
+                              "= 0) h GROUP BY b") +
         " ORDER BY 1, 2";
     std::vector<SqlRow> rows;
-    std::string strIgnored;
-    // The sorts and counts fit in memory at a million rows and more; SQLite's
-    // sorter spills to files past its page cache, PostgreSQL's past work_mem.
-    // PostgreSQL guesses the counts' groups as many as the rows and would sort
-    // them all; there are only as many as stations, images, days and durations,
-    // so it is told to count them in a hash table (the window still sorts).
-    const bool bOk =
-        bSqlite ? m_pConnection->Exec("PRAGMA cache_size = -262144", {}, nullptr, strError) &&
-                      m_pConnection->Exec("PRAGMA temp_store = MEMORY", {}, nullptr, strError) &&
-                      m_pConnection->Exec(strSql, {}, &rows, strError)
-                : m_pConnection->Exec("BEGIN READ ONLY", {}, nullptr, strError) &&
-                      m_pConnection->Exec("SET LOCAL work_mem = '128MB'", {}, nullptr, strError) &&
-                      m_pConnection->Exec("SET LOCAL enable_sort = off", {}, nullptr, strError) &&
-                      m_pConnection->Exec(strSql, {}, &rows, strError) &&
-                      m_pConnection->Exec("COMMIT", {}, nullptr, strError);
-    if (!bOk) {
-        if (!bSqlite) {
-            m_pConnection->Exec("ROLLBACK", {}, nullptr, strIgnored);
-        }
+    if (!m_pConnection->Exec(strSql, {}, &rows, strError)) {
         return false;
     }
     summary = RecordSummary{};
@@ -305,10 +389,7 @@ bool CRecordDb::Report(ReportData& report, std::string& strError) {
         return false;
     }
     std::vector<SqlRow> rows;
-    // max() alone is read off the index on time; formatted once.
-    if (!m_pConnection->Exec("SELECT " + TimeText() +
-                                 " FROM (SELECT max(time) AS time FROM units) m",
-                             {}, &rows, strError)) {
+    if (!m_pConnection->Exec("SELECT max(hour) FROM units_hours", {}, &rows, strError)) {
         return false;
     }
     if (rows.empty() || !rows[0][0]) {
@@ -317,13 +398,12 @@ bool CRecordDb::Report(ReportData& report, std::string& strError) {
     }
     report.histogram.resize(kHistogramBins);
     // Units per hour over the 48 hours up to the last unit's hour, gaps as zero.
-    const int64_t nLastHour = EpochSeconds(*rows[0][0]) / 3600 * 3600;
+    const int64_t nLastHour = EpochSeconds(*rows[0][0] + ":00:00Z");
     const int64_t nFirstHour = nLastHour - 47 * 3600;
     std::vector<SqlRow> hours;
-    if (!m_pConnection->Exec(
-            "SELECT " + TimePrefix(13) + ", count(*) FROM units WHERE time >= $1 " +
-                "GROUP BY 1 ORDER BY 1",
-            {IsoUtcTime(static_cast<std::time_t>(nFirstHour))}, &hours, strError)) {
+    if (!m_pConnection->Exec("SELECT hour, n FROM units_hours WHERE hour >= $1 ORDER BY hour",
+                             {IsoUtcTime(static_cast<std::time_t>(nFirstHour)).substr(0, 13)},
+                             &hours, strError)) {
         return false;
     }
     size_t nNext = 0;

@@ -2,7 +2,8 @@
 // CRecordDb: unit records in a SQL database (SQLite or PostgreSQL): the table
 // `units` keyed by the record id, its indexes and `schema_version`, created when
 // missing; the record store's insert (an id already there is skipped); and the
-// queries of `fwupgrader-cli records`, each computed in the database.
+// queries of `fwupgrader-cli records`, each computed in the database from small
+// aggregate tables that a trigger keeps up to date in each insert's transaction.
 
 #include "records/IRecordStore.h"
 #include "records/ISqlConnection.h"
@@ -53,7 +54,8 @@ struct ReportData {
 
 class CRecordDb : public IRecordStore {
 public:
-    static constexpr int kSchemaVersion = 1;
+    // 1: the units; 2: and their aggregates, kept by a trigger on each insert.
+    static constexpr int kSchemaVersion = 2;
     static constexpr int kHistogramBins = 20;
 
     // Takes the connection; strName (password hidden) names the store in messages.
@@ -72,8 +74,15 @@ public:
 private:
     // The summary, and with pReport also the report's histogram from the same counts.
     bool Aggregate(RecordSummary& summary, ReportData* pReport, std::string& strError);
-    std::string TimeText() const;              // the time column as "…Z" text
-    std::string TimePrefix(int nLength) const; // its first nLength characters
+    std::string TimeText() const;                         // the time column as "…Z" text
+    std::string DayOf(const std::string& strTime) const;  // a time's UTC "YYYY-MM-DD"
+    std::string HourOf(const std::string& strTime) const; // a time's UTC "YYYY-MM-DDTHH"
+    // The key of a row (strRow: "u." or "NEW.") in group 0 (all), 1 (station),
+    // 2 (image) or 3 (day).
+    std::string GroupKey(int nGroup, const std::string& strRow) const;
+    // Statements that create the aggregate tables, fill them from the units
+    // there and add the trigger that keeps them.
+    std::vector<std::string> AggregateSchema() const;
 
     std::unique_ptr<ISqlConnection> m_pConnection;
     std::string m_strName;

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <fstream>
 #include <set>
@@ -371,7 +372,7 @@ TEST(RecordStores, AStoreWithANewerSchemaIsRefused) {
         CUnitRecordLog log;
         CRecordDb db(std::move(pConnection), MaskedStore(strStore));
         EXPECT_FALSE(db.Prepare(strError));
-        EXPECT_NE(strError.find("schema version 99, newer than this program's 1"),
+        EXPECT_NE(strError.find("schema version 99, newer than this program's 2"),
                   std::string::npos)
             << strError;
         // A local file is refused before any unit runs.
@@ -463,15 +464,21 @@ TEST(RecordQueries, SummaryAndListAgreeWithHandCountedFigures) {
 // Each serial's first attempt within each grouping: a history longer than three
 // attempts, a tie in time and attempt (decided by id, not by the order stored),
 // a unit without a serial, a serial across midnight, durations that repeat.
+// The units arrive in time order, in reverse (every first attempt replaced by an
+// earlier one), and into a store of schema version 1 opened afterwards.
 TEST(RecordQueries, FirstAttemptsPerStationImageAndDayCountedByHand) {
     fwtest::CTempRoot root(false);
-    std::vector<std::string> stores = {root.Path() + "/units.db"};
-    if (fwtest::CPgServer* pServer = SharedServer()) {
-        stores.push_back(pServer->Uri() + "?options=-csearch_path%3Dfirsts");
-        std::string strError;
-        ASSERT_TRUE(OpenSqlConnection(pServer->Uri(), strError)
-                        ->Exec("CREATE SCHEMA IF NOT EXISTS firsts", {}, nullptr, strError))
-            << strError;
+    std::vector<std::string> stores;
+    for (const char* pszArrival : {"ordered", "reversed", "upgraded"}) {
+        stores.push_back(root.Path() + "/" + pszArrival + ".db");
+        if (fwtest::CPgServer* pServer = SharedServer()) {
+            stores.push_back(pServer->Uri() + "?options=-csearch_path%3D" + pszArrival);
+            std::string strError;
+            ASSERT_TRUE(OpenSqlConnection(pServer->Uri(), strError)
+                            ->Exec(std::string("CREATE SCHEMA IF NOT EXISTS ") + pszArrival, {},
+                                   nullptr, strError))
+                << strError;
+        }
     }
     const std::string a(64, 'a'), b(64, 'b');
     struct Unit {
@@ -516,13 +523,30 @@ TEST(RecordQueries, FirstAttemptsPerStationImageAndDayCountedByHand) {
         auto pDb = OpenDb(strStore);
         ASSERT_TRUE(pDb);
         std::string strError;
-        for (const Unit& u : units) {
+        const bool bReversed = strStore.find("reversed") != std::string::npos;
+        for (size_t n = 0; n < units.size(); ++n) {
+            const Unit& u = units[bReversed ? units.size() - 1 - n : n];
             UnitRecord r = SampleRecord(u.pszSerial ? u.pszSerial : "", u.nExitCode, u.dSeconds,
                                         u.pszTime, u.pszStation);
             r.optSerial = u.pszSerial ? std::optional<std::string>(u.pszSerial) : std::nullopt;
             r.optSha256 = u.strSha256.empty() ? std::nullopt : std::optional(u.strSha256);
             r.strId = u.pszId ? u.pszId : r.strId;
             ASSERT_TRUE(pDb->Put(r, strError)) << strError;
+        }
+        if (strStore.find("upgraded") != std::string::npos) {
+            // Back to version 1 (the units alone), then opened by this program.
+            auto pConnection = OpenSqlConnection(strStore, strError);
+            ASSERT_TRUE(pConnection) << strError;
+            const bool bServer = StoreKindOf(strStore) == StoreKind::Postgres;
+            for (const std::string& strSql :
+                 {std::string("DROP TRIGGER units_aggregate") + (bServer ? " ON units" : ""),
+                  std::string("DROP TABLE units_first"), std::string("DROP TABLE units_yield"),
+                  std::string("DROP TABLE units_seconds"), std::string("DROP TABLE units_hours"),
+                  std::string("DELETE FROM schema_version WHERE version = 2")}) {
+                ASSERT_TRUE(pConnection->Exec(strSql, {}, nullptr, strError)) << strError;
+            }
+            pDb = OpenDb(strStore);
+            ASSERT_TRUE(pDb);
         }
         RecordSummary summary;
         ASSERT_TRUE(pDb->Summarize(summary, strError)) << strError;
@@ -531,6 +555,55 @@ TEST(RecordQueries, FirstAttemptsPerStationImageAndDayCountedByHand) {
         EXPECT_EQ(rowsOf(summary.byStation), byStation) << MaskedStore(strStore);
         EXPECT_EQ(rowsOf(summary.byImage), byImage) << MaskedStore(strStore);
         EXPECT_EQ(rowsOf(summary.byDay), byDay) << MaskedStore(strStore);
+    }
+}
+
+// Writers at once, each with an attempt of the same four serials, the earliest
+// arriving from any of them: every serial counted once, its first attempt found.
+TEST(RecordQueries, ConcurrentWritersOfOneSerialCountItOnce) {
+    fwtest::CTempRoot root(false);
+    std::vector<std::string> stores = {root.Path() + "/units.db"};
+    if (fwtest::CPgServer* pServer = SharedServer()) {
+        stores.push_back(pServer->Uri() + "?options=-csearch_path%3Dracing");
+        std::string strError;
+        ASSERT_TRUE(OpenSqlConnection(pServer->Uri(), strError)
+                        ->Exec("CREATE SCHEMA IF NOT EXISTS racing", {}, nullptr, strError))
+            << strError;
+    }
+    constexpr int kWriters = 8, kSerials = 4;
+    for (const std::string& strStore : stores) {
+        ASSERT_TRUE(OpenDb(strStore));
+        std::vector<std::thread> writers;
+        std::atomic<int> nFailed{0};
+        for (int t = 0; t < kWriters; ++t) {
+            writers.emplace_back([&, t] {
+                std::string strError;
+                CRecordDb db(OpenSqlConnection(strStore, strError), "db");
+                for (int s = 0; s < kSerials; ++s) {
+                    // The last writer has each serial's earliest attempt: it passes for
+                    // serials 0 and 1 only; the later attempts do the opposite.
+                    const bool bPass = (t == kWriters - 1) == (s < 2);
+                    const std::string strTime =
+                        "2026-12-08T06:0" + std::to_string(kWriters - 1 - t) + ":00Z";
+                    nFailed +=
+                        db.Put(SampleRecord("R" + std::to_string(s), bPass ? 0 : 10, 1, strTime),
+                               strError)
+                            ? 0
+                            : 1;
+                }
+            });
+        }
+        for (std::thread& writer : writers) {
+            writer.join();
+        }
+        EXPECT_EQ(nFailed.load(), 0);
+        RecordSummary summary;
+        std::string strError;
+        ASSERT_TRUE(OpenDb(strStore)->Summarize(summary, strError)) << strError;
+        EXPECT_EQ(summary.total.nUnits, kWriters * kSerials) << MaskedStore(strStore);
+        EXPECT_EQ(summary.total.nPassed, 2 + (kWriters - 1) * 2);
+        EXPECT_EQ(summary.total.nSerials, kSerials);
+        EXPECT_EQ(summary.total.nFirstPassed, 2);
     }
 }
 
