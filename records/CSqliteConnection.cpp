@@ -42,9 +42,7 @@ void CSqliteConnection::Close() {
 
 bool CSqliteConnection::Open(const std::string& strPath, std::string& strError) {
     Close();
-    bool bOk = false;
-    OpenRecordFile(strPath, false, bOk, strError); // a FIFO would hang SQLite's first read
-    if (!bOk) {
+    if (!CheckDatabasePath(strPath, strError)) { // a FIFO would hang SQLite's first read
         return false;
     }
     // Several writers opening a new file at once race to switch it to WAL: the

@@ -24,6 +24,12 @@ constexpr intptr_t kNoRecordFile = -1;
 // only checked and closed again (kNoRecordFile also returned then on success,
 // with bOk true).
 intptr_t OpenRecordFile(const std::string& strPath, bool bAppend, bool& bOk, std::string& strError);
+// Checks a database file's path without opening it: missing (the database
+// creates it) or a regular file is fine; a FIFO, a directory or a device is
+// refused with strError saying so. Never opens the file: on POSIX, closing any
+// descriptor of a file drops every lock this process holds on it, SQLite's too,
+// and another writer could then write into a transaction in flight.
+bool CheckDatabasePath(const std::string& strPath, std::string& strError);
 // One whole-line append made durable; false when the write or the sync failed.
 bool WriteLineDurably(intptr_t nHandle, const std::string& strLine, std::string& strError);
 void CloseRecordFile(intptr_t nHandle);

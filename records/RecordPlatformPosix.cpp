@@ -91,6 +91,23 @@ intptr_t OpenRecordFile(const std::string& strPath, bool bAppend, bool& bOk,
     return fd;
 }
 
+bool CheckDatabasePath(const std::string& strPath, std::string& strError) {
+    struct stat info {};
+    if (::stat(strPath.c_str(), &info) != 0) {
+        if (errno == ENOENT) {
+            return true;
+        }
+        strError = "cannot open the record store " + strPath + ": " + std::strerror(errno);
+        return false;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        strError = "the record store " + strPath + " is " + FileKind(info.st_mode) +
+                   ", not a regular file";
+        return false;
+    }
+    return true;
+}
+
 bool WriteLineDurably(intptr_t nHandle, const std::string& strLine, std::string& strError) {
     const int fd = static_cast<int>(nHandle);
     ssize_t n = -1;

@@ -71,6 +71,13 @@ intptr_t OpenRecordFile(const std::string& strPath, bool bAppend, bool& bOk,
     return reinterpret_cast<intptr_t>(hFile);
 }
 
+bool CheckDatabasePath(const std::string& strPath, std::string& strError) {
+    // Windows locks by byte ranges of a handle: another handle's close keeps them.
+    bool bOk = false;
+    OpenRecordFile(strPath, false, bOk, strError);
+    return bOk;
+}
+
 bool WriteLineDurably(intptr_t nHandle, const std::string& strLine, std::string& strError) {
     const HANDLE hFile = reinterpret_cast<HANDLE>(nHandle);
     DWORD dwWritten = 0;
