@@ -24,8 +24,6 @@ namespace fwup::cli {
 
 namespace {
 
-constexpr long kMaxRetries = 100;
-
 const char* const kUpdateHelp =
     "usage: fwupgrader-cli update --port NAME|COMn|NODE --file FW.bin [--record STORE]\n"
     "                             [--station NAME] [--retries N] [--json] [--trace]\n"

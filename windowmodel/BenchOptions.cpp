@@ -2,20 +2,22 @@
 
 #include "windowmodel/BenchOptions.h"
 
+#include "workflows/CRetryingJob.h"
+
 #include <cstdlib>
 
 namespace fwup {
 
 namespace {
 
-// A count in 0..kMaxBenchRetries written in decimal digits only.
+// A count in 0..kMaxRetries written in decimal digits only.
 bool ParseRetryCount(const std::string& strValue, int& nRetries) {
-    if (strValue.empty() || strValue.size() > 2 ||
+    if (strValue.empty() || strValue.size() > 3 ||
         strValue.find_first_not_of("0123456789") != std::string::npos) {
         return false;
     }
     nRetries = std::atoi(strValue.c_str());
-    return nRetries <= kMaxBenchRetries;
+    return nRetries <= kMaxRetries;
 }
 
 } // namespace
@@ -54,7 +56,7 @@ bool ParseBenchOptions(const std::vector<std::string>& args, BenchOptions& optio
         }
         *pValue = args[++i];
         if (strArg == "--retries" && !ParseRetryCount(strRetries, options.nRetries)) {
-            strError = "--retries takes a number from 0 to " + std::to_string(kMaxBenchRetries) +
+            strError = "--retries takes a number from 0 to " + std::to_string(kMaxRetries) +
                        ", not '" + strRetries + "'";
             return false;
         }

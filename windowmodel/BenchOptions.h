@@ -7,15 +7,13 @@
 
 namespace fwup {
 
-inline constexpr int kMaxBenchRetries = 99;
-
 struct BenchOptions {
     bool bBench = false;         // --bench: the bench window instead of the main window
     std::string strFirmwarePath; // --file: the image loaded at the start; empty: none
     std::string strRecordStore;  // --record: where unit records go; empty: none
     std::string strStation;      // --station: the bench's name, shown and recorded
     std::string strSlotsPath;    // --slots: "CONNECTOR LABEL" lines; empty: "Slot N" by first sight
-    int nRetries = 0; // --retries: further attempts after a failed one, 0..kMaxBenchRetries
+    int nRetries = 0;            // --retries: further attempts after a failed one, 0..kMaxRetries
 };
 
 // Reads the bench's options among args (the arguments after the program's name,

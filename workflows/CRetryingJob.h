@@ -22,6 +22,9 @@ namespace fwup {
 
 struct PortRecord;
 
+// The most retries a front end takes (--retries).
+inline constexpr int kMaxRetries = 100;
+
 // True for the outcomes a retry may mend.
 bool IsRetryableOutcome(OutcomeKind eKind);
 

@@ -231,9 +231,9 @@ TEST(BenchOptionsParse, ValuesAndRefusals) {
         std::vector<std::string> args;
         const char* pszError;
     } refused[] = {
-        {{"--bench", "--retries", "-1"}, "--retries takes a number from 0 to 99, not '-1'"},
-        {{"--bench", "--retries", "100"}, "--retries takes a number from 0 to 99, not '100'"},
-        {{"--bench", "--retries", "x"}, "--retries takes a number from 0 to 99, not 'x'"},
+        {{"--bench", "--retries", "-1"}, "--retries takes a number from 0 to 100, not '-1'"},
+        {{"--bench", "--retries", "101"}, "--retries takes a number from 0 to 100, not '101'"},
+        {{"--bench", "--retries", "x"}, "--retries takes a number from 0 to 100, not 'x'"},
         {{"--bench", "--slots"}, "--slots needs a value"},
         {{"--record", ""}, "--record needs a value"},
         {{"--station", "A"}, "--station belongs to the bench window: add --bench"},
