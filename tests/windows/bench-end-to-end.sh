@@ -43,9 +43,11 @@ head -c $size /dev/urandom >"$image"
 # takes 1.5 s to restart after its download (300 ms by default), so that the
 # plug events this script replays reach the prefix while it is away: a port
 # that never vanishes makes the job wait its whole time for the restart.
+# Paced at 115200 baud, a download lasts about 3 s on any machine, so the driver
+# sees a bar under way; unpaced, a fast machine finished it between two ticks.
 root=$work/sim
 mkdir -p "$root"
-"$fwsim" --root "$root" --devices 2 --boot-restart-ms 1500 --flash-out "$work/flash.bin" \
+"$fwsim" --root "$root" --devices 2 --paced --boot-restart-ms 1500 --flash-out "$work/flash.bin" \
     >"$root.out" 2>"$root.err" </dev/null &
 sim_pid=$!
 for _ in $(seq 100); do
