@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <mutex>
 #include <thread>
 
 #include "device/FilePlatform.h"
@@ -38,6 +39,44 @@ std::string CutCharacters(const std::string& strText, size_t nMax) {
 struct FileCloser {
     void operator()(std::FILE* pFile) const { std::fclose(pFile); }
 };
+
+// Windows refuses the exclusive open while any handle to the file is open, a
+// sibling session's read included. Sessions of this process therefore open an
+// image one at a time, so only another program can make it count as held.
+std::mutex& ImageOpenMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
+bool StatImageExclusive(const std::string& strPath, int64_t& nSize, int64_t& nWriteTime) {
+    const std::lock_guard lock(ImageOpenMutex());
+    return StatFileExclusive(strPath, nSize, nWriteTime);
+}
+
+// The whole file in one open: false when it cannot be read or, with nExpected
+// not 0, its length differs (bWrongSize then set).
+bool ReadWholeImage(const std::string& strPath, int32_t nExpected, std::vector<uint8_t>& data,
+                    bool& bWrongSize) {
+    const std::lock_guard lock(ImageOpenMutex());
+    // One open that never blocks, checked on the descriptor: no stat-then-open race.
+    std::unique_ptr<std::FILE, FileCloser> pFile(OpenForReading(strPath));
+    if (!pFile || !IsRegularFile(pFile.get()) || std::fseek(pFile.get(), 0, SEEK_END) != 0) {
+        return false;
+    }
+    const long nLength = std::ftell(pFile.get());
+    if (nLength < 0 || nLength > std::numeric_limits<int32_t>::max()) {
+        return false;
+    }
+    if (nExpected != 0 && nLength != nExpected) {
+        bWrongSize = true;
+        return false;
+    }
+    data.resize(static_cast<size_t>(nLength));
+    std::rewind(pFile.get());
+    const size_t nRead = nLength > 0 ? std::fread(data.data(), 1, data.size(), pFile.get()) : 0;
+    data.resize(nRead);
+    return true;
+}
 
 } // namespace
 
@@ -89,10 +128,10 @@ bool ReadFileFacts(const std::string& strPath, FileFacts& facts) {
     }
     // Several readers updated at once open the same image for a moment each: a
     // file held that briefly is asked again. One held longer is held.
-    bool bOpened = StatFileExclusive(strPath, nSize, nWriteTime);
+    bool bOpened = StatImageExclusive(strPath, nSize, nWriteTime);
     for (int nTry = 1; !bOpened && nTry < kHeldFileTries && IsRegularPath(strPath); ++nTry) {
         std::this_thread::sleep_for(std::chrono::milliseconds(kHeldFilePauseMs));
-        bOpened = StatFileExclusive(strPath, nSize, nWriteTime);
+        bOpened = StatImageExclusive(strPath, nSize, nWriteTime);
     }
     if (!bOpened) {
         return false;
@@ -132,33 +171,15 @@ ImageSegment* ReadImageSegment(ImageList& list, const std::string& strPath, uint
     if (strPath.empty()) {
         return nullptr;
     }
-    // One open that never blocks, checked on the descriptor: no stat-then-open race.
-    std::unique_ptr<std::FILE, FileCloser> pFile(OpenForReading(strPath));
-    if (!pFile || !IsRegularFile(pFile.get())) {
-        return nullptr;
-    }
     auto pSegment = std::make_unique<ImageSegment>();
-    if (std::fseek(pFile.get(), 0, SEEK_END) != 0) {
-        return nullptr;
-    }
-    const long nLength = std::ftell(pFile.get());
-    if (nLength < 0 || nLength > std::numeric_limits<int32_t>::max()) {
-        return nullptr;
-    }
-    if (nExpected != 0 && nLength != nExpected) {
-        if (pfnShowMessage) {
+    bool bWrongSize = false;
+    if (!ReadWholeImage(strPath, nExpected, pSegment->pData, bWrongSize)) {
+        if (bWrongSize && pfnShowMessage) {
             pfnShowMessage(kTextWrongBlockSize);
         }
         return nullptr;
     }
-    pSegment->pData.resize(static_cast<size_t>(nLength));
-    std::rewind(pFile.get());
-    const size_t nRead =
-        nLength > 0 ? std::fread(pSegment->pData.data(), 1, pSegment->pData.size(), pFile.get())
-                    : 0;
-    pSegment->pData.resize(nRead);
-    pSegment->nLength = static_cast<int32_t>(nRead);
-    pFile.reset();
+    pSegment->nLength = static_cast<int32_t>(pSegment->pData.size());
     pSegment->dwAddress = dwAddress;
     ImageSegment* pResult = pSegment.get();
     AddSegment(list, std::move(pSegment));
@@ -230,7 +251,7 @@ std::string DescribeFirmwareProblem(const std::string& strPath) {
     if (!ReadFileFacts(strPath, facts)) {
         return strPath + " cannot be opened: it is not readable or another program holds it";
     }
-    return strPath + " changed while it was read";
+    return strPath + " was held by another program or changed while it was read";
 }
 
 } // namespace fwup

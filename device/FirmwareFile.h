@@ -19,8 +19,9 @@ inline constexpr int32_t kBadFirmwareFile = -3;     // LoadFirmware's failure
 inline constexpr size_t kMaxNamePart = 53;          // name part, characters
 inline constexpr size_t kMaxExtension = 9;          // extension incl. the dot
 inline constexpr const char* kTextWrongBlockSize = "Wrong Block Size";
-// A file held by another opener is asked again this often, this many ms apart
-// (sessions of this process loading the same image at once hold it for a moment).
+// A file held by another program is asked again this often, this many ms apart
+// (a copy or a virus scanner holds it for a moment). This process's own sessions
+// open an image one at a time and never hold it from each other.
 inline constexpr int kHeldFileTries = 20;
 inline constexpr int kHeldFilePauseMs = 10;
 
@@ -45,7 +46,7 @@ struct FileFacts {
 // Opens the file exclusively (open + flock(LOCK_EX|LOCK_NB): a file another
 // program holds locked for more than kHeldFileTries x kHeldFilePauseMs counts as
 // held) and reads its facts. False when it cannot be opened that way; facts then
-// unchanged.
+// unchanged. Safe from several threads at once (see kHeldFileTries).
 bool ReadFileFacts(const std::string& strPath, FileFacts& facts);
 // Pure helpers of ReadFileFacts.
 void SplitFileName(const std::string& strPath, std::string& strName, std::string& strExtension);

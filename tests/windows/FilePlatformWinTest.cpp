@@ -7,8 +7,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -121,6 +124,33 @@ TEST(FileFactsWin, FileOpenElsewhereOrNoFileCannotBeOpened) {
     EXPECT_FALSE(fwup::ReadFileFacts(folder.Path() + "\\missing.bin", facts));
     EXPECT_FALSE(fwup::IsRegularPath(folder.Path()));
     EXPECT_TRUE(fwup::IsRegularPath(strPath));
+}
+
+// A bench loads one image for every reader at once: no session's open may shut
+// out another's, however the threads interleave.
+TEST(LoadFirmwareWin, SessionsLoadingOneImageAtOnceAllSucceed) {
+    CTempFolder folder;
+    const std::string strPath = folder.WriteFile(L"FW.bin", 176128);
+    constexpr int kThreads = 8;
+    constexpr int kLoads = 20;
+    std::atomic<int> nFailed{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&] {
+            for (int i = 0; i < kLoads; ++i) {
+                fwup::UpdateRequest request;
+                uint32_t dwAreaFlags = 0;
+                if (fwup::LoadFirmware(request, strPath, dwAreaFlags) != 0 || !request.pSegments ||
+                    request.pSegments->nLength != 176128) {
+                    ++nFailed;
+                }
+            }
+        });
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    EXPECT_EQ(nFailed.load(), 0) << "of " << kThreads * kLoads << " loads";
 }
 
 TEST(LoadFirmwareWin, LengthLimitOnWindowsFiles) {
