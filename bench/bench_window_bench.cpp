@@ -9,6 +9,7 @@
 #include "bench/BenchRoot.h"
 #include "bench/CTickWatch.h"
 #include "bench/EventLoopWait.h"
+#include "bench/SimReaders.h"
 #include "records/CUnitRecordLog.h"
 #include "serial/PortDiscovery.h"
 #include "sim/CSimDevice.h"
@@ -63,18 +64,8 @@ pid_t StartReaders(const std::string& strRoot, int nReaders, int& fdKeep) {
     }
     ::close(fds[1]);
     std::vector<std::unique_ptr<fwsim::CSimDevice>> devices;
-    for (int i = 0; i < nReaders; ++i) {
-        fwsim::SimDeviceConfig config;
-        config.strRoot = strRoot;
-        config.bPaced = true;
-        config.strUsbPath = "1-" + std::to_string(i + 1);
-        config.strAppTty = config.strBootTty = "ttyACM" + std::to_string(i);
-        config.strSerial = "SN" + std::to_string(7000 + i);
-        devices.push_back(std::make_unique<fwsim::CSimDevice>(config));
-        if (!devices.back()->Start()) {
-            std::fprintf(stderr, "simulated reader %d did not start\n", i + 1);
-            ::_exit(1);
-        }
+    if (!fwbench::StartPacedReaders(strRoot, nReaders, "SN", 7000, devices)) {
+        ::_exit(1);
     }
     char c = 0;
     while (::read(fds[0], &c, 1) > 0) {
@@ -94,18 +85,6 @@ double ProcessCpuSeconds() {
     getrusage(RUSAGE_SELF, &usage);
     return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
            (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-std::vector<double> RecordSeconds(const std::string& strRecordFile) {
-    std::vector<double> seconds;
-    std::ifstream file(strRecordFile);
-    for (std::string strLine; std::getline(file, strLine);) {
-        const size_t nAt = strLine.find("\"seconds\":");
-        if (nAt != std::string::npos) {
-            seconds.push_back(std::stod(strLine.substr(nAt + 10)));
-        }
-    }
-    return seconds;
 }
 
 // The largest gap between two ticks of a 10 ms timer and how much of it the GUI
@@ -226,7 +205,7 @@ int main(int argc, char** argv) {
         rusage usage{};
         getrusage(RUSAGE_SELF, &usage);
 
-        std::vector<double> seconds = RecordSeconds(strRecords);
+        std::vector<double> seconds = fwbench::RecordSeconds(strRecords);
         std::sort(seconds.begin(), seconds.end());
         const double dOne = seconds.empty() ? 0 : seconds[seconds.size() / 2];
         std::printf("readers                      : %d paced at 115200 baud, %d records, "

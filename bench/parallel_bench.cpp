@@ -4,6 +4,7 @@
 // process's CPU time over wall, and its peak RSS. Figures only.
 
 #include "bench/BenchRoot.h"
+#include "bench/SimReaders.h"
 #include "sim/CSimDevice.h"
 #include "tests/support/CSimRig.h"
 
@@ -20,19 +21,6 @@ namespace {
 constexpr size_t kImageSize = 176128;
 constexpr int kReaders = 8;
 
-// The "seconds" of every record line.
-std::vector<double> RecordSeconds(const std::string& strRecordFile) {
-    std::vector<double> seconds;
-    std::ifstream file(strRecordFile);
-    for (std::string strLine; std::getline(file, strLine);) {
-        const size_t nAt = strLine.find("\"seconds\":");
-        if (nAt != std::string::npos) {
-            seconds.push_back(std::stod(strLine.substr(nAt + 10)));
-        }
-    }
-    return seconds;
-}
-
 } // namespace
 
 int main() {
@@ -44,25 +32,15 @@ int main() {
     int nResult = 0;
     {
         std::vector<std::unique_ptr<fwsim::CSimDevice>> devices;
-        for (int i = 0; i < kReaders; ++i) {
-            fwsim::SimDeviceConfig config;
-            config.strRoot = strRoot;
-            config.bPaced = true;
-            config.strUsbPath = "1-" + std::to_string(i + 1);
-            config.strAppTty = config.strBootTty = "ttyACM" + std::to_string(i);
-            config.strSerial = "SN0000010" + std::to_string(i);
-            devices.push_back(std::make_unique<fwsim::CSimDevice>(config));
-            if (!devices.back()->Start()) {
-                std::fprintf(stderr, "simulated device %d did not start\n", i + 1);
-                return 1;
-            }
+        if (!fwbench::StartPacedReaders(strRoot, kReaders, "SN0000010", 0, devices)) {
+            return 1;
         }
         const fwbench::ChildRun run =
             fwbench::RunProgram(FWUP_CLI_PATH,
                                 {"auto", "--parallel", "--count", std::to_string(kReaders),
                                  "--file", strFile, "--record", strRecords},
                                 strRoot + "/cli-output.txt");
-        std::vector<double> seconds = RecordSeconds(strRecords);
+        std::vector<double> seconds = fwbench::RecordSeconds(strRecords);
         std::sort(seconds.begin(), seconds.end());
         int nFlashed = 0;
         for (const auto& pDevice : devices) {

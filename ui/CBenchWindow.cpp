@@ -3,11 +3,10 @@
 #include "ui/AppIcon.h"
 #include "ui/CFwUpgraderVelmoraDlg.h"
 #include "ui/CProgressDelegate.h"
+#include "ui/QtDialogs.h"
 
 #include <QBrush>
 #include <QColor>
-#include <QFile>
-#include <QFileDialog>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -267,16 +266,7 @@ void CBenchWindow::ShowMessage(const std::string& strText) {
 }
 
 std::optional<std::string> CBenchWindow::AskFirmwareFile() {
-    QFileDialog dialog(this);
-    dialog.setFileMode(QFileDialog::ExistingFile);
-    dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    dialog.setNameFilters({QStringLiteral("Binary (*.bin)"), QStringLiteral("All (*.*)")});
-    dialog.selectNameFilter(QStringLiteral("Binary (*.bin)"));
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty() ||
-        dialog.selectedFiles().constFirst().isEmpty()) {
-        return std::nullopt;
-    }
-    return QFile::encodeName(dialog.selectedFiles().constFirst()).toStdString();
+    return fwup::AskFirmwareFile(this);
 }
 
 void CBenchWindow::EndWindow() {
@@ -284,7 +274,7 @@ void CBenchWindow::EndWindow() {
 }
 
 std::string CBenchWindow::TextFromDevice(const std::string& strBytes) const {
-    return QString::fromLocal8Bit(strBytes.c_str()).toStdString();
+    return fwup::TextFromDevice(strBytes);
 }
 
 // --- Window --------------------------------------------------------------------------

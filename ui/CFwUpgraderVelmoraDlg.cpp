@@ -6,13 +6,13 @@
 #include "ui/CPortComboBox.h"
 #include "ui/ControlIds.h"
 #include "ui/DialogUnits.h"
+#include "ui/QtDialogs.h"
 
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
-#include <QFileDialog>
 #include <QFrame>
 #include <QKeyEvent>
 #include <QLabel>
@@ -290,16 +290,7 @@ void CFwUpgraderVelmoraDlg::SetWaitCursor(bool bOn) {
 }
 
 std::optional<std::string> CFwUpgraderVelmoraDlg::AskFirmwareFile() {
-    QFileDialog dialog(this);
-    dialog.setFileMode(QFileDialog::ExistingFile);
-    dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    dialog.setNameFilters({QStringLiteral("Binary (*.bin)"), QStringLiteral("All (*.*)")});
-    dialog.selectNameFilter(QStringLiteral("Binary (*.bin)"));
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty() ||
-        dialog.selectedFiles().constFirst().isEmpty()) {
-        return std::nullopt;
-    }
-    return QFile::encodeName(dialog.selectedFiles().constFirst()).toStdString();
+    return fwup::AskFirmwareFile(this);
 }
 
 void CFwUpgraderVelmoraDlg::EndDialog() {
@@ -307,7 +298,7 @@ void CFwUpgraderVelmoraDlg::EndDialog() {
 }
 
 std::string CFwUpgraderVelmoraDlg::TextFromDevice(const std::string& strBytes) const {
-    return QString::fromLocal8Bit(strBytes.c_str()).toStdString();
+    return fwup::TextFromDevice(strBytes);
 }
 
 // --- Window --------------------------------------------------------------------

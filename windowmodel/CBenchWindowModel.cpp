@@ -187,7 +187,7 @@ private:
 // --- The model ----------------------------------------------------------------------
 
 CBenchWindowModel::CBenchWindowModel(IBenchView& view, std::function<bool()> fnWake)
-    : m_view(view), m_fnWake(std::move(fnWake)), m_pSlots(std::make_unique<CSlotMap>()),
+    : m_view(view), m_gui(std::move(fnWake)), m_pSlots(std::make_unique<CSlotMap>()),
       m_pRelay(std::make_unique<CRelay>(*this)) {}
 
 CBenchWindowModel::~CBenchWindowModel() {
@@ -247,63 +247,32 @@ void CBenchWindowModel::Shutdown() {
     if (m_pRecords != nullptr) {
         m_pRecords->Finish(); // its last notices are dropped below with the other reports
     }
-    std::deque<std::function<void()>> dropped;
-    {
-        std::lock_guard<std::mutex> lock(m_queueMutex);
-        m_bShutDown = true;
-        dropped.swap(m_queue);
-        m_progress.clear();
-    }
+    m_gui.ShutDown([this] { m_progress.clear(); });
 }
 
 // --- Queue ----------------------------------------------------------------------------
 
 bool CBenchWindowModel::Post(std::function<void()> fn, const std::string& strClearProgressOf) {
-    std::lock_guard<std::mutex> lock(m_queueMutex);
-    if (m_bShutDown) {
-        return false;
-    }
-    if (!strClearProgressOf.empty()) {
-        // A bar value from before this report must not be drawn after it.
-        m_progress.erase(strClearProgressOf);
-    }
-    const bool bWake = m_queue.empty() || m_bWakeLost;
-    m_queue.push_back(std::move(fn));
-    if (bWake) {
-        m_bWakeLost = !m_fnWake();
-    }
-    return true;
+    return m_gui.Post(std::move(fn), [this, &strClearProgressOf] {
+        if (!strClearProgressOf.empty()) {
+            // A bar value from before this report must not be drawn after it.
+            m_progress.erase(strClearProgressOf);
+        }
+    });
 }
 
 void CBenchWindowModel::PostProgress(const std::string& strSlot, int nPos) {
-    std::lock_guard<std::mutex> lock(m_queueMutex);
-    if (!m_bShutDown) {
-        m_progress[strSlot] = nPos; // OnTick draws the latest
-    }
+    m_gui.WithLock([&] { m_progress[strSlot] = nPos; }); // OnTick draws the latest
 }
 
 void CBenchWindowModel::Drain() {
-    for (;;) {
-        std::function<void()> fn;
-        {
-            std::lock_guard<std::mutex> lock(m_queueMutex);
-            if (m_queue.empty()) {
-                return;
-            }
-            fn = std::move(m_queue.front());
-            m_queue.pop_front();
-        }
-        fn(); // may show a modal box, which drains what comes in meanwhile
-    }
+    m_gui.Drain();
 }
 
 void CBenchWindowModel::OnTick() {
     Drain(); // a progress value must not overtake the report of its attempt's start
     std::map<std::string, int> progress;
-    {
-        std::lock_guard<std::mutex> lock(m_queueMutex);
-        progress.swap(m_progress);
-    }
+    m_gui.WithLock([&] { progress.swap(m_progress); }); // after ShutDown it stays empty
     for (const auto& [strSlot, nPos] : progress) {
         const int nRow = RowOfSlot(strSlot);
         if (nRow >= 0) {

@@ -17,6 +17,7 @@
 #include "device/ProtocolTimings.h"
 #include "device/UpdateOutcome.h"
 #include "windowmodel/BenchOptions.h"
+#include "windowmodel/CGuiQueue.h"
 #include "windowmodel/IBenchView.h"
 #include "windowmodel/IRecordSink.h"
 
@@ -182,13 +183,11 @@ private:
     void PostProgress(const std::string& strSlot, int nPos); // any thread, no wake
 
     IBenchView& m_view;
-    const std::function<bool()> m_fnWake;
 
-    std::mutex m_queueMutex;
-    std::deque<std::function<void()>> m_queue; // with m_queueMutex
-    std::map<std::string, int> m_progress;     // latest bar by slot, with m_queueMutex
-    bool m_bShutDown = false;                  // with m_queueMutex
-    bool m_bWakeLost = false;                  // with m_queueMutex
+    CGuiQueue m_gui;
+    // Latest bar by slot, only under m_gui's lock (WithLock, Post, ShutDown): a
+    // report that makes a value stale drops it as the report is queued.
+    std::map<std::string, int> m_progress;
 
     IRecordSink* m_pRecords = nullptr; // set before the loop's thread starts
     std::unique_ptr<CSlotMap> m_pSlots;

@@ -52,7 +52,7 @@ std::string NodeHint(const std::string& strNode) {
 } // namespace
 
 CMainWindowModel::CMainWindowModel(IWindowView& view, std::function<bool()> fnWake)
-    : m_view(view), m_fnWake(std::move(fnWake)), m_pRequest(std::make_unique<UpdateRequest>()) {}
+    : m_view(view), m_gui(std::move(fnWake)), m_pRequest(std::make_unique<UpdateRequest>()) {}
 
 CMainWindowModel::~CMainWindowModel() {
     Shutdown();

@@ -19,6 +19,7 @@
 #include "device/ProtocolTimings.h"
 #include "device/UpdateRequest.h"
 #include "serial/PortDiscovery.h"
+#include "windowmodel/CGuiQueue.h"
 #include "windowmodel/IRecordSink.h"
 #include "windowmodel/IWindowView.h"
 #include "workflows/CAutoLoop.h"
@@ -177,13 +178,9 @@ private:
     void AskToRemove(const DeviceUnit& unit, const CAutoLoop& loop) override;
 
     IWindowView& m_view;
-    const std::function<bool()> m_fnWake;
 
     // Declared before the workers: they post into it until they are joined.
-    std::mutex m_queueMutex;
-    std::deque<std::function<void()>> m_queue; // with m_queueMutex
-    bool m_bShutDown = false;                  // with m_queueMutex
-    bool m_bWakeLost = false;                  // with m_queueMutex
+    CGuiQueue m_gui;
 
     std::mutex m_answerMutex;
     std::condition_variable m_answered;

@@ -29,13 +29,7 @@ void CMainWindowModel::Shutdown() {
     if (IRecordSink* pRecords = m_pRecords.load()) {
         pRecords->Finish(); // its last notices are dropped below with the other reports
     }
-    std::deque<std::function<void()>> dropped;
-    {
-        std::lock_guard<std::mutex> lock(m_queueMutex);
-        m_bShutDown = true;
-        dropped.swap(m_queue);
-    }
-    // A connect result among them releases its port here.
+    m_gui.ShutDown(); // a connect result among the dropped reports releases its port
 }
 
 void CMainWindowModel::SetRecordSink(IRecordSink* pSink) {
@@ -50,33 +44,11 @@ void CMainWindowModel::SetRecordSink(IRecordSink* pSink) {
 }
 
 bool CMainWindowModel::Post(std::function<void()> fn) {
-    std::lock_guard<std::mutex> lock(m_queueMutex);
-    if (m_bShutDown) {
-        return false;
-    }
-    // Only the first report of a batch wakes the GUI thread (Drain takes them
-    // all), or the next one after a wake that could not be delivered.
-    const bool bWake = m_queue.empty() || m_bWakeLost;
-    m_queue.push_back(std::move(fn));
-    if (bWake) {
-        m_bWakeLost = !m_fnWake();
-    }
-    return true;
+    return m_gui.Post(std::move(fn));
 }
 
 void CMainWindowModel::Drain() {
-    for (;;) {
-        std::function<void()> fn;
-        {
-            std::lock_guard<std::mutex> lock(m_queueMutex);
-            if (m_queue.empty()) {
-                return;
-            }
-            fn = std::move(m_queue.front());
-            m_queue.pop_front();
-        }
-        fn(); // may show a modal box, which drains what comes in meanwhile
-    }
+    m_gui.Drain();
 }
 
 // --- Connect step ---------------------------------------------------------------------

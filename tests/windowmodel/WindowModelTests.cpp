@@ -7,6 +7,7 @@
 #include "sim/CSimDevice.h"
 #include "tests/support/CSimRig.h"
 #include "windowmodel/BoxText.h"
+#include "windowmodel/CGuiQueue.h"
 #include "windowmodel/CMainWindowModel.h"
 #include "windowmodel/CRecordLogSink.h"
 
@@ -192,6 +193,52 @@ TEST(BoxText, LineBreaksTrimmingAndCaret) {
     EXPECT_EQ(CaretAfterAppend(u"file date : 2014.05.02 09:07:03"), 31u);
     EXPECT_EQ(Utf16FromUtf8("\xC3\xA4\xF0\x9F\x98\x80\xFF"), u"\u00E4\U0001F600\uFFFD");
     EXPECT_EQ(Utf8FromUtf16(u"\u00E4\U0001F600"), "\xC3\xA4\xF0\x9F\x98\x80");
+}
+
+// The GUI queue's wakes, on one thread: a post into an empty queue wakes, later
+// posts of the batch do not, unless the last wake could not be delivered.
+TEST(GuiQueue, WakesOncePerBatchAgainAfterALostWakeAndDropsAfterShutDown) {
+    int nWakes = 0;
+    bool bDeliver = true;
+    CGuiQueue queue([&] {
+        ++nWakes;
+        return bDeliver;
+    });
+    std::string strRan;
+    const struct {
+        bool bDeliver;   // what the wake answers from this step on
+        int nPosts;      // posts before the check
+        bool bDrain;     // drained after the posts
+        int nWakesAfter; // total wakes so far
+    } steps[] = {
+        {true, 3, false, 1}, // one batch, one wake
+        {true, 0, true, 1},  // drained: the next post starts a batch
+        {true, 1, false, 2},  {false, 0, true, 2},
+        {false, 2, false, 4}, // each wake lost: every post wakes
+        {true, 2, false, 5},  // lost before: the next post wakes again, and once only
+    };
+    int nPosted = 0;
+    for (const auto& step : steps) {
+        bDeliver = step.bDeliver;
+        for (int i = 0; i < step.nPosts; ++i) {
+            const char c = static_cast<char>('a' + nPosted++);
+            EXPECT_TRUE(queue.Post([&strRan, c] { strRan += c; }));
+        }
+        if (step.bDrain) {
+            queue.Drain();
+        }
+        EXPECT_EQ(nWakes, step.nWakesAfter) << nPosted;
+    }
+    queue.Drain();
+    EXPECT_EQ(strRan, "abcdefgh"); // in order, none lost
+    bool bLocked = false;
+    queue.ShutDown([&] { bLocked = true; });
+    EXPECT_TRUE(bLocked);
+    EXPECT_FALSE(queue.Post([&] { strRan += 'x'; }));
+    EXPECT_FALSE(queue.WithLock([&] { strRan += 'y'; }));
+    queue.Drain();
+    EXPECT_EQ(strRan, "abcdefgh");
+    EXPECT_EQ(nWakes, 5);
 }
 
 TEST_F(WindowModel, StartsAsTheTemplateAndTrimsItsLog) {

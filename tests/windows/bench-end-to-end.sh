@@ -46,21 +46,9 @@ head -c $size /dev/urandom >"$image"
 # Paced at 115200 baud, a download lasts about 3 s on any machine, so the driver
 # sees a bar under way; unpaced, a fast machine finished it between two ticks.
 root=$work/sim
-mkdir -p "$root"
-"$fwsim" --root "$root" --devices 2 --paced --boot-restart-ms 1500 --flash-out "$work/flash.bin" \
-    >"$root.out" 2>"$root.err" </dev/null &
-sim_pid=$!
-for _ in $(seq 100); do
-    grep -q '^device 2:' "$root.out" 2>/dev/null && break
-    sleep 0.05
-done
-grep -q '^device 2:' "$root.out" || {
-    echo "fwsim did not start:"
-    cat "$root.err"
-    exit 1
-}
-ln -sfn "$(sed -n 's/^device 1: \([^ ]*\) .*/\1/p' "$root.out")" "$link"
-ln -sfn "$(sed -n 's/^device 2: \([^ ]*\) .*/\1/p' "$root.out")" "$link2"
+launch_sim "$root" 2 --devices 2 --paced --boot-restart-ms 1500 --flash-out "$work/flash.bin"
+ln -sfn "$(sim_node "$root" 1)" "$link"
+ln -sfn "$(sim_node "$root" 2)" "$link2"
 # As plug and play would: a reader's COM port is listed as a reader's converter
 # while it is on the bus, and its link follows its node.
 ports=([1]=$port [2]=$port2)
@@ -94,35 +82,12 @@ wine "$exe" --bench --file "$(winpath "$image")" --record "$(winpath "$work/unit
     --station "wine bench" --test-report "$(winpath "$report")" --test-readers 2 \
     </dev/null >"$work/bench.out" 2>&1 &
 exe_pid=$!
-for _ in $(seq 1800); do
-    [ -f "$report" ] && break
-    kill -0 "$exe_pid" 2>/dev/null || break
-    sleep 0.1
-done
+wait_report "$report"
 [ -f "$report" ] && { import -window root "$shot" || echo "no screenshot"; }
-touch "$report.done"
-set +e
-wait "$exe_pid"
-rc=$?
-set -e
-exe_pid=""
-echo "--- the bench driver's report"
-if [ -f "$report" ]; then
-    tr -d '\r' <"$report"
-else
-    fail "the window wrote no report; its output: $(cat "$work/bench.out")"
-fi
-echo "bench: $((($(date +%s%N) - start) / 1000000)) ms from start to exit, exit code $rc"
-[ "$rc" -eq 0 ] || fail "the bench driver ended with exit code $rc"
-[ -s "$shot" ] || fail "no screenshot"
+end_window bench "$report" "the bench driver" "$shot"
 
 for k in 1 2; do
-    flash=$work/flash-$k.bin
-    if [ -s "$flash" ] && cmp -s -n $size <(tail -c +$((0x8000 + 1)) "$flash") "$image"; then
-        echo "reader $k: flash at 0x8000 equals the file"
-    else
-        fail "reader $k: flash differs from the file"
-    fi
+    check_flash "$k" "$size" "reader $k"
 done
 
 # One passing record per reader, each with its own slot label and the station.

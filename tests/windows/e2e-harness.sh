@@ -82,6 +82,31 @@ relink() {
     esac
 }
 
+# Starts the simulator in the root $1 with the options from $3 on, its device
+# lines in $1.out and its events in $1.err; sets sim_pid and waits until it has
+# listed device $2. Ends the script when it does not start.
+launch_sim() {
+    local root=$1 count=$2
+    shift 2
+    mkdir -p "$root"
+    "$fwsim" --root "$root" "$@" >"$root.out" 2>"$root.err" </dev/null &
+    sim_pid=$!
+    for _ in $(seq 100); do
+        grep -q "^device $count:" "$root.out" 2>/dev/null && break
+        sleep 0.05
+    done
+    grep -q "^device $count:" "$root.out" || {
+        echo "fwsim did not start:"
+        cat "$root.err"
+        exit 1
+    }
+}
+
+# The device node the simulator in the root $1 listed for its device $2.
+sim_node() {
+    sed -n "s/^device $2: \([^ ]*\) .*/\1/p" "$1.out"
+}
+
 # A fresh simulator run named $1 with the options that follow, its flash written
 # to $work/flash-$1.bin; the COM port's link points at its device node and
 # follows it.
@@ -90,34 +115,59 @@ start_sim() {
     local root=$work/sim-$1
     local flash=$work/flash-$1.bin
     shift
-    mkdir -p "$root"
-    "$fwsim" --root "$root" --flash-out "$flash" "$@" >"$root.out" 2>"$root.err" </dev/null &
-    sim_pid=$!
-    for _ in $(seq 100); do
-        grep -q '^device 1:' "$root.out" 2>/dev/null && break
-        sleep 0.05
-    done
-    grep -q '^device 1:' "$root.out" || {
-        echo "fwsim did not start:"
-        cat "$root.err"
-        exit 1
-    }
-    local node
-    node=$(sed -n 's/^device 1: \([^ ]*\) .*/\1/p' "$root.out")
-    ln -sfn "$node" "$link"
+    launch_sim "$root" 1 --flash-out "$flash" "$@"
+    ln -sfn "$(sim_node "$root" 1)" "$link"
     follow_events "$root.err" relink &
     link_pid=$!
 }
 
-# $1: the simulator run whose flash must hold $image at 0x8000.
+# $1: the simulator run whose flash must hold the first ${2:-176128} bytes of
+# $image at 0x8000; $3: what the lines call it (the run's name).
 check_flash() {
-    for _ in $(seq 40); do [ -s "$work/flash-$1.bin" ] && break; sleep 0.05; done
-    if [ -s "$work/flash-$1.bin" ] &&
-        cmp -s -n 176128 <(tail -c +$((0x8000 + 1)) "$work/flash-$1.bin") "$image"; then
-        echo "$1: flash at 0x8000 equals the file"
+    local flash=$work/flash-$1.bin size=${2:-176128} name=${3:-$1}
+    for _ in $(seq 40); do [ -s "$flash" ] && break; sleep 0.05; done
+    if [ -s "$flash" ] && cmp -s -n "$size" <(tail -c +$((0x8000 + 1)) "$flash") "$image"; then
+        echo "$name: flash at 0x8000 equals the file"
     else
-        fail "$1: flash differs from the file"
+        fail "$name: flash differs from the file"
     fi
+}
+
+# Waits (3 minutes at most) until the window $exe_pid has written its report $1
+# or ended; calls $2, when given, on every round (the script's part meanwhile).
+wait_report() {
+    local each=${2:-}
+    for _ in $(seq 1800); do
+        if [ -n "$each" ]; then
+            "$each"
+        fi
+        [ -f "$1" ] && break
+        kill -0 "$exe_pid" 2>/dev/null || break
+        sleep 0.1
+    done
+}
+
+# The window run $1 (its output in $work/$1.out, started at $start ns) has
+# written its report $2 or ended: lets it end (REPORT.done), sets rc to its exit
+# code and shows the report of its driver $3. Fails when there is no report, when
+# the exit code is not 0, or without the screenshot $4.
+end_window() {
+    local name=$1 report=$2 driver=$3 picture=$4
+    touch "$report.done"
+    set +e
+    wait "$exe_pid"
+    rc=$?
+    set -e
+    exe_pid=""
+    echo "--- $name: $driver's report"
+    if [ -f "$report" ]; then
+        tr -d '\r' <"$report"
+    else
+        fail "$name: the window wrote no report; its output: $(cat "$work/$name.out")"
+    fi
+    echo "$name: $((($(date +%s%N) - start) / 1000000)) ms from start to exit, exit code $rc"
+    [ "$rc" -eq 0 ] || fail "$name: $driver ended with exit code $rc"
+    [ -s "$picture" ] || fail "$name: no screenshot"
 }
 
 # Runs the calling script again inside a virtual X screen (xvfb-run), once;

@@ -72,37 +72,22 @@ run_window() {
         --test-report "$(winpath "$report")" --record "$(winpath "$work/units.jsonl")" "$@" \
         </dev/null >"$work/$step.out" 2>&1 &
     exe_pid=$!
-    for _ in $(seq 1800); do
-        if [ -f "$report.unplug" ] && [ ! -f "$report.unplugged" ]; then
-            # "Remove the device" is up: the operator unplugs the reader.
-            import -window root "$picture" || echo "no screenshot"
-            stop_follower
-            stop_sim
-            wine "$tool" remove-all </dev/null >/dev/null 2>&1
-            touch "$report.unplugged"
-        fi
-        [ -f "$report" ] && break
-        kill -0 "$exe_pid" 2>/dev/null || break
-        sleep 0.1
-    done
+    wait_report "$report" unplug_when_asked
     if [ -f "$report" ] && [ ! -f "$report.unplug" ]; then
         import -window root "$picture" || echo "no screenshot"
     fi
-    touch "$report.done"
-    set +e
-    wait "$exe_pid"
-    rc=$?
-    set -e
-    exe_pid=""
-    echo "--- $step: the hook's report"
-    if [ -f "$report" ]; then
-        tr -d '\r' <"$report"
-    else
-        fail "$step: the window wrote no report; its output: $(cat "$work/$step.out")"
+    end_window "$step" "$report" "the hook" "$picture"
+}
+
+# While run_window waits: at "Remove the device" the operator unplugs the reader.
+unplug_when_asked() {
+    if [ -f "$report.unplug" ] && [ ! -f "$report.unplugged" ]; then
+        import -window root "$picture" || echo "no screenshot"
+        stop_follower
+        stop_sim
+        wine "$tool" remove-all </dev/null >/dev/null 2>&1
+        touch "$report.unplugged"
     fi
-    echo "$step: $((($(date +%s%N) - start) / 1000000)) ms from start to exit, exit code $rc"
-    [ "$rc" -eq 0 ] || fail "$step: the window's test hook ended with exit code $rc"
-    [ -s "$picture" ] || fail "$step: no screenshot"
 }
 
 # The prefix's desktop process was started without a display: start it again on this one.
