@@ -24,6 +24,7 @@ exe_pid=""
 cleanup() {
     [ -n "$exe_pid" ] && kill "$exe_pid" 2>/dev/null || true
     stop_sim
+    ports_stop
     rm -f "$link" "$link2"
     wine "$tool" remove-all </dev/null >/dev/null 2>&1 || true
     restart_server none
@@ -54,8 +55,7 @@ ln -sfn "$(sim_node "$root" 2)" "$link2"
 ports=([1]=$port [2]=$port2)
 links=([1]=$link [2]=$link2)
 plug() {
-    wine "$tool" add "$1" "AT91 USB to Serial Converter (${ports[$1]})" "${ports[$1]}" \
-        </dev/null >/dev/null 2>&1
+    ports_cmd add "$1" "AT91 USB to Serial Converter (${ports[$1]})" "${ports[$1]}"
 }
 replug_each() {
     local k
@@ -64,15 +64,17 @@ replug_each() {
     *) return ;;
     esac
     case $1 in
-    *"off the bus"*) wine "$tool" remove "$k" </dev/null >/dev/null 2>&1 ;;
+    *"off the bus"*) ports_cmd remove "$k" ;;
     *" at /"*)
         ln -sfn "${1##* at }" "${links[$k]}"
         plug "$k"
         ;;
     esac
 }
+ports_serve
 plug 1
 plug 2
+ports_wait 2
 follow_events "$root.err" replug_each &
 link_pid=$!
 

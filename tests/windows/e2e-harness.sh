@@ -61,6 +61,42 @@ stop_sim() {
     link_pid=""
 }
 
+# One ports tool for the whole run (`serve`), fed through a FIFO on fd 9:
+# replaying a plug event then takes milliseconds, not a Wine start of about a
+# second, which under load made a reader look unplugged for longer than its
+# job waits for it. ports_cmd sends one command (its words joined by tabs);
+# ports_wait N waits until the tool has answered N commands, at most 30 s.
+ports_pid=""
+ports_serve() {
+    rm -f "$work/ports.fifo"
+    mkfifo "$work/ports.fifo"
+    wine "$tool" serve <"$work/ports.fifo" >"$work/ports.out" 2>&1 &
+    ports_pid=$!
+    exec 9>"$work/ports.fifo"
+}
+ports_cmd() {
+    local IFS=$'\t'
+    printf '%s\n' "$*" >&9
+}
+ports_wait() {
+    for _ in $(seq 600); do
+        [ "$(grep -c . "$work/ports.out" 2>/dev/null)" -ge "$1" ] && return 0
+        sleep 0.05
+    done
+    fail "the ports tool answered $(grep -c . "$work/ports.out") of $1 commands"
+}
+ports_stop() {
+    [ -n "$ports_pid" ] || return 0
+    exec 9>&- # end of its input: the tool ends
+    for _ in $(seq 100); do
+        kill -0 "$ports_pid" 2>/dev/null || break
+        sleep 0.05
+    done
+    kill "$ports_pid" 2>/dev/null || true
+    wait "$ports_pid" 2>/dev/null || true
+    ports_pid=""
+}
+
 # Calls $2 with each new line of the simulator's event log $1, until killed.
 follow_events() {
     local seen=0 lines i
