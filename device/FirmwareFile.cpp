@@ -126,7 +126,7 @@ bool ReadFileFacts(const std::string& strPath, FileFacts& facts) {
     if (strPath.empty()) {
         return false;
     }
-    // Several readers updated at once open the same image for a moment each: a
+    // Another program may hold the file for a moment (a copy, a virus scanner): a
     // file held that briefly is asked again. One held longer is held.
     bool bOpened = StatImageExclusive(strPath, nSize, nWriteTime);
     for (int nTry = 1; !bOpened && nTry < kHeldFileTries && IsRegularPath(strPath); ++nTry) {
