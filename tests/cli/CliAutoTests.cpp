@@ -18,24 +18,35 @@ bool Contains(const std::string& strText, const std::string& strPart) {
     return strText.find(strPart) != std::string::npos;
 }
 
+// The second device fails its download: counted, and the program's exit code
+// says that some device failed (15).
 TEST(CliAuto, FlashesDevicesPluggedOneAfterAnotherAndCountsThem) {
     CCliRig rig;
     const std::string strImage = rig.WriteImage("fw.bin", 20000, 9);
     fwtest::CChildProcess cli(FWUP_CLI_PATH, {"auto", "--count", "3", "--file", strImage},
                               {"FWUP_SYSROOT=" + rig.Root()});
     for (int n = 1; n <= 3; ++n) {
+        const bool bFails = n == 2;
         fwsim::SimDeviceConfig config = rig.Config(Personality::Application, n);
         config.strAppTty = config.strBootTty = "ttyACM0"; // each takes the freed name
+        config.faults.nFailBlock = bFails ? 3 : 0;
         fwsim::CSimDevice& device = rig.AddDevice(config);
-        ASSERT_TRUE(device.WaitForDownloads(1, 40000)) << cli.Output();
-        ASSERT_TRUE(cli.WaitForOutput(
-            "devices passed: " + std::to_string(n) + ", failed: 0\nRemove the device\n", 20000))
+        if (!bFails) {
+            ASSERT_TRUE(device.WaitForDownloads(1, 40000)) << cli.Output();
+        }
+        const int nPassed = n - (n > 1 ? 1 : 0);
+        ASSERT_TRUE(cli.WaitForOutput("devices passed: " + std::to_string(nPassed) + ", failed: " +
+                                          (n > 1 ? "1" : "0") + "\nRemove the device\n",
+                                      60000))
             << cli.Output();
         device.Unplug(); // the operator takes it off the bench
-        EXPECT_EQ(device.FlashAt(fwsim::kCodeAddress, 20000), rig.ReadFile(strImage));
+        EXPECT_EQ(device.DownloadsFinished(), bFails ? 0 : 1);
+        if (!bFails) {
+            EXPECT_EQ(device.FlashAt(fwsim::kCodeAddress, 20000), rig.ReadFile(strImage));
+        }
     }
-    EXPECT_EQ(cli.Wait(20000), 0) << cli.Output();
-    EXPECT_TRUE(Contains(cli.Output(), "auto mode ended: devices passed: 3, failed: 0"));
+    EXPECT_EQ(cli.Wait(20000), 15) << cli.Output();
+    EXPECT_TRUE(Contains(cli.Output(), "auto mode ended: devices passed: 2, failed: 1"));
 }
 
 TEST(CliAuto, InterruptEndsTheSearch) {

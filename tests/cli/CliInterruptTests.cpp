@@ -37,6 +37,38 @@ TEST(CliInterrupt, StopsAtAPacketBoundaryAndTheNextUpdateFinishes) {
     EXPECT_EQ(device.FlashAt(fwsim::kCodeAddress, 60000), rig.ReadFile(strImage));
 }
 
+// The last Ctrl-C ends the program at once (130), also while a packet's reply is
+// awaited: the reader goes silent at block 3, so an orderly stop would wait out
+// the reply's 5 s and end in "Communication Error".
+TEST(CliInterrupt, TheLastInterruptQuitsAtOnceWhileAReplyIsAwaited) {
+    const struct {
+        std::vector<std::string> args;
+        std::vector<const char*> answers; // what each Ctrl-C before the last one prints
+    } rows[] = {
+        {{"update", "--port", "COM1"}, {"stopping at the next packet boundary"}},
+        {{"auto"}, {"no new device", "stopping every device in flight"}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.args[0]);
+        CCliRig rig;
+        auto config = rig.Config(Personality::BootLoader);
+        config.faults.nSilentAtBlock = 3;
+        fwsim::CSimDevice& device = rig.AddDevice(config);
+        std::vector<std::string> args = row.args;
+        args.insert(args.end(), {"--file", rig.WriteImage("fw.bin", 20000)});
+        fwtest::CChildProcess cli(FWUP_CLI_PATH, args, {"FWUP_SYSROOT=" + rig.Root()});
+        ASSERT_TRUE(cli.WaitForOutput("progress 2%", 30000)) << cli.Output(); // block 2 of 85
+        for (const char* pszAnswer : row.answers) {
+            cli.Signal(SIGINT);
+            ASSERT_TRUE(cli.WaitForOutput(pszAnswer, 2000)) << cli.Output();
+        }
+        cli.Signal(SIGINT);
+        EXPECT_EQ(cli.Wait(1000), 130) << cli.Output();
+        EXPECT_EQ(cli.Output().find("Communication Error"), std::string::npos) << cli.Output();
+        EXPECT_EQ(device.DownloadsFinished(), 0);
+    }
+}
+
 // A lost terminal asks for the orderly stop, never for more: even a second SIGHUP
 // lets the packet in flight finish, and the unit's record is written.
 TEST(CliInterrupt, HangupStopsAtAPacketBoundaryAndWritesTheRecord) {

@@ -202,6 +202,12 @@ TEST(CliUpdate, IdentifyTellsWhoAnswersAndListWithoutPortsSaysSo) {
                                  "\"version\":\"3.1.4.1\",\"serial\":\"SN-ID-7\"}"))
         << strOut;
     EXPECT_EQ(device.DownloadsFinished(), 0);
+    // A reader that answers nothing: "device not detected"'s code.
+    fwsim::SimDeviceConfig silent = rig.Config(Personality::Application, 2);
+    silent.faults.bNoVersionReply = true;
+    rig.AddDevice(silent);
+    EXPECT_EQ(rig.RunCli({"identify", "--port", "COM2"}, 30000, strOut), 11) << strOut;
+    EXPECT_TRUE(Contains(strOut, "nothing answered on")) << strOut;
     EXPECT_EQ(rig.RunCli({"--help"}, 10000, strOut), 0);
     for (const char* pszWord :
          {"list", "identify", "update", "auto", "doctor", "help", "--port", "--file", "--record",

@@ -6,6 +6,7 @@
 #include "device/CGadgetLib.h"
 #include "device/CommandProtocol.h"
 #include "device/Packets.h"
+#include "device/ProtocolTimings.h"
 #include "serial/Clock.h"
 #include "tests/support/CSimRig.h"
 
@@ -110,6 +111,30 @@ int RunDownload(CDeviceLink& link, const std::vector<SegmentDesc>& table, uint32
 }
 
 } // namespace
+
+// The waits written out, not taken from the product's constants: the device's own
+// numbers first, then this program's bounds beyond them.
+TEST(ProtocolTimings, DefaultsAreTheDevicesOwn) {
+    const ProtocolTimings t;
+    const struct {
+        const char* pszWait;
+        uint32_t nActual;
+        uint32_t nExpected;
+    } rows[] = {
+        {"command reply", t.nCommandMs, 3000},
+        {"ready line", t.nReadyMs, 5000},
+        {"pause before the boot loader", t.nBootPauseMs, 2000},
+        {"boot loader's port returning", t.nBootReturnMs, 5000},
+        {"port at the start of a job", t.nDetectOpenMs, 7000},
+        {"one boot-loader packet", t.nPacketMs, 5000},
+        {"info and go packets", t.nHandshakeMs, 15000},
+        {"port going after the download", t.nGoneAfterMs, 30000},
+        {"hang-up check slice", t.nHangupCheckMs, 250},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(row.nActual, row.nExpected) << row.pszWait;
+    }
+}
 
 TEST(CommandReplies, VersionAndSerialForms) {
     CHandPort hand;
@@ -222,7 +247,7 @@ TEST(PacketReceive, LengthsAndLimits) {
     Bytes huge = Header(0xF00D, 0x8001, 100);
     hand.Send(huge);
     nCount = sizeof buffer;
-    EXPECT_EQ(ReceivePacket(link, buffer, nCount, 500), kRecvOverlong);
+    EXPECT_EQ(ReceivePacket(link, buffer, nCount, 500), -2);
     EXPECT_EQ(nCount, 0u);
     HostWrote(hand.vport);
     uint8_t drain[512];
@@ -233,7 +258,7 @@ TEST(PacketReceive, LengthsAndLimits) {
     hand.Send(Bytes{0x0D, 0xF0, 0x01});
     const uint32_t dwStart = GetTickCount();
     nCount = sizeof buffer;
-    EXPECT_EQ(ReceivePacket(link, buffer, nCount, 300), kRecvTimeout);
+    EXPECT_EQ(ReceivePacket(link, buffer, nCount, 300), -1);
     EXPECT_GE(TicksSince(dwStart), 300u);
 
     // The device vanishes: a failed read, not an endless wait.
@@ -253,18 +278,18 @@ TEST(Handshake, ProtocolErrors) {
     const Bytes junk = Header(0xA55A, 0x7777, 1);
     Bytes longInfo = Header(0xF00D, kDevCodeInfo, 3);
     WriteLe32(longInfo.data() + 8, 64);
+    // The download's codes are written out: traces and causes name them by number.
     const Case cases[] = {
-        {"go before info", Concat({junk, go}), kDlGoBeforeInfo},
-        {"info without bytes 8-11", Concat({Header(0xF00D, kDevCodeInfo, 0), go}), kDlShortInfo},
-        {"bare info", Concat({Bytes{0x40, 0, 0x0B, 0x30, 2, 0, 0, 0}, go}), kDlShortInfo},
-        {"info of 20 bytes", Concat({longInfo, go}), kDlPacketTooLong},
-        {"L of 5", Concat({Info(5), go, Reply(0, 14)}), kDlBadMaxPacket},
-        {"L too large for the length field", Concat({Info(70000), go, Reply(0, 14)}),
-         kDlBadMaxPacket},
-        {"handshake status 13", Concat({Info(64), go, Reply(0, 13)}), kDlBadHandshake},
-        {"short handshake reply", Concat({Info(64), go, Header(0xF00D, 0x8001, 0)}), kDlShortReply},
-        {"long handshake reply", Concat({Info(64), go, Header(0xF00D, 0x8001, 3)}),
-         kDlPacketTooLong},
+        {"go before info", Concat({junk, go}), -10004},
+        {"info without bytes 8-11", Concat({Header(0xF00D, kDevCodeInfo, 0), go}), -10003},
+        {"bare info", Concat({Bytes{0x40, 0, 0x0B, 0x30, 2, 0, 0, 0}, go}), -10003},
+        {"info of 20 bytes", Concat({longInfo, go}), -9999},
+        {"L of 5", Concat({Info(5), go, Reply(0, 14)}), -10005},
+        {"L too large for the length field", Concat({Info(70000), go, Reply(0, 14)}), -10005},
+        {"handshake status 13", Concat({Info(64), go, Reply(0, 13)}), -10014},
+        {"short handshake reply", Concat({Info(64), go, Header(0xF00D, 0x8001, 0)}), -10006},
+        {"long handshake reply", Concat({Info(64), go, Header(0xF00D, 0x8001, 3)}), -9999},
+        {"packet over 256 bytes", Concat({Header(0xF00D, kDevCodeInfo, 100), go}), -10002},
     };
     const uint8_t data[6] = {1, 2, 3, 4, 5, 6};
     const std::vector<SegmentDesc> table = {{0x108000, 6, data, 0}};
@@ -286,7 +311,7 @@ TEST(Handshake, EndlessForeignPacketsDoNotHoldTheDownload) {
         }
     });
     const uint32_t dwStart = GetTickCount();
-    EXPECT_EQ(RunDownload(*hand.pLink, {}, kCodeAreaFlags), kDlTimeout);
+    EXPECT_EQ(RunDownload(*hand.pLink, {}, kCodeAreaFlags), -10001);
     EXPECT_GE(TicksSince(dwStart), hand.pLink->Timings().nHandshakeMs);
     bStop = true;
     chatter.join();
@@ -323,7 +348,7 @@ TEST(Handshake, FinalReplyMustConfirm) {
         uint32_t dwEcho, dwStatus;
         int nExpected;
     };
-    const Case cases[] = {{2, 9, 0}, {2, 10, 0}, {3, 9, kDlRefused}, {2, 0, kDlRefused}};
+    const Case cases[] = {{2, 9, 0}, {2, 10, 0}, {3, 9, -9997}, {2, 0, -9997}};
     const Bytes go = Header(0xF00D, kDevCodeGo, 0);
     for (const Case& c : cases) {
         CHandPort hand;
@@ -461,45 +486,43 @@ TEST_P(DownloadFaults, EndWithTheirCodes) {
 
 INSTANTIATE_TEST_SUITE_P(
     SimDevice, DownloadFaults,
-    testing::Values(DownloadFaultCase{"Status2",
-                                      Faults([](auto& f) { f.nFailBlock = 2, f.dwFailStatus = 2; }),
-                                      64,
-                                      kDlStatus2,
-                                      {39}},
-                    DownloadFaultCase{"Status5",
-                                      Faults([](auto& f) { f.nFailBlock = 1, f.dwFailStatus = 5; }),
-                                      64,
-                                      kDlStatus5,
-                                      {}},
-                    DownloadFaultCase{"Status7",
-                                      Faults([](auto& f) { f.nFailBlock = 3, f.dwFailStatus = 7; }),
-                                      64,
-                                      kDlRefused,
-                                      {39, 78}},
-                    DownloadFaultCase{"InfoOf20Bytes",
-                                      Faults([](auto& f) { f.bLongInfoPacket = true; }),
-                                      64,
-                                      kDlPacketTooLong,
-                                      {}},
-                    DownloadFaultCase{"FinishNotConfirmed",
-                                      Faults([](auto& f) { f.bBadFinalReply = true; }),
-                                      64,
-                                      kDlRefused,
-                                      {39, 78, 100}},
-                    DownloadFaultCase{"UnpluggedAtBlock2",
-                                      Faults([](auto& f) { f.nUnplugAtBlock = 2; }),
-                                      64,
-                                      EIO - 10000,
-                                      {39}},
-                    DownloadFaultCase{"SilentFromBlock3",
-                                      Faults([](auto& f) { f.nSilentAtBlock = 3; }),
-                                      64,
-                                      kDlTimeout,
-                                      {39, 78}},
-                    DownloadFaultCase{"NoiseBeforeReplies",
-                                      Faults([](auto& f) { f.nGarbageBytes = 24; }),
-                                      64,
-                                      0,
-                                      {39, 78, 100}},
-                    DownloadFaultCase{"SmallestPacket", fwsim::SimFaults{}, 6, 0, {}}),
+    testing::Values(
+        DownloadFaultCase{"Status2",
+                          Faults([](auto& f) { f.nFailBlock = 2, f.dwFailStatus = 2; }),
+                          64,
+                          -9978,
+                          {39}},
+        DownloadFaultCase{"Status5",
+                          Faults([](auto& f) { f.nFailBlock = 1, f.dwFailStatus = 5; }),
+                          64,
+                          -9979,
+                          {}},
+        DownloadFaultCase{"Status7",
+                          Faults([](auto& f) { f.nFailBlock = 3, f.dwFailStatus = 7; }),
+                          64,
+                          -9997,
+                          {39, 78}},
+        DownloadFaultCase{
+            "InfoOf20Bytes", Faults([](auto& f) { f.bLongInfoPacket = true; }), 64, -9999, {}},
+        DownloadFaultCase{"FinishNotConfirmed",
+                          Faults([](auto& f) { f.bBadFinalReply = true; }),
+                          64,
+                          -9997,
+                          {39, 78, 100}},
+        DownloadFaultCase{"UnpluggedAtBlock2",
+                          Faults([](auto& f) { f.nUnplugAtBlock = 2; }),
+                          64,
+                          EIO - 10000,
+                          {39}},
+        DownloadFaultCase{"SilentFromBlock3",
+                          Faults([](auto& f) { f.nSilentAtBlock = 3; }),
+                          64,
+                          -10001,
+                          {39, 78}},
+        DownloadFaultCase{"NoiseBeforeReplies",
+                          Faults([](auto& f) { f.nGarbageBytes = 24; }),
+                          64,
+                          0,
+                          {39, 78, 100}},
+        DownloadFaultCase{"SmallestPacket", fwsim::SimFaults{}, 6, 0, {}}),
     [](const testing::TestParamInfo<DownloadFaultCase>& info) { return info.param.pszName; });

@@ -4,13 +4,13 @@
 
 #include "device/UpdateJob.h"
 #include "serial/Clock.h"
+#include "serial/DebugChannel.h"
 #include "serial/PortDiscovery.h"
 #include "tests/support/CSimRig.h"
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-
+#include <atomic>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -367,6 +367,7 @@ TEST(UpdateJob, StopRequestEndsAtAPacketBoundaryAndTheNextRunFinishes) {
         const UpdateOutcome outcome = RunUpdate(*pSession, request, &log, &OnStatus);
         EXPECT_EQ(outcome.eKind, OutcomeKind::Interrupted);
         EXPECT_EQ(outcome.eStep, OutcomeStep::Block);
+        EXPECT_EQ(outcome.nDownloadCode, -10020);
         EXPECT_NE(outcome.strCause.find("boot loader"), std::string::npos);
         EXPECT_LT(log.progress.back(), 100);
         EXPECT_EQ(device.DownloadsFinished(), 0);
@@ -393,22 +394,21 @@ TEST(UpdateJob, StopRequestEndsAWriteTheReaderNoLongerTakes) {
     request.strFirmwarePath = rig.WriteFirmware("fw.bin", 176128);
     CStageLog log;
     CDeviceSession* pRaw = pSession.get();
-    std::thread stopper;
-    // Block 2's write starts right after block 1's progress; the stop comes while it waits.
-    log.onProgress = [&](int) {
-        if (stopper.joinable()) {
-            return;
-        }
-        stopper = std::thread([pRaw] {
-            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    // The stop comes with the first bytes of block 2 on the line (its trace), past
+    // the packet boundary where a stop would end the download cleanly.
+    std::atomic<bool> bBlock1Done{false};
+    std::atomic<bool> bStopped{false};
+    log.onProgress = [&](int) { bBlock1Done = true; };
+    const DebugSink previous = SetDebugSink([&](const std::string& strLine) {
+        if (bBlock1Done && strLine.rfind("Tx : ", 0) == 0 && !bStopped.exchange(true)) {
             pRaw->RequestStop();
-        });
-    };
+        }
+    });
     const uint32_t dwStart = GetTickCount();
     const UpdateOutcome outcome = RunUpdate(*pSession, request, &log, &OnStatus);
     const uint32_t dwTook = TicksSince(dwStart);
-    ASSERT_TRUE(stopper.joinable());
-    stopper.join();
+    SetDebugSink(previous);
+    ASSERT_TRUE(bStopped);
     EXPECT_EQ(outcome.eKind, OutcomeKind::CommunicationError) << outcome.strCause;
     EXPECT_NE(outcome.strCause.find("the reader stopped reading at block 2"), std::string::npos)
         << outcome.strCause;

@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <grp.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <thread>
 #include <unistd.h>
 
@@ -100,6 +101,41 @@ TEST_F(PtyPortTest, ReadsWhatArrivedWithoutWaitingAndTracesIt) {
     ASSERT_EQ(lines.size(), nRxLines + 1);
     EXPECT_EQ(lines.back(), "Tx : 7e 72 76 0d 0a \n");
     fwup::SetDebugSink(previous);
+}
+
+// The line as an open leaves it, read back through the pty's other end (which
+// reports the same terminal) and compared with the flags written out here.
+TEST_F(PtyPortTest, OpenLeavesTheLineRawAt115200With8N1) {
+    fwup::CComPort port(m_strName, 1024, 20480);
+    ASSERT_TRUE(port.IsOpen());
+    termios tio{};
+    ASSERT_EQ(::tcgetattr(m_pDevice->MasterFd(), &tio), 0);
+    EXPECT_EQ(cfgetispeed(&tio), static_cast<speed_t>(B115200));
+    EXPECT_EQ(cfgetospeed(&tio), static_cast<speed_t>(B115200));
+    EXPECT_EQ(tio.c_cc[VMIN], 0);
+    EXPECT_EQ(tio.c_cc[VTIME], 0);
+    const struct {
+        const char* pszWhat;
+        tcflag_t termios::*pFlags;
+        tcflag_t nMask;
+        tcflag_t nWanted;
+    } rows[] = {
+        {"8 data bits", &termios::c_cflag, CSIZE, CS8},
+        {"no parity", &termios::c_cflag, PARENB, 0},
+        {"1 stop bit", &termios::c_cflag, CSTOPB, 0},
+        {"modem lines ignored", &termios::c_cflag, CLOCAL, CLOCAL},
+        {"receiver on", &termios::c_cflag, CREAD, CREAD},
+        {"no hardware flow control", &termios::c_cflag, CRTSCTS, 0},
+        {"no software flow control", &termios::c_iflag, IXON | IXOFF | IXANY, 0},
+        {"raw input", &termios::c_iflag, IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL,
+         0},
+        {"raw output", &termios::c_oflag, OPOST, 0},
+        {"no line editing, echo or signals", &termios::c_lflag,
+         ICANON | ECHO | ECHONL | ISIG | IEXTEN, 0},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(tio.*row.pFlags & row.nMask, row.nWanted) << row.pszWhat;
+    }
 }
 
 TEST_F(PtyPortTest, WaitReadableTimesOutOnSilence) {

@@ -195,8 +195,7 @@ const FaultCase kFaultCases[] = {
          ASSERT_TRUE(b.Host().Write(MakeHostFinish()));
          const auto tpReply = Clock::now();
          ASSERT_EQ(b.Host().ReadPacket(1000).size(), 16u);
-         std::this_thread::sleep_for(std::chrono::milliseconds(200));
-         EXPECT_TRUE(b.Device().IsPlugged());
+         // The stay is measured at the hang-up itself, not sampled after a sleep.
          EXPECT_TRUE(test::WaitForHangup(b.Host(), 2000));
          EXPECT_GE(Clock::now() - tpReply, std::chrono::milliseconds(390));
          EXPECT_TRUE(b.WaitForPersonality(Personality::Application, 2000));

@@ -12,6 +12,7 @@
 #include "workflows/CManualUpdate.h"
 #include "workflows/CParallelAutoLoop.h"
 #include "workflows/CPortGoneOperator.h"
+#include "workflows/CRetryingJob.h"
 #include "workflows/CSlotMap.h"
 #include "workflows/ConnectStep.h"
 #include "workflows/ConverterSearch.h"
@@ -19,6 +20,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <fstream>
@@ -126,6 +128,13 @@ private:
     std::vector<int> m_searchPositions;
     std::vector<UpdateOutcome> m_outcomes;
 };
+
+// How many of lines start with strPrefix.
+long CountLines(const std::vector<std::string>& lines, const std::string& strPrefix) {
+    return static_cast<long>(std::count_if(lines.begin(), lines.end(), [&](const std::string& s) {
+        return s.rfind(strPrefix, 0) == 0;
+    }));
+}
 
 bool WaitFor(const std::function<bool()>& pred, uint32_t dwTimeoutMs) {
     const uint32_t dwStart = GetTickCount();
@@ -471,12 +480,7 @@ TEST(ParallelAutoLoop, FlashesReadersPluggedAtOnceAndTakesAConnectorAgainOnlyAft
     AutoTally tally;
     std::thread runner([&] { tally = loop.Run(); });
 
-    const auto count = [&](const std::string& strPrefix) {
-        const auto lines = observer.Lines();
-        return std::count_if(lines.begin(), lines.end(),
-                             [&](const std::string& s) { return s.rfind(strPrefix, 0) == 0; });
-    };
-    ASSERT_TRUE(WaitFor([&] { return count("done ") == 3; }, 20000));
+    ASSERT_TRUE(WaitFor([&] { return CountLines(observer.Lines(), "done ") == 3; }, 20000));
     // All three ran side by side: every one was found before the first ended.
     const auto lines = observer.Lines();
     const auto firstEnd = std::find_if(
@@ -487,7 +491,7 @@ TEST(ParallelAutoLoop, FlashesReadersPluggedAtOnceAndTakesAConnectorAgainOnlyAft
     // Still plugged: three more scans list them and take none again.
     const int nSearches = observer.Searches();
     ASSERT_TRUE(WaitFor([&] { return observer.Searches() >= nSearches + 3; }, 5000));
-    EXPECT_EQ(count("found "), 3);
+    EXPECT_EQ(CountLines(observer.Lines(), "found "), 3);
     // The first reader is taken off (after its restart the port was back) and,
     // once the loop has seen that, another one is plugged into that connector.
     devices[0]->Unplug();
@@ -547,19 +551,14 @@ TEST(ParallelAutoLoop, RemovesAReaderThatStaysAwayAndKeepsAFailedOneUntilUnplugg
     CParallelAutoLoop loop(strImage, observer, TestTimings());
     AutoTally tally;
     std::thread runner([&] { tally = loop.Run(); });
-    const auto count = [&](const std::string& strPrefix) {
-        const auto lines = observer.Lines();
-        return std::count_if(lines.begin(), lines.end(),
-                             [&](const std::string& s) { return s.rfind(strPrefix, 0) == 0; });
-    };
-    EXPECT_TRUE(WaitFor([&] { return count("done ") == 2; }, 20000));
+    EXPECT_TRUE(WaitFor([&] { return CountLines(observer.Lines(), "done ") == 2; }, 20000));
     EXPECT_TRUE(
         WaitFor([&] { return observer.Removed().size() == 1; }, TestTimings().nDetectOpenMs * 5));
     EXPECT_EQ(observer.Removed(), std::vector<std::string>{names["ttyACM1"]});
     const int nSearches = observer.Searches();
     EXPECT_TRUE(WaitFor([&] { return observer.Searches() >= nSearches + 3; }, 5000));
     EXPECT_EQ(observer.Removed().size(), 1u) << "the failed reader is still plugged";
-    EXPECT_EQ(count("found "), 2);
+    EXPECT_EQ(CountLines(observer.Lines(), "found "), 2);
 
     failingDevice.Unplug();
     EXPECT_TRUE(WaitFor([&] { return observer.Removed().size() == 2; }, 5000));
@@ -616,18 +615,71 @@ TEST(ParallelAutoLoop, RetriesAFlakyReaderUnlessStoppedNow) {
             EXPECT_EQ(JsonField(records[i], "serial"), "\"SN00000001\"");
         }
         const auto lines = observer.Lines();
-        const auto count = [&](const std::string& strPrefix) {
-            return std::count_if(lines.begin(), lines.end(),
-                                 [&](const std::string& s) { return s.rfind(strPrefix, 0) == 0; });
-        };
-        EXPECT_EQ(count("retry "), bStopNow ? 0 : 1);
-        EXPECT_EQ(count("done "), 1) << "a retried unit is done once";
+        EXPECT_EQ(CountLines(lines, "retry "), bStopNow ? 0 : 1);
+        EXPECT_EQ(CountLines(lines, "done "), 1) << "a retried unit is done once";
         EXPECT_EQ(tally.nPassed, bStopNow ? 0 : 1);
         EXPECT_EQ(tally.nFailed, bStopNow ? 1 : 0);
         EXPECT_EQ(device.DownloadsFinished(), bStopNow ? 0 : 1);
         if (!bStopNow) {
             EXPECT_EQ(device.FlashAt(fwsim::kCodeAddress, 8000), ReadAll(strImage));
         }
+    }
+}
+
+// The retrying job's endings without a retry, retries left in each: the reader
+// gone for good (after the wait for its port), a failure a second try would only
+// repeat, and a stop while the job waits for the reader's port.
+TEST(RetryingJob, EndsWithoutARetryWhenTheReaderIsGoneTheFailureIsFinalOrAStopComes) {
+    const auto unplugAtBlock2 = [](fwsim::SimFaults& f) { f.nUnplugAtBlock = 2; };
+    const struct {
+        const char* pszName;
+        Personality eStart;
+        std::function<void(fwsim::SimFaults&)> setFaults;
+        uint32_t nPortWaitMs; // the wait for the reader's port to be listed again
+        bool bStopAfterFirst; // the stop comes once the first attempt has ended
+        OutcomeKind eKind;
+        uint32_t nMinAfterMs; // from the first attempt's end to Run's return
+    } rows[] = {
+        {"reader gone", Personality::BootLoader, unplugAtBlock2, 700, false,
+         OutcomeKind::CommunicationError, 650},
+        {"not detected", Personality::Application,
+         [](fwsim::SimFaults& f) { f.bNoVersionReply = true; }, 60000, false,
+         OutcomeKind::NotDetected, 0},
+        {"stop while waiting for the port", Personality::BootLoader, unplugAtBlock2, 60000, true,
+         OutcomeKind::CommunicationError, 0},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.pszName);
+        CSimRig rig;
+        fwsim::SimDeviceConfig config = rig.DeviceConfig(row.eStart);
+        row.setFaults(config.faults);
+        fwsim::CSimDevice device(config);
+        ASSERT_TRUE(device.Start());
+        ProtocolTimings timings = TestTimings();
+        timings.nDetectOpenMs = row.nPortWaitMs;
+        auto pSession = std::make_unique<CDeviceSession>(rig.WaitPortName(), timings);
+        ASSERT_TRUE(pSession->Port().IsOpen());
+        const DeviceUnit unit = UnitOfPort(pSession->Port());
+        CRetryingJob job(std::move(pSession), unit, timings, 2);
+        UpdateRequest request;
+        request.strFirmwarePath = rig.WriteFirmware("fw.bin", 2000);
+        CRecorder recorder;
+        UpdateOutcome outcome;
+        std::thread runner([&] { outcome = job.Run(request, recorder); });
+        EXPECT_TRUE(WaitFor([&] { return !recorder.Outcomes().empty(); }, 20000));
+        const uint32_t dwFirstEnded = GetTickCount();
+        if (row.bStopAfterFirst) {
+            job.RequestStop();
+        }
+        runner.join();
+        const uint32_t dwAfter = TicksSince(dwFirstEnded);
+        EXPECT_EQ(outcome.eKind, row.eKind) << outcome.strCause;
+        EXPECT_EQ(recorder.Outcomes().size(), 1u);
+        EXPECT_EQ(CountLines(recorder.Lines(), "retry "), 0);
+        EXPECT_EQ(job.Unit().nAttempt, 1);
+        EXPECT_GE(dwAfter, row.nMinAfterMs) << "the reader's port was not waited for";
+        // Far below a 60 s wait: only the outcome or the stop can have ended it.
+        EXPECT_LT(dwAfter, row.nMinAfterMs + 5000);
     }
 }
 
