@@ -57,8 +57,10 @@ struct ReportData {
 
 class CRecordDb : public IRecordStore {
 public:
-    // 1: the units; 2: and their aggregates, kept by a trigger on each insert.
-    // A new field's column needs the next version (see MigrationTo).
+    // The schema's versions, each made from the one before by MigrationTo (a new
+    // field's column needs the next one):
+    // 1: the units;
+    // 2: their aggregates, kept by a trigger on each insert.
     static constexpr int kSchemaVersion = 2;
     static constexpr int kHistogramBins = 20;
 
