@@ -32,7 +32,9 @@ struct UnitRecordField {
     const char* pszSqlType;
     UnitRecordMember member;
     uint32_t dwFlags;
-    int nSchemaVersion; // the store version whose migration added the column
+    // The store version whose migration added the column; rows stored before it
+    // get what a UnitRecord holds when nothing sets the member.
+    int nSchemaVersion;
 };
 
 // Lines older than id, station, slot and attempt lack them: not required there.
