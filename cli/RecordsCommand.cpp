@@ -8,6 +8,7 @@
 #include "records/HtmlReport.h"
 #include "records/RecordBackends.h"
 #include "records/RecordStoreText.h"
+#include "records/UnitRecordFields.h"
 #include "workflows/JsonText.h"
 
 #include <cstdio>
@@ -167,12 +168,6 @@ int Failed(const RecordsOptions& o, const std::string& strError) {
     return kExitStoreFailed;
 }
 
-std::string Seconds(double dSeconds) {
-    char szText[32];
-    std::snprintf(szText, sizeof szText, "%.3f", dSeconds);
-    return szText;
-}
-
 std::string CsvField(const std::string& strText) {
     if (strText.find_first_of(",\"\r\n") == std::string::npos) {
         return strText;
@@ -199,31 +194,19 @@ int RunList(const RecordsOptions& o) {
             std::fputs(FormatUnitRecord(r).c_str(), stdout);
         }
     } else if (o.strFormat == "csv") {
-        std::puts("time,port,connector,serial,version,boot,file,size,sha256,result,exit_code,"
-                  "seconds,id,station,slot,attempt");
+        std::string strHead;
+        for (const UnitRecordField& field : kUnitRecordFields) {
+            strHead += strHead.empty() ? "" : ",";
+            strHead += field.pszJsonKey;
+        }
+        std::puts(strHead.c_str());
         for (const UnitRecord& r : records) {
-            const std::vector<std::string> fields = {r.strTime,
-                                                     r.strPort,
-                                                     r.strConnector,
-                                                     r.optSerial.value_or(""),
-                                                     r.optVersion.value_or(""),
-                                                     r.optBoot.value_or(""),
-                                                     r.strFile,
-                                                     std::to_string(r.nSize),
-                                                     r.optSha256.value_or(""),
-                                                     r.strResult,
-                                                     std::to_string(r.nExitCode),
-                                                     Seconds(r.dSeconds),
-                                                     r.strId,
-                                                     r.strStation,
-                                                     r.strSlot,
-                                                     std::to_string(r.nAttempt)};
             std::string strLine;
-            for (const std::string& strField : fields) {
+            for (const UnitRecordField& field : kUnitRecordFields) {
                 if (!strLine.empty()) {
                     strLine += ',';
                 }
-                strLine += CsvField(strField);
+                strLine += CsvField(FieldText(r, field).value_or(""));
             }
             std::puts(strLine.c_str());
         }

@@ -1,5 +1,7 @@
 #include "records/CRecordDb.h"
 
+#include "records/UnitRecordFields.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -9,8 +11,50 @@ namespace fwup {
 
 namespace {
 
-const char* const kColumns = "id, time, port, connector, serial, version, boot, file, size, "
-                             "sha256, result, exit_code, seconds, station, slot, attempt";
+static_assert(
+    [] {
+        int nKeys = 0;
+        for (const UnitRecordField& field : kUnitRecordFields) {
+            if (field.nSchemaVersion < 1 || field.nSchemaVersion > CRecordDb::kSchemaVersion) {
+                return false;
+            }
+            if ((field.dwFlags & kFieldKey) != 0 && (++nKeys > 1 || field.nSchemaVersion != 1)) {
+                return false;
+            }
+        }
+        return nKeys == 1;
+    }(),
+    "one key, made with the table; every column added by a version this program knows");
+
+// The columns of `units` in their order: the key, then the fields in their order.
+const std::vector<const UnitRecordField*>& Columns() {
+    static const std::vector<const UnitRecordField*> columns = [] {
+        std::vector<const UnitRecordField*> out;
+        for (const UnitRecordField& field : kUnitRecordFields) {
+            out.insert((field.dwFlags & kFieldKey) != 0 ? out.begin() : out.end(), &field);
+        }
+        return out;
+    }();
+    return columns;
+}
+
+const UnitRecordField& KeyField() {
+    return *Columns().front();
+}
+
+// "a, b, c": each column's text from columnText, in the columns' order; a
+// column given no text is left out.
+template <class F> std::string ColumnList(F columnText) {
+    std::string strList;
+    for (const UnitRecordField* pField : Columns()) {
+        const std::string strText = columnText(*pField);
+        if (!strText.empty()) {
+            strList += strList.empty() ? "" : ", ";
+            strList += strText;
+        }
+    }
+    return strList;
+}
 
 int64_t Integer(const SqlValue& value) {
     return value ? std::strtoll(value->c_str(), nullptr, 10) : 0;
@@ -39,10 +83,66 @@ int64_t EpochSeconds(const std::string& strTime) {
 CRecordDb::CRecordDb(std::unique_ptr<ISqlConnection> pConnection, std::string strName)
     : m_pConnection(std::move(pConnection)), m_strName(std::move(strName)) {}
 
-std::string CRecordDb::TimeText() const {
-    return m_pConnection->Dialect() == SqlDialect::Sqlite
-               ? "time"
-               : "to_char(time AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS\"Z\"')";
+std::string CRecordDb::ColumnText(const UnitRecordField& field) const {
+    const std::string strColumn = field.pszColumn;
+    return m_pConnection->Dialect() == SqlDialect::Sqlite || !IsUtcTimeField(field)
+               ? strColumn
+               : "to_char(" + strColumn + " AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS\"Z\"')";
+}
+
+std::string CRecordDb::ColumnDefinition(const UnitRecordField& field) const {
+    std::string strDefinition = field.pszColumn;
+    strDefinition += ' ';
+    strDefinition += IsUtcTimeField(field) && m_pConnection->Dialect() == SqlDialect::Sqlite
+                         ? "TEXT"
+                         : field.pszSqlType;
+    if ((field.dwFlags & kFieldKey) != 0) {
+        strDefinition += " PRIMARY KEY";
+    } else if (!IsOptionalField(field)) {
+        strDefinition += " NOT NULL";
+    }
+    return strDefinition;
+}
+
+std::vector<std::string> CRecordDb::MigrationTo(int nVersion) const {
+    std::vector<std::string> sql;
+    if (nVersion == 1) {
+        sql.push_back("CREATE TABLE IF NOT EXISTS units (" +
+                      ColumnList([&](const UnitRecordField& field) {
+                          return field.nSchemaVersion == 1 ? ColumnDefinition(field) : "";
+                      }) +
+                      ")");
+    }
+    for (const UnitRecordField* pField : Columns()) {
+        if (nVersion > 1 && pField->nSchemaVersion == nVersion) {
+            // The rows already stored get what a record has when nothing sets it.
+            const std::optional<std::string> optDefault = FieldText(UnitRecord{}, *pField);
+            std::string strDefault;
+            for (const char c : optDefault.value_or("")) {
+                strDefault += c == '\'' ? "''" : std::string(1, c);
+            }
+            sql.push_back("ALTER TABLE units ADD COLUMN " + ColumnDefinition(*pField) +
+                          (optDefault ? " DEFAULT '" + strDefault + "'" : ""));
+        }
+    }
+    for (const UnitRecordField* pField : Columns()) {
+        const std::string strColumn = pField->pszColumn;
+        if ((pField->dwFlags & kFieldIndexed) != 0 && pField->nSchemaVersion == nVersion) {
+            sql.push_back("CREATE INDEX IF NOT EXISTS units_" + strColumn + " ON units (" +
+                          strColumn + ")");
+        }
+    }
+    if (nVersion == 2) {
+        // Version 1 had the units only: their aggregates are made from them once,
+        // while no older program's writer can add a unit the trigger would miss.
+        if (m_pConnection->Dialect() == SqlDialect::Postgres) {
+            sql.push_back("LOCK TABLE units IN SHARE ROW EXCLUSIVE MODE");
+        }
+        for (std::string& strSql : AggregateSchema()) {
+            sql.push_back(std::move(strSql));
+        }
+    }
+    return sql;
 }
 
 std::string CRecordDb::DayOf(const std::string& strTime) const {
@@ -186,7 +286,6 @@ bool CRecordDb::Prepare(std::string& strError) {
     }
     ISqlConnection& db = *m_pConnection;
     const bool bSqlite = db.Dialect() == SqlDialect::Sqlite;
-    const std::string strTime = bSqlite ? "TEXT" : "TIMESTAMPTZ";
     std::vector<SqlRow> rows;
     std::string strIgnored;
     // One creator at a time: two benches starting together must not both create.
@@ -202,29 +301,15 @@ bool CRecordDb::Prepare(std::string& strError) {
                    ", newer than this program's " + std::to_string(kSchemaVersion) +
                    "; use a newer fwupgrader with it";
         bOk = false;
-    } else if (bOk && nVersion == 0) {
-        bOk =
-            db.Exec("CREATE TABLE IF NOT EXISTS units (id TEXT PRIMARY KEY, time " + strTime +
-                        " NOT NULL, port TEXT NOT NULL, connector TEXT NOT NULL, serial TEXT, "
-                        "version TEXT, boot TEXT, file TEXT NOT NULL, size BIGINT NOT NULL, "
-                        "sha256 TEXT, result TEXT NOT NULL, exit_code INTEGER NOT NULL, "
-                        "seconds DOUBLE PRECISION NOT NULL, station TEXT NOT NULL, "
-                        "slot TEXT NOT NULL, attempt INTEGER NOT NULL)",
-                    {}, nullptr, strError) &&
-            db.Exec("CREATE INDEX IF NOT EXISTS units_serial ON units (serial)", {}, nullptr,
-                    strError) &&
-            db.Exec("CREATE INDEX IF NOT EXISTS units_time ON units (time)", {}, nullptr, strError);
     }
-    if (bOk && nVersion < kSchemaVersion) {
-        // Version 1 had the units only: their aggregates are made from them once,
-        // while no older program's writer can add a unit the trigger would miss.
-        bOk = bSqlite ||
-              db.Exec("LOCK TABLE units IN SHARE ROW EXCLUSIVE MODE", {}, nullptr, strError);
-        for (const std::string& strSql : AggregateSchema()) {
+    for (int nStep = static_cast<int>(nVersion) + 1; bOk && nStep <= kSchemaVersion; ++nStep) {
+        for (const std::string& strSql : MigrationTo(nStep)) {
             bOk = bOk && db.Exec(strSql, {}, nullptr, strError);
         }
-        bOk = bOk && db.Exec("INSERT INTO schema_version (version) VALUES ($1)",
-                             {std::to_string(kSchemaVersion)}, nullptr, strError);
+    }
+    if (bOk && nVersion < kSchemaVersion) {
+        bOk = db.Exec("INSERT INTO schema_version (version) VALUES ($1)",
+                      {std::to_string(kSchemaVersion)}, nullptr, strError);
     }
     if (!bOk || !db.Exec("COMMIT", {}, nullptr, strError)) {
         db.Exec("ROLLBACK", {}, nullptr, strIgnored);
@@ -238,17 +323,22 @@ bool CRecordDb::Put(const UnitRecord& r, std::string& strError) {
     if (!Prepare(strError)) {
         return false;
     }
-    char szSeconds[32];
-    std::snprintf(szSeconds, sizeof szSeconds, "%.3f", r.dSeconds);
+    static const std::string strInsert = [] {
+        int nParameter = 0;
+        return "INSERT INTO units (" +
+               ColumnList([](const UnitRecordField& field) { return field.pszColumn; }) +
+               ") VALUES (" + ColumnList([&](const UnitRecordField&) {
+                   return "$" + std::to_string(++nParameter);
+               }) +
+               ") ON CONFLICT (" + KeyField().pszColumn + ") DO NOTHING";
+    }();
+    std::vector<SqlValue> params;
+    params.reserve(Columns().size());
+    for (const UnitRecordField* pField : Columns()) {
+        params.push_back(FieldText(r, *pField));
+    }
     // A single statement is its own transaction in both databases.
-    return m_pConnection->Exec(
-        std::string("INSERT INTO units (") + kColumns +
-            ") VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12, $13, $14, $15, $16) "
-            "ON CONFLICT (id) DO NOTHING",
-        {r.strId, r.strTime, r.strPort, r.strConnector, r.optSerial, r.optVersion, r.optBoot,
-         r.strFile, std::to_string(r.nSize), r.optSha256, r.strResult, std::to_string(r.nExitCode),
-         std::string(szSeconds), r.strStation, r.strSlot, std::to_string(r.nAttempt)},
-        nullptr, strError);
+    return m_pConnection->Exec(strInsert, params, nullptr, strError);
 }
 
 bool CRecordDb::List(const RecordFilter& filter, std::vector<UnitRecord>& records,
@@ -274,31 +364,17 @@ bool CRecordDb::List(const RecordFilter& filter, std::vector<UnitRecord>& record
                     std::string(*filter.optPassed ? "exit_code = 0" : "exit_code <> 0");
     }
     std::vector<SqlRow> rows;
-    if (!m_pConnection->Exec("SELECT id, " + TimeText() +
-                                 ", port, connector, serial, version, boot, file, size, sha256, "
-                                 "result, exit_code, seconds, station, slot, attempt FROM units" +
-                                 strWhere + " ORDER BY time, id",
-                             params, &rows, strError)) {
+    const std::string strSelect =
+        "SELECT " + ColumnList([&](const UnitRecordField& field) { return ColumnText(field); }) +
+        " FROM units" + strWhere + " ORDER BY time, id";
+    if (!m_pConnection->Exec(strSelect, params, &rows, strError)) {
         return false;
     }
     for (const SqlRow& row : rows) {
         UnitRecord r;
-        r.strId = row[0].value_or("");
-        r.strTime = row[1].value_or("");
-        r.strPort = row[2].value_or("");
-        r.strConnector = row[3].value_or("");
-        r.optSerial = row[4];
-        r.optVersion = row[5];
-        r.optBoot = row[6];
-        r.strFile = row[7].value_or("");
-        r.nSize = Integer(row[8]);
-        r.optSha256 = row[9];
-        r.strResult = row[10].value_or("");
-        r.nExitCode = static_cast<int>(Integer(row[11]));
-        r.dSeconds = Real(row[12]);
-        r.strStation = row[13].value_or("");
-        r.strSlot = row[14].value_or("");
-        r.nAttempt = static_cast<int>(Integer(row[15]));
+        for (size_t n = 0; n < Columns().size(); ++n) {
+            SetFieldText(r, *Columns()[n], row[n]);
+        }
         records.push_back(std::move(r));
     }
     return true;

@@ -1,9 +1,10 @@
 #pragma once
 // CRecordDb: unit records in a SQL database (SQLite or PostgreSQL): the table
-// `units` keyed by the record id, its indexes and `schema_version`, created when
-// missing; the record store's insert (an id already there is skipped); and the
-// queries of `fwupgrader-cli records`, each computed in the database from small
-// aggregate tables that a trigger keeps up to date in each insert's transaction.
+// `units` keyed by the record id (its columns from the record's field table), its
+// indexes and `schema_version`, created or migrated when older; the record store's insert (an id
+// already there is skipped); and the queries of `fwupgrader-cli records`, each computed in the
+// database from small aggregate tables that a trigger keeps up to date in each insert's
+// transaction.
 
 #include "records/IRecordStore.h"
 #include "records/ISqlConnection.h"
@@ -15,6 +16,8 @@
 #include <vector>
 
 namespace fwup {
+
+struct UnitRecordField;
 
 struct RecordFilter {
     std::optional<std::string> optSerial;
@@ -54,7 +57,10 @@ struct ReportData {
 
 class CRecordDb : public IRecordStore {
 public:
-    // 1: the units; 2: and their aggregates, kept by a trigger on each insert.
+    // The schema's versions, each made from the one before by MigrationTo (a new
+    // field's column needs the next one):
+    // 1: the units;
+    // 2: their aggregates, kept by a trigger on each insert.
     static constexpr int kSchemaVersion = 2;
     static constexpr int kHistogramBins = 20;
 
@@ -74,7 +80,9 @@ public:
 private:
     // The summary, and with pReport also the report's histogram from the same counts.
     bool Aggregate(RecordSummary& summary, ReportData* pReport, std::string& strError);
-    std::string TimeText() const;                         // the time column as "…Z" text
+    // A column as the select reads it (a time as "…Z" text) and as the table defines it.
+    std::string ColumnText(const UnitRecordField& field) const;
+    std::string ColumnDefinition(const UnitRecordField& field) const;
     std::string DayOf(const std::string& strTime) const;  // a time's UTC "YYYY-MM-DD"
     std::string HourOf(const std::string& strTime) const; // a time's UTC "YYYY-MM-DDTHH"
     // The key of a row (strRow: "u." or "NEW.") in group 0 (all), 1 (station),
@@ -83,6 +91,12 @@ private:
     // Statements that create the aggregate tables, fill them from the units
     // there and add the trigger that keeps them.
     std::vector<std::string> AggregateSchema() const;
+    // The schema's history: the statements that take a store from version
+    // nVersion - 1 to nVersion. Prepare runs each step a store lacks, in order, in
+    // one transaction. This is where a column is added: 1 creates `units` with the
+    // fields of version 1, each later version adds the columns (and indexes) of
+    // the fields whose row names it.
+    std::vector<std::string> MigrationTo(int nVersion) const;
 
     std::unique_ptr<ISqlConnection> m_pConnection;
     std::string m_strName;

@@ -1,4 +1,5 @@
 #include "records/UnitRecord.h"
+#include "records/UnitRecordFields.h"
 
 #include "device/FilePlatform.h"
 #include "device/Sha256.h"
@@ -49,18 +50,18 @@ UnitRecord MakeUnitRecord(const DeviceUnit& unit, const UpdateOutcome& outcome,
 }
 
 std::string FormatUnitRecord(const UnitRecord& r) {
-    char szSeconds[32];
-    std::snprintf(szSeconds, sizeof szSeconds, "%.3f", r.dSeconds);
-    return "{\"time\":\"" + JsonEscape(r.strTime) + "\",\"port\":\"" + JsonEscape(r.strPort) +
-           "\",\"connector\":\"" + JsonEscape(r.strConnector) +
-           "\",\"serial\":" + JsonStringOrNull(r.optSerial) +
-           ",\"version\":" + JsonStringOrNull(r.optVersion) +
-           ",\"boot\":" + JsonStringOrNull(r.optBoot) + ",\"file\":\"" + JsonEscape(r.strFile) +
-           "\",\"size\":" + std::to_string(r.nSize) +
-           ",\"sha256\":" + JsonStringOrNull(r.optSha256) + ",\"result\":\"" +
-           JsonEscape(r.strResult) + "\",\"exit_code\":" + std::to_string(r.nExitCode) +
-           ",\"seconds\":" + szSeconds + ",\"id\":\"" + JsonEscape(r.strId) + "\",\"station\":\"" +
-           JsonEscape(r.strStation) + "\",\"slot\":\"" + JsonEscape(r.strSlot) +
-           "\",\"attempt\":" + std::to_string(r.nAttempt) + "}\n";
+    std::string strLine = "{";
+    for (const UnitRecordField& field : kUnitRecordFields) {
+        if (strLine.size() > 1) {
+            strLine += ',';
+        }
+        strLine += '"';
+        strLine += field.pszJsonKey;
+        strLine += "\":";
+        const std::optional<std::string> optText = FieldText(r, field);
+        strLine += IsNumberField(field) ? *optText : JsonStringOrNull(optText);
+    }
+    strLine += "}\n";
+    return strLine;
 }
 } // namespace fwup

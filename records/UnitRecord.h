@@ -14,6 +14,8 @@
 
 namespace fwup {
 
+// Each member is described once, in kUnitRecordFields (UnitRecordFields.h): a new
+// member needs its row there.
 struct UnitRecord {
     std::string strTime;                   // end of the job, ISO 8601 UTC
     std::string strPort;                   // listed name
@@ -31,6 +33,8 @@ struct UnitRecord {
     std::string strStation;                // the bench PC (--station, default its host name)
     std::string strSlot;                   // the bench slot's label (default the connector)
     int nAttempt = 1;                      // 1, or the how-many-th job on this serial
+
+    bool operator==(const UnitRecord&) const = default;
 };
 
 // The record of a job that ended with outcome on unit; request as the job left it.

@@ -1,6 +1,7 @@
 // Reading record lines back (import, the spool), UTC times given on a command
 // line, and record ids.
 #include "records/UnitRecord.h"
+#include "records/UnitRecordFields.h"
 
 #include "device/Sha256.h"
 
@@ -192,6 +193,58 @@ bool WholeNumber(const std::string& strText, int64_t& nValue) {
     nValue = std::strtoll(strText.c_str(), &pEnd, 10);
     return !strText.empty() && *pEnd == '\0';
 }
+
+bool Missing(const std::string& strKey, std::string& strError) {
+    strError = "the record has no \"" + strKey + "\"";
+    return false;
+}
+
+// Sets one field from a line's values; a field the line lacks (or has as null)
+// keeps its default unless it is required. False with strError.
+bool ReadField(const std::map<std::string, JsonValue>& values, const UnitRecordField& field,
+               UnitRecord& r, std::string& strError) {
+    const std::string strKey = field.pszJsonKey;
+    const auto it = values.find(strKey);
+    const bool bRequired = (field.dwFlags & kFieldRequired) != 0;
+    const bool bMissing = it == values.end();
+    if (std::holds_alternative<double UnitRecord::*>(field.member)) {
+        if (bMissing && !bRequired) {
+            return true;
+        }
+        char* pEnd = nullptr;
+        if (bMissing || it->second.bString || it->second.bNull || it->second.strText.empty() ||
+            (std::strtod(it->second.strText.c_str(), &pEnd), *pEnd != '\0')) {
+            strError = "\"" + strKey + "\" is not a number";
+            return false;
+        }
+        SetFieldText(r, field, it->second.strText);
+        return true;
+    }
+    if (IsNumberField(field)) {
+        int64_t nValue = 0;
+        if (bMissing) {
+            return !bRequired || Missing(strKey, strError);
+        }
+        if (it->second.bString || it->second.bNull || !WholeNumber(it->second.strText, nValue)) {
+            strError = "\"" + strKey + "\" is not a whole number";
+            return false;
+        }
+        SetFieldText(r, field, std::to_string(nValue));
+        return true;
+    }
+    if (bMissing || it->second.bNull) {
+        if (IsOptionalField(field)) {
+            SetFieldText(r, field, std::nullopt);
+        }
+        return !bRequired || Missing(strKey, strError);
+    }
+    if (!it->second.bString) {
+        strError = "\"" + strKey + "\" is not a text";
+        return false;
+    }
+    SetFieldText(r, field, it->second.strText);
+    return true;
+}
 } // namespace
 
 std::string CanonicalUtcTime(const std::string& strText) {
@@ -250,73 +303,28 @@ bool ParseUnitRecord(const std::string& strLine, UnitRecord& record, std::string
     if (!CFlatJsonReader(strLine).Read(values, strError)) {
         return false;
     }
-    const auto text = [&](const char* pszKey, std::string& strOut, bool bRequired) {
-        const auto it = values.find(pszKey);
-        if (it == values.end() || it->second.bNull) {
-            if (bRequired) {
-                strError = std::string("the record has no \"") + pszKey + "\"";
-            }
-            return !bRequired;
-        }
-        if (!it->second.bString) {
-            strError = std::string("\"") + pszKey + "\" is not a text";
-            return false;
-        }
-        strOut = it->second.strText;
-        return true;
-    };
-    const auto optional = [&](const char* pszKey, std::optional<std::string>& optOut) {
-        std::string strValue;
-        const bool bPresent = values.count(pszKey) != 0 && !values[pszKey].bNull;
-        if (!text(pszKey, strValue, false)) {
-            return false;
-        }
-        optOut = bPresent ? std::optional<std::string>(strValue) : std::nullopt;
-        return true;
-    };
-    const auto number = [&](const char* pszKey, int64_t& nOut, bool bRequired) {
-        const auto it = values.find(pszKey);
-        if (it == values.end()) {
-            if (bRequired) {
-                strError = std::string("the record has no \"") + pszKey + "\"";
-            }
-            return !bRequired;
-        }
-        if (it->second.bString || it->second.bNull || !WholeNumber(it->second.strText, nOut)) {
-            strError = std::string("\"") + pszKey + "\" is not a whole number";
-            return false;
-        }
-        return true;
-    };
     UnitRecord r;
-    int64_t nExitCode = 0, nAttempt = 1;
-    if (!text("time", r.strTime, true) || !text("port", r.strPort, true) ||
-        !text("connector", r.strConnector, true) || !optional("serial", r.optSerial) ||
-        !optional("version", r.optVersion) || !optional("boot", r.optBoot) ||
-        !text("file", r.strFile, true) || !number("size", r.nSize, true) ||
-        !optional("sha256", r.optSha256) || !text("result", r.strResult, true) ||
-        !number("exit_code", nExitCode, true) || !text("id", r.strId, false) ||
-        !text("station", r.strStation, false) || !text("slot", r.strSlot, false) ||
-        !number("attempt", nAttempt, false)) {
-        return false;
+    // Numbers with decimals are read after the rest and times checked last, so that
+    // a line wrong in two places is refused for the reason it always was.
+    for (const bool bReal : {false, true}) {
+        for (const UnitRecordField& field : kUnitRecordFields) {
+            if (std::holds_alternative<double UnitRecord::*>(field.member) == bReal &&
+                !ReadField(values, field, r, strError)) {
+                return false;
+            }
+        }
     }
-    const auto itSeconds = values.find("seconds");
-    char* pEnd = nullptr;
-    if (itSeconds == values.end() || itSeconds->second.bString || itSeconds->second.bNull ||
-        (r.dSeconds = std::strtod(itSeconds->second.strText.c_str(), &pEnd),
-         *pEnd != '\0' || itSeconds->second.strText.empty())) {
-        strError = "\"seconds\" is not a number";
-        return false;
-    }
-    if (CanonicalUtcTime(r.strTime) != r.strTime) {
-        strError = "\"time\" is not a UTC time like 2026-12-08T06:10:00Z";
-        return false;
+    for (const UnitRecordField& field : kUnitRecordFields) {
+        const std::string strTime = FieldText(r, field).value_or("");
+        if (IsUtcTimeField(field) && CanonicalUtcTime(strTime) != strTime) {
+            strError = std::string("\"") + field.pszJsonKey +
+                       "\" is not a UTC time like 2026-12-08T06:10:00Z";
+            return false;
+        }
     }
     if (values.count("slot") == 0) {
         r.strSlot = r.strConnector; // an older line: the slot was its connector
     }
-    r.nExitCode = static_cast<int>(nExitCode);
-    r.nAttempt = static_cast<int>(nAttempt);
     if (r.strId.empty()) {
         std::string strTrimmed = strLine;
         while (!strTrimmed.empty() && (strTrimmed.back() == '\n' || strTrimmed.back() == '\r')) {

@@ -5,12 +5,15 @@
 #include "records/CUnitRecordLog.h"
 #include "records/RecordBackends.h"
 #include "records/RecordStoreText.h"
+#include "records/UnitRecordFields.h"
 #include "tests/support/CPgServer.h"
 #include "tests/support/CTempRoot.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <climits>
+#include <cstdint>
 #include <cstdlib>
 #include <fstream>
 #include <set>
@@ -193,6 +196,82 @@ TEST(UnitRecord, AnOldLineGetsAnIdFromItsTextAndBadLinesAreRefused) {
           std::string(strOld).replace(strOld.find("06:10:00Z"), 9, "6 o'clock"),
           std::string(strOld).replace(strOld.find(",\"seconds\":1.5"), 14, "")}) {
         EXPECT_FALSE(ParseUnitRecord(strBad, first, strError)) << strBad;
+    }
+}
+
+// The field table against lists written here: the line's keys, and the table
+// each store makes. A record with every field set (texts beyond ASCII, controls,
+// quotes, an empty text, the numbers' limits) comes back equal from a line and
+// from each store.
+TEST(UnitRecord, EveryFieldComesBackFromTheLineAndEachStore) {
+    const std::vector<std::string> keys = {
+        "time",   "port",   "connector", "serial",  "version", "boot",    "file", "size",
+        "sha256", "result", "exit_code", "seconds", "id",      "station", "slot", "attempt"};
+    const std::string strColumns =
+        "id TEXT PRIMARY KEY, time TIMESTAMPTZ NOT NULL, port TEXT NOT NULL, connector TEXT NOT "
+        "NULL, serial TEXT, version TEXT, boot TEXT, file TEXT NOT NULL, size BIGINT NOT NULL, "
+        "sha256 TEXT, result TEXT NOT NULL, exit_code INTEGER NOT NULL, seconds DOUBLE PRECISION "
+        "NOT NULL, station TEXT NOT NULL, slot TEXT NOT NULL, attempt INTEGER NOT NULL";
+    std::vector<std::string> tableKeys;
+    for (const UnitRecordField& field : kUnitRecordFields) {
+        tableKeys.push_back(field.pszJsonKey);
+    }
+    EXPECT_EQ(tableKeys, keys);
+
+    UnitRecord r;
+    r.strTime = "2000-02-29T23:59:59Z";
+    r.strPort = "Ürün 端口 \xf0\x9f\x94\xa5 (COM2)";
+    r.strConnector = "1-2.3:1.0";
+    r.optSerial = "SN'; DROP TABLE units; --";
+    r.optVersion = "";
+    r.optBoot = "1.2.3.4";
+    r.strFile = "C:\\fw\\a,b\"c.bin";
+    r.nSize = INT64_MAX;
+    r.optSha256 = std::string(64, 'f');
+    r.strResult = "tab\there\x01\x7f\r\nend";
+    r.nExitCode = INT_MIN;
+    r.dSeconds = 86400.125;
+    r.strId = NewRecordId();
+    r.strStation = "линия \\7\\";
+    r.strSlot = "";
+    r.nAttempt = INT_MAX;
+    UnitRecord back;
+    std::string strError;
+    ASSERT_TRUE(ParseUnitRecord(FormatUnitRecord(r), back, strError)) << strError;
+    EXPECT_TRUE(back == r) << FormatUnitRecord(back);
+
+    fwtest::CTempRoot root(false);
+    // store, the statement that shows its table's columns, what it shows
+    std::vector<std::tuple<std::string, std::string, std::string>> stores = {
+        {root.Path() + "/units.db", "SELECT sql FROM sqlite_master WHERE name = 'units'",
+         "CREATE TABLE units (" +
+             std::string(strColumns).replace(strColumns.find("TIMESTAMPTZ"), 11, "TEXT") + ")"}};
+    if (fwtest::CPgServer* pServer = SharedServer()) {
+        ASSERT_TRUE(OpenSqlConnection(pServer->Uri(), strError)
+                        ->Exec("CREATE SCHEMA IF NOT EXISTS fields", {}, nullptr, strError))
+            << strError;
+        stores.emplace_back(
+            pServer->Uri() + "?options=-csearch_path%3Dfields",
+            "SELECT string_agg(column_name || ' ' || upper(udt_name) || CASE WHEN is_nullable = "
+            "'NO' THEN ' NOT NULL' ELSE '' END, ', ' ORDER BY ordinal_position) FROM "
+            "information_schema.columns WHERE table_schema = 'fields' AND table_name = 'units'",
+            "id TEXT NOT NULL, time TIMESTAMPTZ NOT NULL, port TEXT NOT NULL, connector TEXT NOT "
+            "NULL, serial TEXT, version TEXT, boot TEXT, file TEXT NOT NULL, size INT8 NOT NULL, "
+            "sha256 TEXT, result TEXT NOT NULL, exit_code INT4 NOT NULL, seconds FLOAT8 NOT NULL, "
+            "station TEXT NOT NULL, slot TEXT NOT NULL, attempt INT4 NOT NULL");
+    }
+    for (const auto& [strStore, strShowColumns, strShown] : stores) {
+        auto pDb = OpenDb(strStore);
+        ASSERT_TRUE(pDb);
+        std::vector<UnitRecord> records;
+        ASSERT_TRUE(pDb->Put(r, strError) && pDb->List({}, records, strError)) << strError;
+        ASSERT_EQ(records.size(), 1u) << MaskedStore(strStore);
+        EXPECT_TRUE(records[0] == r) << FormatUnitRecord(records[0]);
+        std::vector<SqlRow> rows;
+        ASSERT_TRUE(
+            OpenSqlConnection(strStore, strError)->Exec(strShowColumns, {}, &rows, strError))
+            << strError;
+        EXPECT_EQ(rows.at(0).at(0).value_or(""), strShown) << MaskedStore(strStore);
     }
 }
 
