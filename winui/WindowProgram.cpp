@@ -4,6 +4,7 @@
 #include "serial/WideText.h"
 #include "windowmodel/CRecordLogSink.h"
 #include "winui/CBenchDlg.h"
+#include "winui/RestartRegistration.h"
 #include "winui/WindowOptions.h"
 
 #include "ProductVersion.h"
@@ -54,6 +55,8 @@ int RunWindowProgram(HINSTANCE hInstance, const std::vector<std::string>& args,
     // The common control classes the templates use (the bars, the bench's table).
     INITCOMMONCONTROLSEX icc = {sizeof icc, ICC_WIN95_CLASSES | ICC_LISTVIEW_CLASSES};
     ::InitCommonControlsEx(&icc);
+    // Either window: a crash or an update's reboot brings it back as it was started.
+    RegisterForRestart();
 
     // A bench that asked for records gets them or is told why not, before any unit
     // runs. Each window has a log of its own on the store (a window's end closes

@@ -1,7 +1,10 @@
 #!/usr/bin/env python3
 """Writes fwupgraderVelmora.ico: the application icon of the Linux window (a
 hand-held reader with a green download arrow, ui/AppIcon.cpp) in 16, 24, 32 and
-48 pixels as 32-bit images and 256 pixels as PNG. Standard library only."""
+48 pixels in 16 colours, 256 colours and 32-bit colour, and 256 pixels as a
+32-bit PNG. The 16-colour images use the standard VGA palette (what a 16-colour
+display shows exactly), the 256-colour images a palette cut from their own
+pixels. Standard library only; the same drawing gives the same file."""
 import struct
 import sys
 import zlib
@@ -85,6 +88,77 @@ def dib(rows):
     return header + pixels + bytes(mask_row * size)
 
 
+# The 16 colours every Windows display has, in the system palette's order.
+VGA = [(0, 0, 0), (128, 0, 0), (0, 128, 0), (128, 128, 0), (0, 0, 128), (128, 0, 128),
+       (0, 128, 128), (192, 192, 192), (128, 128, 128), (255, 0, 0), (0, 255, 0),
+       (255, 255, 0), (0, 0, 255), (255, 0, 255), (0, 255, 255), (255, 255, 255)]
+
+
+def opaque(px):
+    return px[3] >= 128
+
+
+def median_cut(colours, count):
+    """At most `count` colours standing for `colours` (RGB tuples, repeats
+    weigh): split the box with the widest channel at its median until there
+    are enough boxes, then take each box's mean."""
+    boxes = [sorted(colours)]
+    while len(boxes) < count:
+        splittable = [b for b in boxes if len(set(b)) > 1]
+        if not splittable:
+            break
+        box = max(splittable, key=lambda b: max(max(c[i] for c in b) - min(c[i] for c in b)
+                                                 for i in range(3)))
+        channel = max(range(3), key=lambda i: max(c[i] for c in box) - min(c[i] for c in box))
+        box.sort(key=lambda c: (c[channel], c))
+        half = len(box) // 2
+        while half < len(box) and box[half][channel] == box[half - 1][channel]:
+            half += 1  # equal values stay in one box
+        if half == len(box):
+            half = len(box) // 2
+            while half > 0 and box[half][channel] == box[half - 1][channel]:
+                half -= 1
+        boxes.remove(box)
+        boxes += [box[:half], box[half:]]
+    return sorted(tuple(int(round(sum(c[i] for c in b) / len(b))) for i in range(3)) for b in boxes)
+
+
+def nearest(palette, rgb):
+    return min(range(len(palette)),
+               key=lambda k: (sum((palette[k][i] - rgb[i]) ** 2 for i in range(3)), k))
+
+
+def dib_indexed(rows, bits):
+    """A palette image: the colour table, one index per pixel, and the mask
+    (set where the drawing is transparent) that the 32-bit images carry as alpha."""
+    size = len(rows)
+    if bits == 4:
+        palette = VGA
+    else:
+        palette = median_cut([px[:3] for row in rows for px in row if opaque(px)], 256)
+    table = palette + [(0, 0, 0)] * ((1 << bits) - len(palette))
+    header = struct.pack("<IiiHHIIiiII", 40, size, size * 2, 1, bits, 0, 0, 0, 0, 0, 0)
+    colours = b"".join(bytes((b, g, r, 0)) for (r, g, b) in table)
+    row_bytes = ((size * bits + 31) // 32) * 4
+    mask_bytes = ((size + 31) // 32) * 4
+    pixels = b""
+    mask = b""
+    for row in reversed(rows):
+        indexes = [nearest(palette, px[:3]) if opaque(px) else 0 for px in row]
+        if bits == 4:
+            line = bytes((indexes[i] << 4) | (indexes[i + 1] if i + 1 < size else 0)
+                         for i in range(0, size, 2))
+        else:
+            line = bytes(indexes)
+        pixels += line + bytes(row_bytes - len(line))
+        bits_line = bytearray(mask_bytes)
+        for x, px in enumerate(row):
+            if not opaque(px):
+                bits_line[x // 8] |= 0x80 >> (x % 8)
+        mask += bytes(bits_line)
+    return header + colours + pixels + mask
+
+
 def png(rows):
     size = len(rows)
     raw = b"".join(b"\0" + bytes(v for px in row for v in px) for row in rows)
@@ -98,13 +172,20 @@ def png(rows):
 
 
 def main(path):
-    images = [(s, dib(render(s))) for s in (16, 24, 32, 48)] + [(256, png(render(256)))]
+    images = []
+    for size in (16, 24, 32, 48):
+        rows = render(size)
+        images += [(size, 4, dib_indexed(rows, 4)), (size, 8, dib_indexed(rows, 8)),
+                   (size, 32, dib(rows))]
+    images.append((256, 32, png(render(256))))
     out = struct.pack("<HHH", 0, 1, len(images))
     offset = 6 + 16 * len(images)
-    for size, data in images:
-        out += struct.pack("<BBBBHHII", size % 256, size % 256, 0, 0, 1, 32, len(data), offset)
+    for size, bits, data in images:
+        colours = 16 if bits == 4 else 0  # the entry counts colours only below 256
+        out += struct.pack("<BBBBHHII", size % 256, size % 256, colours, 0, 1, bits, len(data),
+                           offset)
         offset += len(data)
-    out += b"".join(data for _, data in images)
+    out += b"".join(data for _, _, data in images)
     with open(path, "wb") as f:
         f.write(out)
 

@@ -424,6 +424,23 @@ void CTestDriver::CheckTemplate() {
                MF_SEPARATOR) != 0,
           "the system menu ends with a separator, " + Utf8FromWide(szBench) + " and " +
               Utf8FromWide(szAbout));
+    // Registered for restart with the program's own arguments. Wine 8 keeps no
+    // registration (E_NOTIMPL); there the test script reads Wine's trace of the call.
+    wchar_t szRestart[RESTART_MAX_CMD_LINE] = {};
+    DWORD dwRestartChars = RESTART_MAX_CMD_LINE;
+    DWORD dwRestartFlags = 0;
+    const HRESULT hrRestart = ::GetApplicationRestartSettings(::GetCurrentProcess(), szRestart,
+                                                              &dwRestartChars, &dwRestartFlags);
+    if (hrRestart == E_NOTIMPL) {
+        Note("note: the platform does not report restart registrations");
+    } else {
+        const std::wstring strLine = ::GetCommandLineW();
+        const std::wstring strArgs = szRestart;
+        Check(SUCCEEDED(hrRestart) && dwRestartFlags == 0 &&
+                  strArgs.rfind(L"--test-port ", 0) == 0 && strLine.size() > strArgs.size() &&
+                  strLine.compare(strLine.size() - strArgs.size(), strArgs.size(), strArgs) == 0,
+              "registered for restart with its own arguments: " + Utf8FromWide(strArgs));
+    }
     for (const ControlExpectation& e : kInitialControls) {
         HWND hControl = Item(e.nId);
         const std::string strId = std::to_string(e.nId);

@@ -1,8 +1,9 @@
 // The native window's pure rules: the multi-line boxes' text rules (the same
 // rows as the Linux window's, so the two windows keep the same log) and the
-// command line.
+// command line, and the arguments it registers for a restart.
 
 #include "winui/WinText.h"
+#include "winui/RestartRegistration.h"
 #include "winui/WindowOptions.h"
 
 #include <gtest/gtest.h>
@@ -57,6 +58,28 @@ TEST(WindowOptionsTest, CommandLines) {
         } else {
             EXPECT_FALSE(strError.empty()) << strArgs;
         }
+    }
+}
+
+// What the restart manager is given: the command line without the program's name.
+TEST(RestartRegistrationTest, ArgumentsAfterProgramName) {
+    const struct {
+        const wchar_t* pszCommandLine;
+        const wchar_t* pszArguments;
+    } rows[] = {
+        {L"fwupgraderVelmora.exe", L""},
+        {L"fwupgraderVelmora.exe --record u.jsonl", L"--record u.jsonl"},
+        {L"\"C:\\Program Files\\fwupgrader\\fwupgraderVelmora.exe\" --bench", L"--bench"},
+        {L"\"C:\\Program Files\\fwupgrader\\fwupgraderVelmora.exe\"", L""},
+        {L"C:\\fw\\fwupgraderVelmora.exe \t --bench --file \"C:\\a b\\FW.bin\"",
+         L"--bench --file \"C:\\a b\\FW.bin\""},
+        {L"\"C:\\odd name.exe\"--bench", L"--bench"}, // the quote ends the name
+        {L"\"C:\\never closed --bench", L""},
+        {L"", L""},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(std::wstring(ArgumentsAfterProgramName(row.pszCommandLine)), row.pszArguments)
+            << testing::PrintToString(std::wstring(row.pszCommandLine));
     }
 }
 

@@ -113,13 +113,15 @@ entries() {
 }
 products() { entries 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' DisplayName DisplayVersion Publisher; }
 shortcuts() { find "$drive" -iname 'VelgoFWUp*.lnk' 2>/dev/null; }
-# The sizes of every image in an .ico, e.g. "16 24 32 48 256".
-ico_sizes() { icotool -l "$1" | sed -n 's/.*--width=\([0-9]*\).*/\1/p' | sort -n | tr '\n' ' '; }
+# Every image in an .ico as size x colour bits, e.g. "16x4 16x8 16x32 ... 256x32".
+ico_images() {
+    icotool -l "$1" | sed -n 's/.*--width=\([0-9]*\).*--bit-depth=\([0-9]*\).*/\1x\2/p' | tr '\n' ' '
+}
 need_sizes() {
-    local sizes size
-    sizes=" $(ico_sizes "$2")"
-    for size in 16 32 48 256; do
-        [[ $sizes == *" $size "* ]] || fail "$1: no $size px image (has:$sizes)"
+    local images image
+    images=" $(ico_images "$2")"
+    for image in 16x4 16x8 16x32 32x4 32x8 32x32 48x32 256x32; do
+        [[ $images == *" $image "* ]] || fail "$1: no $image image (has:$images)"
     done
 }
 

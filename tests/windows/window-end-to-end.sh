@@ -68,7 +68,8 @@ run_window() {
     local report=$work/$step-report.txt
     local start
     start=$(date +%s%N)
-    wine "$exe" --test-port "$port" --test-file "$(winpath "$image")" \
+    # Wine traces the restart manager's registration, which it does not keep.
+    WINEDEBUG=-all,fixme+process wine "$exe" --test-port "$port" --test-file "$(winpath "$image")" \
         --test-report "$(winpath "$report")" --record "$(winpath "$work/units.jsonl")" "$@" \
         </dev/null >"$work/$step.out" 2>&1 &
     exe_pid=$!
@@ -77,6 +78,11 @@ run_window() {
         import -window root "$picture" || echo "no screenshot"
     fi
     end_window "$step" "$report" "the hook" "$picture"
+    # Registered for restart with its own command line: read back by the driver
+    # where the platform keeps it, else seen in Wine's trace of the call.
+    grep -q "ok:   registered for restart" "$report" 2>/dev/null ||
+        grep -qF "RegisterApplicationRestart (L\"--test-port $port --test-file" "$work/$step.out" ||
+        fail "$step: the window did not register for restart with its arguments"
 }
 
 # While run_window waits: at "Remove the device" the operator unplugs the reader.
