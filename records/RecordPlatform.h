@@ -10,8 +10,8 @@ namespace fwup {
 // The computer's name; "unknown" when the system tells none.
 std::string HostName();
 // The folder of this program's per-user state: $XDG_STATE_HOME/fwupgrader
-// (default ~/.local/state/fwupgrader) or %LOCALAPPDATA%\fwupgrader. Empty when
-// no home is known. Not created here.
+// (default ~/.local/state/fwupgrader, also when XDG_STATE_HOME is relative) or
+// %LOCALAPPDATA%\fwupgrader. Empty when no home is known. Not created here.
 std::string StateFolder();
 // Creates strFolder and its parents; false with strError when that failed.
 bool MakeFolders(const std::string& strFolder, std::string& strError);

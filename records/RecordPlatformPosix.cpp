@@ -35,7 +35,10 @@ std::string HostName() {
 }
 
 std::string StateFolder() {
-    if (const char* pszState = std::getenv("XDG_STATE_HOME"); pszState != nullptr && *pszState) {
+    // A relative XDG_STATE_HOME is invalid (the XDG base directory rules say
+    // to ignore it): it would put the spool under whatever folder is current.
+    if (const char* pszState = std::getenv("XDG_STATE_HOME");
+        pszState != nullptr && *pszState == '/') {
         return std::string(pszState) + "/fwupgrader";
     }
     if (const char* pszHome = std::getenv("HOME"); pszHome != nullptr && *pszHome) {

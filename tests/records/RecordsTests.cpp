@@ -4,6 +4,7 @@
 #include "records/CRecordDb.h"
 #include "records/CUnitRecordLog.h"
 #include "records/RecordBackends.h"
+#include "records/RecordPlatform.h"
 #include "records/RecordStoreText.h"
 #include "tests/support/CPgServer.h"
 #include "tests/support/CTempRoot.h"
@@ -193,9 +194,11 @@ TEST(UnitRecord, AnOldLineGetsAnIdFromItsTextAndBadLinesAreRefused) {
          {std::string("not json"), strOld.substr(0, 40), strOld + "x",
           std::string(strOld).replace(strOld.find("\"size\":3"), 8, "\"size\":\"3\""),
           std::string(strOld).replace(strOld.find("06:10:00Z"), 9, "6 o'clock"),
+          std::string(strOld).replace(strOld.find("12-08"), 5, "02-30"),
           std::string(strOld).replace(strOld.find(",\"seconds\":1.5"), 14, "")}) {
         EXPECT_FALSE(ParseUnitRecord(strBad, first, strError)) << strBad;
     }
+    EXPECT_EQ(CanonicalUtcTime("2024-02-29"), "2024-02-29T00:00:00Z"); // a leap day
 }
 
 TEST(RecordStoreText, PicksTheStoreByItsFormAndHidesPasswords) {
@@ -688,6 +691,20 @@ TEST(RecordSpool, RecordsWaitInTheSpoolWhileTheServerIsDown) {
     for (const std::string& strNotice : notices) {
         EXPECT_EQ(strNotice.find(fwtest::CPgServer::kPassword), std::string::npos) << strNotice;
     }
+}
+
+// The spool's folder: a relative XDG_STATE_HOME is invalid and ignored.
+TEST(RecordSpool, ARelativeStateHomeIsIgnored) {
+    const std::string strHome = std::getenv("HOME") != nullptr ? std::getenv("HOME") : "";
+    ::setenv("HOME", "/home/op", 1);
+    for (const auto& [pszState, pszFolder] :
+         {std::pair{"/var/state", "/var/state/fwupgrader"},
+          std::pair{"state", "/home/op/.local/state/fwupgrader"}}) {
+        ::setenv("XDG_STATE_HOME", pszState, 1);
+        EXPECT_EQ(StateFolder(), pszFolder);
+    }
+    ::unsetenv("XDG_STATE_HOME");
+    ::setenv("HOME", strHome.c_str(), 1);
 }
 
 // A units table locked by another connection: the record misses its deadline
