@@ -7,11 +7,11 @@ namespace fwup {
 
 std::unique_ptr<ISqlConnection>
 OpenSqlConnection(const std::string& strStore, std::string& strError, std::chrono::milliseconds) {
-    strError =
-        "this build writes JSON lines only: record to a file not ending .db, .sqlite "
-        "or .sqlite3 (such as units.jsonl) instead of " +
-        std::string(strStore.find("://") != std::string::npos ? "a database URI"
-                                                              : "'" + MaskedStore(strStore) + "'");
+    const std::string strShown = MaskedStore(strStore);
+    strError = "this build writes JSON lines only: record to a file not ending .db, .sqlite "
+               "or .sqlite3 (such as units.jsonl) instead of " +
+               std::string(strStore.find("://") != std::string::npos ? "a database URI"
+                                                                     : "'" + strShown + "'");
     return nullptr;
 }
 
