@@ -89,10 +89,11 @@ bool CPgConnection::Connect(TimePoint tpDeadline, std::string& strError) {
         return false;
     }
     // Later entries win over what the connection string says, so the time-outs
-    // stay bounded. connect_timeout is libpq's limit per host and attempt; the
-    // deadline here holds over all of them. Keepalives notice a peer that went
-    // away while the connection idles between records, within about half the
-    // deadline; tcp_user_timeout one that stops acknowledging what we send.
+    // stay bounded. connect_timeout binds only libpq's blocking connect, per host
+    // and attempt; the loop below holds the deadline over all of them together.
+    // Keepalives notice a peer that went away while the connection idles between
+    // records, within about half the deadline; tcp_user_timeout one that stops
+    // acknowledging what we send.
     const long long nDeadlineMs = m_deadline.count();
     const std::string strConnect = std::to_string(std::max(2LL, (nDeadlineMs + 999) / 1000));
     const std::string strTcp = std::to_string(nDeadlineMs);

@@ -68,7 +68,7 @@ bool MakeFolders(const std::string& strFolder, std::string& strError) {
 intptr_t OpenRecordFile(const std::string& strPath, bool bAppend, bool& bOk,
                         std::string& strError) {
     bOk = false;
-    const int nFlags = (bAppend ? O_RDWR | O_APPEND : O_RDWR) | O_CREAT | O_NONBLOCK | O_CLOEXEC;
+    const int nFlags = O_RDWR | (bAppend ? O_APPEND : 0) | O_CREAT | O_NONBLOCK | O_CLOEXEC;
     const int fd = ::open(strPath.c_str(), nFlags, 0644);
     if (fd < 0) {
         // A FIFO without a reader refuses a non-blocking writer with ENXIO.
