@@ -110,9 +110,13 @@ double ReadersWall(const std::string& strBenchRoot, const char* pszRun, const st
 // ends). The insert figures above measure the trigger; the tests show both
 // ways give the same figures.
 void FillMillion(const std::string& strStore, bool bSqlite) {
+    // Filling and upgrading a million rows may take far longer than a unit's
+    // record is allowed to wait (kStoreDeadline).
+    constexpr std::chrono::minutes kFillDeadline{30};
     std::string strError;
-    fwup::CRecordDb(fwup::OpenSqlConnection(strStore, strError), "db").Prepare(strError);
-    auto pOld = fwup::OpenSqlConnection(strStore, strError);
+    fwup::CRecordDb(fwup::OpenSqlConnection(strStore, strError, kFillDeadline), "db")
+        .Prepare(strError);
+    auto pOld = fwup::OpenSqlConnection(strStore, strError, kFillDeadline);
     for (const std::string& strSql :
          {std::string("DROP TRIGGER units_aggregate") + (bSqlite ? "" : " ON units"),
           std::string("DROP TABLE units_first"), std::string("DROP TABLE units_yield"),
@@ -139,7 +143,7 @@ void FillMillion(const std::string& strStore, bool bSqlite) {
               "g % 20 = 0 THEN 'check connection' ELSE 'ok' END, CASE WHEN g % 20 = 0 THEN 10 "
               "ELSE 0 END, 20 + (g % 97) / 10.0, 'bench-' || (g % 12), '1-1:1.0', 1 FROM "
               "generate_series($1::int, $2::int) g";
-    auto pConnection = fwup::OpenSqlConnection(strStore, strError);
+    auto pConnection = fwup::OpenSqlConnection(strStore, strError, kFillDeadline);
     // In slices of 50,000 rows: one transaction of a million would spill SQLite's
     // page cache into the WAL again and again (gigabytes).
     constexpr int kSlice = 50000;
@@ -154,7 +158,8 @@ void FillMillion(const std::string& strStore, bool bSqlite) {
     }
     const auto tpUpgrade = std::chrono::steady_clock::now();
     const bool bUpgraded =
-        fwup::CRecordDb(fwup::OpenSqlConnection(strStore, strError), "db").Prepare(strError);
+        fwup::CRecordDb(fwup::OpenSqlConnection(strStore, strError, kFillDeadline), "db")
+            .Prepare(strError);
     std::printf("%-10s 1M rows      : filled in %.1f s, upgraded to the aggregates in %.1f s%s%s\n",
                 bSqlite ? "SQLite" : "PostgreSQL",
                 std::chrono::duration<double>(tpUpgrade - tpStart).count(),

@@ -108,7 +108,7 @@ int RunIdentify(const std::vector<std::string>& args) {
             JsonStringOrNull(result.optVersion).c_str(),
             JsonStringOrNull(result.optSerial).c_str());
     } else {
-        std::printf("%s\n", strLine.c_str());
+        std::printf("%s\n", DisplayText(strLine).c_str()); // reader texts may hold ESC, BEL, CR
     }
     return nExit;
 }

@@ -1,15 +1,19 @@
 #pragma once
 // CJsonLinesStore: a file of unit records, one JSON object per line. Each record
-// is one line written with a single append and synced before Put returns, so
-// sessions writing at the same time never interleave and a crash loses at most
-// the unit in flight. A JSON-lines file cannot tell which ids it holds: a record
-// sent twice is there twice.
+// is one line appended under the file's advisory lock and synced before Put
+// returns, so writers in this and other processes never interleave, each record
+// id is appended once (a record already in the file, also one another process
+// wrote, is not written again), and a crash loses at most the unit in flight. A
+// torn last line (a crash or a full disk cut it short) is ended with a line feed
+// before the next append: it stays in the file as a bad line that import
+// reports, and the next record is not glued onto it.
 
 #include "records/IRecordStore.h"
 
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <unordered_set>
 
 namespace fwup {
 
@@ -23,11 +27,19 @@ public:
     // Opens (creating) strPath for appending; refuses anything but a regular file
     // (a FIFO or directory would hang or fail every unit). False with strError.
     bool Open(const std::string& strPath, std::string& strError);
-    bool Put(const UnitRecord& record, std::string& strError) override; // any thread
+    // Any thread. The first Put reads the ids of the whole file, later ones only
+    // what was appended since.
+    bool Put(const UnitRecord& record, std::string& strError) override;
 
 private:
+    // With the file's lock held: notes the ids of the lines appended since the
+    // last call and ends a torn last line.
+    bool CatchUp(std::string& strError);
+
     std::mutex m_mutex; // one line at a time from this process
     intptr_t m_nHandle = -1;
+    int64_t m_nScanned = 0; // bytes of whole lines whose ids are in m_ids
+    std::unordered_set<std::string> m_ids;
 };
 
 } // namespace fwup

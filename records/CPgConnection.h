@@ -1,38 +1,51 @@
 #pragma once
 // CPgConnection: a PostgreSQL database through libpq. The connection string is a
 // URI (postgresql://user@host/db) or key=value pairs; libpq takes the password
-// from it, PGPASSWORD or ~/.pgpass, and TLS from sslmode. A connect gives up
-// after kConnectTimeoutS, and a dead peer is noticed after kTcpUserTimeoutMs of
-// unacknowledged data, so no call waits forever.
+// from it, or else from PGPASSWORD, the password file (~/.pgpass) or a service
+// (PGSERVICE, service=), and TLS from sslmode. Nothing waits longer than the
+// deadline given (kStoreDeadline): the whole connect, every host and the SSL and
+// plain attempts together; each statement, whose lock waits the server ends at
+// half of it; and a server that stops answering (stopped, unplugged) is left, the
+// connection dropped, when it runs out. Error texts never hold the password.
 
 #include "records/ISqlConnection.h"
 
+#include <chrono>
 #include <string>
 
 struct pg_conn;
+struct pg_result;
 
 namespace fwup {
 
 class CPgConnection : public ISqlConnection {
 public:
-    static constexpr int kConnectTimeoutS = 5;
-    static constexpr int kTcpUserTimeoutMs = 15000;
-
-    explicit CPgConnection(std::string strConnInfo) : m_strConnInfo(std::move(strConnInfo)) {}
+    explicit CPgConnection(std::string strConnInfo,
+                           std::chrono::milliseconds deadline = kStoreDeadline)
+        : m_strConnInfo(std::move(strConnInfo)), m_deadline(deadline) {}
     ~CPgConnection() override; // closes the connection
     CPgConnection(const CPgConnection&) = delete;
     CPgConnection& operator=(const CPgConnection&) = delete;
 
-    // Connects unless connected; false with strError. Exec connects by itself.
-    bool Connect(std::string& strError);
     SqlDialect Dialect() const override { return SqlDialect::Postgres; }
     bool Exec(const std::string& strSql, const std::vector<SqlValue>& params,
               std::vector<SqlRow>* pRows, std::string& strError) override;
 
 private:
+    using TimePoint = std::chrono::steady_clock::time_point;
+    // Connects unless connected (Exec's first step: the connect and the
+    // statement share one deadline); false with strError.
+    bool Connect(TimePoint tpDeadline, std::string& strError);
+    // Sends what libpq holds and collects the statement's results until the
+    // deadline; the last result (the first failed one) in pResult. False on a
+    // time-out or a lost connection, with strError.
+    bool Await(TimePoint tpDeadline, pg_result*& pResult, std::string& strError);
+    std::string TimedOut() const;
+    std::string Scrubbed(const char* pszMessage) const;
     void Drop();
 
     std::string m_strConnInfo;
+    std::chrono::milliseconds m_deadline;
     pg_conn* m_pConn = nullptr;
 };
 

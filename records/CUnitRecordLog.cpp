@@ -25,7 +25,8 @@ CUnitRecordLog::~CUnitRecordLog() {
     Close();
 }
 
-bool CUnitRecordLog::Open(const std::string& strStore, std::string& strError) {
+bool CUnitRecordLog::Open(const std::string& strStore, std::string& strError,
+                          std::chrono::milliseconds deadline) {
     Close();
     m_strName = MaskedStore(strStore);
     m_strKey = StoreKey(strStore);
@@ -37,7 +38,8 @@ bool CUnitRecordLog::Open(const std::string& strStore, std::string& strError) {
         }
         pStore = std::move(pFile);
     } else {
-        std::unique_ptr<ISqlConnection> pConnection = OpenSqlConnection(strStore, strError);
+        std::unique_ptr<ISqlConnection> pConnection =
+            OpenSqlConnection(strStore, strError, deadline);
         if (!pConnection) {
             return false;
         }

@@ -9,6 +9,7 @@
 
 #include "records/CRecordSpool.h"
 #include "records/IRecordStore.h"
+#include "records/ISqlConnection.h"
 #include "records/UnitRecord.h"
 
 #include <atomic>
@@ -48,8 +49,11 @@ public:
     // regular file, a database with a newer schema or a store this build cannot
     // write is refused here, before any job. A PostgreSQL server is first reached
     // by the first record (a server that is down must not stop the bench).
-    // False with strError (password hidden).
-    bool Open(const std::string& strStore, std::string& strError);
+    // A database's every statement ends within deadline (kStoreDeadline); one
+    // that misses it sends its record to the spool. False with strError
+    // (password hidden).
+    bool Open(const std::string& strStore, std::string& strError,
+              std::chrono::milliseconds deadline = kStoreDeadline);
     bool IsOpen() const { return m_bOpen; }
     const std::string& StoreName() const { return m_strName; } // password hidden
     void SetStation(const std::string& strStation) { m_strStation = strStation; }

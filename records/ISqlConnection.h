@@ -2,11 +2,19 @@
 // One connection to a SQL database (SQLite or PostgreSQL), as the record stores
 // use it: statements with bound parameters only, values as text.
 
+#include <chrono>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace fwup {
+
+// The one setting that bounds a database server's answers: a connect (all its
+// hosts and attempts), a statement and the lock waits within it end in this
+// time, and a server that stopped answering is noticed within it. A record that
+// misses it goes to the spool. SQLite files are local and wait on locks
+// through their own busy time-out.
+inline constexpr std::chrono::milliseconds kStoreDeadline{10000};
 
 enum class SqlDialect { Sqlite, Postgres };
 using SqlValue = std::optional<std::string>; // nullopt is SQL NULL

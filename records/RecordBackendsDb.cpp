@@ -5,20 +5,42 @@
 #include "records/RecordPlatform.h"
 #include "records/RecordStoreText.h"
 
+#include <libpq-fe.h>
+
 #include <filesystem>
 
 namespace fwup {
 
 std::unique_ptr<ISqlConnection> OpenSqlConnection(const std::string& strStore,
-                                                  std::string& strError) {
+                                                  std::string& strError,
+                                                  std::chrono::milliseconds deadline) {
     if (StoreKindOf(strStore) == StoreKind::Postgres) {
-        return std::make_unique<CPgConnection>(strStore);
+        return std::make_unique<CPgConnection>(strStore, deadline);
     }
     auto pSqlite = std::make_unique<CSqliteConnection>();
     if (!pSqlite->Open(strStore, strError)) {
         return nullptr;
     }
     return pSqlite;
+}
+
+bool ParseStoreSecrets(const std::string& strStore, std::vector<std::string>& secrets,
+                       std::string& strError) {
+    char* pszError = nullptr;
+    PQconninfoOption* pOptions = PQconninfoParse(strStore.c_str(), &pszError);
+    if (pOptions == nullptr) {
+        strError = pszError != nullptr ? pszError : "out of memory";
+        PQfreemem(pszError);
+        return false;
+    }
+    for (const PQconninfoOption* p = pOptions; p->keyword != nullptr; ++p) {
+        const std::string strKey = p->keyword;
+        if ((strKey == "password" || strKey == "sslpassword") && p->val != nullptr) {
+            secrets.emplace_back(p->val);
+        }
+    }
+    PQconninfoFree(pOptions);
+    return true;
 }
 
 std::unique_ptr<CRecordSpool> OpenSpool(bool bCreate, std::string& strError) {

@@ -10,8 +10,8 @@ namespace fwup {
 // The computer's name; "unknown" when the system tells none.
 std::string HostName();
 // The folder of this program's per-user state: $XDG_STATE_HOME/fwupgrader
-// (default ~/.local/state/fwupgrader) or %LOCALAPPDATA%\fwupgrader. Empty when
-// no home is known. Not created here.
+// (default ~/.local/state/fwupgrader, also when XDG_STATE_HOME is relative) or
+// %LOCALAPPDATA%\fwupgrader. Empty when no home is known. Not created here.
 std::string StateFolder();
 // Creates strFolder and its parents; false with strError when that failed.
 bool MakeFolders(const std::string& strFolder, std::string& strError);
@@ -20,7 +20,8 @@ bool MakeFolders(const std::string& strFolder, std::string& strError);
 constexpr intptr_t kNoRecordFile = -1;
 // Opens (creating) strPath without blocking, also when it names a FIFO, and
 // checks on the open handle that it is a regular file: a FIFO, a directory or a
-// device is refused with strError saying so. bAppend: open for appending; else
+// device is refused with strError saying so. bAppend: open for reading and
+// appending; else
 // only checked and closed again (kNoRecordFile also returned then on success,
 // with bOk true).
 intptr_t OpenRecordFile(const std::string& strPath, bool bAppend, bool& bOk, std::string& strError);
@@ -30,6 +31,15 @@ intptr_t OpenRecordFile(const std::string& strPath, bool bAppend, bool& bOk, std
 // descriptor of a file drops every lock this process holds on it, SQLite's too,
 // and another writer could then write into a transaction in flight.
 bool CheckDatabasePath(const std::string& strPath, std::string& strError);
+// The record file's advisory lock (flock on POSIX, LockFileEx on Windows),
+// exclusive against every other handle of it, in this process or another;
+// LockRecordFile waits for it. Writers that take it append in turn.
+bool LockRecordFile(intptr_t nHandle, std::string& strError);
+void UnlockRecordFile(intptr_t nHandle);
+// Reads up to nSize bytes at nOffset of an open record file: the count (0 at
+// its end), or -1 with strError.
+int64_t ReadRecordFile(intptr_t nHandle, int64_t nOffset, char* pBuffer, int64_t nSize,
+                       std::string& strError);
 // One whole-line append made durable; false when the write or the sync failed.
 bool WriteLineDurably(intptr_t nHandle, const std::string& strLine, std::string& strError);
 void CloseRecordFile(intptr_t nHandle);

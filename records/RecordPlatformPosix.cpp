@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -34,7 +35,10 @@ std::string HostName() {
 }
 
 std::string StateFolder() {
-    if (const char* pszState = std::getenv("XDG_STATE_HOME"); pszState != nullptr && *pszState) {
+    // A relative XDG_STATE_HOME is invalid (the XDG base directory rules say
+    // to ignore it): it would put the spool under whatever folder is current.
+    if (const char* pszState = std::getenv("XDG_STATE_HOME");
+        pszState != nullptr && *pszState == '/') {
         return std::string(pszState) + "/fwupgrader";
     }
     if (const char* pszHome = std::getenv("HOME"); pszHome != nullptr && *pszHome) {
@@ -64,7 +68,7 @@ bool MakeFolders(const std::string& strFolder, std::string& strError) {
 intptr_t OpenRecordFile(const std::string& strPath, bool bAppend, bool& bOk,
                         std::string& strError) {
     bOk = false;
-    const int nFlags = (bAppend ? O_WRONLY | O_APPEND : O_RDWR) | O_CREAT | O_NONBLOCK | O_CLOEXEC;
+    const int nFlags = O_RDWR | (bAppend ? O_APPEND : 0) | O_CREAT | O_NONBLOCK | O_CLOEXEC;
     const int fd = ::open(strPath.c_str(), nFlags, 0644);
     if (fd < 0) {
         // A FIFO without a reader refuses a non-blocking writer with ENXIO.
@@ -87,7 +91,7 @@ intptr_t OpenRecordFile(const std::string& strPath, bool bAppend, bool& bOk,
         ::close(fd);
         return kNoRecordFile;
     }
-    ::fcntl(fd, F_SETFL, O_WRONLY | O_APPEND); // a regular file: plain blocking writes
+    ::fcntl(fd, F_SETFL, O_APPEND); // a regular file: plain blocking writes
     return fd;
 }
 
@@ -106,6 +110,35 @@ bool CheckDatabasePath(const std::string& strPath, std::string& strError) {
         return false;
     }
     return true;
+}
+
+bool LockRecordFile(intptr_t nHandle, std::string& strError) {
+    int nResult = -1;
+    do {
+        nResult = ::flock(static_cast<int>(nHandle), LOCK_EX);
+    } while (nResult != 0 && errno == EINTR);
+    if (nResult != 0) {
+        strError = std::string("cannot lock the record file: ") + std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+void UnlockRecordFile(intptr_t nHandle) {
+    ::flock(static_cast<int>(nHandle), LOCK_UN);
+}
+
+int64_t ReadRecordFile(intptr_t nHandle, int64_t nOffset, char* pBuffer, int64_t nSize,
+                       std::string& strError) {
+    ssize_t n = -1;
+    do {
+        n = ::pread(static_cast<int>(nHandle), pBuffer, static_cast<size_t>(nSize),
+                    static_cast<off_t>(nOffset));
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) {
+        strError = std::string("cannot read the record file: ") + std::strerror(errno);
+    }
+    return n;
 }
 
 bool WriteLineDurably(intptr_t nHandle, const std::string& strLine, std::string& strError) {

@@ -51,7 +51,7 @@ intptr_t OpenRecordFile(const std::string& strPath, bool bAppend, bool& bOk,
                         std::string& strError) {
     bOk = false;
     const HANDLE hFile = ::CreateFileW(
-        WideFromUtf8(strPath).c_str(), bAppend ? FILE_APPEND_DATA : GENERIC_READ,
+        WideFromUtf8(strPath).c_str(), bAppend ? GENERIC_READ | FILE_APPEND_DATA : GENERIC_READ,
         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (hFile == INVALID_HANDLE_VALUE) {
         strError = "cannot open the record store " + strPath + " (error " +
@@ -76,6 +76,44 @@ bool CheckDatabasePath(const std::string& strPath, std::string& strError) {
     bool bOk = false;
     OpenRecordFile(strPath, false, bOk, strError);
     return bOk;
+}
+
+// Byte-range locks on Windows bar other handles' reads and writes of the range:
+// the lock covers one byte far past any record file's end instead.
+constexpr DWORD kLockOffsetHigh = 0x7fffffff;
+
+bool LockRecordFile(intptr_t nHandle, std::string& strError) {
+    OVERLAPPED where{};
+    where.OffsetHigh = kLockOffsetHigh;
+    if (!::LockFileEx(reinterpret_cast<HANDLE>(nHandle), LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0,
+                      &where)) {
+        strError = "cannot lock the record file (error " + std::to_string(::GetLastError()) + ")";
+        return false;
+    }
+    return true;
+}
+
+void UnlockRecordFile(intptr_t nHandle) {
+    OVERLAPPED where{};
+    where.OffsetHigh = kLockOffsetHigh;
+    ::UnlockFileEx(reinterpret_cast<HANDLE>(nHandle), 0, 1, 0, &where);
+}
+
+int64_t ReadRecordFile(intptr_t nHandle, int64_t nOffset, char* pBuffer, int64_t nSize,
+                       std::string& strError) {
+    OVERLAPPED where{};
+    where.Offset = static_cast<DWORD>(nOffset);
+    where.OffsetHigh = static_cast<DWORD>(nOffset >> 32);
+    DWORD dwRead = 0;
+    if (!::ReadFile(reinterpret_cast<HANDLE>(nHandle), pBuffer, static_cast<DWORD>(nSize), &dwRead,
+                    &where)) {
+        if (::GetLastError() == ERROR_HANDLE_EOF) {
+            return 0;
+        }
+        strError = "cannot read the record file (error " + std::to_string(::GetLastError()) + ")";
+        return -1;
+    }
+    return dwRead;
 }
 
 bool WriteLineDurably(intptr_t nHandle, const std::string& strLine, std::string& strError) {

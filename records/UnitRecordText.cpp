@@ -267,7 +267,10 @@ std::string CanonicalUtcTime(const std::string& strText) {
             return {};
         }
     }
-    if (nMonth < 1 || nMonth > 12 || nDay < 1 || nDay > 31 || nHour > 23 || nMinute > 59 ||
+    const bool bLeap = nYear % 4 == 0 && (nYear % 100 != 0 || nYear % 400 == 0);
+    constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (nMonth < 1 || nMonth > 12 || nDay < 1 ||
+        nDay > kDays[nMonth - 1] + (nMonth == 2 && bLeap ? 1 : 0) || nHour > 23 || nMinute > 59 ||
         nSecond > 60 || nHour < 0 || nMinute < 0 || nSecond < 0) {
         return {};
     }

@@ -7,6 +7,7 @@
 #include "ui/ControlIds.h"
 #include "ui/DialogUnits.h"
 #include "ui/QtDialogs.h"
+#include "windowmodel/BenchOptions.h"
 
 #include <QApplication>
 #include <QContextMenuEvent>
@@ -321,10 +322,18 @@ void CFwUpgraderVelmoraDlg::OpenBench() {
     if (m_pModel->HasImage()) {
         args << QStringLiteral("--file") << QFile::decodeName(m_pModel->FirmwarePath().c_str());
     }
+    QProcess bench;
+    bench.setProgram(QCoreApplication::applicationFilePath());
+    bench.setArguments(args);
     if (!m_strRecordStore.empty()) {
-        args << QStringLiteral("--record") << QString::fromStdString(m_strRecordStore);
+        // In the child's environment, not its command line: any user can read
+        // a process's arguments, a password in the store among them.
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QString::fromLatin1(kRecordStoreVariable),
+                           QString::fromStdString(m_strRecordStore));
+        bench.setProcessEnvironment(environment);
     }
-    if (!QProcess::startDetached(QCoreApplication::applicationFilePath(), args)) {
+    if (!bench.startDetached()) {
         m_pModel->AddLog("The bench window could not be started\n");
     }
 }

@@ -65,6 +65,10 @@ bool ParseBenchOptions(const std::vector<std::string>& args, BenchOptions& optio
             strBenchOnly = strArg;
         }
     }
+    if (const char* pszStore = std::getenv(kRecordStoreVariable);
+        options.strRecordStore.empty() && pszStore != nullptr) {
+        options.strRecordStore = pszStore;
+    }
     if (bBenchOnly && !options.bBench) {
         strError = strBenchOnly + " belongs to the bench window: add --bench";
         return false;

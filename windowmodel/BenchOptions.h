@@ -16,11 +16,17 @@ struct BenchOptions {
     int nRetries = 0;            // --retries: further attempts after a failed one, 0..kMaxRetries
 };
 
+// The environment variable that may give the record store instead of --record
+// (--record wins), so that a password in it never stands in the process's
+// command line: the main window's "Bench..." hands its store to the bench
+// process this way.
+inline constexpr const char* kRecordStoreVariable = "FWUP_RECORD_STORE";
+
 // Reads the bench's options among args (the arguments after the program's name,
 // UTF-8). Other arguments (--help, the toolkit's own) are left to the caller. False,
 // with strError naming the problem, for a missing or bad value, or for --file,
 // --station, --slots or --retries without --bench. --record alone is the main
-// window's and is read here too.
+// window's and is read here too; without it, $FWUP_RECORD_STORE when set.
 bool ParseBenchOptions(const std::vector<std::string>& args, BenchOptions& options,
                        std::string& strError);
 

@@ -1,6 +1,10 @@
 #include "workflows/CSlotMap.h"
 
-#include <fstream>
+#include "device/FilePlatform.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <memory>
 #include <sstream>
 
 namespace fwup {
@@ -74,18 +78,30 @@ bool CSlotMap::ParseSlots(const std::string& strText, const std::string& strSour
 }
 
 bool CSlotMap::LoadFile(const std::string& strPath, std::string& strError) {
-    std::ifstream file(strPath, std::ios::binary);
-    if (!file) {
+    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> pFile(OpenForReading(strPath),
+                                                                std::fclose);
+    if (!pFile) {
+        std::error_code ec;
+        const bool bThere = std::filesystem::symlink_status(strPath, ec).type() !=
+                            std::filesystem::file_type::not_found;
+        strError = strPath + (bThere && !ec && !IsRegularPath(strPath) ? ": not a regular file"
+                                                                       : ": cannot be read");
+        return false;
+    }
+    std::string strText;
+    char szBuffer[65536];
+    for (size_t nRead = 0; (nRead = std::fread(szBuffer, 1, sizeof szBuffer, pFile.get())) > 0;) {
+        strText.append(szBuffer, nRead);
+        if (strText.size() > kMaxFileBytes) {
+            strError = strPath + ": larger than 1 MB, not a slots file";
+            return false;
+        }
+    }
+    if (std::ferror(pFile.get()) != 0) {
         strError = strPath + ": cannot be read";
         return false;
     }
-    std::ostringstream text;
-    text << file.rdbuf();
-    if (file.bad()) {
-        strError = strPath + ": cannot be read";
-        return false;
-    }
-    return LoadText(text.str(), strPath, strError);
+    return LoadText(strText, strPath, strError);
 }
 
 bool CSlotMap::LoadText(const std::string& strText, const std::string& strSource,

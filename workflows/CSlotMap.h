@@ -29,9 +29,15 @@ public:
     static bool ParseSlots(const std::string& strText, const std::string& strSource,
                            std::vector<SlotEntry>& entries, std::string& strError);
 
+    // A slots file is a few lines; more than this is no slots file.
+    static constexpr size_t kMaxFileBytes = 1024 * 1024;
+
     // Replaces the file's labels with those of strPath; call it before the first
-    // LabelOf, so that no label by first sight meets the file's. False with strError (path and line
-    // number) when the file cannot be read or is malformed: the map is then unchanged.
+    // LabelOf, so that no label by first sight meets the file's. The file is
+    // opened as the firmware file is, never blocking: a FIFO, a directory or a
+    // device is refused ("PATH: not a regular file"), as is a file larger than
+    // kMaxFileBytes. False with strError (path and line number) when the file
+    // cannot be read or is malformed: the map is then unchanged.
     bool LoadFile(const std::string& strPath, std::string& strError);
     // The same from text already read (strSource names it in errors).
     bool LoadText(const std::string& strText, const std::string& strSource, std::string& strError);

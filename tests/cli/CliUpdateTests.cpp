@@ -193,13 +193,16 @@ TEST(CliUpdate, IdentifyTellsWhoAnswersAndListWithoutPortsSaysSo) {
 
     fwsim::SimDeviceConfig config = rig.Config(Personality::Application);
     config.strVersion = "3.1.4.1";
-    config.strSerial = "SN-ID-7";
+    config.strSerial = "SN-ID-7\x1b[2J\x07\r"; // terminal controls come out escaped
     fwsim::CSimDevice& device = rig.AddDevice(config);
     EXPECT_EQ(rig.RunCli({"identify", "--port", "COM1"}, 30000, strOut), 0) << strOut;
-    EXPECT_EQ(SplitLines(strOut).back(), "application 3.1.4.1, serial number SN-ID-7") << strOut;
+    EXPECT_EQ(SplitLines(strOut).back(),
+              "application 3.1.4.1, serial number SN-ID-7\\x1b[2J\\x07\\x0d")
+        << strOut;
     EXPECT_EQ(rig.RunCli({"identify", "--port", "COM1", "--json"}, 30000, strOut), 0) << strOut;
-    EXPECT_TRUE(Contains(strOut, "\"answer\":\"application\",\"boot_version\":null,"
-                                 "\"version\":\"3.1.4.1\",\"serial\":\"SN-ID-7\"}"))
+    EXPECT_TRUE(Contains(strOut,
+                         "\"answer\":\"application\",\"boot_version\":null,"
+                         "\"version\":\"3.1.4.1\",\"serial\":\"SN-ID-7\\u001b[2J\\u0007\\r\"}"))
         << strOut;
     EXPECT_EQ(device.DownloadsFinished(), 0);
     // A reader that answers nothing: "device not detected"'s code.

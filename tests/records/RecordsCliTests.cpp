@@ -124,6 +124,8 @@ TEST(RecordsCli, ImportTwiceAddsNothingAndTheReportIsOneSelfContainedPage) {
         {{"records", "list", "--db", root.Path() + "/none.db"}, "there is no record database"},
         {{"records", "summary", "--db", strJsonl}, "is a JSON-lines file"},
         {{"records", "list", "--db", strDb, "--since", "yesterday"}, "needs a UTC time"},
+        {{"records", "list", "--db", strDb, "--since", "2026-02-30"}, "needs a UTC time"},
+        {{"records", "list", "--db", strDb, "--until", "2025-02-29T10:00"}, "needs a UTC time"},
         {{"records", "report", "--db", strDb}, "--html FILE is required"},
         {{"records", "frobnicate", "--db", strDb}, "unknown records command"},
     };

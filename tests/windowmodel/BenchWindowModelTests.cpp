@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <map>
@@ -227,6 +228,12 @@ TEST(BenchOptionsParse, ValuesAndRefusals) {
     EXPECT_EQ(options.nRetries, 2);
     ASSERT_TRUE(ParseBenchOptions({"--record", "r.jsonl"}, options, strError));
     EXPECT_FALSE(options.bBench);
+    ::setenv(kRecordStoreVariable, "postgresql://u:pw@db/units", 1); // as "Bench..." hands it on
+    ASSERT_TRUE(ParseBenchOptions({"--bench"}, options, strError));
+    EXPECT_EQ(options.strRecordStore, "postgresql://u:pw@db/units");
+    ASSERT_TRUE(ParseBenchOptions({"--bench", "--record", "r.jsonl"}, options, strError));
+    EXPECT_EQ(options.strRecordStore, "r.jsonl");
+    ::unsetenv(kRecordStoreVariable);
     const struct {
         std::vector<std::string> args;
         const char* pszError;

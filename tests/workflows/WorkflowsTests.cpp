@@ -8,6 +8,7 @@
 #include "serial/Clock.h"
 #include "serial/PortDiscovery.h"
 #include "tests/support/CSimRig.h"
+#include "tests/support/CTempRoot.h"
 #include "workflows/CAutoLoop.h"
 #include "workflows/CManualUpdate.h"
 #include "workflows/CParallelAutoLoop.h"
@@ -30,6 +31,7 @@
 #include <memory>
 #include <mutex>
 #include <set>
+#include <sys/stat.h>
 #include <thread>
 #include <vector>
 
@@ -714,8 +716,24 @@ TEST(SlotMap, ParsesLabelsRefusesMalformedLinesByNumberAndLabelsTheRestByFirstSi
     }
 
     CSlotMap slots;
-    EXPECT_FALSE(slots.LoadFile("/nonexistent/slots.txt", strError));
-    EXPECT_NE(strError.find("/nonexistent/slots.txt"), std::string::npos) << strError;
+    fwtest::CTempRoot root(false);
+    const std::string strFifo = root.Path() + "/fifo", strBig = root.Path() + "/big";
+    ASSERT_EQ(::mkfifo(strFifo.c_str(), 0600), 0);
+    std::ofstream(strBig) << std::string(CSlotMap::kMaxFileBytes, '#') << "\n";
+    const struct {
+        std::string strPath;
+        const char* pszError;
+    } unreadable[] = {
+        {"/nonexistent/slots.txt", "/nonexistent/slots.txt: cannot be read"},
+        {"/dev/zero", "/dev/zero: not a regular file"},
+        {strFifo, ": not a regular file"}, // and the open never waits for a writer
+        {root.Path(), ": not a regular file"},
+        {strBig, ": larger than 1 MB, not a slots file"},
+    };
+    for (const auto& row : unreadable) {
+        EXPECT_FALSE(slots.LoadFile(row.strPath, strError)) << row.strPath;
+        EXPECT_EQ(strError, (row.pszError[0] == ':' ? row.strPath : "") + row.pszError);
+    }
     ASSERT_TRUE(slots.LoadText("p Slot 2\nq Front\n", "slots.txt", strError)) << strError;
     EXPECT_EQ(slots.LabelOf("u"), "Slot 1");
     EXPECT_EQ(slots.LabelOf("v"), "Slot 3") << "the file gives Slot 2 to p";
