@@ -8,7 +8,7 @@
 #include "records/HtmlReport.h"
 #include "records/RecordBackends.h"
 #include "records/RecordStoreText.h"
-#include "workflows/JsonText.h"
+#include "serial/Utf8Text.h"
 
 #include <cstdio>
 #include <ctime>
