@@ -106,10 +106,8 @@ public:
     void OnStage(const DeviceUnit& unit, UpdateStage eStage, const UpdateStatus& status) override {
         CBenchWindowModel& o = m_owner;
         switch (eStage) {
-        case StageStart: {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_starts[unit.strSlot] = Clock::now();
-        }
+        case StageStart:
+            NoteStart(unit.strSlot);
             o.Post([&o, strSlot = unit.strSlot, strPort = unit.strPortName,
                     nAttempt = unit.nAttempt] { o.OnAttemptStarted(strSlot, strPort, nAttempt); },
                    unit.strSlot);
@@ -138,9 +136,10 @@ public:
         double dSeconds = 0;
         {
             std::lock_guard<std::mutex> lock(m_mutex);
-            if (auto it = m_recordFailures.find(unit.strSlot); it != m_recordFailures.end()) {
-                strRecordFailure = std::move(it->second);
-                m_recordFailures.erase(it);
+            if (auto itFailure = m_recordFailures.find(unit.strSlot);
+                itFailure != m_recordFailures.end()) {
+                strRecordFailure = std::move(itFailure->second);
+                m_recordFailures.erase(itFailure);
             }
             auto it = m_starts.find(unit.strSlot);
             if (it != m_starts.end()) {
@@ -184,6 +183,11 @@ public:
     }
 
 private:
+    void NoteStart(const std::string& strSlot) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_starts[strSlot] = Clock::now();
+    }
+
     CBenchWindowModel& m_owner;
     std::mutex m_mutex;
     std::map<std::string, Clock::time_point> m_starts;   // by slot, with m_mutex
