@@ -10,6 +10,11 @@
 #include <string>
 
 namespace fwup {
+// Whether byte c starts a character: it is no continuation byte (10xxxxxx).
+// Counting these counts a valid text's characters.
+constexpr bool IsUtf8LeadByte(unsigned char c) {
+    return (c & 0xC0) != 0x80;
+}
 // Appends the UTF-8 form of the code point dwCode (at most U+10FFFF).
 void AppendUtf8(std::string& strOut, uint32_t dwCode);
 
