@@ -16,7 +16,6 @@
 #include "tests/support/CSimRig.h"
 #include "ui/CBenchWindow.h"
 #include "ui/CFwUpgraderApp.h"
-#include "windowmodel/CRecordLogSink.h"
 
 #include <QAbstractItemView>
 #include <QElapsedTimer>
@@ -157,12 +156,11 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "%s\n", strError.c_str());
             return 1;
         }
-        fwup::CRecordLogSink sink(records);
         fwup::BenchOptions options;
         options.bBench = true;
         options.strFirmwarePath = strFile;
         auto pWindow = std::make_unique<fwup::CBenchWindow>();
-        pWindow->SetRecordSink(&sink);
+        pWindow->SetRecordSink(&records);
         if (!pWindow->Init(options, strError)) {
             std::fprintf(stderr, "%s\n", strError.c_str());
             return 1;

@@ -8,6 +8,7 @@
 #include "cli/Console.h"
 
 #include "device/UpdateRequest.h"
+#include "records/CRecordingObserver.h"
 #include "records/CUnitRecordLog.h"
 #include "workflows/CAutoLoop.h"
 #include "workflows/CParallelAutoLoop.h"
@@ -66,12 +67,12 @@ std::string TallyText(const AutoTally& tally) {
 }
 
 // The loops' reports on the console: lines (prefixed with the port when several
-// readers run at once), JSON objects, or the live table; and the unit records.
+// readers run at once), JSON objects, or the live table. The unit records are
+// the recording observer's, in front of this one's job reports.
 class CConsoleAutoObserver : public IAutoObserver {
 public:
-    CConsoleAutoObserver(CConsoleReporter& reporter, CBenchTable* pTable, bool bParallel,
-                         CUnitRecordLog* pRecords)
-        : m_reporter(reporter), m_pTable(pTable), m_bParallel(bParallel), m_pRecords(pRecords) {}
+    CConsoleAutoObserver(CConsoleReporter& reporter, CBenchTable* pTable, bool bParallel)
+        : m_reporter(reporter), m_pTable(pTable), m_bParallel(bParallel) {}
 
     void OnSearching() override {
         // Once per search, not once per scan.
@@ -84,9 +85,6 @@ public:
         Say("updating device ...", &unit);
     }
     void OnStage(const DeviceUnit& unit, UpdateStage eStage, const UpdateStatus& status) override {
-        if (eStage == StageStart && m_pRecords != nullptr) {
-            m_pRecords->JobStarted(unit);
-        }
         if (m_pTable != nullptr) {
             m_pTable->Stage(unit, eStage, status);
         } else {
@@ -94,10 +92,7 @@ public:
         }
     }
     void OnJobEnded(const DeviceUnit& unit, const UpdateOutcome& outcome,
-                    const UpdateRequest& request) override {
-        if (m_pRecords != nullptr) {
-            m_pRecords->JobEnded(unit, outcome, request); // queued: never waits on the store
-        }
+                    const UpdateRequest&) override {
         if (m_pTable != nullptr) {
             m_pTable->Done(unit, outcome);
         }
@@ -135,7 +130,6 @@ private:
     CConsoleReporter& m_reporter;
     CBenchTable* m_pTable;
     bool m_bParallel;
-    CUnitRecordLog* m_pRecords;
     std::atomic<bool> m_bSearching{false};
 };
 
@@ -174,7 +168,9 @@ int RunAuto(const std::vector<std::string>& args) {
     CBenchTable table(stdout);
     CConsoleAutoObserver observer(
         reporter, options.bParallel && bTerminal && !options.bJson ? &table : nullptr,
-        options.bParallel, options.strRecord.empty() ? nullptr : &records);
+        options.bParallel);
+    CRecordingObserver recording(observer);
+    recording.SetSink(RecordSinkOf(records));
 
     // The loops exist before Ctrl-C is watched, so no stop can miss them.
     CPortGoneOperator unplugged; // instead of an OK button: the port has gone
@@ -185,9 +181,11 @@ int RunAuto(const std::vector<std::string>& args) {
     if (options.bParallel) {
         pParallel = std::make_unique<CParallelAutoLoop>(
             options.strFile, observer, ProtocolTimings{}, options.nCount, options.nRetries, &slots);
+        pParallel->SetJobObserver(recording);
     } else {
         pSingle = std::make_unique<CAutoLoop>(request, observer, unplugged, ProtocolTimings{},
                                               options.nCount, options.nRetries);
+        pSingle->SetJobObserver(recording);
     }
     std::atomic<bool> bInterrupted{false};
     const CInterruptWatch interrupts([&](int nCount) {

@@ -1,6 +1,6 @@
 #include "cli/CBenchTable.h"
 
-#include "workflows/JsonText.h"
+#include "serial/Utf8Text.h"
 
 namespace fwup::cli {
 

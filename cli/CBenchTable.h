@@ -4,9 +4,9 @@
 // place: at every change of stage, and for progress at most every 100 ms. Safe
 // from several threads.
 
+#include "device/DeviceUnit.h"
 #include "device/UpdateOutcome.h"
 #include "device/UpdateRequest.h"
-#include "workflows/DeviceUnit.h"
 
 #include <chrono>
 #include <cstdio>

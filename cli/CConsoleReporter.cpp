@@ -1,6 +1,6 @@
 #include "cli/CConsoleReporter.h"
 
-#include "workflows/JsonText.h"
+#include "serial/Utf8Text.h"
 
 namespace fwup::cli {
 

@@ -6,9 +6,9 @@
 // "serial", "slot" (when the unit has one) and "attempt", and progress comes as
 // percent lines. Safe from several threads.
 
+#include "device/DeviceUnit.h"
 #include "device/UpdateOutcome.h"
 #include "device/UpdateRequest.h"
-#include "workflows/DeviceUnit.h"
 
 #include <cstdio>
 #include <map>

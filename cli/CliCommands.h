@@ -57,6 +57,8 @@ class CConsoleReporter;
 // says where records go. False with a message on stderr: the command exits 2.
 bool OpenRecords(const JobOptions& options, const char* pszCommand, CConsoleReporter& reporter,
                  CUnitRecordLog& records);
+// What update and auto record through: records when --record opened a store, else null.
+IRecordSink* RecordSinkOf(CUnitRecordLog& records);
 // The exit code once every record is written: 16 instead of 0 when a record was lost.
 int ExitAfterRecords(int nExitCode, CUnitRecordLog& records);
 

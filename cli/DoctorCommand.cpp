@@ -4,7 +4,7 @@
 #include "cli/CConsoleReporter.h"
 #include "cli/CliCommands.h"
 #include "cli/DoctorJudge.h"
-#include "workflows/JsonText.h"
+#include "serial/Utf8Text.h"
 
 #include "serial/PortAccess.h"
 #include "serial/PortDiscovery.h"

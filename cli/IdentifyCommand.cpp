@@ -2,12 +2,13 @@
 // without flashing it.
 #include "cli/CliCommands.h"
 
+#include "device/BootLoaderVersion.h"
 #include "device/FirmwareFile.h"
 #include "device/ProtocolTimings.h"
 #include "device/UpdateOutcome.h"
 #include "device/UpdateRequest.h"
+#include "serial/Utf8Text.h"
 #include "workflows/ConnectStep.h"
-#include "workflows/JsonText.h"
 
 #include <cstdio>
 

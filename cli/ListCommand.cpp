@@ -4,7 +4,7 @@
 #include "cli/CliCommands.h"
 
 #include "serial/PortDiscovery.h"
-#include "workflows/JsonText.h"
+#include "serial/Utf8Text.h"
 
 #include <cstdio>
 

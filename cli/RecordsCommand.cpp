@@ -9,7 +9,7 @@
 #include "records/RecordBackends.h"
 #include "records/RecordStoreText.h"
 #include "records/UnitRecordFields.h"
-#include "workflows/JsonText.h"
+#include "serial/Utf8Text.h"
 
 #include <cstdio>
 #include <ctime>

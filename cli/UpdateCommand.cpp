@@ -5,13 +5,14 @@
 #include "cli/Console.h"
 
 #include "device/CDeviceSession.h"
+#include "device/DeviceUnit.h"
 #include "device/UpdateOutcome.h"
+#include "records/CRecordingObserver.h"
 #include "records/CUnitRecordLog.h"
 #include "serial/CComPort.h"
 #include "serial/DebugChannel.h"
 #include "serial/PortDiscovery.h"
 #include "workflows/CRetryingJob.h"
-#include "workflows/DeviceUnit.h"
 
 #include <cctype>
 #include <cerrno>
@@ -46,30 +47,22 @@ const char* const kUpdateHelp =
     "ends the printing (the job and its record go on). A write the reader does not\n"
     "take within the packet's wait ends the job with \"Communication Error\".\n";
 
-// The one job's reports on the console (as the plain status callback prints
-// them) and its records, one per attempt.
+// The one job's reports on the console, as the plain status callback prints
+// them. Its records, one per attempt, are the recording observer's.
 class CUpdateObserver : public IUpdateObserver {
 public:
-    CUpdateObserver(CConsoleReporter& reporter, CUnitRecordLog& records)
-        : m_reporter(reporter), m_records(records) {}
+    explicit CUpdateObserver(CConsoleReporter& reporter) : m_reporter(reporter) {}
 
-    void OnStage(const DeviceUnit& unit, UpdateStage eStage, const UpdateStatus& status) override {
-        if (eStage == StageStart) {
-            m_records.JobStarted(unit);
-        }
+    void OnStage(const DeviceUnit&, UpdateStage eStage, const UpdateStatus& status) override {
         m_reporter.Report(eStage, status);
     }
-    void OnJobEnded(const DeviceUnit& unit, const UpdateOutcome& outcome,
-                    const UpdateRequest& request) override {
-        m_records.JobEnded(unit, outcome, request);
-    }
+    void OnJobEnded(const DeviceUnit&, const UpdateOutcome&, const UpdateRequest&) override {}
     void OnRetry(const DeviceUnit& unit, const UpdateOutcome& previous) override {
         m_reporter.Retry(unit, previous, false);
     }
 
 private:
     CConsoleReporter& m_reporter;
-    CUnitRecordLog& m_records;
 };
 
 } // namespace
@@ -241,6 +234,10 @@ bool OpenRecords(const JobOptions& options, const char* pszCommand, CConsoleRepo
     return true;
 }
 
+IRecordSink* RecordSinkOf(CUnitRecordLog& records) {
+    return records.IsOpen() ? &records : nullptr;
+}
+
 int ExitAfterRecords(int nExitCode, CUnitRecordLog& records) {
     const RecordTally tally = records.Close();
     return nExitCode == kExitOk && tally.nLost > 0 ? kExitRecordLost : nExitCode;
@@ -308,8 +305,10 @@ int RunUpdate(const std::vector<std::string>& args) {
             std::_Exit(OutcomeExitCode(OutcomeKind::Interrupted));
         }
     });
-    CUpdateObserver observer(reporter, records);
-    const UpdateOutcome outcome = job.Run(request, observer);
+    CUpdateObserver observer(reporter);
+    CRecordingObserver recording(observer);
+    recording.SetSink(RecordSinkOf(records));
+    const UpdateOutcome outcome = job.Run(request, recording);
     return ExitAfterRecords(OutcomeExitCode(outcome.eKind), records);
 }
 

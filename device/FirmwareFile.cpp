@@ -7,6 +7,7 @@
 
 #include "device/FilePlatform.h"
 #include "device/Packets.h"
+#include "serial/Utf8Text.h"
 
 #include <cstdio>
 #include <cstring>
@@ -28,7 +29,7 @@ constexpr FirmwareArea kAreas[] = {
 std::string CutCharacters(const std::string& strText, size_t nMax) {
     size_t nChars = 0;
     for (size_t i = 0; i < strText.size(); ++i) {
-        const bool bLeadByte = (static_cast<unsigned char>(strText[i]) & 0xC0) != 0x80;
+        const bool bLeadByte = IsUtf8LeadByte(static_cast<unsigned char>(strText[i]));
         if (bLeadByte && nChars++ == nMax) {
             return strText.substr(0, i);
         }

@@ -8,6 +8,7 @@
 // on the writer thread.
 
 #include "records/CRecordSpool.h"
+#include "records/IRecordSink.h"
 #include "records/IRecordStore.h"
 #include "records/ISqlConnection.h"
 #include "records/UnitRecord.h"
@@ -26,22 +27,14 @@
 
 namespace fwup {
 
-struct RecordTally {
-    int nStored = 0;  // taken by the store
-    int nSpooled = 0; // kept in the spool for later
-    int nLost = 0;    // neither: the unit has no record
-    int nSent = 0;    // spooled records sent to the store meanwhile
-};
-
-class CUnitRecordLog {
+class CUnitRecordLog : public IRecordSink {
 public:
-    using NoticeSink = std::function<void(const std::string& strNotice)>;
     // After a store failed, its next records go straight to the spool for this
     // long, so a store that is down costs one connect time-out, not one per unit.
     static constexpr std::chrono::seconds kRetryAfter{10};
 
-    CUnitRecordLog();  // station: the host name
-    ~CUnitRecordLog(); // Close()
+    CUnitRecordLog();           // station: the host name
+    ~CUnitRecordLog() override; // Close()
     CUnitRecordLog(const CUnitRecordLog&) = delete;
     CUnitRecordLog& operator=(const CUnitRecordLog&) = delete;
 
@@ -55,25 +48,25 @@ public:
     bool Open(const std::string& strStore, std::string& strError,
               std::chrono::milliseconds deadline = kStoreDeadline);
     bool IsOpen() const { return m_bOpen; }
-    const std::string& StoreName() const { return m_strName; } // password hidden
+    const std::string& StoreName() const override { return m_strName; } // password hidden
     void SetStation(const std::string& strStation) { m_strStation = strStation; }
-    void SetNoticeSink(NoticeSink sink); // before the first record
+    void SetNoticeSink(NoticeSink sink) override; // before the first record
 
-    // For observers: the job on unit has started (its record's seconds count from
+    // The sink: the job on unit has started (its record's seconds count from
     // here), and it has ended: queue its record. Any thread; never waits on the
     // store. Units are told apart by their listed name. The record's slot is the
     // unit's label (default its connector); its attempt counts the jobs on that
     // serial in this run, and a retried unit's (unit.nAttempt >= 2) follows its
     // previous record's: 1, 2, ... for a unit seen first. False when no store is open.
-    void JobStarted(const DeviceUnit& unit);
+    void JobStarted(const DeviceUnit& unit) override;
     bool JobEnded(const DeviceUnit& unit, const UpdateOutcome& outcome,
-                  const UpdateRequest& request);
+                  const UpdateRequest& request) override;
     // Queues a whole record (station and attempt as given). Any thread.
     void Enqueue(UnitRecord record);
 
     // Waits until every queued record is stored, spooled or lost, and ends the
     // writer; what happened to them. Bounded by the stores' own time-outs.
-    RecordTally Close();
+    RecordTally Close() override;
 
     // Sends the records spooled for strKey to store, removing each that arrived;
     // nSent counts them. False with strError at the first the store refused.

@@ -1,10 +1,10 @@
 #include "records/UnitRecord.h"
 #include "records/UnitRecordFields.h"
 
+#include "device/BootLoaderVersion.h"
 #include "device/FilePlatform.h"
 #include "device/Sha256.h"
-#include "workflows/ConnectStep.h"
-#include "workflows/JsonText.h"
+#include "serial/Utf8Text.h"
 
 #include <cstdio>
 

@@ -3,9 +3,9 @@
 // reader got which image with what result, on which station, at which attempt.
 // One JSON object per line in a JSON-lines store; one row of `units` in a database.
 
+#include "device/DeviceUnit.h"
 #include "device/UpdateOutcome.h"
 #include "device/UpdateRequest.h"
-#include "workflows/DeviceUnit.h"
 
 #include <cstdint>
 #include <ctime>

@@ -4,6 +4,7 @@
 #include "records/UnitRecordFields.h"
 
 #include "device/Sha256.h"
+#include "serial/Utf8Text.h"
 
 #include <array>
 #include <cstdio>
@@ -29,24 +30,6 @@ struct JsonValue {
     bool bString = false;
     std::string strText;
 };
-
-void AppendUtf8(std::string& strOut, uint32_t dwCode) {
-    if (dwCode < 0x80) {
-        strOut += static_cast<char>(dwCode);
-    } else if (dwCode < 0x800) {
-        strOut += static_cast<char>(0xc0 | (dwCode >> 6));
-        strOut += static_cast<char>(0x80 | (dwCode & 0x3f));
-    } else if (dwCode < 0x10000) {
-        strOut += static_cast<char>(0xe0 | (dwCode >> 12));
-        strOut += static_cast<char>(0x80 | ((dwCode >> 6) & 0x3f));
-        strOut += static_cast<char>(0x80 | (dwCode & 0x3f));
-    } else {
-        strOut += static_cast<char>(0xf0 | (dwCode >> 18));
-        strOut += static_cast<char>(0x80 | ((dwCode >> 12) & 0x3f));
-        strOut += static_cast<char>(0x80 | ((dwCode >> 6) & 0x3f));
-        strOut += static_cast<char>(0x80 | (dwCode & 0x3f));
-    }
-}
 
 class CFlatJsonReader {
 public:

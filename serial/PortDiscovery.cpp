@@ -4,6 +4,7 @@
 #include "serial/CPortNumberTable.h"
 #include "serial/Clock.h"
 #include "serial/UsbTtyScan.h"
+#include "serial/Utf8Text.h"
 
 #include <cstdlib>
 
@@ -17,7 +18,7 @@ constexpr size_t kMaxNameChars = 149;
 size_t CountChars(const std::string& strUtf8) {
     size_t n = 0;
     for (unsigned char c : strUtf8) {
-        n += (c & 0xC0) != 0x80 ? 1 : 0;
+        n += IsUtf8LeadByte(c) ? 1 : 0;
     }
     return n;
 }

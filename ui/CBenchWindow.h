@@ -7,7 +7,6 @@
 // "field.Passed", ... (BenchField's names), the buttons "load", "start", "stop",
 // "stopNow", the table "slots" and the log "log".
 
-#include "device/ProtocolTimings.h"
 #include "windowmodel/BenchOptions.h"
 #include "windowmodel/CBenchWindowModel.h"
 #include "windowmodel/IBenchView.h"
@@ -37,10 +36,7 @@ public:
     // Readers in flight stop at their next packet boundary; joins the loop.
     ~CBenchWindow() override;
 
-    // Before Init: the waits of every job, and where records go (borrowed; null: none).
-    void SetProtocolTimings(const ProtocolTimings& timings) {
-        m_pModel->SetProtocolTimings(timings);
-    }
+    // Before Init: where records go (borrowed; null: none).
     void SetRecordSink(IRecordSink* pSink) { m_pModel->SetRecordSink(pSink); }
     // The model's start (see CBenchWindowModel::Init); false: the window must not open.
     bool Init(const BenchOptions& options, std::string& strError);

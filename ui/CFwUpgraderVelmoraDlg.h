@@ -6,7 +6,6 @@
 // Each control keeps its template id as its object name ("1000" for UPLOAD), by
 // which tests and accessibility tools find it.
 
-#include "device/ProtocolTimings.h"
 #include "windowmodel/CMainWindowModel.h"
 #include "windowmodel/IWindowView.h"
 
@@ -45,10 +44,6 @@ public:
 
     // The window's menu (right click) with the Bench and About entries.
     QMenu* SystemMenu() const { return m_pSystemMenu; }
-    // The waits of every later Connect and update (the device's own by default).
-    void SetProtocolTimings(const ProtocolTimings& timings) {
-        m_pModel->SetProtocolTimings(timings);
-    }
     // A unit record for every later job (borrowed; null for none).
     void SetRecordSink(IRecordSink* pSink) { m_pModel->SetRecordSink(pSink); }
     // The --record argument as given: a bench window opened from the menu writes there too.

@@ -1,9 +1,8 @@
 // fwupgraderVelmora: the firmware updater's window.
 
-#include "records/CUnitRecordLog.h"
 #include "ui/CFwUpgraderApp.h"
 #include "windowmodel/BenchOptions.h"
-#include "windowmodel/CRecordLogSink.h"
+#include "windowmodel/CWindowRecords.h"
 
 #include "ProductVersion.h"
 
@@ -67,20 +66,15 @@ int main(int argc, char** argv) {
         return 2;
     }
     // Opened before the window: a bench must learn at once that records would be lost.
-    fwup::CUnitRecordLog records;
-    if (!options.strRecordStore.empty() && !records.Open(options.strRecordStore, strError)) {
+    fwup::CWindowRecords records;
+    if (!records.Open(options, strError)) {
         std::fprintf(stderr, "fwupgraderVelmora: %s\n", strError.c_str());
         return 2;
     }
-    if (!options.strStation.empty()) {
-        records.SetStation(options.strStation);
-    }
     fwup::CFwUpgraderApp app(argc, argv);
-    fwup::CRecordLogSink sink(records);
-    fwup::IRecordSink* pSink = records.IsOpen() ? &sink : nullptr;
     if (options.bBench) {
-        return app.RunBench(options, pSink);
+        return app.RunBench(options, records.Sink());
     }
-    app.InitInstance(pSink, options.strRecordStore);
+    app.InitInstance(records.Sink(), options.strRecordStore);
     return 0;
 }

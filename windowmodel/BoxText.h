@@ -2,7 +2,8 @@
 // Pure text rules of the window's multi-line boxes (the log and the file
 // description): CR LF line breaks, at most kTextBoxCapacity characters (line
 // breaks count two, UTF-16 units as an edit control counts them), whole lines
-// dropped from the top to make room for new text.
+// dropped from the top to make room for new text. The UTF-8 codec behind the
+// boxes' texts is serial/Utf8Text's.
 
 #include <cstddef>
 #include <string>
@@ -12,10 +13,6 @@ namespace fwup {
 // Characters a multi-line box holds before its oldest lines go: an edit
 // control's default text limit.
 inline constexpr size_t kTextBoxCapacity = 30000;
-
-// UTF-8 to UTF-16; a malformed sequence becomes U+FFFD.
-std::u16string Utf16FromUtf8(const std::string& strText);
-std::string Utf8FromUtf16(const std::u16string& strText);
 
 // Every LF not preceded by CR gets a CR in front; CR LF pairs and lone CRs stay.
 std::u16string NormalizeLineBreaks(const std::u16string& strText);

@@ -6,10 +6,11 @@
 #include "device/FirmwareFile.h"
 #include "device/Sha256.h"
 #include "device/UpdateOutcome.h"
+#include "serial/Utf8Text.h"
+#include "windowmodel/CWindowRecords.h"
 #include "workflows/CParallelAutoLoop.h"
 #include "workflows/CSlotMap.h"
 #include "workflows/IAutoObserver.h"
-#include "workflows/JsonText.h"
 
 #include <cinttypes>
 #include <cstdio>
@@ -106,13 +107,7 @@ public:
         CBenchWindowModel& o = m_owner;
         switch (eStage) {
         case StageStart:
-            if (o.m_pRecords != nullptr) {
-                o.m_pRecords->JobStarted(unit);
-            }
-            {
-                std::lock_guard<std::mutex> lock(m_mutex);
-                m_starts[unit.strSlot] = Clock::now();
-            }
+            NoteStart(unit.strSlot);
             o.Post([&o, strSlot = unit.strSlot, strPort = unit.strPortName,
                     nAttempt = unit.nAttempt] { o.OnAttemptStarted(strSlot, strPort, nAttempt); },
                    unit.strSlot);
@@ -138,12 +133,14 @@ public:
                     const UpdateRequest& request) override {
         CBenchWindowModel& o = m_owner;
         std::string strRecordFailure;
-        if (o.m_pRecords != nullptr) {
-            strRecordFailure = o.m_pRecords->JobEnded(unit, outcome, request);
-        }
         double dSeconds = 0;
         {
             std::lock_guard<std::mutex> lock(m_mutex);
+            if (auto itFailure = m_recordFailures.find(unit.strSlot);
+                itFailure != m_recordFailures.end()) {
+                strRecordFailure = std::move(itFailure->second);
+                m_recordFailures.erase(itFailure);
+            }
             auto it = m_starts.find(unit.strSlot);
             if (it != m_starts.end()) {
                 dSeconds = std::chrono::duration<double>(Clock::now() - it->second).count();
@@ -159,6 +156,13 @@ public:
         end.dSeconds = dSeconds;
         end.strRecordFailure = strRecordFailure;
         o.Post([&o, end = std::move(end)] { o.OnAttemptEnded(end); }, unit.strSlot);
+    }
+
+    // The recording observer's word, on the job's thread just before its
+    // OnJobEnded: the unit's record was not taken.
+    void OnRecordNotTaken(const DeviceUnit& unit, std::string strFailure) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_recordFailures[unit.strSlot] = std::move(strFailure);
     }
 
     void OnRetry(const DeviceUnit& unit, const UpdateOutcome& previous) override {
@@ -179,16 +183,22 @@ public:
     }
 
 private:
+    void NoteStart(const std::string& strSlot) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_starts[strSlot] = Clock::now();
+    }
+
     CBenchWindowModel& m_owner;
     std::mutex m_mutex;
-    std::map<std::string, Clock::time_point> m_starts; // by slot, with m_mutex
+    std::map<std::string, Clock::time_point> m_starts;   // by slot, with m_mutex
+    std::map<std::string, std::string> m_recordFailures; // by slot, with m_mutex
 };
 
 // --- The model ----------------------------------------------------------------------
 
 CBenchWindowModel::CBenchWindowModel(IBenchView& view, std::function<bool()> fnWake)
     : m_view(view), m_gui(std::move(fnWake)), m_pSlots(std::make_unique<CSlotMap>()),
-      m_pRelay(std::make_unique<CRelay>(*this)) {}
+      m_pRelay(std::make_unique<CRelay>(*this)), m_recording(*m_pRelay) {}
 
 CBenchWindowModel::~CBenchWindowModel() {
     Shutdown();
@@ -196,6 +206,9 @@ CBenchWindowModel::~CBenchWindowModel() {
 
 void CBenchWindowModel::SetRecordSink(IRecordSink* pSink) {
     m_pRecords = pSink;
+    m_recording.SetSink(pSink, [this](const DeviceUnit& unit) {
+        m_pRelay->OnRecordNotTaken(unit, RecordNotTakenText(*m_pRecords));
+    });
     if (pSink != nullptr) {
         pSink->SetNoticeSink([this](const std::string& strNotice) {
             Post([this, strNotice] { AddLog(DisplayText(strNotice)); });
@@ -245,7 +258,7 @@ void CBenchWindowModel::Shutdown() {
     }
     m_pLoop.reset();
     if (m_pRecords != nullptr) {
-        m_pRecords->Finish(); // its last notices are dropped below with the other reports
+        m_pRecords->Close(); // its last notices are dropped below with the other reports
     }
     m_gui.ShutDown([this] { m_progress.clear(); });
 }
@@ -344,6 +357,7 @@ void CBenchWindowModel::OnStart() {
     }
     m_pLoop = std::make_unique<CParallelAutoLoop>(m_strFirmwarePath, *m_pRelay, m_timings, 0,
                                                   m_nRetries, m_pSlots.get());
+    m_pLoop->SetJobObserver(m_recording);
     try {
         m_loopThread = std::thread([this] { m_pLoop->Run(); });
     } catch (const std::system_error& e) {

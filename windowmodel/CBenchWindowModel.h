@@ -3,7 +3,7 @@
 // parallel auto loop (every reader that appears is flashed with the loaded image;
 // a reader is taken again only after it was removed) on a worker thread, keeps
 // one row per slot, the counters and the log, writes a record per attempt through
-// IRecordSink, and tells a view (IBenchView) what to show. ui/ (Qt) and winui/
+// the recording observer, and tells a view (IBenchView) what to show. ui/ (Qt) and winui/
 // (Win32) are two such views.
 //
 // Threads: every public method runs on the GUI thread; only the constructor's wake
@@ -16,10 +16,11 @@
 
 #include "device/ProtocolTimings.h"
 #include "device/UpdateOutcome.h"
+#include "records/CRecordingObserver.h"
+#include "records/IRecordSink.h"
 #include "windowmodel/BenchOptions.h"
 #include "windowmodel/CGuiQueue.h"
 #include "windowmodel/IBenchView.h"
-#include "windowmodel/IRecordSink.h"
 
 #include <array>
 #include <chrono>
@@ -192,6 +193,7 @@ private:
     IRecordSink* m_pRecords = nullptr; // set before the loop's thread starts
     std::unique_ptr<CSlotMap> m_pSlots;
     std::unique_ptr<CRelay> m_pRelay;
+    CRecordingObserver m_recording; // in front of the relay's job reports
     std::unique_ptr<CParallelAutoLoop> m_pLoop;
     std::thread m_loopThread;
 

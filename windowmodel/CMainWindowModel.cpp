@@ -1,8 +1,8 @@
 #include "windowmodel/CMainWindowModel.h"
 
 #include "device/FirmwareFile.h"
+#include "serial/Utf8Text.h"
 #include "windowmodel/BoxText.h"
-#include "workflows/JsonText.h"
 
 #include <algorithm>
 #include <cctype>

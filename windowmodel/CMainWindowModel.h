@@ -18,9 +18,10 @@
 #include "device/ImageSegment.h"
 #include "device/ProtocolTimings.h"
 #include "device/UpdateRequest.h"
+#include "records/CRecordingObserver.h"
+#include "records/IRecordSink.h"
 #include "serial/PortDiscovery.h"
 #include "windowmodel/CGuiQueue.h"
-#include "windowmodel/IRecordSink.h"
 #include "windowmodel/IWindowView.h"
 #include "workflows/CAutoLoop.h"
 #include "workflows/CManualUpdate.h"
@@ -58,9 +59,11 @@ public:
     void Init();
     // The waits of every later connect step and job (the device's own by default).
     void SetProtocolTimings(const ProtocolTimings& timings) { m_timings = timings; }
-    // Records of every later job (borrowed, outlives the model; null for none).
-    // Logs where they go; its notices (spooled, lost) reach the log through the
-    // GUI thread. Shutdown waits until every record is written.
+    // Records of every later job (borrowed, outlives the model; null for none),
+    // through the recording observer in front of the manual run's and the auto
+    // loop's job reports. Logs where they go; its notices (spooled, lost) reach
+    // the log through the GUI thread. Shutdown waits until every record is written.
+    // Before the first job.
     void SetRecordSink(IRecordSink* pSink);
     // Runs the reports the workers queued, in order.
     void Drain();
@@ -190,7 +193,9 @@ private:
     std::atomic<IRecordSink*> m_pRecords{nullptr};
     std::thread m_connectThread;
     CManualRelay m_manualRelay{*this};
-    CManualUpdate m_manual{m_manualRelay};
+    CRecordingObserver m_manualRecording{m_manualRelay}; // in front of the manual run's reports
+    CManualUpdate m_manual{m_manualRecording};
+    CRecordingObserver m_autoRecording{*this}; // in front of the auto loop's job reports
     std::unique_ptr<CAutoLoop> m_pAutoLoop;
 
     // GUI thread only from here.

@@ -4,7 +4,8 @@
 
 #include "windowmodel/CMainWindowModel.h"
 
-#include "workflows/JsonText.h"
+#include "serial/Utf8Text.h"
+#include "windowmodel/CWindowRecords.h"
 
 #include <system_error>
 #include <utility>
@@ -27,13 +28,20 @@ void CMainWindowModel::Shutdown() {
         m_connectThread.join();
     }
     if (IRecordSink* pRecords = m_pRecords.load()) {
-        pRecords->Finish(); // its last notices are dropped below with the other reports
+        pRecords->Close(); // its last notices are dropped below with the other reports
     }
     m_gui.ShutDown(); // a connect result among the dropped reports releases its port
 }
 
 void CMainWindowModel::SetRecordSink(IRecordSink* pSink) {
     m_pRecords = pSink;
+    const auto notTaken = [this](const DeviceUnit&) {
+        Post([this, strFailure = RecordNotTakenText(*m_pRecords.load())] {
+            AddLog("%s\n", strFailure.c_str());
+        });
+    };
+    m_manualRecording.SetSink(pSink, notTaken);
+    m_autoRecording.SetSink(pSink, notTaken);
     if (pSink == nullptr) {
         return;
     }
@@ -78,32 +86,20 @@ void CMainWindowModel::CManualRelay::OnStage(const DeviceUnit& unit, UpdateStage
     m_owner.OnStage(unit, eStage, status);
 }
 
-void CMainWindowModel::CManualRelay::OnJobEnded(const DeviceUnit& unit,
-                                                const UpdateOutcome& outcome,
-                                                const UpdateRequest& request) {
-    m_owner.OnJobEnded(unit, outcome, request);
+void CMainWindowModel::CManualRelay::OnJobEnded(const DeviceUnit&, const UpdateOutcome&,
+                                                const UpdateRequest&) {
     m_owner.Post([this] {
         m_owner.m_manual.Join(); // it is past its last report
         m_owner.OnManualRunFinished();
     });
 }
 
-void CMainWindowModel::OnStage(const DeviceUnit& unit, UpdateStage eStage,
-                               const UpdateStatus& status) {
-    if (IRecordSink* pRecords = m_pRecords.load(); pRecords != nullptr && eStage == StageStart) {
-        pRecords->JobStarted(unit);
-    }
+void CMainWindowModel::OnStage(const DeviceUnit&, UpdateStage eStage, const UpdateStatus& status) {
     Post([this, eStage, status] { OnStatus(eStage, status); });
 }
 
-void CMainWindowModel::OnJobEnded(const DeviceUnit& unit, const UpdateOutcome& outcome,
-                                  const UpdateRequest& request) {
-    if (IRecordSink* pRecords = m_pRecords.load()) {
-        std::string strFailure = pRecords->JobEnded(unit, outcome, request);
-        if (!strFailure.empty()) {
-            Post([this, strFailure] { AddLog("%s\n", strFailure.c_str()); });
-        }
-    }
+void CMainWindowModel::OnJobEnded(const DeviceUnit&, const UpdateOutcome&, const UpdateRequest&) {
+    // The record is the recording observer's; the end shows in the stage reports.
 }
 
 // --- Auto loop ----------------------------------------------------------------------------
@@ -120,6 +116,7 @@ bool CMainWindowModel::StartAutoLoop() {
     IAutoObserver& observer = *this;
     IOperator& op = *this;
     m_pAutoLoop = std::make_unique<CAutoLoop>(*m_pRequest, observer, op, m_timings);
+    m_pAutoLoop->SetJobObserver(m_autoRecording);
     if (!m_pAutoLoop->Start()) {
         m_pAutoLoop.reset();
         return false;

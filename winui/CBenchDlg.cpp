@@ -287,7 +287,6 @@ bool CBenchDlg::OnInitDialog() {
     const HWND hWnd = m_hWnd;
     m_pModel = std::make_unique<CBenchWindowModel>(
         view, [hWnd] { return ::PostMessageW(hWnd, WM_MODEL_DRAIN, 0, 0) != FALSE; });
-    m_pModel->SetProtocolTimings(m_timings);
     m_pModel->SetRecordSink(m_pRecords);
     if (!m_pModel->Init(m_options, m_strInitError)) {
         if (m_strInitError.empty()) {

@@ -8,7 +8,6 @@
 #include "windowmodel/BenchOptions.h"
 #include "windowmodel/CBenchWindowModel.h"
 #include "windowmodel/IBenchView.h"
-#include "windowmodel/IRecordSink.h"
 
 #include <windows.h>
 
@@ -29,8 +28,6 @@ public:
     CBenchDlg(const CBenchDlg&) = delete;
     CBenchDlg& operator=(const CBenchDlg&) = delete;
 
-    // For tests: the waits of every job (the device's own by default).
-    void SetProtocolTimings(const ProtocolTimings& timings) { m_timings = timings; }
     // Another program's hold on the window, for tests: fnShown runs once the
     // window is initialised, fnTimer gets every WM_TIMER that is not the window's
     // own (true: it was its timer).
@@ -82,7 +79,6 @@ private:
 
     BenchOptions m_options;
     IRecordSink* m_pRecords;
-    ProtocolTimings m_timings;
     std::function<void(HWND)> m_fnShown;
     std::function<bool(WPARAM)> m_fnTimer;
     HINSTANCE m_hInstance = nullptr;

@@ -5,7 +5,6 @@
 // model's. Every method runs on the window's thread.
 
 #include "windowmodel/CMainWindowModel.h"
-#include "windowmodel/IRecordSink.h"
 #include "windowmodel/IWindowView.h"
 
 #include <windows.h>

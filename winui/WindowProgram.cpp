@@ -1,8 +1,7 @@
 #include "winui/WindowProgram.h"
 
-#include "records/CUnitRecordLog.h"
 #include "serial/WideText.h"
-#include "windowmodel/CRecordLogSink.h"
+#include "windowmodel/CWindowRecords.h"
 #include "winui/CBenchDlg.h"
 #include "winui/RestartRegistration.h"
 #include "winui/WindowOptions.h"
@@ -62,10 +61,9 @@ int RunWindowProgram(HINSTANCE hInstance, const std::vector<std::string>& args,
     // runs. Each window has a log of its own on the store (a window's end closes
     // its log), so the main window keeps recording after a bench it opened.
     const BenchOptions& bench = options.bench;
-    const auto openRecords = [&](CUnitRecordLog& records) {
-        records.SetStation(bench.strStation);
+    const auto openRecords = [&](CWindowRecords& records) {
         std::string strOpenError;
-        if (!bench.strRecordStore.empty() && !records.Open(bench.strRecordStore, strOpenError)) {
+        if (!records.Open(bench, strOpenError)) {
             ShowText(strOpenError, MB_ICONERROR);
             return false;
         }
@@ -77,12 +75,11 @@ int RunWindowProgram(HINSTANCE hInstance, const std::vector<std::string>& args,
         if (!strImage.empty()) {
             benchOptions.strFirmwarePath = strImage;
         }
-        CUnitRecordLog benchRecords;
+        CWindowRecords benchRecords;
         if (!openRecords(benchRecords)) {
             return false;
         }
-        CRecordLogSink benchSink(benchRecords);
-        CBenchDlg benchDlg(benchOptions, benchRecords.IsOpen() ? &benchSink : nullptr);
+        CBenchDlg benchDlg(benchOptions, benchRecords.Sink());
         if (hooks.fnPrepareBench) {
             hooks.fnPrepareBench(benchDlg);
         }
@@ -96,13 +93,11 @@ int RunWindowProgram(HINSTANCE hInstance, const std::vector<std::string>& args,
     if (bench.bBench) {
         return runBench(nullptr, std::string()) ? 0 : 2;
     }
-    CUnitRecordLog records;
+    CWindowRecords records;
     if (!openRecords(records)) {
         return 2;
     }
-    CRecordLogSink sink(records);
-    IRecordSink* pSink = records.IsOpen() ? &sink : nullptr;
-    CFwUpgraderVelmoraDlg dlg(pSink);
+    CFwUpgraderVelmoraDlg dlg(records.Sink());
     dlg.SetBenchOpener(
         [&](HWND hOwner, const std::string& strImage) { runBench(hOwner, strImage); });
     if (hooks.fnPrepare) {

@@ -10,8 +10,8 @@ namespace fwup {
 
 CAutoLoop::CAutoLoop(UpdateRequest& request, IAutoObserver& observer, IOperator& op,
                      const ProtocolTimings& timings, int nMaxDevices, int nRetries)
-    : m_request(request), m_observer(observer), m_operator(op), m_timings(timings),
-      m_nMaxDevices(nMaxDevices), m_nRetries(nRetries) {}
+    : m_request(request), m_observer(observer), m_pJobObserver(&observer), m_operator(op),
+      m_timings(timings), m_nMaxDevices(nMaxDevices), m_nRetries(nRetries) {}
 
 CAutoLoop::~CAutoLoop() {
     RequestStop();
@@ -57,7 +57,7 @@ AutoTally CAutoLoop::Run() {
                 pJob->RequestStop();
             }
         }
-        const UpdateOutcome outcome = pJob->Run(m_request, m_observer);
+        const UpdateOutcome outcome = pJob->Run(m_request, *m_pJobObserver);
         unit = pJob->Unit(); // its last attempt
         {
             std::lock_guard<std::mutex> lock(m_mutex);

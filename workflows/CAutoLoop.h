@@ -37,6 +37,11 @@ public:
     CAutoLoop(const CAutoLoop&) = delete;
     CAutoLoop& operator=(const CAutoLoop&) = delete;
 
+    // The jobs' reports (OnStage, OnJobEnded, OnRetry) go to observer instead of
+    // the loop's observer: a wrapper that passes them on, such as the recording
+    // observer. Borrowed for the loop's life; before Run or Start.
+    void SetJobObserver(IUpdateObserver& observer) { m_pJobObserver = &observer; }
+
     // Runs the loop on the calling thread until it ends; the devices it counted.
     AutoTally Run();
     // Runs the loop on a thread of its own. False when it could not be started or
@@ -61,6 +66,7 @@ private:
 
     UpdateRequest& m_request;
     IAutoObserver& m_observer;
+    IUpdateObserver* m_pJobObserver; // the jobs' reports: m_observer unless set
     IOperator& m_operator;
     ProtocolTimings m_timings;
     int m_nMaxDevices;

@@ -4,10 +4,10 @@
 // devices through it.
 
 #include "device/CDeviceSession.h"
+#include "device/DeviceUnit.h"
+#include "device/IUpdateObserver.h"
 #include "device/UpdateOutcome.h"
 #include "device/UpdateRequest.h"
-#include "workflows/DeviceUnit.h"
-#include "workflows/IUpdateObserver.h"
 
 #include <memory>
 #include <mutex>

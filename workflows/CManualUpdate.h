@@ -4,9 +4,9 @@
 // observer on that thread.
 
 #include "device/CDeviceSession.h"
+#include "device/IUpdateObserver.h"
 #include "device/UpdateRequest.h"
 #include "workflows/CDeviceJob.h"
-#include "workflows/IUpdateObserver.h"
 
 #include <atomic>
 #include <memory>

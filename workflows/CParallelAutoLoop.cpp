@@ -14,9 +14,9 @@ namespace fwup {
 CParallelAutoLoop::CParallelAutoLoop(std::string strFirmwarePath, IAutoObserver& observer,
                                      const ProtocolTimings& timings, int nMaxDevices, int nRetries,
                                      CSlotMap* pSlots)
-    : m_strFirmwarePath(std::move(strFirmwarePath)), m_observer(observer), m_timings(timings),
-      m_nMaxDevices(nMaxDevices), m_nRetries(nRetries),
-      m_slotMap(pSlots != nullptr ? *pSlots : m_ownSlots) {}
+    : m_strFirmwarePath(std::move(strFirmwarePath)), m_observer(observer),
+      m_pJobObserver(&observer), m_timings(timings), m_nMaxDevices(nMaxDevices),
+      m_nRetries(nRetries), m_slotMap(pSlots != nullptr ? *pSlots : m_ownSlots) {}
 
 CParallelAutoLoop::~CParallelAutoLoop() {
     InterruptDevices();
@@ -67,7 +67,7 @@ void CParallelAutoLoop::StartDevice(const PortRecord& record, AutoTally& tally) 
         pRaw->worker = std::thread([this, pRaw, &tally] {
             UpdateRequest request; // each reader's own: its image, status and findings
             request.strFirmwarePath = m_strFirmwarePath;
-            const UpdateOutcome outcome = pRaw->pJob->Run(request, m_observer);
+            const UpdateOutcome outcome = pRaw->pJob->Run(request, *m_pJobObserver);
             const DeviceUnit last = pRaw->pJob->Unit(); // its last attempt
             {
                 std::lock_guard<std::mutex> lock(m_tallyMutex);

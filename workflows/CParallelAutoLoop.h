@@ -41,6 +41,11 @@ public:
     CParallelAutoLoop(const CParallelAutoLoop&) = delete;
     CParallelAutoLoop& operator=(const CParallelAutoLoop&) = delete;
 
+    // The jobs' reports (OnStage, OnJobEnded, OnRetry) go to observer instead of
+    // the loop's observer: a wrapper that passes them on, such as the recording
+    // observer. Borrowed for the loop's life; before Run.
+    void SetJobObserver(IUpdateObserver& observer) { m_pJobObserver = &observer; }
+
     // Runs on the calling thread until stopped (and every device in flight has
     // finished) or nMaxDevices have finished; the devices it counted.
     AutoTally Run();
@@ -72,6 +77,7 @@ private:
 
     std::string m_strFirmwarePath;
     IAutoObserver& m_observer;
+    IUpdateObserver* m_pJobObserver; // the jobs' reports: m_observer unless set
     ProtocolTimings m_timings;
     int m_nMaxDevices;
     int m_nRetries;

@@ -1,10 +1,9 @@
 #include "workflows/ConnectStep.h"
 
+#include "device/BootLoaderVersion.h"
 #include "device/CommandProtocol.h"
 #include "device/UpdateRequest.h"
 #include "serial/PortOpenError.h"
-
-#include <cstdio>
 
 namespace fwup {
 
@@ -48,14 +47,6 @@ ConnectResult ConnectDevice(const std::string& strPortName, const ProtocolTiming
     }
     result.pSession = std::move(pSession);
     return result;
-}
-
-std::string BootLoaderVersion(int32_t nBootInfo) {
-    const auto v = static_cast<uint32_t>(nBootInfo);
-    char szText[32];
-    std::snprintf(szText, sizeof szText, "%u.%u.%u.%u", (v >> 24) & 0xF, (v >> 16) & 0xF,
-                  (v >> 8) & 0xF, v & 0xF);
-    return szText;
 }
 
 std::string BootVersionText(int32_t nBootInfo) {

@@ -40,10 +40,8 @@ struct ConnectResult {
 // (3000 ms each by default) for a device that answers nothing.
 ConnectResult ConnectDevice(const std::string& strPortName, const ProtocolTimings& timings);
 
-// The window's text for a boot loader's status value: "boot v%i.%i.%i.%i" from the
-// low four bits of each byte, the highest byte first (0x1A2B3C4D: "boot v10.11.12.13").
+// The window's text for a boot loader's status value: "boot v" and its version
+// (BootLoaderVersion: 0x1A2B3C4D gives "boot v10.11.12.13").
 std::string BootVersionText(int32_t nBootInfo);
-// The version alone, "10.11.12.13", as unit records keep it.
-std::string BootLoaderVersion(int32_t nBootInfo);
 
 } // namespace fwup

@@ -5,7 +5,7 @@
 // operator's question. A retried reader's attempts each bring their own job
 // reports, with OnRetry between them; OnDeviceDone comes once, after the last.
 
-#include "workflows/IUpdateObserver.h"
+#include "device/IUpdateObserver.h"
 
 namespace fwup {
 

@@ -2,7 +2,7 @@
 // The operator at the bench, as the auto loop sees them: after each device's job
 // the loop asks for the device to be taken off and waits for the answer.
 
-#include "workflows/DeviceUnit.h"
+#include "device/DeviceUnit.h"
 
 namespace fwup {
 

@@ -6,7 +6,6 @@
 #include "tests/support/CSimRig.h"
 #include "ui/CBenchWindow.h"
 #include "ui/CProgressDelegate.h"
-#include "windowmodel/CRecordLogSink.h"
 
 #include <QLabel>
 #include <QPushButton>
@@ -72,7 +71,6 @@ private slots:
         std::string strError;
         QVERIFY2(records.Open(strDb, strError), strError.c_str());
         records.SetStation("Bench Q");
-        fwup::CRecordLogSink sink(records);
 
         fwup::BenchOptions options;
         options.bBench = true;
@@ -80,8 +78,8 @@ private slots:
         options.strStation = "Bench Q";
         auto pWindow = std::make_unique<fwup::CBenchWindow>();
         fwup::CBenchWindow& window = *pWindow;
-        window.SetProtocolTimings(fwtest::TestTimings());
-        window.SetRecordSink(&sink);
+        window.Model().SetProtocolTimings(fwtest::TestTimings());
+        window.SetRecordSink(&records);
         QVERIFY2(window.Init(options, strError), strError.c_str());
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));

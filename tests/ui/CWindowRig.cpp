@@ -48,7 +48,7 @@ bool WaitUntil(const std::function<bool()>& pred, int nTimeoutMs) {
 
 CWindowRig::CWindowRig(const fwup::ProtocolTimings& timings) {
     m_pDlg = new fwup::CFwUpgraderVelmoraDlg;
-    m_pDlg->SetProtocolTimings(timings);
+    m_pDlg->Model().SetProtocolTimings(timings);
     m_pDlg->show();
     if (!QTest::qWaitForWindowExposed(m_pDlg)) {
         throw std::runtime_error("the window was not shown");

@@ -11,7 +11,6 @@
 #include "ui/ControlIds.h"
 #include "ui/DialogUnits.h"
 #include "windowmodel/BoxText.h"
-#include "windowmodel/CRecordLogSink.h"
 
 #include "ProductVersion.h"
 
@@ -572,8 +571,7 @@ private slots:
         std::string strError;
         const QString strRecords = m_pRig->WriteFile(QStringLiteral("records.jsonl"), {});
         QVERIFY(records.Open(strRecords.toStdString(), strError));
-        fwup::CRecordLogSink sink(records);
-        m_pDlg->SetRecordSink(&sink);
+        m_pDlg->SetRecordSink(&records);
 
         m_pRig->Click(IDC_UPLOAD);
         // Out of use at once, with the wait cursor, while the job runs on its thread.

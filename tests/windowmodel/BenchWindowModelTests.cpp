@@ -7,7 +7,6 @@
 #include "tests/support/CSimRig.h"
 #include "windowmodel/BenchOptions.h"
 #include "windowmodel/CBenchWindowModel.h"
-#include "windowmodel/CRecordLogSink.h"
 
 #include <gtest/gtest.h>
 
@@ -99,7 +98,7 @@ protected:
         m_pModel->SetProtocolTimings(fwtest::TestTimings());
         std::string strError;
         ASSERT_TRUE(m_records.Open(m_rig.Root() + "/records.jsonl", strError)) << strError;
-        m_pModel->SetRecordSink(&m_sink);
+        m_pModel->SetRecordSink(&m_records);
     }
     void TearDown() override { m_pModel->Shutdown(); }
 
@@ -175,7 +174,6 @@ protected:
     fwtest::CSimRig m_rig;
     CRecordingBenchView m_view;
     CUnitRecordLog m_records;
-    CRecordLogSink m_sink{m_records};
     std::mutex m_mutex;
     std::condition_variable m_woken;
     bool m_bWoken = false;

@@ -7,6 +7,7 @@
 #include "serial/CComPort.h"
 #include "serial/Clock.h"
 #include "serial/PortDiscovery.h"
+#include "serial/Utf8Text.h"
 #include "tests/support/CSimRig.h"
 #include "tests/support/CTempRoot.h"
 #include "workflows/CAutoLoop.h"
@@ -17,7 +18,6 @@
 #include "workflows/CSlotMap.h"
 #include "workflows/ConnectStep.h"
 #include "workflows/ConverterSearch.h"
-#include "workflows/JsonText.h"
 
 #include <gtest/gtest.h>
 

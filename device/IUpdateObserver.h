@@ -2,9 +2,9 @@
 // What a front end hears of an update job. Called on the job's thread: a front
 // end with a GUI thread hands the reports over without waiting for it.
 
+#include "device/DeviceUnit.h"
 #include "device/UpdateOutcome.h"
 #include "device/UpdateRequest.h"
-#include "workflows/DeviceUnit.h"
 
 namespace fwup {
 

@@ -1,11 +1,27 @@
 #pragma once
-// Text from outside (the reader's serial number, version and ready text, USB
-// product texts, process names, paths) made safe for output. Pure functions.
+// The product's one UTF-8 codec, and text from outside (the reader's serial
+// number, version and ready text, USB product texts, process names, paths) made
+// safe for output: JSON strings, terminals, log lines and the windows' boxes.
+// Pure functions; every layer and both windows use these.
 
+#include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 
 namespace fwup {
+// Whether byte c starts a character: it is no continuation byte (10xxxxxx).
+// Counting these counts a valid text's characters.
+constexpr bool IsUtf8LeadByte(unsigned char c) {
+    return (c & 0xC0) != 0x80;
+}
+// Appends the UTF-8 form of the code point dwCode (at most U+10FFFF).
+void AppendUtf8(std::string& strOut, uint32_t dwCode);
+
+// UTF-8 to UTF-16; each byte that does not start a valid sequence becomes U+FFFD.
+std::u16string Utf16FromUtf8(const std::string& strText);
+// UTF-16 to UTF-8; an unpaired surrogate becomes U+FFFD.
+std::string Utf8FromUtf16(const std::u16string& strText);
 
 // Escapes a text for a JSON string literal (quotes not included). The result is
 // always valid UTF-8 (in fact ASCII wherever the input was not valid UTF-8):
@@ -22,10 +38,5 @@ std::string JsonStringOrNull(const std::optional<std::string>& optText);
 // controls and bytes that are not valid UTF-8 shown as \xHH, each byte of them;
 // everything else unchanged. One input is always one line that moves no cursor.
 std::string DisplayText(const std::string& strText);
-
-// Length of the valid UTF-8 sequence at strText[nAt] (1..4), or 0 when the
-// bytes there are not one (overlong forms, surrogates and values past U+10FFFF
-// count as invalid).
-size_t Utf8SequenceLength(const std::string& strText, size_t nAt);
 
 } // namespace fwup

@@ -1,4 +1,4 @@
-#include "workflows/DeviceUnit.h"
+#include "device/DeviceUnit.h"
 
 #include "serial/CComPort.h"
 #include "serial/PortDiscovery.h"

@@ -1,4 +1,4 @@
-#include "workflows/JsonText.h"
+#include "serial/Utf8Text.h"
 
 #include <cstdio>
 
@@ -50,6 +50,69 @@ size_t Utf8SequenceLength(const std::string& strText, size_t nAt) {
         }
     }
     return nLength;
+}
+
+void AppendUtf8(std::string& strOut, uint32_t dwCode) {
+    if (dwCode < 0x80) {
+        strOut += static_cast<char>(dwCode);
+    } else if (dwCode < 0x800) {
+        strOut += static_cast<char>(0xC0 | (dwCode >> 6));
+        strOut += static_cast<char>(0x80 | (dwCode & 0x3F));
+    } else if (dwCode < 0x10000) {
+        strOut += static_cast<char>(0xE0 | (dwCode >> 12));
+        strOut += static_cast<char>(0x80 | ((dwCode >> 6) & 0x3F));
+        strOut += static_cast<char>(0x80 | (dwCode & 0x3F));
+    } else {
+        strOut += static_cast<char>(0xF0 | (dwCode >> 18));
+        strOut += static_cast<char>(0x80 | ((dwCode >> 12) & 0x3F));
+        strOut += static_cast<char>(0x80 | ((dwCode >> 6) & 0x3F));
+        strOut += static_cast<char>(0x80 | (dwCode & 0x3F));
+    }
+}
+
+std::u16string Utf16FromUtf8(const std::string& strText) {
+    std::u16string strOut;
+    strOut.reserve(strText.size());
+    for (size_t i = 0; i < strText.size();) {
+        const size_t nLength = Utf8SequenceLength(strText, i);
+        if (nLength == 0) {
+            strOut += u'\uFFFD';
+            ++i;
+            continue;
+        }
+        // The lead byte's payload bits, then six from each continuation byte.
+        static constexpr unsigned char kLeadBits[] = {0, 0x7F, 0x1F, 0x0F, 0x07};
+        char32_t cp = static_cast<unsigned char>(strText[i]) & kLeadBits[nLength];
+        for (size_t k = 1; k < nLength; ++k) {
+            cp = (cp << 6) | (static_cast<unsigned char>(strText[i + k]) & 0x3Fu);
+        }
+        if (cp >= 0x10000) {
+            cp -= 0x10000;
+            strOut += static_cast<char16_t>(0xD800 + (cp >> 10));
+            strOut += static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
+        } else {
+            strOut += static_cast<char16_t>(cp);
+        }
+        i += nLength;
+    }
+    return strOut;
+}
+
+std::string Utf8FromUtf16(const std::u16string& strText) {
+    std::string strOut;
+    strOut.reserve(strText.size());
+    for (size_t i = 0; i < strText.size(); ++i) {
+        uint32_t dwCode = strText[i];
+        if (dwCode >= 0xD800 && dwCode <= 0xDBFF && i + 1 < strText.size() &&
+            strText[i + 1] >= 0xDC00 && strText[i + 1] <= 0xDFFF) {
+            dwCode = 0x10000 + ((dwCode - 0xD800) << 10) + (strText[i + 1] - 0xDC00);
+            ++i;
+        } else if (dwCode >= 0xD800 && dwCode <= 0xDFFF) {
+            dwCode = 0xFFFD;
+        }
+        AppendUtf8(strOut, dwCode);
+    }
+    return strOut;
 }
 
 std::string JsonEscape(const std::string& strText) {
