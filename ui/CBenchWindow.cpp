@@ -4,6 +4,7 @@
 #include "ui/CFwUpgraderVelmoraDlg.h"
 #include "ui/CProgressDelegate.h"
 #include "ui/QtDialogs.h"
+#include "windowmodel/WindowTexts.h"
 
 #include <QBrush>
 #include <QColor>
@@ -29,30 +30,20 @@ namespace {
 
 struct FieldEntry {
     BenchField eField;
-    const char* pszName;  // object name after "field."
-    const char* pszLabel; // the label before it
+    const char* pszName; // object name after "field."
 };
 
 const FieldEntry kTopFields[] = {
-    {BenchField::ImageName, "ImageName", "Image:"},
-    {BenchField::ImageSize, "ImageSize", "Size:"},
-    {BenchField::ImageDate, "ImageDate", "Date:"},
-    {BenchField::ImageHash, "ImageHash", "SHA-256:"},
-    {BenchField::Store, "Store", "Records:"},
-    {BenchField::Station, "Station", "Station:"},
+    {BenchField::ImageName, "ImageName"}, {BenchField::ImageSize, "ImageSize"},
+    {BenchField::ImageDate, "ImageDate"}, {BenchField::ImageHash, "ImageHash"},
+    {BenchField::Store, "Store"},         {BenchField::Station, "Station"},
 };
 
 const FieldEntry kCounterFields[] = {
-    {BenchField::Passed, "Passed", "Passed:"},
-    {BenchField::Failed, "Failed", "Failed:"},
-    {BenchField::Yield, "Yield", "First-pass yield:"},
-    {BenchField::UnitsPerHour, "UnitsPerHour", "Units per hour:"},
-    {BenchField::Elapsed, "Elapsed", "Elapsed:"},
-    {BenchField::Status, "Status", "Bench:"},
+    {BenchField::Passed, "Passed"},   {BenchField::Failed, "Failed"},
+    {BenchField::Yield, "Yield"},     {BenchField::UnitsPerHour, "UnitsPerHour"},
+    {BenchField::Elapsed, "Elapsed"}, {BenchField::Status, "Status"},
 };
-
-const char* const kColumnTitles[kBenchColumnCount] = {
-    "Slot", "Port", "Serial", "Version", "Stage", "Progress", "Result", "Seconds", "Attempt"};
 
 // The result cell's background by tone; the cell's text says the same in words.
 QBrush ToneBrush(BenchTone eTone) {
@@ -113,11 +104,11 @@ void CBenchWindow::CreateControls() {
     auto* pTop = new QGridLayout;
     int nIndex = 0;
     for (const FieldEntry& field : kTopFields) {
-        auto* pLabel = new QLabel(QString::fromUtf8(field.pszLabel), this);
+        auto* pLabel = new QLabel(QString::fromUtf8(BenchFieldLabel(field.eField)), this);
         auto* pValue = new QLabel(this);
         pValue->setObjectName(QStringLiteral("field.") + QString::fromUtf8(field.pszName));
         pValue->setTextInteractionFlags(Qt::TextSelectableByMouse);
-        pValue->setAccessibleName(QString::fromUtf8(field.pszLabel).chopped(1));
+        pValue->setAccessibleName(QString::fromStdString(BenchFieldName(field.eField)));
         pLabel->setBuddy(pValue);
         const int nRow = nIndex % 3;
         const int nCol = nIndex / 3 * 2;
@@ -128,22 +119,19 @@ void CBenchWindow::CreateControls() {
     }
     pTop->setColumnStretch(1, 2);
     pTop->setColumnStretch(3, 1);
-    auto* pLoad = new QPushButton(QStringLiteral("Load Binary File"), this);
+    auto* pLoad = new QPushButton(QString::fromUtf8(BenchButtonText(BenchButton::Load)), this);
     pLoad->setObjectName(QStringLiteral("load"));
     pTop->addWidget(pLoad, 0, 4);
     m_buttons[BenchButton::Load] = pLoad;
     pLayout->addLayout(pTop);
 
     auto* pButtons = new QHBoxLayout;
-    const std::pair<BenchButton, const char*> buttonEntries[] = {
-        {BenchButton::Start, "&Start"},
-        {BenchButton::Stop, "S&top"},
-        {BenchButton::StopNow, "Stop &now"}};
-    const char* const buttonNames[] = {"start", "stop", "stopNow"};
-    int nButton = 0;
-    for (const auto& [eButton, pszText] : buttonEntries) {
-        auto* pButton = new QPushButton(QString::fromUtf8(pszText), this);
-        pButton->setObjectName(QString::fromUtf8(buttonNames[nButton++]));
+    const std::pair<BenchButton, const char*> buttonEntries[] = {{BenchButton::Start, "start"},
+                                                                 {BenchButton::Stop, "stop"},
+                                                                 {BenchButton::StopNow, "stopNow"}};
+    for (const auto& [eButton, pszName] : buttonEntries) {
+        auto* pButton = new QPushButton(QString::fromUtf8(BenchButtonText(eButton)), this);
+        pButton->setObjectName(QString::fromUtf8(pszName));
         pButton->setAutoDefault(false); // Enter must not start or stop the bench
         pButtons->addWidget(pButton);
         m_buttons[eButton] = pButton;
@@ -154,10 +142,10 @@ void CBenchWindow::CreateControls() {
 
     m_pTable = new QTableWidget(0, kBenchColumnCount, this);
     m_pTable->setObjectName(QStringLiteral("slots"));
-    m_pTable->setAccessibleName(QStringLiteral("Slots"));
+    m_pTable->setAccessibleName(QString::fromUtf8(kTextBenchTableName));
     QStringList titles;
-    for (const char* pszTitle : kColumnTitles) {
-        titles << QString::fromUtf8(pszTitle);
+    for (int nColumn = 0; nColumn < kBenchColumnCount; ++nColumn) {
+        titles << QString::fromUtf8(BenchColumnTitle(static_cast<BenchColumn>(nColumn)));
     }
     m_pTable->setHorizontalHeaderLabels(titles);
     m_pTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -171,10 +159,10 @@ void CBenchWindow::CreateControls() {
 
     auto* pCounters = new QHBoxLayout;
     for (const FieldEntry& field : kCounterFields) {
-        auto* pLabel = new QLabel(QString::fromUtf8(field.pszLabel), this);
+        auto* pLabel = new QLabel(QString::fromUtf8(BenchFieldLabel(field.eField)), this);
         auto* pValue = new QLabel(this);
         pValue->setObjectName(QStringLiteral("field.") + QString::fromUtf8(field.pszName));
-        pValue->setAccessibleName(QString::fromUtf8(field.pszLabel).chopped(1));
+        pValue->setAccessibleName(QString::fromStdString(BenchFieldName(field.eField)));
         pLabel->setBuddy(pValue);
         pCounters->addWidget(pLabel);
         pCounters->addWidget(pValue);
@@ -186,7 +174,7 @@ void CBenchWindow::CreateControls() {
 
     m_pLog = new QPlainTextEdit(this);
     m_pLog->setObjectName(QStringLiteral("log"));
-    m_pLog->setAccessibleName(QStringLiteral("Log"));
+    m_pLog->setAccessibleName(QString::fromUtf8(kTextLogName));
     m_pLog->setReadOnly(true);
     pLayout->addWidget(m_pLog, 1);
     resize(960, 640);
@@ -253,14 +241,14 @@ void CBenchWindow::DropLogLines(int nLines) {
 }
 
 bool CBenchWindow::AskYesNo(const std::string& strText) {
-    QMessageBox box(QMessageBox::Question, QString::fromUtf8(kAppName),
+    QMessageBox box(QMessageBox::Question, QString::fromUtf8(kTextProgramName),
                     QString::fromStdString(strText), QMessageBox::Yes | QMessageBox::No, this);
     box.setDefaultButton(QMessageBox::No);
     return box.exec() == QMessageBox::Yes;
 }
 
 void CBenchWindow::ShowMessage(const std::string& strText) {
-    QMessageBox box(QMessageBox::NoIcon, QString::fromUtf8(kAppName),
+    QMessageBox box(QMessageBox::NoIcon, QString::fromUtf8(kTextProgramName),
                     QString::fromStdString(strText), QMessageBox::Ok, this);
     box.exec();
 }

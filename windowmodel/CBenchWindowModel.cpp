@@ -6,6 +6,7 @@
 #include "device/FirmwareFile.h"
 #include "device/Sha256.h"
 #include "device/UpdateOutcome.h"
+#include "windowmodel/WindowTexts.h"
 #include "workflows/CParallelAutoLoop.h"
 #include "workflows/CSlotMap.h"
 #include "workflows/IAutoObserver.h"
@@ -22,7 +23,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-const char* const kTitle = "VelgoFWUp bench";
+// The window's caption before an image is loaded.
+const std::string kTitle = std::string(kTextProductName) + " bench";
 
 std::string Format(const char* pszFormat, double dValue) {
     char buf[64];
@@ -43,7 +45,7 @@ std::string SecondsText(double dSeconds) {
 // --- Pure logic ---------------------------------------------------------------------
 
 std::string BenchTitle(const std::string& strImageName) {
-    return strImageName.empty() ? kTitle : std::string(kTitle) + " \u2014 " + strImageName;
+    return strImageName.empty() ? kTitle : kTitle + " \u2014 " + strImageName;
 }
 
 std::string FirstPassYieldText(int nFirstPassUnits, int nUnits) {

@@ -1,8 +1,9 @@
 #include "winui/CBenchDlg.h"
 
 #include "serial/WideText.h"
+#include "windowmodel/ControlIds.h"
+#include "windowmodel/WindowTexts.h"
 #include "winui/WinText.h"
-#include "winui/resource.h"
 
 #include <commctrl.h>
 
@@ -18,14 +19,23 @@ constexpr UINT WM_MODEL_DRAIN = WM_APP + 1;
 // The model's tick (coalesced bars, elapsed time).
 constexpr UINT_PTR kTickTimerId = 1;
 
-// Each column's title and width in dialog units, in BenchColumn's order.
-struct ColumnLook {
-    const wchar_t* pszTitle;
-    int nWidthDu;
+// Each column's width in dialog units, in BenchColumn's order.
+constexpr int kColumnWidthsDu[kBenchColumnCount] = {36, 84, 48, 34, 40, 52, 52, 32, 32};
+
+// The labels the template has room for, each before its field.
+struct LabelPlace {
+    int nId;
+    BenchField eField;
 };
-constexpr ColumnLook kColumns[kBenchColumnCount] = {
-    {L"Slot", 36},     {L"Port", 84},   {L"Serial", 48},  {L"Version", 34}, {L"Stage", 40},
-    {L"Progress", 52}, {L"Result", 52}, {L"Seconds", 32}, {L"Attempt", 32},
+constexpr LabelPlace kLabels[] = {
+    {IDC_BENCH_LABEL_IMAGE, BenchField::ImageName},
+    {IDC_BENCH_LABEL_RECORD, BenchField::Store},
+    {IDC_BENCH_LABEL_STATION, BenchField::Station},
+    {IDC_BENCH_LABEL_PASSED, BenchField::Passed},
+    {IDC_BENCH_LABEL_FAILED, BenchField::Failed},
+    {IDC_BENCH_LABEL_YIELD, BenchField::Yield},
+    {IDC_BENCH_LABEL_UNITS_PER_HOUR, BenchField::UnitsPerHour},
+    {IDC_BENCH_LABEL_ELAPSED, BenchField::Elapsed},
 };
 
 int FieldId(BenchField eField) {
@@ -243,15 +253,25 @@ bool CBenchDlg::OnInitDialog() {
     const HWND hTable = Table();
     ListView_SetExtendedListViewStyle(hTable, LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES |
                                                   LVS_EX_DOUBLEBUFFER);
+    // The template holds the layout; every text comes from the window model.
+    for (const LabelPlace& label : kLabels) {
+        ::SetDlgItemTextW(m_hWnd, label.nId, WideFromUtf8(BenchFieldLabel(label.eField)).c_str());
+    }
+    for (const BenchButton eButton :
+         {BenchButton::Load, BenchButton::Start, BenchButton::Stop, BenchButton::StopNow}) {
+        ::SetDlgItemTextW(m_hWnd, ButtonId(eButton),
+                          WideFromUtf8(BenchButtonText(eButton)).c_str());
+    }
     for (int nColumn = 0; nColumn < kBenchColumnCount; ++nColumn) {
-        RECT rcWidth = {0, 0, kColumns[nColumn].nWidthDu, 0};
+        std::wstring strTitle = WideFromUtf8(BenchColumnTitle(static_cast<BenchColumn>(nColumn)));
+        RECT rcWidth = {0, 0, kColumnWidthsDu[nColumn], 0};
         ::MapDialogRect(m_hWnd, &rcWidth);
         LVCOLUMNW column = {};
         column.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM | LVCF_FMT;
         column.fmt =
             nColumn == static_cast<int>(BenchColumn::Progress) ? LVCFMT_CENTER : LVCFMT_LEFT;
         column.cx = rcWidth.right;
-        column.pszText = const_cast<wchar_t*>(kColumns[nColumn].pszTitle);
+        column.pszText = strTitle.data();
         column.iSubItem = nColumn;
         ::SendMessageW(hTable, LVM_INSERTCOLUMNW, static_cast<WPARAM>(nColumn),
                        reinterpret_cast<LPARAM>(&column));

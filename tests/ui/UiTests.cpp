@@ -8,7 +8,7 @@
 #include "ui/CAboutDlg.h"
 #include "ui/CFwUpgraderVelmoraDlg.h"
 #include "ui/CLogBox.h"
-#include "ui/ControlIds.h"
+#include "windowmodel/ControlIds.h"
 #include "ui/DialogUnits.h"
 #include "windowmodel/BoxText.h"
 #include "windowmodel/CRecordLogSink.h"
