@@ -47,19 +47,8 @@ const FieldEntry kCounterFields[] = {
 
 // The result cell's background by tone; the cell's text says the same in words.
 QBrush ToneBrush(BenchTone eTone) {
-    switch (eTone) {
-    case BenchTone::Busy:
-        return QColor(0xd4, 0xe6, 0xfa);
-    case BenchTone::Passed:
-        return QColor(0xc6, 0xef, 0xc6);
-    case BenchTone::Failed:
-        return QColor(0xf6, 0xc0, 0xc0);
-    case BenchTone::Retrying:
-        return QColor(0xfa, 0xe3, 0xa8);
-    case BenchTone::Idle:
-        break;
-    }
-    return QBrush();
+    const std::optional<uint32_t> optRgb = BenchToneRgb(eTone);
+    return optRgb ? QBrush(QColor(static_cast<QRgb>(*optRgb))) : QBrush();
 }
 
 } // namespace

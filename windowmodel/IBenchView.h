@@ -8,6 +8,7 @@
 // (the view's timer calls CBenchWindowModel::OnTick every kBenchTickMs), however
 // many progress reports its reader sent meanwhile.
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -59,6 +60,24 @@ enum class BenchTone : int {
     Failed,  // the last unit failed or was stopped
     Retrying // the last attempt failed and the unit is tried again
 };
+
+// The result cell's background for a tone, 0xRRGGBB, light enough for black text;
+// none for Idle (the table's own background).
+inline std::optional<uint32_t> BenchToneRgb(BenchTone eTone) {
+    switch (eTone) {
+    case BenchTone::Busy:
+        return 0xd4e6fa;
+    case BenchTone::Passed:
+        return 0xc6efc6;
+    case BenchTone::Failed:
+        return 0xf6c0c0;
+    case BenchTone::Retrying:
+        return 0xfae3a8;
+    case BenchTone::Idle:
+        break;
+    }
+    return std::nullopt;
+}
 
 class IBenchView {
 public:

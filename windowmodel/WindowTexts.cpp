@@ -1,5 +1,7 @@
 #include "windowmodel/WindowTexts.h"
 
+#include <iterator>
+
 namespace fwup {
 
 namespace {
@@ -14,34 +16,28 @@ std::string MainWindowCaption() {
 }
 
 const char* AccessibleName(Control eControl) {
-    switch (eControl) {
-    case Control::Area:
-        return "Flash area";
-    case Control::Port:
-        return "Serial port";
-    case Control::FileInfo:
-        return "Firmware file description";
-    case Control::FilePath:
-        return "Firmware file path";
-    case Control::AreaText:
-        return "Flash area range";
-    case Control::Log:
-        return kTextLogName;
-    case Control::Progress:
-        return "Download progress";
-    case Control::DeviceState:
-        return "Device";
-    case Control::Serial:
-        return "Serial number";
-    case Control::Status:
-        return "Status";
-    case Control::AutoProgress:
-        return "Auto mode search progress";
-    case Control::Upload:
-    case Control::Load:
-    case Control::Connect:
-    case Control::AutoMode:
-        break; // their captions name them
+    // The controls whose captions do not name them already.
+    struct Name {
+        Control eControl;
+        const char* pszName;
+    };
+    static constexpr Name kNames[] = {
+        {Control::Area, "Flash area"},
+        {Control::Port, "Serial port"},
+        {Control::FileInfo, "Firmware file description"},
+        {Control::FilePath, "Firmware file path"},
+        {Control::AreaText, "Flash area range"},
+        {Control::Log, kTextLogName},
+        {Control::Progress, "Download progress"},
+        {Control::DeviceState, "Device"},
+        {Control::Serial, "Serial number"},
+        {Control::Status, "Status"},
+        {Control::AutoProgress, "Auto mode search progress"},
+    };
+    for (const Name& name : kNames) {
+        if (name.eControl == eControl) {
+            return name.pszName;
+        }
     }
     return nullptr;
 }
@@ -51,33 +47,13 @@ std::string AboutVersionLine(const std::string& strVersion) {
 }
 
 const char* BenchFieldLabel(BenchField eField) {
-    switch (eField) {
-    case BenchField::ImageName:
-        return "Image:";
-    case BenchField::ImageSize:
-        return "Size:";
-    case BenchField::ImageDate:
-        return "Date:";
-    case BenchField::ImageHash:
-        return "SHA-256:";
-    case BenchField::Store:
-        return "Records:";
-    case BenchField::Station:
-        return "Station:";
-    case BenchField::Passed:
-        return "Passed:";
-    case BenchField::Failed:
-        return "Failed:";
-    case BenchField::Yield:
-        return "First-pass yield:";
-    case BenchField::UnitsPerHour:
-        return "Units per hour:";
-    case BenchField::Elapsed:
-        return "Elapsed:";
-    case BenchField::Status:
-        return "Bench:";
-    }
-    return "";
+    // In BenchField's order.
+    static constexpr const char* kLabels[] = {
+        "Image:",   "Size:",   "Date:",   "SHA-256:",          "Records:",
+        "Station:", "Passed:", "Failed:", "First-pass yield:", "Units per hour:",
+        "Elapsed:", "Bench:"};
+    static_assert(std::size(kLabels) == static_cast<size_t>(BenchField::Status) + 1);
+    return kLabels[static_cast<size_t>(eField)];
 }
 
 std::string BenchFieldName(BenchField eField) {
@@ -89,41 +65,17 @@ std::string BenchFieldName(BenchField eField) {
 }
 
 const char* BenchColumnTitle(BenchColumn eColumn) {
-    switch (eColumn) {
-    case BenchColumn::Slot:
-        return "Slot";
-    case BenchColumn::Port:
-        return "Port";
-    case BenchColumn::Serial:
-        return "Serial";
-    case BenchColumn::Version:
-        return "Version";
-    case BenchColumn::Stage:
-        return "Stage";
-    case BenchColumn::Progress:
-        return "Progress";
-    case BenchColumn::Result:
-        return "Result";
-    case BenchColumn::Seconds:
-        return "Seconds";
-    case BenchColumn::Attempt:
-        return "Attempt";
-    }
-    return "";
+    // In BenchColumn's order.
+    static constexpr const char* kTitles[kBenchColumnCount] = {
+        "Slot", "Port", "Serial", "Version", "Stage", "Progress", "Result", "Seconds", "Attempt"};
+    return kTitles[static_cast<size_t>(eColumn)];
 }
 
 const char* BenchButtonText(BenchButton eButton) {
-    switch (eButton) {
-    case BenchButton::Load:
-        return "Load Binary File";
-    case BenchButton::Start:
-        return "&Start";
-    case BenchButton::Stop:
-        return "S&top";
-    case BenchButton::StopNow:
-        return "Stop &now";
-    }
-    return "";
+    // In BenchButton's order.
+    static constexpr const char* kTexts[] = {"Load Binary File", "&Start", "S&top", "Stop &now"};
+    static_assert(std::size(kTexts) == static_cast<size_t>(BenchButton::StopNow) + 1);
+    return kTexts[static_cast<size_t>(eButton)];
 }
 
 } // namespace fwup

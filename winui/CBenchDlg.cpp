@@ -84,19 +84,8 @@ int ButtonId(BenchButton eButton) {
 
 // The result cell's background; the cell's text says the same in words.
 COLORREF ToneColour(BenchTone eTone) {
-    switch (eTone) {
-    case BenchTone::Busy:
-        return RGB(221, 235, 247);
-    case BenchTone::Passed:
-        return RGB(198, 239, 206);
-    case BenchTone::Failed:
-        return RGB(255, 199, 206);
-    case BenchTone::Retrying:
-        return RGB(255, 235, 156);
-    case BenchTone::Idle:
-        break;
-    }
-    return CLR_DEFAULT;
+    const std::optional<uint32_t> optRgb = BenchToneRgb(eTone);
+    return optRgb ? RGB(*optRgb >> 16, (*optRgb >> 8) & 0xff, *optRgb & 0xff) : CLR_DEFAULT;
 }
 
 // The model's '\n' lines as the edit control's CR LF lines.

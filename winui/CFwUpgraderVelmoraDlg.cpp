@@ -219,9 +219,7 @@ bool CFwUpgraderVelmoraDlg::OnSysCommand(UINT nId) {
         return true;
     }
     if ((nId & ~0xFu) == IDM_BENCH && m_fnOpenBench) {
-        // The bench takes every reader that appears: not while this window holds one.
-        if (m_pModel->IsConnected() || m_pModel->IsConnecting() || m_pModel->IsAutoMode() ||
-            m_pModel->IsManualRunActive()) {
+        if (m_pModel->HoldsReader()) {
             ShowMessage(kTextBenchRefused, BoxIcon::Information);
         } else {
             m_fnOpenBench(m_hWnd, m_pModel->HasImage() ? m_pModel->FirmwarePath() : std::string());
