@@ -28,22 +28,13 @@ namespace fwup {
 
 namespace {
 
-struct FieldEntry {
-    BenchField eField;
-    const char* pszName; // object name after "field."
-};
-
-const FieldEntry kTopFields[] = {
-    {BenchField::ImageName, "ImageName"}, {BenchField::ImageSize, "ImageSize"},
-    {BenchField::ImageDate, "ImageDate"}, {BenchField::ImageHash, "ImageHash"},
-    {BenchField::Store, "Store"},         {BenchField::Station, "Station"},
-};
-
-const FieldEntry kCounterFields[] = {
-    {BenchField::Passed, "Passed"},   {BenchField::Failed, "Failed"},
-    {BenchField::Yield, "Yield"},     {BenchField::UnitsPerHour, "UnitsPerHour"},
-    {BenchField::Elapsed, "Elapsed"}, {BenchField::Status, "Status"},
-};
+// Three rows of two columns on top, one row of counters under the table.
+constexpr BenchField kTopFields[] = {BenchField::ImageName, BenchField::ImageSize,
+                                     BenchField::ImageDate, BenchField::ImageHash,
+                                     BenchField::Store,     BenchField::Station};
+constexpr BenchField kCounterFields[] = {BenchField::Passed,  BenchField::Failed,
+                                         BenchField::Yield,   BenchField::UnitsPerHour,
+                                         BenchField::Elapsed, BenchField::Status};
 
 // The result cell's background by tone; the cell's text says the same in words.
 QBrush ToneBrush(BenchTone eTone) {
@@ -90,20 +81,25 @@ bool CBenchWindow::Init(const BenchOptions& options, std::string& strError) {
 void CBenchWindow::CreateControls() {
     auto* pLayout = new QVBoxLayout(this);
 
+    // A field: its label and its value, named by the field's key ("field.Passed").
+    const auto makeField = [this](BenchField eField) {
+        auto* pLabel = new QLabel(QString::fromUtf8(BenchFieldLabel(eField)), this);
+        auto* pValue = new QLabel(this);
+        pValue->setObjectName(QStringLiteral("field.") + QString::fromUtf8(BenchFieldKey(eField)));
+        pValue->setAccessibleName(QString::fromStdString(BenchFieldName(eField)));
+        pLabel->setBuddy(pValue);
+        m_fields[eField] = pValue;
+        return std::pair<QLabel*, QLabel*>(pLabel, pValue);
+    };
     auto* pTop = new QGridLayout;
     int nIndex = 0;
-    for (const FieldEntry& field : kTopFields) {
-        auto* pLabel = new QLabel(QString::fromUtf8(BenchFieldLabel(field.eField)), this);
-        auto* pValue = new QLabel(this);
-        pValue->setObjectName(QStringLiteral("field.") + QString::fromUtf8(field.pszName));
+    for (const BenchField eField : kTopFields) {
+        auto [pLabel, pValue] = makeField(eField);
         pValue->setTextInteractionFlags(Qt::TextSelectableByMouse);
-        pValue->setAccessibleName(QString::fromStdString(BenchFieldName(field.eField)));
-        pLabel->setBuddy(pValue);
         const int nRow = nIndex % 3;
         const int nCol = nIndex / 3 * 2;
         pTop->addWidget(pLabel, nRow, nCol);
         pTop->addWidget(pValue, nRow, nCol + 1);
-        m_fields[field.eField] = pValue;
         ++nIndex;
     }
     pTop->setColumnStretch(1, 2);
@@ -147,16 +143,11 @@ void CBenchWindow::CreateControls() {
     pLayout->addWidget(m_pTable, 3);
 
     auto* pCounters = new QHBoxLayout;
-    for (const FieldEntry& field : kCounterFields) {
-        auto* pLabel = new QLabel(QString::fromUtf8(BenchFieldLabel(field.eField)), this);
-        auto* pValue = new QLabel(this);
-        pValue->setObjectName(QStringLiteral("field.") + QString::fromUtf8(field.pszName));
-        pValue->setAccessibleName(QString::fromStdString(BenchFieldName(field.eField)));
-        pLabel->setBuddy(pValue);
+    for (const BenchField eField : kCounterFields) {
+        auto [pLabel, pValue] = makeField(eField);
         pCounters->addWidget(pLabel);
         pCounters->addWidget(pValue);
         pCounters->addSpacing(12);
-        m_fields[field.eField] = pValue;
     }
     pCounters->addStretch(1);
     pLayout->addLayout(pCounters);

@@ -8,7 +8,9 @@
 // (the view's timer calls CBenchWindowModel::OnTick every kBenchTickMs), however
 // many progress reports its reader sent meanwhile.
 
+#include <cstddef>
 #include <cstdint>
+#include <iterator>
 #include <optional>
 #include <string>
 
@@ -29,6 +31,16 @@ enum class BenchField : int {
     Elapsed,      // running time since Start, "h:mm:ss"
     Status        // one line: "idle", "running", "stopping", "stopped"
 };
+
+// The field's stable key (not shown): views name its control after it, so that tests
+// and automation find the field whatever its label says.
+inline const char* BenchFieldKey(BenchField eField) {
+    static constexpr const char* kKeys[] = {"ImageName", "ImageSize",    "ImageDate", "ImageHash",
+                                            "Store",     "Station",      "Passed",    "Failed",
+                                            "Yield",     "UnitsPerHour", "Elapsed",   "Status"};
+    static_assert(std::size(kKeys) == static_cast<size_t>(BenchField::Status) + 1);
+    return kKeys[static_cast<size_t>(eField)];
+}
 
 enum class BenchButton : int {
     Load,   // "Load Binary File"

@@ -8,6 +8,7 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <iterator>
 #include <utility>
 
 namespace fwup {
@@ -38,48 +39,23 @@ constexpr LabelPlace kLabels[] = {
     {IDC_BENCH_LABEL_ELAPSED, BenchField::Elapsed},
 };
 
+// Each field's control, in BenchField's order.
+constexpr int kFieldIds[] = {IDC_BENCH_IMAGE_NAME,     IDC_BENCH_IMAGE_SIZE, IDC_BENCH_IMAGE_DATE,
+                             IDC_BENCH_IMAGE_SHA,      IDC_BENCH_RECORD,     IDC_BENCH_STATION,
+                             IDC_BENCH_PASSED,         IDC_BENCH_FAILED,     IDC_BENCH_YIELD,
+                             IDC_BENCH_UNITS_PER_HOUR, IDC_BENCH_ELAPSED,    IDC_BENCH_STATUS};
+static_assert(std::size(kFieldIds) == static_cast<size_t>(BenchField::Status) + 1);
+
 int FieldId(BenchField eField) {
-    switch (eField) {
-    case BenchField::ImageName:
-        return IDC_BENCH_IMAGE_NAME;
-    case BenchField::ImageSize:
-        return IDC_BENCH_IMAGE_SIZE;
-    case BenchField::ImageDate:
-        return IDC_BENCH_IMAGE_DATE;
-    case BenchField::ImageHash:
-        return IDC_BENCH_IMAGE_SHA;
-    case BenchField::Store:
-        return IDC_BENCH_RECORD;
-    case BenchField::Station:
-        return IDC_BENCH_STATION;
-    case BenchField::Passed:
-        return IDC_BENCH_PASSED;
-    case BenchField::Failed:
-        return IDC_BENCH_FAILED;
-    case BenchField::Yield:
-        return IDC_BENCH_YIELD;
-    case BenchField::UnitsPerHour:
-        return IDC_BENCH_UNITS_PER_HOUR;
-    case BenchField::Elapsed:
-        return IDC_BENCH_ELAPSED;
-    case BenchField::Status:
-        return IDC_BENCH_STATUS;
-    }
-    return 0;
+    return kFieldIds[static_cast<size_t>(eField)];
 }
 
+// Each button's control, in BenchButton's order.
+constexpr int kButtonIds[] = {IDC_BENCH_LOAD, IDC_BENCH_START, IDC_BENCH_STOP, IDC_BENCH_STOP_NOW};
+static_assert(std::size(kButtonIds) == static_cast<size_t>(BenchButton::StopNow) + 1);
+
 int ButtonId(BenchButton eButton) {
-    switch (eButton) {
-    case BenchButton::Load:
-        return IDC_BENCH_LOAD;
-    case BenchButton::Start:
-        return IDC_BENCH_START;
-    case BenchButton::Stop:
-        return IDC_BENCH_STOP;
-    case BenchButton::StopNow:
-        return IDC_BENCH_STOP_NOW;
-    }
-    return 0;
+    return kButtonIds[static_cast<size_t>(eButton)];
 }
 
 // The result cell's background; the cell's text says the same in words.
