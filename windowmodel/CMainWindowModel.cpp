@@ -80,6 +80,7 @@ void CMainWindowModel::Init() {
     m_bAutoMode = false;
     m_bAutoStopped = true;
     m_bConnected = false;
+    m_bAutoSwitchOn = false;
     m_pSession.reset();
 }
 
@@ -538,9 +539,14 @@ void CMainWindowModel::SetControlsForAutoMode(bool bAuto) {
     }
 }
 
+void CMainWindowModel::ShowAutoSwitch(bool bOn) {
+    m_bAutoSwitchOn = bOn;
+    SetText(Control::AutoMode, bOn ? "cancel auto mode" : "auto mode");
+}
+
 void CMainWindowModel::OnAutoMode() {
-    if (Text(Control::AutoMode).find("cancel") != std::string::npos) {
-        SetText(Control::AutoMode, "auto mode");
+    if (m_bAutoSwitchOn) {
+        ShowAutoSwitch(false);
         if (!m_bAutoStopped) {
             Enable(Control::AutoMode, false);
             m_bAutoMode = false;
@@ -553,7 +559,7 @@ void CMainWindowModel::OnAutoMode() {
     if (!m_bAutoStopped || m_bManualRun || m_bConnecting) {
         return;
     }
-    SetText(Control::AutoMode, "cancel auto mode");
+    ShowAutoSwitch(true);
     m_bAutoMode = true;
     m_bAutoStopped = false;
     Enable(Control::AutoMode, false);
@@ -568,7 +574,7 @@ void CMainWindowModel::OnAutoMode() {
         // No loop: back to Off, so a close request does not wait for it.
         m_bAutoMode = false;
         m_bAutoStopped = true;
-        SetText(Control::AutoMode, "auto mode");
+        ShowAutoSwitch(false);
         Enable(Control::AutoMode, true);
         SetControlsForAutoMode(false);
     }

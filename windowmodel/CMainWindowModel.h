@@ -155,6 +155,8 @@ private:
     int32_t ShowFileInfo(const std::string& strPath);
     void AfterFileChosen();
     void SetControlsForAutoMode(bool bAuto);
+    // The auto mode button's state and its caption, which says it.
+    void ShowAutoSwitch(bool bOn);
     void ShowBusyCursor();
     void EndBusyCursor();
 
@@ -228,7 +230,12 @@ private:
     bool m_bCloseRequested = false;
     bool m_bManualRun = false;
     bool m_bConnecting = false;
-    bool m_bConnected = false;      // m_pSession holds the connected device ("disconnect" shown)
+    // A Connect answered and no disconnection since ("disconnect" shown); a manual
+    // run holds the session meanwhile.
+    bool m_bConnected = false;
+    // The operator switched auto mode on ("cancel auto mode" shown); it stays so when
+    // the loop ends, until the operator presses the button again.
+    bool m_bAutoSwitchOn = false;
     bool m_bLoadBeforeAuto = false; // "Load Binary File" was usable when auto mode began
     int m_nBusyCount = 0;           // manual runs in progress
     int m_nJobState = 0;
