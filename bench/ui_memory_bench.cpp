@@ -10,7 +10,7 @@
 #include "tests/support/CSimRig.h"
 #include "ui/CFwUpgraderApp.h"
 #include "ui/CFwUpgraderVelmoraDlg.h"
-#include "ui/ControlIds.h"
+#include "windowmodel/ControlIds.h"
 
 #include <QLabel>
 #include <QPushButton>
@@ -101,7 +101,7 @@ int main(int argc, char** argv) {
         // The operator: choose the port, Connect, drop the file on the file box, UPLOAD.
         const auto id = [](int nId) { return QString::number(nId); };
         pDlg->Model().RefreshPortList();
-        auto* pCombo = pDlg->findChild<QComboBox*>(id(fwup::IDC_PORT));
+        auto* pCombo = pDlg->findChild<QComboBox*>(id(IDC_PORT));
         if (pCombo->count() == 0) {
             std::fprintf(stderr, "no port listed\n");
             return 1;
@@ -111,10 +111,9 @@ int main(int argc, char** argv) {
         pDlg->Model().OnConnect();
         fwbench::RunUntil([&] { return !pDlg->Model().IsConnecting(); }, 30000);
         std::printf("device state after Connect: %s\n",
-                    qPrintable(pDlg->findChild<QLabel*>(id(fwup::IDC_DEVICE_STATE))->text()));
+                    qPrintable(pDlg->findChild<QLabel*>(id(IDC_DEVICE_STATE))->text()));
         Report("connected");
-        const QPoint ptDrop =
-            pDlg->findChild<QWidget*>(id(fwup::IDC_FILE_INFO))->geometry().center();
+        const QPoint ptDrop = pDlg->findChild<QWidget*>(id(IDC_FILE_INFO))->geometry().center();
         if (!pDlg->OnDropFiles(ptDrop, {QString::fromStdString(strFile)})) {
             std::fprintf(stderr, "the window did not take the file\n");
             return 1;
@@ -124,7 +123,8 @@ int main(int argc, char** argv) {
         QElapsedTimer clock;
         clock.start();
         pDlg->Model().OnUpload();
-        const bool bEnded = fwbench::RunUntil([&] { return !pDlg->Model().IsManualRunActive(); }, 120000);
+        const bool bEnded =
+            fwbench::RunUntil([&] { return !pDlg->Model().IsManualRunActive(); }, 120000);
         const double dSeconds = clock.elapsed() / 1000.0;
         Report("after the update");
         const bool bFlashed = device.FlashAt(fwsim::kCodeAddress, kImageSize) ==

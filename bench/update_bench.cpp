@@ -38,18 +38,17 @@ double CpuSeconds(int nWho) {
            static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
-struct JobLog {
+struct JobLog : fwup::IStageObserver {
     int nLastStage = -1;
     int nBlocks = 0;
-};
 
-void OnStatus(int nStage, fwup::UpdateStatus*, void* pContext) {
-    auto& log = *static_cast<JobLog*>(pContext);
-    log.nLastStage = nStage;
-    if (nStage == fwup::StageProgress) {
-        ++log.nBlocks;
+    void OnStage(fwup::UpdateStage eStage, const fwup::UpdateStatus&) override {
+        nLastStage = eStage;
+        if (eStage == fwup::StageProgress) {
+            ++nBlocks;
+        }
     }
-}
+};
 
 // Bytes both ways of one application-mode update, from the wire formats.
 double WireBytes(const fwsim::SimDeviceConfig& config) {
@@ -127,7 +126,7 @@ bool TwoDevicesAtOnce(const std::string& strRoot, const std::string& strFile, do
             request.strFirmwarePath = strFile;
             JobLog log;
             const auto tpStart = Clock::now();
-            ok[i] = fwup::RunUpdate(session, request, &log, &OnStatus).Succeeded();
+            ok[i] = fwup::RunUpdate(session, request, log).Succeeded();
             walls[i] = std::chrono::duration<double>(Clock::now() - tpStart).count();
         });
     }
@@ -169,7 +168,7 @@ int main() {
         const double dProcessCpu0 = CpuSeconds(RUSAGE_SELF);
         const double dThreadCpu0 = CpuSeconds(RUSAGE_THREAD);
         const auto tpStart = Clock::now();
-        fwup::RunUpdate(session, request, &log, &OnStatus);
+        fwup::RunUpdate(session, request, log);
         const double dWall = std::chrono::duration<double>(Clock::now() - tpStart).count();
         const double dThreadCpu = CpuSeconds(RUSAGE_THREAD) - dThreadCpu0;
         const double dProcessCpu = CpuSeconds(RUSAGE_SELF) - dProcessCpu0;

@@ -26,12 +26,6 @@ std::string Quoted(const std::string& strText) {
 CConsoleReporter::CConsoleReporter(FILE* pOut, bool bJson, bool bTerminal)
     : m_pOut(pOut), m_bJson(bJson), m_bTerminal(bTerminal) {}
 
-void CConsoleReporter::OnStatus(int nStage, UpdateStatus* pStatus, void* pContext) {
-    if (pStatus != nullptr && pContext != nullptr) {
-        static_cast<CConsoleReporter*>(pContext)->Report(nStage, *pStatus);
-    }
-}
-
 void CConsoleReporter::EndProgressBar() {
     if (m_bBarShown) {
         std::fputc('\n', m_pOut);

@@ -21,8 +21,6 @@ class CConsoleReporter {
 public:
     CConsoleReporter(FILE* pOut, bool bJson, bool bTerminal);
 
-    // Matches StatusCallback; pContext is the reporter.
-    static void OnStatus(int nStage, UpdateStatus* pStatus, void* pContext);
     void Report(int nStage, const UpdateStatus& status, const DeviceUnit* pUnit = nullptr);
 
     // A free-form line of the front end itself (auto mode's status lines).

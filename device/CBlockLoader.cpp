@@ -2,7 +2,6 @@
 
 #include "device/Packets.h"
 #include "device/PortWait.h"
-#include "device/UpdateJob.h"
 #include "serial/Clock.h"
 #include "serial/DebugChannel.h"
 
@@ -44,8 +43,17 @@ int ReceiveUpTo(CDeviceLink& link, uint32_t nWanted, uint32_t dwDeadline) {
     return 0;
 }
 
-int ProgressToRequest(void* pContext, int nPercent) {
-    return ReportProgress(*static_cast<UpdateRequest*>(pContext), nPercent);
+// Where Download's progress goes: the request's status, then the job's observer.
+struct ProgressTarget {
+    UpdateRequest& request;
+    IStageObserver& observer;
+};
+
+int ProgressToObserver(void* pContext, int nPercent) {
+    auto& target = *static_cast<ProgressTarget*>(pContext);
+    target.request.status.nProgress = nPercent;
+    target.observer.OnStage(StageProgress, target.request.status);
+    return 0;
 }
 
 // Takes in one 16-byte reply: 0, or the download's error code.
@@ -137,10 +145,8 @@ CBlockLoader::CBlockLoader(CDeviceLink& link) : m_link(link) {}
 
 CBlockLoader::~CBlockLoader() = default;
 
-int CBlockLoader::Download(UpdateRequest& request, const ImageSegment* pFirst,
-                           uint32_t dwAreaFlags) {
-    m_pfnProgress = &ProgressToRequest;
-    m_pProgressContext = &request;
+int CBlockLoader::Download(UpdateRequest& request, IStageObserver& observer,
+                           const ImageSegment* pFirst, uint32_t dwAreaFlags) {
     std::vector<SegmentDesc> table;
     int64_t nTotal = 0;
     for (const ImageSegment* p = pFirst; p != nullptr; p = p->pNext.get()) {
@@ -155,7 +161,13 @@ int CBlockLoader::Download(UpdateRequest& request, const ImageSegment* pFirst,
         m_trace.nErrno = nError;
         return nError;
     }
-    return Transfer(static_cast<int>(table.size()), table.data(), dwAreaFlags);
+    ProgressTarget target{request, observer};
+    m_pfnProgress = &ProgressToObserver;
+    m_pProgressContext = &target;
+    const int nResult = Transfer(static_cast<int>(table.size()), table.data(), dwAreaFlags);
+    m_pfnProgress = nullptr; // the target lives on this call's stack
+    m_pProgressContext = nullptr;
+    return nResult;
 }
 
 int CBlockLoader::Transfer(int nSegments, const SegmentDesc* pTable, uint32_t dwAreaFlags) {

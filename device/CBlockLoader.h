@@ -9,6 +9,7 @@
 // during the transfer; and the codes below.
 
 #include "device/CDeviceLink.h"
+#include "device/IStageObserver.h"
 #include "device/UpdateOutcome.h"
 #include "device/UpdateRequest.h"
 
@@ -85,8 +86,10 @@ public:
     CBlockLoader(const CBlockLoader&) = delete;
     CBlockLoader& operator=(const CBlockLoader&) = delete;
 
-    // Sends the image list from pFirst; the hook becomes ReportProgress on request.
-    int Download(UpdateRequest& request, const ImageSegment* pFirst, uint32_t dwAreaFlags);
+    // Sends the image list from pFirst; the hook sets request.status.nProgress and
+    // reports StageProgress to observer (borrowed for the call).
+    int Download(UpdateRequest& request, IStageObserver& observer, const ImageSegment* pFirst,
+                 uint32_t dwAreaFlags);
     // Handshake, blocks and finish over a segment table (m_nTotal set by the caller).
     int Transfer(int nSegments, const SegmentDesc* pTable, uint32_t dwAreaFlags);
 

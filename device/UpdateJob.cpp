@@ -18,16 +18,10 @@ namespace {
 
 constexpr uint32_t kGonePollMs = 20;
 
-void Report(UpdateRequest& request, int nStage) {
-    if (request.pfnStatus != nullptr) {
-        request.pfnStatus(nStage, &request.status, request.pContext);
-    }
-}
-
-UpdateOutcome Finish(UpdateRequest& request, UpdateOutcome outcome) {
+UpdateOutcome Finish(UpdateRequest& request, IStageObserver& observer, UpdateOutcome outcome) {
     request.status.strMessage = OutcomeText(outcome.eKind);
     request.status.strCause = outcome.strCause;
-    Report(request, outcome.Succeeded() ? StageSuccess : StageFailure);
+    observer.OnStage(outcome.Succeeded() ? StageSuccess : StageFailure, request.status);
     return outcome;
 }
 
@@ -80,33 +74,24 @@ UpdateOutcome Interrupted(bool bInBootLoader) {
 
 } // namespace
 
-int ReportProgress(UpdateRequest& request, int nPercent) {
-    request.status.nProgress = nPercent;
-    Report(request, StageProgress);
-    return 0;
-}
-
-UpdateOutcome RunUpdate(CDeviceSession& session, UpdateRequest& request, void* pContext,
-                        StatusCallback pfnStatus) {
+UpdateOutcome RunUpdate(CDeviceSession& session, UpdateRequest& request, IStageObserver& observer) {
     CComPort& port = session.Port();
     CDeviceLink& link = session.Link();
     const ProtocolTimings& timings = session.Timings();
-    request.pContext = pContext;
-    request.pfnStatus = pfnStatus;
     request.status.strCause.clear();
-    Report(request, StageStart);
+    observer.OnStage(StageStart, request.status);
 
     bool bOpenedByJob = false;
     if (!port.IsOpen()) {
         char szText[512];
         std::snprintf(szText, sizeof szText, kTextConnectingFormat, port.GetLabel().c_str());
         request.status.strMessage = szText;
-        Report(request, StageConnecting);
+        observer.OnStage(StageConnecting, request.status);
         if (!WaitOpenUnlessStopped(link, timings.nDetectOpenMs)) {
             if (session.StopRequested()) {
-                return Finish(request, Interrupted(false));
+                return Finish(request, observer, Interrupted(false));
             }
-            return Finish(request,
+            return Finish(request, observer,
                           PortFailure(OutcomeKind::CheckConnection, OutcomeStep::OpenPort, port));
         }
         bOpenedByJob = true;
@@ -121,7 +106,7 @@ UpdateOutcome RunUpdate(CDeviceSession& session, UpdateRequest& request, void* p
     };
     const auto fail = [&](UpdateOutcome outcome) {
         closeIfOpenedByJob();
-        return Finish(request, std::move(outcome));
+        return Finish(request, observer, std::move(outcome));
     };
 
     if (session.StopRequested()) {
@@ -157,7 +142,7 @@ UpdateOutcome RunUpdate(CDeviceSession& session, UpdateRequest& request, void* p
         return fail(Failure(OutcomeKind::InvalidFirmware, OutcomeStep::LoadFirmware,
                             DescribeFirmwareProblem(request.strFirmwarePath)));
     }
-    Report(request, StageUpdating);
+    observer.OnStage(StageUpdating, request.status);
 
     {
         GadgetChannel channel{&link};
@@ -193,7 +178,7 @@ UpdateOutcome RunUpdate(CDeviceSession& session, UpdateRequest& request, void* p
     }
 
     CBlockLoader loader(link);
-    const int nResult = loader.Download(request, request.pSegments.get(), dwAreaFlags);
+    const int nResult = loader.Download(request, observer, request.pSegments.get(), dwAreaFlags);
     if (nResult != 0) {
         char szLine[64];
         std::snprintf(szLine, sizeof szLine, "download failed: %d\n", nResult);
@@ -215,7 +200,7 @@ UpdateOutcome RunUpdate(CDeviceSession& session, UpdateRequest& request, void* p
     CloseAndWaitGoneBounded(link, timings.nGoneAfterMs);
     request.status.strMessage = "finished";
     closeIfOpenedByJob();
-    return Finish(request, UpdateOutcome{});
+    return Finish(request, observer, UpdateOutcome{});
 }
 
 } // namespace fwup

@@ -3,6 +3,7 @@
 // switch, download and the wait for the port to go away, reported stage by stage.
 
 #include "device/CDeviceSession.h"
+#include "device/IStageObserver.h"
 #include "device/UpdateOutcome.h"
 #include "device/UpdateRequest.h"
 
@@ -11,17 +12,12 @@ namespace fwup {
 inline constexpr const char* kTextConnectingFormat = "connecting to %s";
 
 // Runs one update on the session's port with request, on the calling thread, with
-// the session's timings. Installs pContext and pfnStatus in the request, reports
+// the session's timings. Reports every stage to observer (borrowed for the call):
 // StageStart first and ends with exactly one StageSuccess or StageFailure
 // (status.strMessage = OutcomeText, status.strCause = the outcome's cause).
 // A port handed in open is closed only after a success; a port the job opened is
 // closed on every ending. A stop request ends the job at once before the download
 // and at the next packet boundary during it (outcome Interrupted).
-UpdateOutcome RunUpdate(CDeviceSession& session, UpdateRequest& request, void* pContext,
-                        StatusCallback pfnStatus);
-
-// The download's progress hook: status.nProgress = nPercent, report StageProgress.
-// Always 0.
-int ReportProgress(UpdateRequest& request, int nPercent);
+UpdateOutcome RunUpdate(CDeviceSession& session, UpdateRequest& request, IStageObserver& observer);
 
 } // namespace fwup

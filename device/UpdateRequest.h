@@ -30,16 +30,11 @@ struct UpdateStatus {
     std::string strCause; // at StageFailure: one line saying why and what to do; may be empty
 };
 
-// Called on the job's thread for every stage; pContext is the request's pContext.
-using StatusCallback = void (*)(int nStage, UpdateStatus* pStatus, void* pContext);
-
 struct UpdateRequest {
     int32_t nBootInfo = -1;                // boot loader status value, -1 = no answer
     std::optional<std::string> optVersion; // application version text; none when not read
     UpdateStatus status;
-    ImageList pSegments;      // the image the download sends (owned)
-    void* pContext = nullptr; // handed back with every report
-    StatusCallback pfnStatus = nullptr;
+    ImageList pSegments;         // the image the download sends (owned)
     std::string strFirmwarePath; // full path of the firmware file; empty = none
 };
 

@@ -4,6 +4,7 @@
 #include "ui/CFwUpgraderVelmoraDlg.h"
 #include "ui/CProgressDelegate.h"
 #include "ui/QtDialogs.h"
+#include "windowmodel/WindowTexts.h"
 
 #include <QBrush>
 #include <QColor>
@@ -27,48 +28,18 @@ namespace fwup {
 
 namespace {
 
-struct FieldEntry {
-    BenchField eField;
-    const char* pszName;  // object name after "field."
-    const char* pszLabel; // the label before it
-};
-
-const FieldEntry kTopFields[] = {
-    {BenchField::ImageName, "ImageName", "Image:"},
-    {BenchField::ImageSize, "ImageSize", "Size:"},
-    {BenchField::ImageDate, "ImageDate", "Date:"},
-    {BenchField::ImageHash, "ImageHash", "SHA-256:"},
-    {BenchField::Store, "Store", "Records:"},
-    {BenchField::Station, "Station", "Station:"},
-};
-
-const FieldEntry kCounterFields[] = {
-    {BenchField::Passed, "Passed", "Passed:"},
-    {BenchField::Failed, "Failed", "Failed:"},
-    {BenchField::Yield, "Yield", "First-pass yield:"},
-    {BenchField::UnitsPerHour, "UnitsPerHour", "Units per hour:"},
-    {BenchField::Elapsed, "Elapsed", "Elapsed:"},
-    {BenchField::Status, "Status", "Bench:"},
-};
-
-const char* const kColumnTitles[kBenchColumnCount] = {
-    "Slot", "Port", "Serial", "Version", "Stage", "Progress", "Result", "Seconds", "Attempt"};
+// Three rows of two columns on top, one row of counters under the table.
+constexpr BenchField kTopFields[] = {BenchField::ImageName, BenchField::ImageSize,
+                                     BenchField::ImageDate, BenchField::ImageHash,
+                                     BenchField::Store,     BenchField::Station};
+constexpr BenchField kCounterFields[] = {BenchField::Passed,  BenchField::Failed,
+                                         BenchField::Yield,   BenchField::UnitsPerHour,
+                                         BenchField::Elapsed, BenchField::Status};
 
 // The result cell's background by tone; the cell's text says the same in words.
 QBrush ToneBrush(BenchTone eTone) {
-    switch (eTone) {
-    case BenchTone::Busy:
-        return QColor(0xd4, 0xe6, 0xfa);
-    case BenchTone::Passed:
-        return QColor(0xc6, 0xef, 0xc6);
-    case BenchTone::Failed:
-        return QColor(0xf6, 0xc0, 0xc0);
-    case BenchTone::Retrying:
-        return QColor(0xfa, 0xe3, 0xa8);
-    case BenchTone::Idle:
-        break;
-    }
-    return QBrush();
+    const std::optional<uint32_t> optRgb = BenchToneRgb(eTone);
+    return optRgb ? QBrush(QColor(static_cast<QRgb>(*optRgb))) : QBrush();
 }
 
 } // namespace
@@ -110,40 +81,42 @@ bool CBenchWindow::Init(const BenchOptions& options, std::string& strError) {
 void CBenchWindow::CreateControls() {
     auto* pLayout = new QVBoxLayout(this);
 
+    // A field: its label and its value, named by the field's key ("field.Passed").
+    const auto makeField = [this](BenchField eField) {
+        auto* pLabel = new QLabel(QString::fromUtf8(BenchFieldLabel(eField)), this);
+        auto* pValue = new QLabel(this);
+        pValue->setObjectName(QStringLiteral("field.") + QString::fromUtf8(BenchFieldKey(eField)));
+        pValue->setAccessibleName(QString::fromStdString(BenchFieldName(eField)));
+        pLabel->setBuddy(pValue);
+        m_fields[eField] = pValue;
+        return std::pair<QLabel*, QLabel*>(pLabel, pValue);
+    };
     auto* pTop = new QGridLayout;
     int nIndex = 0;
-    for (const FieldEntry& field : kTopFields) {
-        auto* pLabel = new QLabel(QString::fromUtf8(field.pszLabel), this);
-        auto* pValue = new QLabel(this);
-        pValue->setObjectName(QStringLiteral("field.") + QString::fromUtf8(field.pszName));
+    for (const BenchField eField : kTopFields) {
+        auto [pLabel, pValue] = makeField(eField);
         pValue->setTextInteractionFlags(Qt::TextSelectableByMouse);
-        pValue->setAccessibleName(QString::fromUtf8(field.pszLabel).chopped(1));
-        pLabel->setBuddy(pValue);
         const int nRow = nIndex % 3;
         const int nCol = nIndex / 3 * 2;
         pTop->addWidget(pLabel, nRow, nCol);
         pTop->addWidget(pValue, nRow, nCol + 1);
-        m_fields[field.eField] = pValue;
         ++nIndex;
     }
     pTop->setColumnStretch(1, 2);
     pTop->setColumnStretch(3, 1);
-    auto* pLoad = new QPushButton(QStringLiteral("Load Binary File"), this);
+    auto* pLoad = new QPushButton(QString::fromUtf8(BenchButtonText(BenchButton::Load)), this);
     pLoad->setObjectName(QStringLiteral("load"));
     pTop->addWidget(pLoad, 0, 4);
     m_buttons[BenchButton::Load] = pLoad;
     pLayout->addLayout(pTop);
 
     auto* pButtons = new QHBoxLayout;
-    const std::pair<BenchButton, const char*> buttonEntries[] = {
-        {BenchButton::Start, "&Start"},
-        {BenchButton::Stop, "S&top"},
-        {BenchButton::StopNow, "Stop &now"}};
-    const char* const buttonNames[] = {"start", "stop", "stopNow"};
-    int nButton = 0;
-    for (const auto& [eButton, pszText] : buttonEntries) {
-        auto* pButton = new QPushButton(QString::fromUtf8(pszText), this);
-        pButton->setObjectName(QString::fromUtf8(buttonNames[nButton++]));
+    const std::pair<BenchButton, const char*> buttonEntries[] = {{BenchButton::Start, "start"},
+                                                                 {BenchButton::Stop, "stop"},
+                                                                 {BenchButton::StopNow, "stopNow"}};
+    for (const auto& [eButton, pszName] : buttonEntries) {
+        auto* pButton = new QPushButton(QString::fromUtf8(BenchButtonText(eButton)), this);
+        pButton->setObjectName(QString::fromUtf8(pszName));
         pButton->setAutoDefault(false); // Enter must not start or stop the bench
         pButtons->addWidget(pButton);
         m_buttons[eButton] = pButton;
@@ -154,10 +127,10 @@ void CBenchWindow::CreateControls() {
 
     m_pTable = new QTableWidget(0, kBenchColumnCount, this);
     m_pTable->setObjectName(QStringLiteral("slots"));
-    m_pTable->setAccessibleName(QStringLiteral("Slots"));
+    m_pTable->setAccessibleName(QString::fromUtf8(kTextBenchTableName));
     QStringList titles;
-    for (const char* pszTitle : kColumnTitles) {
-        titles << QString::fromUtf8(pszTitle);
+    for (int nColumn = 0; nColumn < kBenchColumnCount; ++nColumn) {
+        titles << QString::fromUtf8(BenchColumnTitle(static_cast<BenchColumn>(nColumn)));
     }
     m_pTable->setHorizontalHeaderLabels(titles);
     m_pTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -170,23 +143,18 @@ void CBenchWindow::CreateControls() {
     pLayout->addWidget(m_pTable, 3);
 
     auto* pCounters = new QHBoxLayout;
-    for (const FieldEntry& field : kCounterFields) {
-        auto* pLabel = new QLabel(QString::fromUtf8(field.pszLabel), this);
-        auto* pValue = new QLabel(this);
-        pValue->setObjectName(QStringLiteral("field.") + QString::fromUtf8(field.pszName));
-        pValue->setAccessibleName(QString::fromUtf8(field.pszLabel).chopped(1));
-        pLabel->setBuddy(pValue);
+    for (const BenchField eField : kCounterFields) {
+        auto [pLabel, pValue] = makeField(eField);
         pCounters->addWidget(pLabel);
         pCounters->addWidget(pValue);
         pCounters->addSpacing(12);
-        m_fields[field.eField] = pValue;
     }
     pCounters->addStretch(1);
     pLayout->addLayout(pCounters);
 
     m_pLog = new QPlainTextEdit(this);
     m_pLog->setObjectName(QStringLiteral("log"));
-    m_pLog->setAccessibleName(QStringLiteral("Log"));
+    m_pLog->setAccessibleName(QString::fromUtf8(kTextLogName));
     m_pLog->setReadOnly(true);
     pLayout->addWidget(m_pLog, 1);
     resize(960, 640);
@@ -253,14 +221,14 @@ void CBenchWindow::DropLogLines(int nLines) {
 }
 
 bool CBenchWindow::AskYesNo(const std::string& strText) {
-    QMessageBox box(QMessageBox::Question, QString::fromUtf8(kAppName),
+    QMessageBox box(QMessageBox::Question, QString::fromUtf8(kTextProgramName),
                     QString::fromStdString(strText), QMessageBox::Yes | QMessageBox::No, this);
     box.setDefaultButton(QMessageBox::No);
     return box.exec() == QMessageBox::Yes;
 }
 
 void CBenchWindow::ShowMessage(const std::string& strText) {
-    QMessageBox box(QMessageBox::NoIcon, QString::fromUtf8(kAppName),
+    QMessageBox box(QMessageBox::NoIcon, QString::fromUtf8(kTextProgramName),
                     QString::fromStdString(strText), QMessageBox::Ok, this);
     box.exec();
 }

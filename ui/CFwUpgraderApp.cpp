@@ -2,6 +2,7 @@
 
 #include "ui/CBenchWindow.h"
 #include "ui/CFwUpgraderVelmoraDlg.h"
+#include "windowmodel/WindowTexts.h"
 
 #include "ProductVersion.h"
 
@@ -10,7 +11,7 @@
 namespace fwup {
 
 CFwUpgraderApp::CFwUpgraderApp(int& argc, char** argv) : QApplication(argc, argv) {
-    setApplicationName(QString::fromUtf8(kAppName));
+    setApplicationName(QString::fromUtf8(kTextProgramName));
     setApplicationVersion(QString::fromUtf8(kProductVersion));
 }
 

@@ -4,10 +4,11 @@
 #include "ui/CAboutDlg.h"
 #include "ui/CLogBox.h"
 #include "ui/CPortComboBox.h"
-#include "ui/ControlIds.h"
 #include "ui/DialogUnits.h"
 #include "ui/QtDialogs.h"
 #include "windowmodel/BenchOptions.h"
+#include "windowmodel/ControlIds.h"
+#include "windowmodel/WindowTexts.h"
 
 #include <QApplication>
 #include <QContextMenuEvent>
@@ -33,37 +34,33 @@ namespace {
 enum class Kind { Button, Combo, MultiEdit, Edit, Progress, Static, StaticCentred, StaticSunken };
 
 struct ControlTemplate {
-    int nId; // -1: no id
+    int nId; // -1: the "SN" label, the one control without an id
     Kind eKind;
-    const char* pszText;
     QRect rcDlu;
     bool bVisible;
     bool bEnabled;
-    const char* pszAccessible; // for controls without a visible text; null: none
 };
 
 // Template 102, in template (tab) order, then the auto mode's two controls in
-// the free space of the right column under the progress bar.
+// the free space of the right column under the progress bar. Their texts come
+// from the model (Init), their names for screen readers from WindowTexts.
 const ControlTemplate kTemplate[] = {
-    {IDC_UPLOAD, Kind::Button, "UPLOAD", QRect(231, 18, 78, 23), true, true, nullptr},
-    {IDC_AREA, Kind::Combo, "", QRect(232, 59, 77, 54), false, false, "Flash area"},
-    {IDC_PORT, Kind::Combo, "", QRect(7, 7, 174, 30), true, true, "Serial port"},
-    {IDC_LOAD, Kind::Button, "Load Binary File", QRect(7, 34, 77, 14), true, true, nullptr},
-    {IDC_FILE_INFO, Kind::MultiEdit, "", QRect(7, 52, 208, 32), true, false,
-     "Firmware file description"},
-    {IDC_FILE_PATH, Kind::Edit, "", QRect(7, 85, 302, 14), true, false, "Firmware file path"},
-    {IDC_AREA_TEXT, Kind::Edit, "", QRect(232, 71, 77, 13), false, false, "Flash area range"},
-    {IDC_LOG, Kind::MultiEdit, "", QRect(7, 114, 302, 67), true, false, "Log"},
-    {IDC_PROGRESS, Kind::Progress, "", QRect(232, 44, 77, 7), true, false, "Download progress"},
-    {IDC_DEVICE_STATE, Kind::StaticCentred, "no device", QRect(231, 7, 78, 9), true, true,
-     "Device"},
-    {IDC_CONNECT, Kind::Button, "Connect", QRect(185, 7, 43, 12), true, false, nullptr},
-    {-1, Kind::Static, "SN", QRect(7, 22, 10, 8), true, true, nullptr},
-    {IDC_SERIAL, Kind::StaticSunken, "", QRect(25, 21, 60, 10), true, true, "Serial number"},
-    {IDC_STATUS, Kind::Edit, "", QRect(7, 100, 302, 14), true, false, "Status"},
-    {IDC_AUTO_MODE, Kind::Button, "auto mode", QRect(232, 55, 77, 14), true, true, nullptr},
-    {IDC_AUTO_PROGRESS, Kind::Progress, "", QRect(232, 72, 77, 7), true, true,
-     "Auto mode search progress"},
+    {IDC_UPLOAD, Kind::Button, QRect(231, 18, 78, 23), true, true},
+    {IDC_AREA, Kind::Combo, QRect(232, 59, 77, 54), false, false},
+    {IDC_PORT, Kind::Combo, QRect(7, 7, 174, 30), true, true},
+    {IDC_LOAD, Kind::Button, QRect(7, 34, 77, 14), true, true},
+    {IDC_FILE_INFO, Kind::MultiEdit, QRect(7, 52, 208, 32), true, false},
+    {IDC_FILE_PATH, Kind::Edit, QRect(7, 85, 302, 14), true, false},
+    {IDC_AREA_TEXT, Kind::Edit, QRect(232, 71, 77, 13), false, false},
+    {IDC_LOG, Kind::MultiEdit, QRect(7, 114, 302, 67), true, false},
+    {IDC_PROGRESS, Kind::Progress, QRect(232, 44, 77, 7), true, false},
+    {IDC_DEVICE_STATE, Kind::StaticCentred, QRect(231, 7, 78, 9), true, true},
+    {IDC_CONNECT, Kind::Button, QRect(185, 7, 43, 12), true, false},
+    {IDC_STATIC, Kind::Static, QRect(7, 22, 10, 8), true, true},
+    {IDC_SERIAL, Kind::StaticSunken, QRect(25, 21, 60, 10), true, true},
+    {IDC_STATUS, Kind::Edit, QRect(7, 100, 302, 14), true, false},
+    {IDC_AUTO_MODE, Kind::Button, QRect(232, 55, 77, 14), true, true},
+    {IDC_AUTO_PROGRESS, Kind::Progress, QRect(232, 72, 77, 7), true, true},
 };
 
 // A combo box's template height is that of its opened list; closed, it is one
@@ -85,17 +82,17 @@ CFwUpgraderVelmoraDlg::CFwUpgraderVelmoraDlg(QWidget* pParent) : QDialog(pParent
     // The window's menu: a separator, the bench, then the About entry.
     m_pSystemMenu = new QMenu(this);
     m_pSystemMenu->addSeparator();
-    QAction* pBench = m_pSystemMenu->addAction(QStringLiteral("Bench..."));
+    QAction* pBench = m_pSystemMenu->addAction(QString::fromUtf8(kTextBenchEntry));
     pBench->setData(static_cast<int>(IDM_BENCH));
-    QAction* pAbout = m_pSystemMenu->addAction(QStringLiteral("About VelgoFWUp(&A)..."));
+    QAction* pAbout = m_pSystemMenu->addAction(QString::fromUtf8(kTextAboutEntry));
     pAbout->setData(static_cast<int>(IDM_ABOUTBOX));
     connect(m_pSystemMenu, &QMenu::triggered, this,
             [this](QAction* pAction) { OnSysCommand(pAction->data().toInt()); });
     setWindowIcon(m_hIcon);
-    m_pPort->setPlaceholderText(QStringLiteral("select comport"));
-    m_pArea->setPlaceholderText(QStringLiteral("select area"));
+    m_pPort->setPlaceholderText(QString::fromUtf8(kTextPortCue));
+    m_pArea->setPlaceholderText(QString::fromUtf8(kTextAreaCue));
     m_pModel->Init();
-    setWindowTitle(windowTitle() + QStringLiteral(" v") + QString::fromUtf8(kAppVersion));
+    setWindowTitle(QString::fromUtf8(MainWindowCaption()));
 }
 
 CFwUpgraderVelmoraDlg::~CFwUpgraderVelmoraDlg() {
@@ -108,7 +105,7 @@ void CFwUpgraderVelmoraDlg::CreateControls() {
     QFont dlgFont = font();
     dlgFont.setPointSize(9);
     setFont(dlgFont);
-    setWindowTitle(QStringLiteral("VelgoFWUp"));
+    setWindowTitle(QString::fromUtf8(kTextProductName));
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
     setWindowFlag(Qt::WindowMinMaxButtonsHint, false);
     setSizeGripEnabled(false);
@@ -118,7 +115,8 @@ void CFwUpgraderVelmoraDlg::CreateControls() {
 
     for (const ControlTemplate& t : kTemplate) {
         QWidget* pWidget = nullptr;
-        const QString strText = QString::fromUtf8(t.pszText);
+        const QString strText = QString::fromUtf8(
+            t.nId == IDC_STATIC ? kTextSerialLabel : ""); // the model fills the rest
         QRect rc = DluToPixels(t.rcDlu, units);
         switch (t.eKind) {
         case Kind::Button: {
@@ -171,8 +169,9 @@ void CFwUpgraderVelmoraDlg::CreateControls() {
         pWidget->setVisible(t.bVisible);
         pWidget->setEnabled(t.bEnabled);
         pWidget->setObjectName(t.nId >= 0 ? QString::number(t.nId) : QStringLiteral("sn_label"));
-        if (t.pszAccessible != nullptr) {
-            pWidget->setAccessibleName(QString::fromUtf8(t.pszAccessible));
+        if (const char* pszName =
+                t.nId >= 0 ? AccessibleName(static_cast<Control>(t.nId)) : nullptr) {
+            pWidget->setAccessibleName(QString::fromUtf8(pszName));
         }
     }
 
@@ -278,7 +277,8 @@ void CFwUpgraderVelmoraDlg::OpenPortList() {
 
 void CFwUpgraderVelmoraDlg::ShowMessage(const std::string& strText, BoxIcon eIcon) {
     QMessageBox box(eIcon == BoxIcon::Information ? QMessageBox::Information : QMessageBox::NoIcon,
-                    QString::fromUtf8(kAppName), QString::fromUtf8(strText), QMessageBox::Ok, this);
+                    QString::fromUtf8(kTextProgramName), QString::fromUtf8(strText),
+                    QMessageBox::Ok, this);
     box.exec();
 }
 
@@ -334,7 +334,7 @@ void CFwUpgraderVelmoraDlg::OpenBench() {
         bench.setProcessEnvironment(environment);
     }
     if (!bench.startDetached()) {
-        m_pModel->AddLog("The bench window could not be started\n");
+        m_pModel->AddLog("%s", kTextBenchNotStarted);
     }
 }
 

@@ -29,11 +29,6 @@ class CLogBox;
 class CPortComboBox;
 class IRecordSink;
 
-// The application's name: the caption of every message box.
-inline constexpr const char* kAppName = "fwupgraderVelmora";
-// The caption is the template's caption, " v" and this.
-inline constexpr const char* kAppVersion = "1.1";
-
 class CFwUpgraderVelmoraDlg : public QDialog, private IWindowView {
     Q_OBJECT
 public:

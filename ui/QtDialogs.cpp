@@ -1,5 +1,7 @@
 #include "ui/QtDialogs.h"
 
+#include "windowmodel/WindowTexts.h"
+
 #include <QFile>
 #include <QFileDialog>
 #include <QString>
@@ -11,8 +13,12 @@ std::optional<std::string> AskFirmwareFile(QWidget* pParent) {
     QFileDialog dialog(pParent);
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    dialog.setNameFilters({QStringLiteral("Binary (*.bin)"), QStringLiteral("All (*.*)")});
-    dialog.selectNameFilter(QStringLiteral("Binary (*.bin)"));
+    QStringList filters;
+    for (const FileFilter& filter : kFirmwareFilters) {
+        filters << QString::fromUtf8(filter.pszLabel);
+    }
+    dialog.setNameFilters(filters);
+    dialog.selectNameFilter(filters.constFirst());
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty() ||
         dialog.selectedFiles().constFirst().isEmpty()) {
         return std::nullopt;

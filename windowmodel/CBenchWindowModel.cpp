@@ -8,6 +8,7 @@
 #include "device/UpdateOutcome.h"
 #include "serial/Utf8Text.h"
 #include "windowmodel/CWindowRecords.h"
+#include "windowmodel/WindowTexts.h"
 #include "workflows/CParallelAutoLoop.h"
 #include "workflows/CSlotMap.h"
 #include "workflows/IAutoObserver.h"
@@ -23,7 +24,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-const char* const kTitle = "VelgoFWUp bench";
+// The window's caption before an image is loaded.
+const std::string kTitle = std::string(kTextProductName) + " bench";
 
 std::string Format(const char* pszFormat, double dValue) {
     char buf[64];
@@ -44,7 +46,7 @@ std::string SecondsText(double dSeconds) {
 // --- Pure logic ---------------------------------------------------------------------
 
 std::string BenchTitle(const std::string& strImageName) {
-    return strImageName.empty() ? kTitle : std::string(kTitle) + " \u2014 " + strImageName;
+    return strImageName.empty() ? kTitle : kTitle + " \u2014 " + strImageName;
 }
 
 std::string FirstPassYieldText(int nFirstPassUnits, int nUnits) {

@@ -75,11 +75,12 @@ void CMainWindowModel::Init() {
     m_view.SetComboItems(Control::Area, {{"CODE", ""}});
     m_view.ChooseComboItem(Control::Area, 0);
     SelectArea("CODE");
-    m_strFirmwarePath.clear();
-    m_pRequest = std::make_unique<UpdateRequest>();
+    m_pRequest = std::make_unique<UpdateRequest>(); // no firmware path yet
     m_bCloseRequested = false;
     m_bAutoMode = false;
     m_bAutoStopped = true;
+    m_bConnected = false;
+    m_bAutoSwitchOn = false;
     m_pSession.reset();
 }
 
@@ -279,7 +280,7 @@ void CMainWindowModel::OnConnect() {
     if (m_bConnecting) {
         return;
     }
-    const bool bConnect = Text(Control::Connect) == "Connect";
+    const bool bConnect = !m_bConnected;
     if (bConnect) {
         const std::vector<std::string> names = EnumeratePorts();
         if (m_strChosenPort.empty() ||
@@ -294,12 +295,17 @@ void CMainWindowModel::OnConnect() {
     SetConnection(bConnect);
 }
 
+void CMainWindowModel::ShowConnected(bool bConnected) {
+    m_bConnected = bConnected;
+    SetText(Control::Connect, bConnected ? "disconnect" : "Connect");
+}
+
 void CMainWindowModel::SetConnection(bool bConnect) {
     if (!bConnect) {
         m_nBootInfo = -1;
         m_optVersion.reset();
         SetText(Control::DeviceState, "no device");
-        SetText(Control::Connect, "Connect");
+        ShowConnected(false);
         Enable(Control::Port, true);
         Enable(Control::Upload, false);
         Enable(Control::Load, false);
@@ -339,7 +345,7 @@ void CMainWindowModel::OnConnectFinished(ConnectResult& result) {
         m_view.ShowMessage(kTextPortWrong, BoxIcon::Information);
         return;
     case ConnectKind::NoAnswer:
-        SetText(Control::Connect, "Connect");
+        ShowConnected(false);
         SetText(Control::DeviceState, "no device");
         Enable(Control::Port, true);
         m_view.ShowMessage(kTextPortWrong, BoxIcon::Information);
@@ -354,7 +360,7 @@ void CMainWindowModel::OnConnectFinished(ConnectResult& result) {
     }
     m_pSession = std::move(result.pSession);
     m_view.SetPortHint(NodeHint(result.strDeviceNode));
-    SetText(Control::Connect, "disconnect");
+    ShowConnected(true);
     Enable(Control::Load, true);
     Enable(Control::Port, false);
     SetBar(Control::Progress, 0);
@@ -373,8 +379,6 @@ void CMainWindowModel::OnLoadBinaryFile() {
     }
     if (const std::optional<std::string> optPath = m_view.AskFirmwareFile()) {
         SetFirmwareFile(*optPath);
-        // Also when the file was refused: the job checks it again.
-        m_pRequest->strFirmwarePath = *optPath;
     }
     AfterFileChosen();
 }
@@ -390,7 +394,6 @@ bool CMainWindowModel::OnDropFiles(Control eTarget, const std::string& strPath) 
     }
     // A drop loads like the button: the file shown is the file UPLOAD sends.
     SetFirmwareFile(strPath);
-    m_pRequest->strFirmwarePath = strPath;
     AfterFileChosen();
     return true;
 }
@@ -417,7 +420,8 @@ int32_t CMainWindowModel::ShowFileInfo(const std::string& strPath) {
 void CMainWindowModel::SetFirmwareFile(const std::string& strPath) {
     SetText(Control::FilePath, strPath);
     const int32_t nSize = ShowFileInfo(strPath);
-    m_strFirmwarePath = strPath;
+    // Also when the file is refused below: the job checks it again.
+    m_pRequest->strFirmwarePath = strPath;
     m_nFileSize = nSize;
     SelectArea(m_strArea);
     if (m_nFileSize == 0) {
@@ -435,11 +439,9 @@ void CMainWindowModel::SetFirmwareFile(const std::string& strPath) {
     } else if (m_dwAreaStart == 0) {
         m_dwAreaSize = static_cast<uint32_t>(m_nFileSize);
     }
-    const ImageSegment* pSegment =
-        ReadImageSegment(m_pSegments, m_strFirmwarePath, kFlashAreaBase + m_dwAreaStart,
-                         static_cast<int32_t>(m_dwAreaSize), [this](const std::string& strText) {
-                             m_view.ShowMessage(strText, BoxIcon::None);
-                         });
+    const ImageSegment* pSegment = ReadImageSegment(
+        m_pSegments, strPath, kFlashAreaBase + m_dwAreaStart, static_cast<int32_t>(m_dwAreaSize),
+        [this](const std::string& strText) { m_view.ShowMessage(strText, BoxIcon::None); });
     if (pSegment == nullptr) {
         m_view.ShowMessage("Firmware File Not Found", BoxIcon::Information);
     }
@@ -537,9 +539,14 @@ void CMainWindowModel::SetControlsForAutoMode(bool bAuto) {
     }
 }
 
+void CMainWindowModel::ShowAutoSwitch(bool bOn) {
+    m_bAutoSwitchOn = bOn;
+    SetText(Control::AutoMode, bOn ? "cancel auto mode" : "auto mode");
+}
+
 void CMainWindowModel::OnAutoMode() {
-    if (Text(Control::AutoMode).find("cancel") != std::string::npos) {
-        SetText(Control::AutoMode, "auto mode");
+    if (m_bAutoSwitchOn) {
+        ShowAutoSwitch(false);
         if (!m_bAutoStopped) {
             Enable(Control::AutoMode, false);
             m_bAutoMode = false;
@@ -552,7 +559,7 @@ void CMainWindowModel::OnAutoMode() {
     if (!m_bAutoStopped || m_bManualRun || m_bConnecting) {
         return;
     }
-    SetText(Control::AutoMode, "cancel auto mode");
+    ShowAutoSwitch(true);
     m_bAutoMode = true;
     m_bAutoStopped = false;
     Enable(Control::AutoMode, false);
@@ -567,7 +574,7 @@ void CMainWindowModel::OnAutoMode() {
         // No loop: back to Off, so a close request does not wait for it.
         m_bAutoMode = false;
         m_bAutoStopped = true;
-        SetText(Control::AutoMode, "auto mode");
+        ShowAutoSwitch(false);
         Enable(Control::AutoMode, true);
         SetControlsForAutoMode(false);
     }

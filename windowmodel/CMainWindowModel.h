@@ -97,16 +97,22 @@ public:
     int Progress(Control eBar) const;
     bool IsMarqueeOn() const { return m_bMarquee; }
     bool IsWaitCursor() const { return m_nBusyCount > 0 || m_bConnecting; }
-    bool IsConnected() const { return Text(Control::Connect) == "disconnect"; }
+    bool IsConnected() const { return m_bConnected; }
     bool IsConnecting() const { return m_bConnecting; }
     bool IsManualRunActive() const { return m_bManualRun; }
     bool IsAutoStopped() const { return m_bAutoStopped; }
     bool IsAutoMode() const { return m_bAutoMode; }
+    // Connected, connecting, in auto mode or in a manual run: this window holds a
+    // reader, so a bench (which takes every reader that appears) must not open.
+    bool HoldsReader() const {
+        return m_bConnected || m_bConnecting || m_bAutoMode || m_bManualRun;
+    }
     int JobState() const { return m_nJobState; }
     int32_t BootInfo() const { return m_nBootInfo; }
     bool HasImage() const { return m_pSegments != nullptr; }
     const UpdateRequest& Request() const { return *m_pRequest; }
-    const std::string& FirmwarePath() const { return m_strFirmwarePath; }
+    // The file chosen last (also one refused: the job checks it again); empty: none.
+    const std::string& FirmwarePath() const { return m_pRequest->strFirmwarePath; }
     uint32_t AreaStart() const { return m_dwAreaStart; }
     uint32_t AreaSize() const { return m_dwAreaSize; }
     int32_t FileSize() const { return m_nFileSize; }
@@ -146,10 +152,14 @@ private:
     bool IsWorkBusy() const; // a manual run or an auto loop is using the request
     void SelectArea(const std::string& strName);
     void SetConnection(bool bConnect);
+    // The connection's state and the Connect button's caption, which says it.
+    void ShowConnected(bool bConnected);
     void SetFirmwareFile(const std::string& strPath);
     int32_t ShowFileInfo(const std::string& strPath);
     void AfterFileChosen();
     void SetControlsForAutoMode(bool bAuto);
+    // The auto mode button's state and its caption, which says it.
+    void ShowAutoSwitch(bool bOn);
     void ShowBusyCursor();
     void EndBusyCursor();
 
@@ -164,7 +174,7 @@ private:
     void OnRemoveDeviceAsked();
     void OnAutoLoopEnded();
 
-    // Workers' side (WindowWorkers.cpp).
+    // Workers' side (CMainWindowModelWorkers.cpp).
     bool Post(std::function<void()> fn); // any thread; false when dropped
     bool StartConnect(const std::string& strPortName);
     bool StartAutoLoop();
@@ -215,7 +225,6 @@ private:
     ImageList m_pSegments;
     // The connected device; the manual run holds it while it runs.
     std::unique_ptr<CDeviceSession> m_pSession;
-    std::string m_strFirmwarePath;
     int32_t m_nFileSize = -1;
     uint32_t m_dwAreaStart = 0;
     uint32_t m_dwAreaSize = 0;
@@ -226,6 +235,12 @@ private:
     bool m_bCloseRequested = false;
     bool m_bManualRun = false;
     bool m_bConnecting = false;
+    // A Connect answered and no disconnection since ("disconnect" shown); a manual
+    // run holds the session meanwhile.
+    bool m_bConnected = false;
+    // The operator switched auto mode on ("cancel auto mode" shown); it stays so when
+    // the loop ends, until the operator presses the button again.
+    bool m_bAutoSwitchOn = false;
     bool m_bLoadBeforeAuto = false; // "Load Binary File" was usable when auto mode began
     int m_nBusyCount = 0;           // manual runs in progress
     int m_nJobState = 0;

@@ -8,6 +8,9 @@
 // (the view's timer calls CBenchWindowModel::OnTick every kBenchTickMs), however
 // many progress reports its reader sent meanwhile.
 
+#include <cstddef>
+#include <cstdint>
+#include <iterator>
 #include <optional>
 #include <string>
 
@@ -28,6 +31,16 @@ enum class BenchField : int {
     Elapsed,      // running time since Start, "h:mm:ss"
     Status        // one line: "idle", "running", "stopping", "stopped"
 };
+
+// The field's stable key (not shown): views name its control after it, so that tests
+// and automation find the field whatever its label says.
+inline const char* BenchFieldKey(BenchField eField) {
+    static constexpr const char* kKeys[] = {"ImageName", "ImageSize",    "ImageDate", "ImageHash",
+                                            "Store",     "Station",      "Passed",    "Failed",
+                                            "Yield",     "UnitsPerHour", "Elapsed",   "Status"};
+    static_assert(std::size(kKeys) == static_cast<size_t>(BenchField::Status) + 1);
+    return kKeys[static_cast<size_t>(eField)];
+}
 
 enum class BenchButton : int {
     Load,   // "Load Binary File"
@@ -59,6 +72,24 @@ enum class BenchTone : int {
     Failed,  // the last unit failed or was stopped
     Retrying // the last attempt failed and the unit is tried again
 };
+
+// The result cell's background for a tone, 0xRRGGBB, light enough for black text;
+// none for Idle (the table's own background).
+inline std::optional<uint32_t> BenchToneRgb(BenchTone eTone) {
+    switch (eTone) {
+    case BenchTone::Busy:
+        return 0xd4e6fa;
+    case BenchTone::Passed:
+        return 0xc6efc6;
+    case BenchTone::Failed:
+        return 0xf6c0c0;
+    case BenchTone::Retrying:
+        return 0xfae3a8;
+    case BenchTone::Idle:
+        break;
+    }
+    return std::nullopt;
+}
 
 class IBenchView {
 public:

@@ -4,6 +4,8 @@
 // it keeps no rules of its own. Every call comes on the GUI thread. Texts are
 // UTF-8; the multi-line boxes get UTF-16 with CR LF line breaks.
 
+#include "windowmodel/ControlIds.h"
+
 #include <cstddef>
 #include <optional>
 #include <string>
@@ -13,21 +15,21 @@ namespace fwup {
 
 // The controls of dialog template 102 (their template ids), then the auto mode's two.
 enum class Control : int {
-    Upload = 1000,      // push button "UPLOAD"
-    Area = 1001,        // flash area combo box, hidden
-    Port = 1002,        // port combo box
-    Load = 1003,        // push button "Load Binary File"
-    FileInfo = 1004,    // file description box, drop target
-    FilePath = 1005,    // file path box, drop target
-    AreaText = 1006,    // area box, hidden
-    Log = 1007,         // the log
-    Progress = 1008,    // download progress
-    DeviceState = 1011, // "no device", boot or firmware version
-    Connect = 1014,     // "Connect" / "disconnect"
-    Status = 1016,      // status line
-    AutoMode = 1017,    // "auto mode" / "cancel auto mode"
-    Serial = 1034,      // serial number
-    AutoProgress = 1039 // auto mode's search bar / marquee
+    Upload = IDC_UPLOAD,
+    Area = IDC_AREA,
+    Port = IDC_PORT,
+    Load = IDC_LOAD,
+    FileInfo = IDC_FILE_INFO,
+    FilePath = IDC_FILE_PATH,
+    AreaText = IDC_AREA_TEXT,
+    Log = IDC_LOG,
+    Progress = IDC_PROGRESS,
+    DeviceState = IDC_DEVICE_STATE,
+    Connect = IDC_CONNECT,
+    Status = IDC_STATUS,
+    AutoMode = IDC_AUTO_MODE,
+    Serial = IDC_SERIAL,
+    AutoProgress = IDC_AUTO_PROGRESS
 };
 
 enum class BoxIcon { None, Information };

@@ -1,7 +1,8 @@
 #include "winui/CAboutDlg.h"
 
 #include "serial/WideText.h"
-#include "winui/resource.h"
+#include "windowmodel/ControlIds.h"
+#include "windowmodel/WindowTexts.h"
 
 #include "ProductVersion.h"
 
@@ -16,9 +17,13 @@ void CAboutDlg::DoModal(HINSTANCE hInstance, HWND hOwner) {
 INT_PTR CALLBACK CAboutDlg::DialogProc(HWND hWnd, UINT nMsg, WPARAM wParam, LPARAM) {
     switch (nMsg) {
     case WM_INITDIALOG: {
-        // The first line is the template's fixed text; the build's version goes on the second.
-        const std::wstring strSecond = L"Version " + WideFromUtf8(kProductVersion) + L", (C) 2026";
-        ::SetDlgItemTextW(hWnd, IDC_ABOUT_VERSION, strSecond.c_str());
+        // The template holds the layout; the texts come from the window model, the
+        // build's version on the second line.
+        ::SetWindowTextW(hWnd, WideFromUtf8(kTextProductName).c_str());
+        ::SetDlgItemTextW(hWnd, IDC_ABOUT_NAME, WideFromUtf8(kTextAboutName).c_str());
+        ::SetDlgItemTextW(hWnd, IDC_ABOUT_VERSION,
+                          WideFromUtf8(AboutVersionLine(kProductVersion)).c_str());
+        ::SetDlgItemTextW(hWnd, IDOK, WideFromUtf8(kTextOk).c_str());
         return TRUE;
     }
     case WM_COMMAND:

@@ -1,12 +1,14 @@
 #include "winui/CBenchDlg.h"
 
 #include "serial/WideText.h"
+#include "windowmodel/ControlIds.h"
+#include "windowmodel/WindowTexts.h"
 #include "winui/WinText.h"
-#include "winui/resource.h"
 
 #include <commctrl.h>
 
 #include <algorithm>
+#include <iterator>
 #include <utility>
 
 namespace fwup {
@@ -18,75 +20,48 @@ constexpr UINT WM_MODEL_DRAIN = WM_APP + 1;
 // The model's tick (coalesced bars, elapsed time).
 constexpr UINT_PTR kTickTimerId = 1;
 
-// Each column's title and width in dialog units, in BenchColumn's order.
-struct ColumnLook {
-    const wchar_t* pszTitle;
-    int nWidthDu;
+// Each column's width in dialog units, in BenchColumn's order.
+constexpr int kColumnWidthsDu[kBenchColumnCount] = {36, 84, 48, 34, 40, 52, 52, 32, 32};
+
+// The labels the template has room for, each before its field.
+struct LabelPlace {
+    int nId;
+    BenchField eField;
 };
-constexpr ColumnLook kColumns[kBenchColumnCount] = {
-    {L"Slot", 36},     {L"Port", 84},   {L"Serial", 48},  {L"Version", 34}, {L"Stage", 40},
-    {L"Progress", 52}, {L"Result", 52}, {L"Seconds", 32}, {L"Attempt", 32},
+constexpr LabelPlace kLabels[] = {
+    {IDC_BENCH_LABEL_IMAGE, BenchField::ImageName},
+    {IDC_BENCH_LABEL_RECORD, BenchField::Store},
+    {IDC_BENCH_LABEL_STATION, BenchField::Station},
+    {IDC_BENCH_LABEL_PASSED, BenchField::Passed},
+    {IDC_BENCH_LABEL_FAILED, BenchField::Failed},
+    {IDC_BENCH_LABEL_YIELD, BenchField::Yield},
+    {IDC_BENCH_LABEL_UNITS_PER_HOUR, BenchField::UnitsPerHour},
+    {IDC_BENCH_LABEL_ELAPSED, BenchField::Elapsed},
 };
+
+// Each field's control, in BenchField's order.
+constexpr int kFieldIds[] = {IDC_BENCH_IMAGE_NAME,     IDC_BENCH_IMAGE_SIZE, IDC_BENCH_IMAGE_DATE,
+                             IDC_BENCH_IMAGE_SHA,      IDC_BENCH_RECORD,     IDC_BENCH_STATION,
+                             IDC_BENCH_PASSED,         IDC_BENCH_FAILED,     IDC_BENCH_YIELD,
+                             IDC_BENCH_UNITS_PER_HOUR, IDC_BENCH_ELAPSED,    IDC_BENCH_STATUS};
+static_assert(std::size(kFieldIds) == static_cast<size_t>(BenchField::Status) + 1);
 
 int FieldId(BenchField eField) {
-    switch (eField) {
-    case BenchField::ImageName:
-        return IDC_BENCH_IMAGE_NAME;
-    case BenchField::ImageSize:
-        return IDC_BENCH_IMAGE_SIZE;
-    case BenchField::ImageDate:
-        return IDC_BENCH_IMAGE_DATE;
-    case BenchField::ImageHash:
-        return IDC_BENCH_IMAGE_SHA;
-    case BenchField::Store:
-        return IDC_BENCH_RECORD;
-    case BenchField::Station:
-        return IDC_BENCH_STATION;
-    case BenchField::Passed:
-        return IDC_BENCH_PASSED;
-    case BenchField::Failed:
-        return IDC_BENCH_FAILED;
-    case BenchField::Yield:
-        return IDC_BENCH_YIELD;
-    case BenchField::UnitsPerHour:
-        return IDC_BENCH_UNITS_PER_HOUR;
-    case BenchField::Elapsed:
-        return IDC_BENCH_ELAPSED;
-    case BenchField::Status:
-        return IDC_BENCH_STATUS;
-    }
-    return 0;
+    return kFieldIds[static_cast<size_t>(eField)];
 }
 
+// Each button's control, in BenchButton's order.
+constexpr int kButtonIds[] = {IDC_BENCH_LOAD, IDC_BENCH_START, IDC_BENCH_STOP, IDC_BENCH_STOP_NOW};
+static_assert(std::size(kButtonIds) == static_cast<size_t>(BenchButton::StopNow) + 1);
+
 int ButtonId(BenchButton eButton) {
-    switch (eButton) {
-    case BenchButton::Load:
-        return IDC_BENCH_LOAD;
-    case BenchButton::Start:
-        return IDC_BENCH_START;
-    case BenchButton::Stop:
-        return IDC_BENCH_STOP;
-    case BenchButton::StopNow:
-        return IDC_BENCH_STOP_NOW;
-    }
-    return 0;
+    return kButtonIds[static_cast<size_t>(eButton)];
 }
 
 // The result cell's background; the cell's text says the same in words.
 COLORREF ToneColour(BenchTone eTone) {
-    switch (eTone) {
-    case BenchTone::Busy:
-        return RGB(221, 235, 247);
-    case BenchTone::Passed:
-        return RGB(198, 239, 206);
-    case BenchTone::Failed:
-        return RGB(255, 199, 206);
-    case BenchTone::Retrying:
-        return RGB(255, 235, 156);
-    case BenchTone::Idle:
-        break;
-    }
-    return CLR_DEFAULT;
+    const std::optional<uint32_t> optRgb = BenchToneRgb(eTone);
+    return optRgb ? RGB(*optRgb >> 16, (*optRgb >> 8) & 0xff, *optRgb & 0xff) : CLR_DEFAULT;
 }
 
 // The model's '\n' lines as the edit control's CR LF lines.
@@ -243,15 +218,25 @@ bool CBenchDlg::OnInitDialog() {
     const HWND hTable = Table();
     ListView_SetExtendedListViewStyle(hTable, LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES |
                                                   LVS_EX_DOUBLEBUFFER);
+    // The template holds the layout; every text comes from the window model.
+    for (const LabelPlace& label : kLabels) {
+        ::SetDlgItemTextW(m_hWnd, label.nId, WideFromUtf8(BenchFieldLabel(label.eField)).c_str());
+    }
+    for (const BenchButton eButton :
+         {BenchButton::Load, BenchButton::Start, BenchButton::Stop, BenchButton::StopNow}) {
+        ::SetDlgItemTextW(m_hWnd, ButtonId(eButton),
+                          WideFromUtf8(BenchButtonText(eButton)).c_str());
+    }
     for (int nColumn = 0; nColumn < kBenchColumnCount; ++nColumn) {
-        RECT rcWidth = {0, 0, kColumns[nColumn].nWidthDu, 0};
+        std::wstring strTitle = WideFromUtf8(BenchColumnTitle(static_cast<BenchColumn>(nColumn)));
+        RECT rcWidth = {0, 0, kColumnWidthsDu[nColumn], 0};
         ::MapDialogRect(m_hWnd, &rcWidth);
         LVCOLUMNW column = {};
         column.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM | LVCF_FMT;
         column.fmt =
             nColumn == static_cast<int>(BenchColumn::Progress) ? LVCFMT_CENTER : LVCFMT_LEFT;
         column.cx = rcWidth.right;
-        column.pszText = const_cast<wchar_t*>(kColumns[nColumn].pszTitle);
+        column.pszText = strTitle.data();
         column.iSubItem = nColumn;
         ::SendMessageW(hTable, LVM_INSERTCOLUMNW, static_cast<WPARAM>(nColumn),
                        reinterpret_cast<LPARAM>(&column));

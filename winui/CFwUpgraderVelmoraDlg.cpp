@@ -2,9 +2,10 @@
 
 #include "serial/WideText.h"
 #include "windowmodel/BoxText.h"
+#include "windowmodel/ControlIds.h"
+#include "windowmodel/WindowTexts.h"
 #include "winui/CAboutDlg.h"
 #include "winui/WinText.h"
-#include "winui/resource.h"
 
 #include <commctrl.h>
 #include <commdlg.h>
@@ -20,14 +21,6 @@ namespace {
 constexpr UINT WM_FOCUS_RESTORED = WM_APP + 2;
 // Posted by the model's workers: run what they queued.
 constexpr UINT WM_MODEL_DRAIN = WM_APP + 1;
-
-std::wstring WindowText(HWND hWnd) {
-    const int nLength = ::GetWindowTextLengthW(hWnd);
-    std::wstring strText(static_cast<size_t>(nLength) + 1, L'\0');
-    const int nRead = ::GetWindowTextW(hWnd, strText.data(), nLength + 1);
-    strText.resize(static_cast<size_t>(nRead > 0 ? nRead : 0));
-    return strText;
-}
 
 std::wstring WideFromUtf16(const std::u16string& strText) {
     return std::wstring(strText.begin(), strText.end()); // both UTF-16 here
@@ -190,15 +183,11 @@ void CFwUpgraderVelmoraDlg::OnCommand(int nId, int nCode) {
 void CFwUpgraderVelmoraDlg::OnInitDialog() {
     // The system menu: a separator, the bench window's entry, then the About entry.
     if (HMENU hSysMenu = ::GetSystemMenu(m_hWnd, FALSE)) {
-        wchar_t szAbout[128] = {};
-        wchar_t szBench[64] = {};
-        if (::LoadStringW(m_hInstance, IDS_ABOUTBOX, szAbout, 128) > 0) {
-            ::AppendMenuW(hSysMenu, MF_SEPARATOR, 0, nullptr);
-            if (m_fnOpenBench && ::LoadStringW(m_hInstance, IDS_BENCH, szBench, 64) > 0) {
-                ::AppendMenuW(hSysMenu, MF_STRING, IDM_BENCH, szBench);
-            }
-            ::AppendMenuW(hSysMenu, MF_STRING, IDM_ABOUTBOX, szAbout);
+        ::AppendMenuW(hSysMenu, MF_SEPARATOR, 0, nullptr);
+        if (m_fnOpenBench) {
+            ::AppendMenuW(hSysMenu, MF_STRING, IDM_BENCH, WideFromUtf8(kTextBenchEntry).c_str());
         }
+        ::AppendMenuW(hSysMenu, MF_STRING, IDM_ABOUTBOX, WideFromUtf8(kTextAboutEntry).c_str());
     }
     ::SendMessageW(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
     ::SendMessageW(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hSmallIcon));
@@ -206,9 +195,9 @@ void CFwUpgraderVelmoraDlg::OnInitDialog() {
     ::SendMessageW(Item(Control::Log), EM_SETLIMITTEXT, kTextBoxCapacity, 0);
     ::SendMessageW(Item(Control::FileInfo), EM_SETLIMITTEXT, kTextBoxCapacity, 0);
     ::SendMessageW(Item(Control::Port), CB_SETCUEBANNER, 0,
-                   reinterpret_cast<LPARAM>(L"select comport"));
+                   reinterpret_cast<LPARAM>(WideFromUtf8(kTextPortCue).c_str()));
     ::SendMessageW(Item(Control::Area), CB_SETCUEBANNER, 0,
-                   reinterpret_cast<LPARAM>(L"select area"));
+                   reinterpret_cast<LPARAM>(WideFromUtf8(kTextAreaCue).c_str()));
 
     IWindowView& view = *this;
     const HWND hWnd = m_hWnd;
@@ -216,8 +205,7 @@ void CFwUpgraderVelmoraDlg::OnInitDialog() {
         view, [hWnd] { return ::PostMessageW(hWnd, WM_MODEL_DRAIN, 0, 0) != FALSE; });
     m_pModel->Init();
     m_pModel->SetRecordSink(m_pRecords);
-    const std::wstring strCaption = WindowText(m_hWnd) + L" v" + kAppVersion;
-    ::SetWindowTextW(m_hWnd, strCaption.c_str());
+    ::SetWindowTextW(m_hWnd, WideFromUtf8(MainWindowCaption()).c_str());
     if (m_fnShown) {
         m_fnShown(m_hWnd);
     }
@@ -231,11 +219,8 @@ bool CFwUpgraderVelmoraDlg::OnSysCommand(UINT nId) {
         return true;
     }
     if ((nId & ~0xFu) == IDM_BENCH && m_fnOpenBench) {
-        // The bench takes every reader that appears: not while this window holds one.
-        if (m_pModel->IsConnected() || m_pModel->IsConnecting() || m_pModel->IsAutoMode() ||
-            m_pModel->IsManualRunActive()) {
-            ShowMessage("Disconnect and switch auto mode off before opening the bench.",
-                        BoxIcon::Information);
+        if (m_pModel->HoldsReader()) {
+            ShowMessage(kTextBenchRefused, BoxIcon::Information);
         } else {
             m_fnOpenBench(m_hWnd, m_pModel->HasImage() ? m_pModel->FirmwarePath() : std::string());
         }

@@ -16,9 +16,6 @@
 
 namespace fwup {
 
-// The caption is the template's caption, " v" and this.
-inline constexpr const wchar_t* kAppVersion = L"1.1";
-
 class CFwUpgraderVelmoraDlg : private IWindowView {
 public:
     // pRecords (borrowed, may be null) gets one record per finished job.

@@ -1,6 +1,7 @@
 #include "winui/WinText.h"
 
 #include "serial/WideText.h"
+#include "windowmodel/WindowTexts.h"
 
 #include <commdlg.h>
 
@@ -40,7 +41,7 @@ const std::wstring& ProgramName() {
         if (nDot != std::wstring::npos && nDot > 0) {
             strFile.erase(nDot);
         }
-        return strFile.empty() ? std::wstring(L"fwupgraderVelmora") : strFile;
+        return strFile.empty() ? WideFromUtf8(kTextProgramName) : strFile;
     }();
     return strName;
 }
@@ -50,7 +51,13 @@ std::optional<std::string> AskFirmwareFileDialog(HWND hOwner) {
     OPENFILENAMEW ofn = {};
     ofn.lStructSize = sizeof ofn;
     ofn.hwndOwner = hOwner;
-    ofn.lpstrFilter = L"Binary (*.bin)\0*.bin\0All (*.*)\0*.*\0";
+    // Label and pattern pairs, each ended by a null, the list by a second one.
+    std::wstring strFilter;
+    for (const FileFilter& filter : kFirmwareFilters) {
+        strFilter +=
+            WideFromUtf8(filter.pszLabel) + L'\0' + WideFromUtf8(filter.pszPattern) + L'\0';
+    }
+    ofn.lpstrFilter = strFilter.c_str();
     ofn.nFilterIndex = 1;
     ofn.lpstrFile = szFileName;
     ofn.nMaxFile = static_cast<DWORD>(std::size(szFileName));

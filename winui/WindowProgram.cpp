@@ -2,6 +2,7 @@
 
 #include "serial/WideText.h"
 #include "windowmodel/CWindowRecords.h"
+#include "windowmodel/WindowTexts.h"
 #include "winui/CBenchDlg.h"
 #include "winui/RestartRegistration.h"
 #include "winui/WindowOptions.h"
@@ -16,7 +17,8 @@ namespace fwup {
 namespace {
 
 void ShowText(const std::string& strText, UINT nIcon) {
-    ::MessageBoxW(nullptr, WideFromUtf8(strText).c_str(), L"fwupgraderVelmora", MB_OK | nIcon);
+    ::MessageBoxW(nullptr, WideFromUtf8(strText).c_str(), WideFromUtf8(kTextProgramName).c_str(),
+                  MB_OK | nIcon);
 }
 
 } // namespace

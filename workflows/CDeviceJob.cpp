@@ -6,17 +6,19 @@ namespace fwup {
 
 namespace {
 
-struct JobContext {
-    IUpdateObserver* pObserver;
-    const DeviceUnit* pUnit;
-};
-
-void ForwardStage(int nStage, UpdateStatus* pStatus, void* pContext) {
-    const auto* pJob = static_cast<const JobContext*>(pContext);
-    if (pJob != nullptr && pStatus != nullptr && nStage >= StageStart && nStage <= StageFailure) {
-        pJob->pObserver->OnStage(*pJob->pUnit, static_cast<UpdateStage>(nStage), *pStatus);
+// The job's stage reports as the front end hears them: with the unit.
+class CUnitStages final : public IStageObserver {
+public:
+    CUnitStages(IUpdateObserver& observer, const DeviceUnit& unit)
+        : m_observer(observer), m_unit(unit) {}
+    void OnStage(UpdateStage eStage, const UpdateStatus& status) override {
+        m_observer.OnStage(m_unit, eStage, status);
     }
-}
+
+private:
+    IUpdateObserver& m_observer;
+    const DeviceUnit& m_unit;
+};
 
 } // namespace
 
@@ -36,8 +38,8 @@ UpdateOutcome CDeviceJob::Run(UpdateRequest& request, IUpdateObserver& observer)
         outcome.strCause = "this job has run already";
         return outcome;
     }
-    JobContext context{&observer, &m_unit};
-    const UpdateOutcome outcome = RunUpdate(*pSession, request, &context, &ForwardStage);
+    CUnitStages stages(observer, m_unit);
+    const UpdateOutcome outcome = RunUpdate(*pSession, request, stages);
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_pSession.reset(); // closes the port, so the operator may unplug at once

@@ -25,8 +25,8 @@ using fwtest::TestTimings;
 
 namespace {
 
-// What the window's callback would see.
-struct CStageLog {
+// What the job's observer sees.
+struct CStageLog : IStageObserver {
     std::vector<int> stages;
     std::vector<int> progress;
     std::string strConnecting;
@@ -48,38 +48,37 @@ struct CStageLog {
         }
         return shape;
     }
-};
 
-void OnStatus(int nStage, UpdateStatus* pStatus, void* pContext) {
-    auto& log = *static_cast<CStageLog*>(pContext);
-    log.stages.push_back(nStage);
-    if (log.onStage) {
-        log.onStage(nStage);
-    }
-    switch (nStage) {
-    case StageConnecting:
-        log.strConnecting = pStatus->strMessage;
-        break;
-    case StageUpdating:
-        log.strSerialAtUpdating = pStatus->optSerial.value_or("(none)");
-        log.strFileAtUpdating = pStatus->strFileName;
-        log.nSizeAtUpdating = pStatus->nFileSize;
-        break;
-    case StageProgress:
-        log.progress.push_back(pStatus->nProgress);
-        if (log.onProgress) {
-            log.onProgress(pStatus->nProgress);
+    void OnStage(UpdateStage eStage, const UpdateStatus& status) override {
+        stages.push_back(eStage);
+        if (onStage) {
+            onStage(eStage);
         }
-        break;
-    case StageSuccess:
-    case StageFailure:
-        log.strFinal = pStatus->strMessage;
-        log.strCause = pStatus->strCause;
-        break;
-    default:
-        break;
+        switch (eStage) {
+        case StageConnecting:
+            strConnecting = status.strMessage;
+            break;
+        case StageUpdating:
+            strSerialAtUpdating = status.optSerial.value_or("(none)");
+            strFileAtUpdating = status.strFileName;
+            nSizeAtUpdating = status.nFileSize;
+            break;
+        case StageProgress:
+            progress.push_back(status.nProgress);
+            if (onProgress) {
+                onProgress(status.nProgress);
+            }
+            break;
+        case StageSuccess:
+        case StageFailure:
+            strFinal = status.strMessage;
+            strCause = status.strCause;
+            break;
+        default:
+            break;
+        }
     }
-}
+};
 
 std::vector<uint8_t> ReadAll(const std::string& strPath) {
     std::ifstream file(strPath, std::ios::binary);
@@ -109,7 +108,7 @@ TEST(UpdateJob, OpenPortApplicationDeviceFlashesWholeCodeArea) {
     request.strFirmwarePath = rig.WriteFirmware("code.bin", 176128);
 
     CStageLog log;
-    const UpdateOutcome outcome = RunUpdate(*pSession, request, &log, &OnStatus);
+    const UpdateOutcome outcome = RunUpdate(*pSession, request, log);
     EXPECT_TRUE(outcome.Succeeded());
     EXPECT_EQ(log.Shape(), (Shape{0, 4, 5, 1}));
     EXPECT_EQ(log.strFinal, "FW Update Successful!\nPlease disconnect the USB cable and turn "
@@ -135,7 +134,7 @@ TEST(UpdateJob, ClosedPortIsWaitedForAndClosedAgain) {
     request.strFirmwarePath = rig.WriteFirmware("small.bin", 1000);
 
     CStageLog log;
-    EXPECT_TRUE(RunUpdate(*pSession, request, &log, &OnStatus).Succeeded());
+    EXPECT_TRUE(RunUpdate(*pSession, request, log).Succeeded());
     EXPECT_EQ(log.Shape(), (Shape{0, 3, 4, 5, 1}));
     EXPECT_EQ(log.strConnecting, "connecting to " + pSession->Port().GetDeviceName());
     EXPECT_EQ(log.strSerialAtUpdating, "SN-previous-job"); // a boot loader has none to tell
@@ -158,7 +157,7 @@ TEST(UpdateJob, WaitForThePortToGoAfterTheDownloadIsBounded) {
     UpdateRequest request;
     request.strFirmwarePath = rig.WriteFirmware("fw.bin", 500);
     CStageLog log;
-    EXPECT_TRUE(RunUpdate(session, request, &log, &OnStatus).Succeeded()) << log.strCause;
+    EXPECT_TRUE(RunUpdate(session, request, log).Succeeded()) << log.strCause;
     EXPECT_EQ(device.DownloadsFinished(), 1);
     EXPECT_TRUE(device.IsPlugged()) << "the job waited for the port beyond its bound";
     EXPECT_FALSE(session.Port().IsOpen());
@@ -207,7 +206,7 @@ TEST_P(UpdateJobFailures, EndWithTextCauseAndPortState) {
             pRaw->RequestStop();
         }
     };
-    const UpdateOutcome outcome = RunUpdate(*pSession, request, &log, &OnStatus);
+    const UpdateOutcome outcome = RunUpdate(*pSession, request, log);
     EXPECT_EQ(outcome.eKind, c.eKind);
     EXPECT_EQ(log.Shape(), c.shape);
     EXPECT_EQ(log.strFinal, OutcomeText(c.eKind));
@@ -280,7 +279,7 @@ TEST(UpdateJob, OpenProblemsSayWhy) {
         request.strFirmwarePath = rig.WriteFirmware("fw.bin", 100);
         CStageLog log;
         const uint32_t dwStart = GetTickCount();
-        const UpdateOutcome outcome = RunUpdate(session, request, &log, &OnStatus);
+        const UpdateOutcome outcome = RunUpdate(session, request, log);
         EXPECT_GE(TicksSince(dwStart), TestTimings().nDetectOpenMs);
         EXPECT_EQ(log.Shape(), (Shape{0, 3, 6}));
         EXPECT_EQ(log.strConnecting, "connecting to AT91 USB to Serial Converter (COM7)");
@@ -297,7 +296,7 @@ TEST(UpdateJob, OpenProblemsSayWhy) {
         UpdateRequest request;
         request.strFirmwarePath = rig.WriteFirmware("fw.bin", 100);
         CStageLog log;
-        const UpdateOutcome outcome = RunUpdate(second, request, &log, &OnStatus);
+        const UpdateOutcome outcome = RunUpdate(second, request, log);
         EXPECT_EQ(outcome.eKind, OutcomeKind::CheckConnection);
         EXPECT_NE(outcome.strCause.find("pid " + std::to_string(::getpid())), std::string::npos)
             << outcome.strCause;
@@ -333,8 +332,8 @@ TEST(UpdateJob, TwoDevicesFlashAtTheSameTimeInOneProcess) {
     }
     std::thread threads[2];
     for (Run& run : runs) {
-        threads[&run - runs] = std::thread(
-            [&run] { run.outcome = RunUpdate(*run.pSession, run.request, &run.log, &OnStatus); });
+        threads[&run - runs] =
+            std::thread([&run] { run.outcome = RunUpdate(*run.pSession, run.request, run.log); });
     }
     for (std::thread& t : threads) {
         t.join();
@@ -364,7 +363,7 @@ TEST(UpdateJob, StopRequestEndsAtAPacketBoundaryAndTheNextRunFinishes) {
                 pRaw->RequestStop();
             }
         };
-        const UpdateOutcome outcome = RunUpdate(*pSession, request, &log, &OnStatus);
+        const UpdateOutcome outcome = RunUpdate(*pSession, request, log);
         EXPECT_EQ(outcome.eKind, OutcomeKind::Interrupted);
         EXPECT_EQ(outcome.eStep, OutcomeStep::Block);
         EXPECT_EQ(outcome.nDownloadCode, -10020);
@@ -376,7 +375,7 @@ TEST(UpdateJob, StopRequestEndsAtAPacketBoundaryAndTheNextRunFinishes) {
     EXPECT_EQ(device.CurrentPersonality(), Personality::BootLoader);
     auto pSession = OpenSession(rig);
     CStageLog log;
-    EXPECT_TRUE(RunUpdate(*pSession, request, &log, &OnStatus).Succeeded()) << log.strCause;
+    EXPECT_TRUE(RunUpdate(*pSession, request, log).Succeeded()) << log.strCause;
     EXPECT_EQ(device.FlashAt(0x108000, 20000), ReadAll(request.strFirmwarePath));
 }
 
@@ -405,7 +404,7 @@ TEST(UpdateJob, StopRequestEndsAWriteTheReaderNoLongerTakes) {
         }
     });
     const uint32_t dwStart = GetTickCount();
-    const UpdateOutcome outcome = RunUpdate(*pSession, request, &log, &OnStatus);
+    const UpdateOutcome outcome = RunUpdate(*pSession, request, log);
     const uint32_t dwTook = TicksSince(dwStart);
     SetDebugSink(previous);
     ASSERT_TRUE(bStopped);

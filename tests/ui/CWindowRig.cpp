@@ -134,7 +134,7 @@ bool CWindowRig::Enabled(int nId) const {
 }
 
 bool CWindowRig::ChoosePort(const QString& strName) {
-    auto* pCombo = Ctl<QComboBox>(fwup::IDC_PORT);
+    auto* pCombo = Ctl<QComboBox>(IDC_PORT);
     // A simulated reader may be restarting (its port away for a moment), as an
     // operator would see: open the list again until the port is in it.
     int nIndex = -1;
@@ -159,13 +159,13 @@ void CWindowRig::Click(int nId) {
 }
 
 void CWindowRig::ClickConnectAndWait(int nTimeoutMs) {
-    Click(fwup::IDC_CONNECT);
+    Click(IDC_CONNECT);
     WaitUntil([this] { return !m_pDlg->Model().IsConnecting(); }, nTimeoutMs);
 }
 
 void CWindowRig::LoadByDialog(const QString& strPath) {
     m_answerer.strFileToChoose = strPath;
-    Click(fwup::IDC_LOAD);
+    Click(IDC_LOAD);
     m_answerer.strFileToChoose.clear();
 }
 

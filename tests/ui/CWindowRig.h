@@ -11,7 +11,7 @@
 #include "sim/CSimDevice.h"
 #include "tests/support/CSimRig.h"
 #include "ui/CFwUpgraderVelmoraDlg.h"
-#include "ui/ControlIds.h"
+#include "windowmodel/ControlIds.h"
 
 #include <QString>
 #include <QStringList>

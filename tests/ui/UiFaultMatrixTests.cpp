@@ -12,7 +12,7 @@
 
 #include "serial/CComPort.h"
 #include "ui/CFwUpgraderVelmoraDlg.h"
-#include "ui/ControlIds.h"
+#include "windowmodel/ControlIds.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -8,9 +8,9 @@
 #include "ui/CAboutDlg.h"
 #include "ui/CFwUpgraderVelmoraDlg.h"
 #include "ui/CLogBox.h"
-#include "ui/ControlIds.h"
 #include "ui/DialogUnits.h"
 #include "windowmodel/BoxText.h"
+#include "windowmodel/ControlIds.h"
 
 #include "ProductVersion.h"
 
@@ -75,12 +75,12 @@ struct RcControl {
     bool bEnabled = true;
 };
 
-// The ids of resource.h and the controls of dialog 102 in fwupgraderVelmora.rc:
+// The ids of windowmodel/ControlIds.h and the controls of dialog 102 in fwupgraderVelmora.rc:
 // each statement (continued on the next line after a trailing comma) gives its
 // text (quoted), its id, its four numbers and its styles.
 std::vector<RcControl> ReadTemplate102() {
     std::map<QString, int> ids = {{QStringLiteral("IDC_STATIC"), -1}};
-    QFile header(QStringLiteral(FWUP_RESOURCE_H));
+    QFile header(QStringLiteral(FWUP_CONTROL_IDS_H));
     if (header.open(QIODevice::ReadOnly)) {
         const QRegularExpression define(QStringLiteral("^#define (IDC_\\w+) (\\d+)"));
         for (const QString& strLine : QString::fromUtf8(header.readAll()).split(u'\n')) {

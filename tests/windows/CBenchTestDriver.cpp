@@ -3,7 +3,7 @@
 #include "tests/windows/DriverSupport.h"
 
 #include "serial/WideText.h"
-#include "winui/resource.h"
+#include "windowmodel/ControlIds.h"
 
 #include <commctrl.h>
 

@@ -1,6 +1,6 @@
-// The model's workers: the connect step's thread, the manual run, the auto loop
-// and the operator's answer, and the queue that brings their reports to the GUI
-// thread.
+// CMainWindowModel's worker side: the connect step's thread, the manual run, the
+// auto loop and the operator's answer, and the queue that brings their reports to
+// the GUI thread. The GUI side is CMainWindowModel.cpp.
 
 #include "windowmodel/CMainWindowModel.h"
 
