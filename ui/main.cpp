@@ -13,7 +13,7 @@
 namespace {
 
 // --help and --version are answered before the window's toolkit starts, so they
-// work without a display (the man page is made from them at build time).
+// work without a display (in a build, over SSH, in a package check).
 bool AnswerInfoOption(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         const std::string strArg = argv[i];
