@@ -14,6 +14,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
+
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
@@ -476,7 +478,15 @@ INSTANTIATE_TEST_SUITE_P(
                                "device not detected"},
                     FailureRow{"refused file", Personality::BootLoader,
                                [](fwsim::SimDeviceConfig&) {}, Before::RefusedFile,
-                               "invalid firmware file"}));
+                               "invalid firmware file"}),
+    [](const testing::TestParamInfo<FailureRow>& info) {
+        // The row's name, as an identifier: ctest lists the instances by it.
+        std::string strName = info.param.pszName;
+        for (char& c : strName) {
+            c = std::isalnum(static_cast<unsigned char>(c)) != 0 ? c : '_';
+        }
+        return strName;
+    });
 
 TEST_F(WindowModel, AutoModeAsksToRemoveAndEndsDisconnected) {
     fwsim::CSimDevice& device = AddDevice(Personality::Application);
