@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <mutex>
+#include <optional>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/ioctl.h>
@@ -375,19 +376,23 @@ bool CVirtualPort::Drain(int nTimeoutMs) {
         tpWireDone = impl.tpTxFree;
     }
     bool bDrained = false;
-    // The pty moves written bytes to the reading side a moment later: look again
-    // after a short pause before believing an empty queue.
-    int nEmptyLooks = 0;
+    // The pty moves written bytes to the reading side a moment later, from a
+    // kernel worker that a loaded machine runs late: believe an empty queue only
+    // once it has stayed empty for a while (two looks 2 ms apart were fooled).
+    constexpr auto kEmptyFor = std::chrono::milliseconds(20);
+    std::optional<Clock::time_point> optEmptySince;
     for (;;) {
         int nQueued = 0;
-        if (ioctl(use.hSlave, FIONREAD, &nQueued) == 0 && nQueued == 0 &&
-            Clock::now() >= tpWireDone) {
-            if (++nEmptyLooks >= 2) {
+        const Clock::time_point tpNow = Clock::now();
+        if (ioctl(use.hSlave, FIONREAD, &nQueued) == 0 && nQueued == 0 && tpNow >= tpWireDone) {
+            if (!optEmptySince) {
+                optEmptySince = tpNow;
+            } else if (tpNow - *optEmptySince >= kEmptyFor) {
                 bDrained = true;
                 break;
             }
         } else {
-            nEmptyLooks = 0;
+            optEmptySince.reset();
         }
         if (Clock::now() >= tpDeadline) {
             break;
