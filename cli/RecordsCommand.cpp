@@ -359,15 +359,25 @@ int RunSync(const RecordsOptions& o) {
     } else if (!(pStore = OpenDb(o))) {
         return kExitUsage;
     }
-    int nSent = 0;
-    const bool bOk =
-        CUnitRecordLog::SyncSpool(*pSpool, *pStore, StoreKey(o.strDb), nSent, strError);
+    CUnitRecordLog::SpoolSync sync;
+    const bool bOk = CUnitRecordLog::SyncSpool(*pSpool, *pStore, StoreKey(o.strDb), sync, strError);
     std::vector<UnitRecord> left;
+    std::vector<std::string> unreadable;
     std::string strIgnored;
-    pSpool->Pending(StoreKey(o.strDb), left, strIgnored);
-    std::printf("sent %d spooled record(s) to %s; %zu left in %s\n", nSent,
-                MaskedStore(o.strDb).c_str(), left.size(), pSpool->Path().c_str());
-    return bOk ? kExitOk : Failed(o, strError);
+    pSpool->Pending(StoreKey(o.strDb), left, strIgnored, &unreadable);
+    for (const std::string& strWhy : sync.notSent) {
+        std::fprintf(stderr, "fwupgrader-cli records sync: not sent: %s\n",
+                     DisplayText(strWhy).c_str());
+    }
+    const std::string strThere =
+        sync.nThere > 0 ? " (" + std::to_string(sync.nThere) + " more were there already)" : "";
+    std::printf("sent %d spooled record(s) to %s%s; %zu left in %s\n", sync.nSent,
+                MaskedStore(o.strDb).c_str(), strThere.c_str(), left.size() + unreadable.size(),
+                pSpool->Path().c_str());
+    if (!bOk) {
+        return Failed(o, strError);
+    }
+    return sync.notSent.empty() ? kExitOk : kExitStoreFailed;
 }
 
 int RunImport(const RecordsOptions& o) {

@@ -116,7 +116,8 @@ bool CJsonLinesStore::CatchUp(std::string& strError) {
     return strPartial.empty() || WriteLineDurably(m_nHandle, "\n", strError);
 }
 
-bool CJsonLinesStore::Put(const UnitRecord& record, std::string& strError) {
+bool CJsonLinesStore::PutRecord(const UnitRecord& record, PutNote& note, std::string& strError) {
+    note = PutNote{};
     const std::string strLine = FormatUnitRecord(record);
     const std::lock_guard lock(m_mutex);
     if (m_nHandle == kNoRecordFile) {
@@ -136,6 +137,7 @@ bool CJsonLinesStore::Put(const UnitRecord& record, std::string& strError) {
         return false;
     }
     m_ids.insert(record.strId);
+    note.bAdded = true;
     return true;
 }
 

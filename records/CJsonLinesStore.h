@@ -29,7 +29,7 @@ public:
     bool Open(const std::string& strPath, std::string& strError);
     // Any thread. The first Put reads the ids of the whole file, later ones only
     // what was appended since.
-    bool Put(const UnitRecord& record, std::string& strError) override;
+    bool PutRecord(const UnitRecord& record, PutNote& note, std::string& strError) override;
 
 private:
     // With the file's lock held: notes the ids of the lines appended since the

@@ -30,6 +30,8 @@ public:
     SqlDialect Dialect() const override { return SqlDialect::Postgres; }
     bool Exec(const std::string& strSql, const std::vector<SqlValue>& params,
               std::vector<SqlRow>* pRows, std::string& strError) override;
+    int64_t ChangedRows() const override { return m_nChangedRows; }
+    bool RefusedValues() const override { return m_bRefusedValues; }
 
 private:
     using TimePoint = std::chrono::steady_clock::time_point;
@@ -47,6 +49,8 @@ private:
     std::string m_strConnInfo;
     std::chrono::milliseconds m_deadline;
     pg_conn* m_pConn = nullptr;
+    int64_t m_nChangedRows = 0;
+    bool m_bRefusedValues = false;
 };
 
 } // namespace fwup

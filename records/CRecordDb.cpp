@@ -1,6 +1,7 @@
 #include "records/CRecordDb.h"
 
 #include "records/UnitRecordFields.h"
+#include "serial/Utf8Text.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -54,6 +55,20 @@ template <class F> std::string ColumnList(F columnText) {
         }
     }
     return strList;
+}
+
+// A field's value as its column holds it: a text as SqlText's valid UTF-8, so
+// that any bytes go into either database and come back exactly.
+SqlValue ColumnValue(const UnitRecord& record, const UnitRecordField& field) {
+    SqlValue value = FieldText(record, field);
+    if (value && !IsNumberField(field)) {
+        *value = SqlText(*value);
+    }
+    return value;
+}
+
+SqlValue FromColumn(const SqlValue& value, const UnitRecordField& field) {
+    return value && !IsNumberField(field) ? SqlValue(BytesFromSqlText(*value)) : value;
 }
 
 int64_t Integer(const SqlValue& value) {
@@ -319,7 +334,8 @@ bool CRecordDb::Prepare(std::string& strError) {
     return true;
 }
 
-bool CRecordDb::Put(const UnitRecord& r, std::string& strError) {
+bool CRecordDb::PutRecord(const UnitRecord& r, PutNote& note, std::string& strError) {
+    note = PutNote{};
     if (!Prepare(strError)) {
         return false;
     }
@@ -335,10 +351,15 @@ bool CRecordDb::Put(const UnitRecord& r, std::string& strError) {
     std::vector<SqlValue> params;
     params.reserve(Columns().size());
     for (const UnitRecordField* pField : Columns()) {
-        params.push_back(FieldText(r, *pField));
+        params.push_back(ColumnValue(r, *pField));
     }
     // A single statement is its own transaction in both databases.
-    return m_pConnection->Exec(strInsert, params, nullptr, strError);
+    if (!m_pConnection->Exec(strInsert, params, nullptr, strError)) {
+        note.bRecordRefused = m_pConnection->RefusedValues();
+        return false;
+    }
+    note.bAdded = m_pConnection->ChangedRows() > 0;
+    return true;
 }
 
 bool CRecordDb::List(const RecordFilter& filter, std::vector<UnitRecord>& records,
@@ -350,7 +371,7 @@ bool CRecordDb::List(const RecordFilter& filter, std::vector<UnitRecord>& record
     std::vector<SqlValue> params;
     const auto condition = [&](const std::string& strTest, const std::optional<std::string>& opt) {
         if (opt) {
-            params.push_back(*opt);
+            params.push_back(SqlText(*opt));
             strWhere += (strWhere.empty() ? " WHERE " : " AND ") + strTest + " $" +
                         std::to_string(params.size());
         }
@@ -373,7 +394,7 @@ bool CRecordDb::List(const RecordFilter& filter, std::vector<UnitRecord>& record
     for (const SqlRow& row : rows) {
         UnitRecord r;
         for (size_t n = 0; n < Columns().size(); ++n) {
-            SetFieldText(r, *Columns()[n], row[n]);
+            SetFieldText(r, *Columns()[n], FromColumn(row[n], *Columns()[n]));
         }
         records.push_back(std::move(r));
     }
@@ -424,7 +445,7 @@ bool CRecordDb::Aggregate(RecordSummary& summary, ReportData* pReport, std::stri
     summary = RecordSummary{};
     for (const SqlRow& row : rows) {
         SummaryRow s;
-        s.strKey = row[1].value_or("");
+        s.strKey = BytesFromSqlText(row[1].value_or(""));
         s.nUnits = Integer(row[2]);
         s.nPassed = Integer(row[3]);
         s.nSerials = Integer(row[4]);

@@ -71,7 +71,7 @@ public:
     // calls it until it succeeds once. False with strError.
     bool Prepare(std::string& strError);
     // One record, one transaction; an id already stored is left as it is.
-    bool Put(const UnitRecord& record, std::string& strError) override;
+    bool PutRecord(const UnitRecord& record, PutNote& note, std::string& strError) override;
 
     bool List(const RecordFilter& filter, std::vector<UnitRecord>& records, std::string& strError);
     bool Summarize(RecordSummary& summary, std::string& strError);

@@ -80,6 +80,8 @@ bool CSqliteConnection::Open(const std::string& strPath, std::string& strError) 
 
 bool CSqliteConnection::Exec(const std::string& strSql, const std::vector<SqlValue>& params,
                              std::vector<SqlRow>* pRows, std::string& strError) {
+    m_nChangedRows = 0;
+    m_bRefusedValues = false;
     if (m_pDb == nullptr) {
         strError = "the database is not open";
         return false;
@@ -121,6 +123,11 @@ bool CSqliteConnection::Exec(const std::string& strSql, const std::vector<SqlVal
     const bool bDone = nStep == SQLITE_DONE;
     if (!bDone) {
         strError = sqlite3_errmsg(m_pDb);
+        const int nCode = sqlite3_errcode(m_pDb) & 0xff;
+        m_bRefusedValues =
+            nCode == SQLITE_CONSTRAINT || nCode == SQLITE_TOOBIG || nCode == SQLITE_MISMATCH;
+    } else {
+        m_nChangedRows = sqlite3_changes(m_pDb);
     }
     sqlite3_reset(pStatement); // ends the statement's read of the file
     return bDone;

@@ -166,8 +166,12 @@ void CUnitRecordLog::Write(const UnitRecord& record) {
     std::string strReason;
     bool bStored = false;
     if (std::chrono::steady_clock::now() >= m_tpRetryAfter) {
-        bStored = m_pStore->Put(record, strReason);
-        if (!bStored) {
+        PutNote note;
+        bStored = m_pStore->PutRecord(record, note, strReason);
+        if (!bStored && note.bRecordRefused) {
+            // The store works: this record alone waits, its neighbours go on.
+            strReason = "the store refused this record: " + strReason;
+        } else if (!bStored) {
             m_strLastError = strReason;
             m_tpRetryAfter = std::chrono::steady_clock::now() + kRetryAfter;
         }
@@ -214,31 +218,42 @@ void CUnitRecordLog::SendSpooled() {
             return;
         }
     }
-    int nSent = 0;
-    if (!SyncSpool(*m_pSpool, *m_pStore, m_strKey, nSent, strError)) {
+    SpoolSync sync;
+    if (!SyncSpool(*m_pSpool, *m_pStore, m_strKey, sync, strError)) {
         m_strLastError = strError;
         m_tpRetryAfter = std::chrono::steady_clock::now() + kRetryAfter;
     }
-    if (nSent > 0) {
+    if (sync.nSent > 0) {
         {
             const std::lock_guard lock(m_mutex);
-            m_tally.nSent += nSent;
+            m_tally.nSent += sync.nSent;
         }
-        Notice("sent " + std::to_string(nSent) + " spooled record(s) to " + m_strName);
+        Notice("sent " + std::to_string(sync.nSent) + " spooled record(s) to " + m_strName);
     }
 }
 
 bool CUnitRecordLog::SyncSpool(CRecordSpool& spool, IRecordStore& store, const std::string& strKey,
-                               int& nSent, std::string& strError) {
+                               SpoolSync& sync, std::string& strError) {
     std::vector<UnitRecord> pending;
-    if (!spool.Pending(strKey, pending, strError)) {
+    if (!spool.Pending(strKey, pending, strError, &sync.notSent)) {
         return false;
     }
     for (const UnitRecord& record : pending) {
-        if (!store.Put(record, strError) || !spool.Remove(strKey, record.strId, strError)) {
+        PutNote note;
+        std::string strWhy;
+        if (!store.PutRecord(record, note, strWhy)) {
+            if (!note.bRecordRefused) {
+                strError = strWhy;
+                return false;
+            }
+            sync.notSent.push_back("record " + record.strId + " (" + UnitName(record) +
+                                   "): the store refused it: " + strWhy);
+            continue;
+        }
+        if (!spool.Remove(strKey, record.strId, strError)) {
             return false;
         }
-        ++nSent;
+        ++(note.bAdded ? sync.nSent : sync.nThere);
     }
     return true;
 }

@@ -24,6 +24,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace fwup {
 
@@ -68,10 +69,20 @@ public:
     // writer; what happened to them. Bounded by the stores' own time-outs.
     RecordTally Close() override;
 
-    // Sends the records spooled for strKey to store, removing each that arrived;
-    // nSent counts them. False with strError at the first the store refused.
+    // What a SyncSpool did.
+    struct SpoolSync {
+        int nSent = 0;  // records the store added
+        int nThere = 0; // records it had already (another sync sent them)
+        // Records left in the spool that the store refused (or that do not read
+        // back), each "record ID (unit ...): why".
+        std::vector<std::string> notSent;
+    };
+    // Sends the records spooled for strKey to store, removing each that arrived
+    // or was there already. A record the store refuses for its content stays
+    // spooled and is named in sync.notSent; the others still go. False with
+    // strError when the store itself failed: the rest stay for later.
     static bool SyncSpool(CRecordSpool& spool, IRecordStore& store, const std::string& strKey,
-                          int& nSent, std::string& strError);
+                          SpoolSync& sync, std::string& strError);
 
 private:
     int NextAttempt(const DeviceUnit& unit, const std::optional<std::string>& optSerial);

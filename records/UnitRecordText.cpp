@@ -138,6 +138,11 @@ private:
                         return false;
                     }
                     dwCode = 0x10000 + ((dwCode - 0xd800) << 10) + (dwLow - 0xdc00);
+                } else if (dwCode >= 0xdc80 && dwCode <= 0xdcff) {
+                    // A lone low surrogate: JsonEscape's form of a byte that
+                    // is not UTF-8 (0x80..0xff); the byte itself comes back.
+                    strOut += static_cast<char>(dwCode - 0xdc00);
+                    continue;
                 } else if (dwCode >= 0xdc00 && dwCode < 0xe000) {
                     return false;
                 }

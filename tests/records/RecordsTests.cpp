@@ -238,7 +238,9 @@ TEST(UnitRecord, EveryFieldComesBackFromTheLineAndEachStore) {
     r.dSeconds = 86400.125;
     r.strId = NewRecordId();
     r.strStation = "линия \\7\\";
-    r.strSlot = "";
+    // Latin-1, a NUL, a byte 0xFF, and U+EF80 (the first character of the form
+    // that keeps such bytes in SQL) itself: each byte comes back.
+    r.strSlot = std::string("Platz \xe9\0\xff \xee\xbe\x80", 13);
     r.nAttempt = INT_MAX;
     UnitRecord back;
     std::string strError;
@@ -813,13 +815,27 @@ TEST(RecordSpool, ALockedTableSendsTheRecordToTheSpoolWithinTheDeadline) {
     EXPECT_EQ(pending[0].optSerial, "LK1");
 }
 
-// Two processes send the same spooled records into one JSON-lines file whose
-// last line a full disk cut short: each record lands once, after the torn line.
-TEST(RecordSpool, TwoSyncsIntoOneJsonLinesFileSendEachRecordOnce) {
+class RecordSpoolDrain : public testing::TestWithParam<const char*> {};
+
+// Two processes send the same spooled records into one store at once (a
+// JSON-lines file whose last line a full disk cut short, or PostgreSQL): each
+// record lands once, and the two "sent" counts add up to the records.
+TEST_P(RecordSpoolDrain, TwoSyncsAtOnceSendEachRecordOnce) {
     CStateFolder state;
-    const std::string strPath = state.Path() + "/units.jsonl";
+    const bool bJson = std::string(GetParam()) == "json";
+    std::string strPath = state.Path() + "/units.jsonl";
     const std::string strTorn = "{\"time\":\"2026-12-08T06:";
-    std::ofstream(strPath) << strTorn;
+    if (bJson) {
+        std::ofstream(strPath) << strTorn;
+    } else {
+        REQUIRE_POSTGRES(pServer);
+        strPath = pServer->Uri() + "?options=-csearch_path%3Ddrain";
+        std::string strError;
+        ASSERT_TRUE(OpenSqlConnection(pServer->Uri(), strError)
+                        ->Exec("CREATE SCHEMA IF NOT EXISTS drain", {}, nullptr, strError))
+            << strError;
+        ASSERT_TRUE(OpenDb(strPath));
+    }
     constexpr int kRecords = 40;
     std::string strError;
     {
@@ -831,28 +847,43 @@ TEST(RecordSpool, TwoSyncsIntoOneJsonLinesFileSendEachRecordOnce) {
                 << strError;
         }
     }
+    // The records this process sent, or -1.
     const auto sync = [&] {
         std::string strWhy;
-        int nSent = 0;
+        CUnitRecordLog::SpoolSync sent;
         const auto pSpool = OpenSpool(false, strWhy);
-        CJsonLinesStore store;
+        std::unique_ptr<IRecordStore> pStore;
+        if (bJson) {
+            auto pFile = std::make_unique<CJsonLinesStore>();
+            pStore = pFile->Open(strPath, strWhy) ? std::move(pFile) : nullptr;
+        } else {
+            pStore = std::make_unique<CRecordDb>(OpenSqlConnection(strPath, strWhy), "db");
+        }
         const bool bOk =
-            pSpool && store.Open(strPath, strWhy) &&
-            CUnitRecordLog::SyncSpool(*pSpool, store, StoreKey(strPath), nSent, strWhy);
+            pSpool && pStore &&
+            CUnitRecordLog::SyncSpool(*pSpool, *pStore, StoreKey(strPath), sent, strWhy);
         if (!bOk) {
             std::fprintf(stderr, "sync: %s\n", strWhy.c_str());
         }
-        return bOk;
+        return bOk && sent.notSent.empty() ? sent.nSent : -1;
     };
     const pid_t pid = ::fork();
     ASSERT_GE(pid, 0);
     if (pid == 0) {
-        ::_exit(sync() ? 0 : 1);
+        const int nSent = sync();
+        ::_exit(nSent < 0 ? 255 : nSent);
     }
-    EXPECT_TRUE(sync());
+    const int nSent = sync();
     int nStatus = 0;
     ASSERT_EQ(::waitpid(pid, &nStatus, 0), pid);
-    EXPECT_TRUE(WIFEXITED(nStatus) && WEXITSTATUS(nStatus) == 0);
+    ASSERT_TRUE(WIFEXITED(nStatus) && WEXITSTATUS(nStatus) != 255);
+    EXPECT_EQ(nSent + WEXITSTATUS(nStatus), kRecords);
+    if (!bJson) {
+        std::vector<UnitRecord> records;
+        ASSERT_TRUE(OpenDb(strPath)->List({}, records, strError)) << strError;
+        EXPECT_EQ(records.size(), static_cast<size_t>(kRecords));
+        return;
+    }
     const std::vector<std::string> lines = FileLines(strPath);
     ASSERT_EQ(lines.size(), kRecords + 1u);
     EXPECT_EQ(lines[0], strTorn);
@@ -864,3 +895,6 @@ TEST(RecordSpool, TwoSyncsIntoOneJsonLinesFileSendEachRecordOnce) {
     }
     EXPECT_EQ(serials.size(), static_cast<size_t>(kRecords));
 }
+
+INSTANTIATE_TEST_SUITE_P(Stores, RecordSpoolDrain, testing::Values("json", "postgresql"),
+                         [](const auto& info) { return std::string(info.param); });
