@@ -169,7 +169,8 @@ fwsim::SimDeviceConfig ReaderConfig(const fwtest::CSimRig& rig, int nIndex, bool
 } // namespace
 
 // Four readers at once; the server stops while two of them are still downloading
-// and comes back after the run: after a sync every unit is there exactly once.
+// and comes back after the run: after a sync every unit is there exactly once,
+// the serial number with a byte that is not UTF-8 too, that byte kept.
 TEST(RecordsCliRealtime, FourReadersWhileTheServerStopsAndComesBack) {
     if (!fwtest::CPgServer::Available()) {
         GTEST_SKIP() << "PostgreSQL 15 is not installed (scripts/deps.sh installs it)";
@@ -181,7 +182,9 @@ TEST(RecordsCliRealtime, FourReadersWhileTheServerStopsAndComesBack) {
     const std::string strImage = rig.WriteFirmware("fw.bin", 60000, 3);
     std::vector<std::unique_ptr<fwsim::CSimDevice>> devices;
     for (int n = 1; n <= 4; ++n) {
-        devices.push_back(std::make_unique<fwsim::CSimDevice>(ReaderConfig(rig, n, n > 2)));
+        fwsim::SimDeviceConfig config = ReaderConfig(rig, n, n > 2);
+        config.strSerial += n % 2 == 0 ? "\xff" : ""; // one stored at once, one via the spool
+        devices.push_back(std::make_unique<fwsim::CSimDevice>(config));
         ASSERT_TRUE(devices.back()->Start());
     }
     CChildProcess cli(FWUP_CLI_PATH,
@@ -223,7 +226,8 @@ TEST(RecordsCliRealtime, FourReadersWhileTheServerStopsAndComesBack) {
         EXPECT_EQ(r.strStation, "bench-7");
         EXPECT_EQ(r.nExitCode, 0);
     }
-    EXPECT_EQ(serials, (std::multiset<std::string>{"SN1001", "SN1002", "SN1003", "SN1004"}));
+    EXPECT_EQ(serials,
+              (std::multiset<std::string>{"SN1001", "SN1002\xff", "SN1003", "SN1004\xff"}));
     for (const std::string& strText : {cli.Output(), strSync, strAgain}) {
         EXPECT_FALSE(Contains(strText, fwtest::CPgServer::kPassword)) << strText;
     }
