@@ -48,8 +48,8 @@ std::string LineId(const std::string& strLine) {
 // Holds the record file's advisory lock for one check-and-append.
 class CRecordFileLock {
 public:
-    CRecordFileLock(intptr_t nHandle, std::string& strError)
-        : m_nHandle(nHandle), m_bHeld(LockRecordFile(nHandle, strError)) {}
+    CRecordFileLock(intptr_t nHandle, int64_t nWaitMs, std::string& strError)
+        : m_nHandle(nHandle), m_bHeld(LockRecordFile(nHandle, nWaitMs, strError)) {}
     ~CRecordFileLock() {
         if (m_bHeld) {
             UnlockRecordFile(m_nHandle);
@@ -72,8 +72,10 @@ CJsonLinesStore::~CJsonLinesStore() {
     }
 }
 
-bool CJsonLinesStore::Open(const std::string& strPath, std::string& strError) {
+bool CJsonLinesStore::Open(const std::string& strPath, std::string& strError,
+                           std::chrono::milliseconds deadline) {
     const std::lock_guard lock(m_mutex);
+    m_deadline = deadline;
     if (m_nHandle != kNoRecordFile) {
         CloseRecordFile(m_nHandle);
     }
@@ -124,7 +126,7 @@ bool CJsonLinesStore::PutRecord(const UnitRecord& record, PutNote& note, std::st
         strError = "the record file is not open";
         return false;
     }
-    const CRecordFileLock fileLock(m_nHandle, strError);
+    const CRecordFileLock fileLock(m_nHandle, m_deadline.count(), strError);
     if (!fileLock.Held() || !CatchUp(strError)) {
         return false;
     }

@@ -33,7 +33,7 @@ bool CUnitRecordLog::Open(const std::string& strStore, std::string& strError,
     std::unique_ptr<IRecordStore> pStore;
     if (StoreKindOf(strStore) == StoreKind::JsonLines) {
         auto pFile = std::make_unique<CJsonLinesStore>();
-        if (!pFile->Open(strStore, strError)) {
+        if (!pFile->Open(strStore, strError, deadline)) {
             return false;
         }
         pStore = std::move(pFile);
@@ -124,9 +124,39 @@ bool CUnitRecordLog::JobEnded(const DeviceUnit& unit, const UpdateOutcome& outco
 void CUnitRecordLog::Enqueue(UnitRecord record) {
     {
         const std::lock_guard lock(m_mutex);
+        if (m_bAbandoned) {
+            ++m_tally.nLost; // the program is ending: nothing would write it
+            return;
+        }
         m_queue.push_back(std::move(record));
     }
     m_cvQueue.notify_one();
+}
+
+RecordTally CUnitRecordLog::SpoolPendingNow() {
+    std::vector<UnitRecord> pending;
+    {
+        const std::lock_guard lock(m_mutex);
+        if (m_bAbandoned) {
+            return m_tally;
+        }
+        m_bAbandoned = true;
+        if (m_optInFlight) {
+            pending.push_back(*m_optInFlight);
+        }
+        pending.insert(pending.end(), m_queue.begin(), m_queue.end());
+        m_queue.clear();
+    }
+    if (!pending.empty()) {
+        std::string strSpoolError;
+        const std::unique_ptr<CRecordSpool> pSpool = OpenSpool(true, strSpoolError);
+        for (const UnitRecord& record : pending) {
+            Spool(pSpool.get(), record, "the program was ended before the store took it",
+                  strSpoolError);
+        }
+    }
+    const std::lock_guard lock(m_mutex);
+    return m_tally;
 }
 
 RecordTally CUnitRecordLog::Close() {
@@ -156,8 +186,11 @@ void CUnitRecordLog::WriterLoop() {
             }
             record = std::move(m_queue.front());
             m_queue.pop_front();
+            m_optInFlight = record;
         }
         Write(record);
+        const std::lock_guard lock(m_mutex);
+        m_optInFlight.reset();
     }
 }
 
@@ -188,13 +221,19 @@ void CUnitRecordLog::Write(const UnitRecord& record) {
     if (!m_pSpool) {
         m_pSpool = OpenSpool(true, strSpoolError);
     }
-    if (m_pSpool && m_pSpool->Put(m_strKey, record, strReason, strSpoolError)) {
+    Spool(m_pSpool.get(), record, strReason, strSpoolError);
+}
+
+void CUnitRecordLog::Spool(CRecordSpool* pSpool, const UnitRecord& record,
+                           const std::string& strReason, const std::string& strSpoolError) {
+    std::string strError = strSpoolError;
+    if (pSpool != nullptr && pSpool->Put(m_strKey, record, strReason, strError)) {
         {
             const std::lock_guard lock(m_mutex);
             ++m_tally.nSpooled;
         }
         Notice("the record of " + UnitName(record) + " could not be stored in " + m_strName + " (" +
-               strReason + "); it is kept in the spool " + m_pSpool->Path() +
+               strReason + "); it is kept in the spool " + pSpool->Path() +
                " and sent with the next record to that store, or by 'fwupgrader-cli records "
                "sync --db STORE'");
         return;
@@ -204,7 +243,7 @@ void CUnitRecordLog::Write(const UnitRecord& record) {
         ++m_tally.nLost;
     }
     Notice("the record of " + UnitName(record) + " was lost: " + m_strName +
-           " could not take it (" + strReason + ") and the spool neither (" + strSpoolError + ")");
+           " could not take it (" + strReason + ") and the spool neither (" + strError + ")");
 }
 
 void CUnitRecordLog::SendSpooled() {

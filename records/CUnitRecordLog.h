@@ -77,6 +77,14 @@ public:
         // back), each "record ID (unit ...): why".
         std::vector<std::string> notSent;
     };
+    // For a program that must end now (the last Ctrl-C): every record not yet
+    // stored, queued or in the writer's hands, goes to the spool from the calling
+    // thread, without waiting on the store; one the spool cannot take is told as
+    // lost. The writer may still store the one in its hands: the store and a
+    // later sync keep its id once. The records' tally so far, these included.
+    // Any thread; the log takes no record afterwards.
+    RecordTally SpoolPendingNow();
+
     // Sends the records spooled for strKey to store, removing each that arrived
     // or was there already. A record the store refuses for its content stays
     // spooled and is named in sync.notSent; the others still go. False with
@@ -88,6 +96,9 @@ private:
     int NextAttempt(const DeviceUnit& unit, const std::optional<std::string>& optSerial);
     void WriterLoop();
     void Write(const UnitRecord& record);
+    // Spools record, or tells it lost; counts it. Any thread with its own spool.
+    void Spool(CRecordSpool* pSpool, const UnitRecord& record, const std::string& strReason,
+               const std::string& strSpoolError);
     void SendSpooled();
     void Notice(const std::string& strText);
 
@@ -101,10 +112,14 @@ private:
     std::chrono::steady_clock::time_point m_tpRetryAfter{}; // writer thread
     std::string m_strLastError;                             // writer thread
 
-    std::mutex m_mutex; // the queue, m_starts, m_attempts, m_tally, m_bClosing
+    // The queue, m_optInFlight, m_starts, m_attempts, m_tally, m_bClosing,
+    // m_bAbandoned.
+    std::mutex m_mutex;
     std::condition_variable m_cvQueue;
     std::deque<UnitRecord> m_queue;
+    std::optional<UnitRecord> m_optInFlight; // the record the writer is storing
     bool m_bClosing = false;
+    bool m_bAbandoned = false; // SpoolPendingNow ran
     RecordTally m_tally;
     std::map<std::string, std::chrono::steady_clock::time_point> m_starts;
     std::map<std::string, int> m_attempts;     // jobs per serial in this run

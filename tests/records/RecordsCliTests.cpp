@@ -9,11 +9,15 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <fcntl.h>
 #include <fstream>
 #include <iterator>
 #include <set>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -253,6 +257,37 @@ TEST(RecordsCliRealtime, AUnitWhoseRecordWasLostExits16) {
     EXPECT_FALSE(Contains(strOut, "hush")) << strOut;
     EXPECT_EQ(RunCli({"auto", "--help"}, rig.Root(), strOut), 0);
     EXPECT_TRUE(Contains(strOut, "  16  flashed, but its record was lost\n")) << strOut;
+}
+
+// The last Ctrl-C while a record waits on a store (another program holds the
+// JSON-lines file's lock): the record is spooled before the program ends (130),
+// or, where no spool can be made, told as lost (16).
+TEST(RecordsCliRealtime, TheLastCtrlCSpoolsTheRecordsAStoreHoldsUp) {
+    for (const bool bSpool : {true, false}) {
+        SCOPED_TRACE(bSpool ? "spool" : "no spool");
+        fwtest::CSimRig rig;
+        const std::string strImage = rig.WriteFirmware("fw.bin", 3000, 2);
+        fwsim::CSimDevice device(ReaderConfig(rig, 1, false));
+        ASSERT_TRUE(device.Start());
+        const std::string strStore = rig.Root() + "/units.jsonl";
+        const int fd = ::open(strStore.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        ASSERT_EQ(::flock(fd, LOCK_EX), 0);
+        const std::string strState = rig.Root() + (bSpool ? "/state" : "/state-file");
+        std::ofstream(rig.Root() + "/state-file") << "x";
+        CChildProcess cli(FWUP_CLI_PATH,
+                          {"auto", "--parallel", "--record", strStore, "--file", strImage},
+                          {"XDG_STATE_HOME=" + strState});
+        ASSERT_TRUE(cli.WaitForOutput("FW Update Successful!", 30000)) << cli.Output();
+        for (const char* pszAnswer : {"no new device", "stopping every device"}) {
+            cli.Signal(SIGINT);
+            ASSERT_TRUE(cli.WaitForOutput(pszAnswer, 2000)) << cli.Output();
+        }
+        cli.Signal(SIGINT);
+        EXPECT_EQ(cli.Wait(3000), bSpool ? 130 : 16) << cli.Output();
+        EXPECT_TRUE(Contains(cli.Output(), bSpool ? "kept in the spool " + strState : "was lost"))
+            << cli.Output();
+        ::close(fd);
+    }
 }
 
 // The report as a real browser draws it: headless Chromium makes a screenshot.
