@@ -168,7 +168,16 @@ int Failed(const RecordsOptions& o, const std::string& strError) {
     return kExitStoreFailed;
 }
 
-std::string CsvField(const std::string& strText) {
+// A CSV cell: stored controls and bytes that are not UTF-8 as \xHH (CSV is read
+// on terminals and in spreadsheets; --format jsonl keeps the exact bytes), and a
+// text that a spreadsheet would take for a formula (=, +, -, @, tab, CR first)
+// after an apostrophe, as OWASP's CSV-injection guidance says.
+std::string CsvField(const std::string& strValue, bool bText) {
+    std::string strText = bText ? DisplayText(strValue) : strValue;
+    if (bText && !strText.empty() &&
+        std::string("=+-@\t\r").find(strText[0]) != std::string::npos) {
+        strText.insert(0, 1, '\'');
+    }
     if (strText.find_first_of(",\"\r\n") == std::string::npos) {
         return strText;
     }
@@ -206,7 +215,7 @@ int RunList(const RecordsOptions& o) {
                 if (!strLine.empty()) {
                     strLine += ',';
                 }
-                strLine += CsvField(FieldText(r, field).value_or(""));
+                strLine += CsvField(FieldText(r, field).value_or(""), !IsNumberField(field));
             }
             std::puts(strLine.c_str());
         }
@@ -214,9 +223,12 @@ int RunList(const RecordsOptions& o) {
         std::printf("%-20s  %-12s  %-12s  %-26s  %-7s  %8s  %s\n", "time", "station", "serial",
                     "file", "attempt", "seconds", "result");
         for (const UnitRecord& r : records) {
-            std::printf("%-20s  %-12s  %-12s  %-26s  %-7d  %8.1f  %s\n", r.strTime.c_str(),
-                        r.strStation.c_str(), r.optSerial.value_or("-").c_str(), r.strFile.c_str(),
-                        r.nAttempt, r.dSeconds, r.strResult.c_str());
+            // Stored texts came from readers and operators: escaped for the terminal.
+            std::printf("%-20s  %-12s  %-12s  %-26s  %-7d  %8.1f  %s\n",
+                        DisplayText(r.strTime).c_str(), DisplayText(r.strStation).c_str(),
+                        DisplayText(r.optSerial.value_or("-")).c_str(),
+                        DisplayText(r.strFile).c_str(), r.nAttempt, r.dSeconds,
+                        DisplayText(r.strResult).c_str());
         }
         std::printf("%zu unit(s)\n", records.size());
     }
@@ -292,7 +304,7 @@ int RunSummary(const RecordsOptions& o) {
     for (const auto& [pszKey, pRows] : groups) {
         std::printf("\nby %s:\n", pszKey);
         for (const SummaryRow& r : *pRows) {
-            const std::string strKey = r.strKey.empty() ? "(none)" : r.strKey;
+            const std::string strKey = r.strKey.empty() ? "(none)" : DisplayText(r.strKey);
             // An image is known by its digest's start, as git shows commits.
             std::printf("%-20s %s\n", strKey.substr(0, 20).c_str(), SummaryText(r).c_str());
         }

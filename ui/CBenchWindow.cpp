@@ -115,6 +115,7 @@ void CBenchWindow::CreateControls() {
     for (const FieldEntry& field : kTopFields) {
         auto* pLabel = new QLabel(QString::fromUtf8(field.pszLabel), this);
         auto* pValue = new QLabel(this);
+        pValue->setTextFormat(Qt::PlainText); // a station "<b>x</b>" is text, never markup
         pValue->setObjectName(QStringLiteral("field.") + QString::fromUtf8(field.pszName));
         pValue->setTextInteractionFlags(Qt::TextSelectableByMouse);
         pValue->setAccessibleName(QString::fromUtf8(field.pszLabel).chopped(1));
@@ -173,6 +174,7 @@ void CBenchWindow::CreateControls() {
     for (const FieldEntry& field : kCounterFields) {
         auto* pLabel = new QLabel(QString::fromUtf8(field.pszLabel), this);
         auto* pValue = new QLabel(this);
+        pValue->setTextFormat(Qt::PlainText); // a station "<b>x</b>" is text, never markup
         pValue->setObjectName(QStringLiteral("field.") + QString::fromUtf8(field.pszName));
         pValue->setAccessibleName(QString::fromUtf8(field.pszLabel).chopped(1));
         pLabel->setBuddy(pValue);

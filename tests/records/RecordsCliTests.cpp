@@ -120,6 +120,33 @@ TEST(RecordsCli, ImportTwiceAddsNothingAndTheReportIsOneSelfContainedPage) {
     EXPECT_EQ(nCharts, 3u);
     EXPECT_TRUE(Contains(strPage, "<td>&lt;b&gt;&amp;amp</td><td>3</td><td>2</td><td>1</td>"))
         << strPage;
+    // Stored terminal controls come out escaped, and a CSV cell that a
+    // spreadsheet would run as a formula after an apostrophe.
+    std::string strHostile = OldLine("=1+2\\u001b[2J", 0, 1, "2026-12-08T06:00:00Z");
+    strHostile.replace(strHostile.find("<b>&amp"), 7, "-x\\u001b]0;t\\u0007");
+    std::ofstream(root.Path() + "/hostile.jsonl") << strHostile;
+    const std::string strHostileDb = root.Path() + "/hostile.db";
+    ASSERT_EQ(RunCli({"records", "import", "--db", strHostileDb, root.Path() + "/hostile.jsonl"},
+                     root.Path(), strOut),
+              0)
+        << strOut;
+    const struct {
+        std::vector<std::string> args;
+        const char* pszShows;
+    } shown[] = {
+        {{"list"}, "=1+2\\x1b[2J"},
+        {{"list", "--format", "csv"}, ",'=1+2\\x1b[2J,"},
+        {{"list", "--format", "csv"}, ",'-x\\x1b]0;t\\x07,"},
+        {{"summary"}, "-x\\x1b]0;t\\x07"},
+    };
+    for (const auto& c : shown) {
+        std::vector<std::string> args = {"records"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        args.insert(args.end(), {"--db", strHostileDb});
+        EXPECT_EQ(RunCli(args, root.Path(), strOut), 0) << strOut;
+        EXPECT_TRUE(Contains(strOut, c.pszShows)) << strOut;
+        EXPECT_FALSE(Contains(strOut, "\x1b")) << strOut;
+    }
     // Usage mistakes are told, not guessed.
     const struct {
         std::vector<std::string> args;
