@@ -15,6 +15,7 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <map>
 #include <memory>
 
@@ -392,6 +393,36 @@ int RunSync(const RecordsOptions& o) {
     return sync.notSent.empty() ? kExitOk : kExitStoreFailed;
 }
 
+// The longest record line import reads; a longer one is skipped unread, so a
+// huge line costs no memory. The product's lines are far shorter.
+constexpr std::streamsize kMaxImportLine = 64 * 1024;
+
+// Reads the next line of at most kMaxImportLine bytes into strLine (without its
+// line feed); bTooLong when it was longer (its rest is skipped). False at the end.
+bool ReadImportLine(std::istream& file, std::string& strLine, bool& bTooLong) {
+    static std::vector<char> buffer(static_cast<size_t>(kMaxImportLine) + 2);
+    bTooLong = false;
+    file.getline(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+    std::streamsize nRead = file.gcount();
+    if (nRead == 0 && !file) {
+        return false;
+    }
+    if (file.fail() && !file.eof()) {
+        // The buffer filled before the line ended.
+        file.clear();
+        file.ignore(std::numeric_limits<std::streamsize>::max(), '\n');
+        bTooLong = true;
+        strLine.clear();
+        return true;
+    }
+    if (!file.eof()) {
+        --nRead; // the line feed
+    }
+    strLine.assign(buffer.data(), static_cast<size_t>(nRead));
+    bTooLong = nRead > kMaxImportLine;
+    return true;
+}
+
 int RunImport(const RecordsOptions& o) {
     std::ifstream file(o.strFile, std::ios::binary);
     if (!file) {
@@ -403,28 +434,49 @@ int RunImport(const RecordsOptions& o) {
         return kExitUsage;
     }
     std::string strLine, strError;
-    int nLine = 0, nRead = 0, nBad = 0;
-    while (std::getline(file, strLine)) {
+    int nLine = 0, nRead = 0, nAdded = 0, nBad = 0;
+    bool bTooLong = false;
+    const auto refuse = [&](const std::string& strWhy) {
+        std::fprintf(stderr, "%s:%d: refused: %s\n", o.strFile.c_str(), nLine,
+                     DisplayText(strWhy).c_str());
+        ++nBad;
+    };
+    const auto counts = [&] {
+        return std::to_string(nRead) + " record(s) from " + o.strFile + " into " +
+               MaskedStore(o.strDb) + " (" + std::to_string(nAdded) + " new, " +
+               std::to_string(nRead - nAdded) + " there already)";
+    };
+    while (ReadImportLine(file, strLine, bTooLong)) {
         ++nLine;
+        if (bTooLong) {
+            refuse("longer than " + std::to_string(kMaxImportLine) + " bytes");
+            continue;
+        }
         if (strLine.find_first_not_of(" \t\r") == std::string::npos) {
             continue;
         }
         UnitRecord record;
         if (!ParseUnitRecord(strLine, record, strError)) {
-            std::fprintf(stderr, "%s:%d: skipped: %s\n", o.strFile.c_str(), nLine,
-                         strError.c_str());
-            ++nBad;
+            refuse(strError);
             continue;
         }
-        if (!pDb->Put(record, strError)) {
+        PutNote note;
+        if (!pDb->PutRecord(record, note, strError)) {
+            if (note.bRecordRefused) {
+                refuse("the store refused it: " + strError);
+                continue;
+            }
+            // Ids keep every record once: the same import again adds the rest.
+            std::printf("imported %s before the store failed at line %d; running the same import "
+                        "again completes it\n",
+                        counts().c_str(), nLine);
             return Failed(o, strError);
         }
         ++nRead;
+        nAdded += note.bAdded ? 1 : 0;
     }
-    std::printf("imported %d record(s) from %s into %s (an id already there is kept once)%s\n",
-                nRead, o.strFile.c_str(), MaskedStore(o.strDb).c_str(),
-                nBad > 0 ? ("; " + std::to_string(nBad) + " malformed line(s) skipped").c_str()
-                         : "");
+    std::printf("imported %s%s\n", counts().c_str(),
+                nBad > 0 ? ("; " + std::to_string(nBad) + " line(s) refused").c_str() : "");
     return kExitOk;
 }
 

@@ -41,7 +41,7 @@ int RunCli(const std::vector<std::string>& args, const std::string& strState,
 }
 
 // An old record line (no id, station, slot or attempt).
-std::string OldLine(const std::string& strSerial, int nExitCode, double dSeconds,
+std::string OldLine(const std::string& strSerial, int64_t nExitCode, double dSeconds,
                     const std::string& strTime) {
     return "{\"time\":\"" + strTime +
            "\",\"port\":\"P (COM1)\",\"connector\":\"1-1:1.0\",\"serial\":\"" + strSerial +
@@ -96,8 +96,20 @@ TEST(RecordsCli, ImportTwiceAddsNothingAndTheReportIsOneSelfContainedPage) {
         EXPECT_EQ(RunCli({"records", "import", "--db", strDb, strJsonl}, root.Path(), strOut), 0)
             << strOut;
         EXPECT_TRUE(Contains(strOut, "imported 3 record(s)")) << strOut;
-        EXPECT_TRUE(Contains(strOut, "old.jsonl:5: skipped")) << strOut;
+        EXPECT_TRUE(Contains(strOut, "old.jsonl:5: refused: ")) << strOut;
     }
+    EXPECT_TRUE(Contains(strOut, "(0 new, 3 there already); 1 line(s) refused")) << strOut;
+    // A number no column holds and a line longer than 64 KiB are refused by number.
+    std::string strHuge = OldLine("C", 0, 1, "2026-12-08T08:00:00Z");
+    strHuge.insert(strHuge.find("\"r\""), "\"" + std::string(70000, 'x') + "\",");
+    std::ofstream(root.Path() + "/bad.jsonl")
+        << OldLine("C", 1099511627776, 1, "2026-12-08T08:00:00Z") << strHuge;
+    EXPECT_EQ(RunCli({"records", "import", "--db", strDb, root.Path() + "/bad.jsonl"}, root.Path(),
+                     strOut),
+              0);
+    EXPECT_TRUE(Contains(strOut, "bad.jsonl:1: refused: \"exit_code\" is out of range")) << strOut;
+    EXPECT_TRUE(Contains(strOut, "bad.jsonl:2: refused: longer than 65536 bytes")) << strOut;
+    EXPECT_TRUE(Contains(strOut, "imported 0 record(s)")) << strOut;
     EXPECT_EQ(RunCli({"records", "list", "--db", strDb, "--format", "csv"}, root.Path(), strOut),
               0);
     EXPECT_EQ(std::count(strOut.begin(), strOut.end(), '\n'), 4) << strOut; // header + 3

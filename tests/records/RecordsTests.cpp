@@ -201,6 +201,26 @@ TEST(UnitRecord, AnOldLineGetsAnIdFromItsTextAndBadLinesAreRefused) {
           std::string(strOld).replace(strOld.find(",\"seconds\":1.5"), 14, "")}) {
         EXPECT_FALSE(ParseUnitRecord(strBad, first, strError)) << strBad;
     }
+    // Values no store would keep exactly: refused, saying why.
+    const std::pair<std::string, std::string> refused[] = {
+        {"\"exit_code\":1099511627776", "\"exit_code\" is out of range"},
+        {"\"exit_code\":99999999999999999999", "\"exit_code\" is out of range"},
+        {"\"size\":-1", "\"size\" is out of range"},
+        {"\"seconds\":-0.5", "\"seconds\" is out of range"},
+        {"\"seconds\":1e999", "\"seconds\" is out of range"},
+        {"\"attempt\":0", "\"attempt\" is out of range"},
+        {"\"serial\":\"SN\\u00001\"", "\"serial\" holds a NUL character"},
+    };
+    for (const auto& [strField, strWhy] : refused) {
+        std::string strBad = strOld;
+        const std::string strKey = strField.substr(0, strField.find(':') + 1);
+        const size_t nAt = strBad.find(strKey);
+        strBad = nAt == std::string::npos
+                     ? strBad.substr(0, strBad.size() - 1) + "," + strField + "}"
+                     : strBad.replace(nAt, strBad.find_first_of(",}", nAt) - nAt, strField);
+        EXPECT_FALSE(ParseUnitRecord(strBad, first, strError)) << strBad;
+        EXPECT_EQ(strError.rfind(strWhy, 0), 0u) << strError;
+    }
     EXPECT_EQ(CanonicalUtcTime("2024-02-29"), "2024-02-29T00:00:00Z"); // a leap day
 }
 
@@ -238,9 +258,9 @@ TEST(UnitRecord, EveryFieldComesBackFromTheLineAndEachStore) {
     r.dSeconds = 86400.125;
     r.strId = NewRecordId();
     r.strStation = "линия \\7\\";
-    // Latin-1, a NUL, a byte 0xFF, and U+EF80 (the first character of the form
-    // that keeps such bytes in SQL) itself: each byte comes back.
-    r.strSlot = std::string("Platz \xe9\0\xff \xee\xbe\x80", 13);
+    // Latin-1, a byte 0xFF, and U+EF80 (the first character of the form that
+    // keeps such bytes in SQL) itself: each byte comes back.
+    r.strSlot = "Platz \xe9\xff \xee\xbe\x80";
     r.nAttempt = INT_MAX;
     UnitRecord back;
     std::string strError;
