@@ -140,8 +140,10 @@ bool ParseRecordsOptions(const std::vector<std::string>& args, RecordsOptions& o
     return true;
 }
 
-// The database of --db; null with a message on stderr.
+// The database of --db; null with a message on stderr. list, summary and report
+// only read: they open it read-only and never create or upgrade its tables.
 std::unique_ptr<CRecordDb> OpenDb(const RecordsOptions& o) {
+    const bool bReadOnly = o.strCommand != "import" && o.strCommand != "sync";
     const StoreKind eKind = StoreKindOf(o.strDb);
     std::string strError;
     std::error_code ec;
@@ -152,9 +154,9 @@ std::unique_ptr<CRecordDb> OpenDb(const RecordsOptions& o) {
     } else if (eKind == StoreKind::Sqlite && o.strCommand != "import" &&
                !std::filesystem::exists(o.strDb, ec)) {
         strError = "there is no record database " + o.strDb;
-    } else if (auto pConnection = OpenSqlConnection(o.strDb, strError)) {
+    } else if (auto pConnection = OpenSqlConnection(o.strDb, strError, kStoreDeadline, bReadOnly)) {
         auto pDb = std::make_unique<CRecordDb>(std::move(pConnection), MaskedStore(o.strDb));
-        if (pDb->Prepare(strError)) {
+        if (bReadOnly ? pDb->PrepareToRead(strError) : pDb->Prepare(strError)) {
             return pDb;
         }
         strError = MaskedStore(o.strDb) + ": " + strError;

@@ -133,7 +133,8 @@ bool CPgConnection::Connect(TimePoint tpDeadline, std::string& strError) {
     // The server ends a lock wait at half the deadline and a statement at three
     // quarters, keeping the connection; past the deadline we drop it ourselves.
     const std::string strSet = "SET lock_timeout = " + std::to_string(nDeadlineMs / 2) +
-                               "; SET statement_timeout = " + std::to_string(nDeadlineMs * 3 / 4);
+                               "; SET statement_timeout = " + std::to_string(nDeadlineMs * 3 / 4) +
+                               (m_bReadOnly ? "; SET default_transaction_read_only = on" : "");
     PGresult* pRaw = nullptr;
     if (PQsendQuery(m_pConn, strSet.c_str()) == 0) {
         strError = Scrubbed(PQerrorMessage(m_pConn));

@@ -331,6 +331,47 @@ bool CRecordDb::Prepare(std::string& strError) {
         return false;
     }
     m_bPrepared = true;
+    m_nVersion = kSchemaVersion;
+    return true;
+}
+
+bool CRecordDb::PrepareToRead(std::string& strError) {
+    if (m_bPrepared) {
+        return true;
+    }
+    ISqlConnection& db = *m_pConnection;
+    // Which of the two tables are there (1: units, 2: schema_version).
+    std::vector<SqlRow> rows;
+    const std::string strTables =
+        db.Dialect() == SqlDialect::Sqlite
+            ? "SELECT coalesce(sum(CASE name WHEN 'units' THEN 1 ELSE 2 END), 0) FROM "
+              "sqlite_master WHERE type = 'table' AND name IN ('units', 'schema_version')"
+            : "SELECT CAST(to_regclass('units') IS NOT NULL AS INTEGER) + "
+              "2 * CAST(to_regclass('schema_version') IS NOT NULL AS INTEGER)";
+    if (!db.Exec(strTables, {}, &rows, strError)) {
+        return false;
+    }
+    const int64_t nTables = rows.empty() ? 0 : Integer(rows[0][0]);
+    rows.clear();
+    if ((nTables & 2) != 0 &&
+        !db.Exec("SELECT max(version) FROM schema_version", {}, &rows, strError)) {
+        return false;
+    }
+    m_nVersion = !rows.empty() ? Integer(rows[0][0]) : 0;
+    if (m_nVersion > kSchemaVersion) {
+        strError = m_strName + " has records of schema version " + std::to_string(m_nVersion) +
+                   ", newer than this program's " + std::to_string(kSchemaVersion) +
+                   "; use a newer fwupgrader with it";
+        return false;
+    }
+    if (nTables != 3) {
+        strError = m_strName +
+                   " holds no unit records of fwupgrader (it lacks the tables units and "
+                   "schema_version); name a store that --record, records import or records sync "
+                   "wrote";
+        return false;
+    }
+    m_bPrepared = true;
     return true;
 }
 
@@ -407,6 +448,12 @@ bool CRecordDb::Summarize(RecordSummary& summary, std::string& strError) {
 
 bool CRecordDb::Aggregate(RecordSummary& summary, ReportData* pReport, std::string& strError) {
     if (!Prepare(strError)) {
+        return false;
+    }
+    if (m_nVersion < 2) {
+        strError = m_strName + " has records of schema version " + std::to_string(m_nVersion) +
+                   ", which has no aggregates yet: the next record written to it (a run with "
+                   "--record, records import or records sync) adds them";
         return false;
     }
     const bool bSqlite = m_pConnection->Dialect() == SqlDialect::Sqlite;

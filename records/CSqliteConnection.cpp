@@ -40,10 +40,21 @@ void CSqliteConnection::Close() {
     }
 }
 
-bool CSqliteConnection::Open(const std::string& strPath, std::string& strError) {
+bool CSqliteConnection::Open(const std::string& strPath, std::string& strError, bool bReadOnly) {
     Close();
     if (!CheckDatabasePath(strPath, strError)) { // a FIFO would hang SQLite's first read
         return false;
+    }
+    if (bReadOnly) {
+        if (sqlite3_open_v2(strPath.c_str(), &m_pDb, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX,
+                            nullptr) != SQLITE_OK) {
+            strError = "cannot open " + strPath + ": " +
+                       (m_pDb != nullptr ? sqlite3_errmsg(m_pDb) : "out of memory");
+            Close();
+            return false;
+        }
+        sqlite3_busy_timeout(m_pDb, kBusyTimeoutMs);
+        return true;
     }
     // Several writers opening a new file at once race to switch it to WAL: the
     // losers see "locked" or an I/O error and try again with a fresh handle,

@@ -159,6 +159,17 @@ TEST(RecordsCli, ImportTwiceAddsNothingAndTheReportIsOneSelfContainedPage) {
         EXPECT_TRUE(Contains(strOut, c.pszShows)) << strOut;
         EXPECT_FALSE(Contains(strOut, "\x1b")) << strOut;
     }
+    // Another program's SQLite file: the read commands refuse it and leave it
+    // byte for byte as it was.
+    const std::string strForeign = root.Path() + "/notes.db";
+    {
+        std::string strError;
+        auto pNotes = fwup::OpenSqlConnection(strForeign, strError);
+        ASSERT_TRUE(pNotes && pNotes->Exec("PRAGMA journal_mode=DELETE", {}, nullptr, strError) &&
+                    pNotes->Exec("CREATE TABLE notes (t TEXT)", {}, nullptr, strError))
+            << strError;
+    }
+    const std::string strBefore = ReadText(strForeign);
     // Usage mistakes are told, not guessed.
     const struct {
         std::vector<std::string> args;
@@ -171,11 +182,16 @@ TEST(RecordsCli, ImportTwiceAddsNothingAndTheReportIsOneSelfContainedPage) {
         {{"records", "list", "--db", strDb, "--until", "2025-02-29T10:00"}, "needs a UTC time"},
         {{"records", "report", "--db", strDb}, "--html FILE is required"},
         {{"records", "frobnicate", "--db", strDb}, "unknown records command"},
+        {{"records", "list", "--db", strForeign}, "holds no unit records of fwupgrader"},
+        {{"records", "summary", "--db", strForeign}, "holds no unit records of fwupgrader"},
+        {{"records", "report", "--db", strForeign, "--html", root.Path() + "/n.html"},
+         "holds no unit records of fwupgrader"},
     };
     for (const auto& b : bad) {
         EXPECT_EQ(RunCli(b.args, root.Path(), strOut), 2) << b.args[1];
         EXPECT_TRUE(Contains(strOut, b.pszSays)) << strOut;
     }
+    EXPECT_EQ(ReadText(strForeign), strBefore);
 }
 
 TEST(RecordsCli, AFifoOrDirectoryAsTheRecordPathIsRefusedBeforeTheJob) {

@@ -509,6 +509,33 @@ TEST(RecordStores, AStoreWithANewerSchemaIsRefused) {
             << strError;
         // A local file is refused before any unit runs.
         EXPECT_EQ(log.Open(strStore, strError), StoreKindOf(strStore) == StoreKind::Postgres);
+        // Read-only, it is refused too, and so is a store without the tables,
+        // which the reader leaves without them.
+        CRecordDb reader(OpenSqlConnection(strStore, strError, kStoreDeadline, true), "r");
+        EXPECT_FALSE(reader.PrepareToRead(strError));
+        EXPECT_NE(strError.find("schema version 99, newer"), std::string::npos) << strError;
+        const std::string strEmpty = StoreKindOf(strStore) == StoreKind::Postgres
+                                         ? strStore + "?options=-csearch_path%3Dnothing"
+                                         : root.Path() + "/empty.db";
+        ASSERT_TRUE(OpenSqlConnection(strStore, strError)
+                        ->Exec(StoreKindOf(strStore) == StoreKind::Postgres
+                                   ? "CREATE SCHEMA IF NOT EXISTS nothing"
+                                   : "SELECT 1",
+                               {}, nullptr, strError))
+            << strError;
+        OpenSqlConnection(strEmpty, strError); // an empty SQLite file
+        CRecordDb empty(OpenSqlConnection(strEmpty, strError, kStoreDeadline, true), "e");
+        EXPECT_FALSE(empty.PrepareToRead(strError));
+        EXPECT_NE(strError.find("holds no unit records of fwupgrader"), std::string::npos)
+            << strError;
+        std::vector<SqlRow> rows;
+        ASSERT_TRUE(OpenSqlConnection(strEmpty, strError)
+                        ->Exec(StoreKindOf(strStore) == StoreKind::Postgres
+                                   ? "SELECT count(*) FROM pg_tables WHERE schemaname = 'nothing'"
+                                   : "SELECT count(*) FROM sqlite_master",
+                               {}, &rows, strError))
+            << strError;
+        EXPECT_EQ(rows.at(0).at(0), "0");
         ASSERT_TRUE(
             OpenSqlConnection(strStore, strError)
                 ->Exec("DELETE FROM schema_version WHERE version = 99", {}, nullptr, strError))
