@@ -12,6 +12,12 @@ namespace fwup {
 
 namespace {
 
+// A unit's key among the jobs started: its COM number, which stays while its
+// name may be completed during the job (see CompleteUnitFromListing).
+std::string StartKey(const DeviceUnit& unit) {
+    return unit.nPort != 0 ? "#" + std::to_string(unit.nPort) : unit.strPortName;
+}
+
 std::string UnitName(const UnitRecord& record) {
     return record.optSerial ? "unit " + *record.optSerial + " (" + record.strPort + ")"
                             : "unit on " + record.strPort;
@@ -95,7 +101,7 @@ int CUnitRecordLog::NextAttempt(const DeviceUnit& unit,
 
 void CUnitRecordLog::JobStarted(const DeviceUnit& unit) {
     const std::lock_guard lock(m_mutex);
-    m_starts[unit.strPortName] = std::chrono::steady_clock::now();
+    m_starts[StartKey(unit)] = std::chrono::steady_clock::now();
 }
 
 bool CUnitRecordLog::JobEnded(const DeviceUnit& unit, const UpdateOutcome& outcome,
@@ -105,7 +111,7 @@ bool CUnitRecordLog::JobEnded(const DeviceUnit& unit, const UpdateOutcome& outco
     {
         const std::lock_guard lock(m_mutex);
         double dSeconds = 0;
-        const auto it = m_starts.find(unit.strPortName);
+        const auto it = m_starts.find(StartKey(unit));
         if (it != m_starts.end()) {
             dSeconds = std::chrono::duration<double>(tpNow - it->second).count();
             m_starts.erase(it);

@@ -55,10 +55,11 @@ public:
 
     // The sink: the job on unit has started (its record's seconds count from
     // here), and it has ended: queue its record. Any thread; never waits on the
-    // store. Units are told apart by their listed name. The record's slot is the
-    // unit's label (default its connector); its attempt counts the jobs on that
-    // serial in this run, and a retried unit's (unit.nAttempt >= 2) follows its
-    // previous record's: 1, 2, ... for a unit seen first. False when no store is open.
+    // store. Units are told apart by their COM number (their listed name when it
+    // has none). The record's slot is the unit's label (default its connector);
+    // its attempt counts the jobs on that serial in this run, and a retried
+    // unit's (unit.nAttempt >= 2) follows its previous record's: 1, 2, ... for a
+    // unit seen first. False when no store is open.
     void JobStarted(const DeviceUnit& unit) override;
     bool JobEnded(const DeviceUnit& unit, const UpdateOutcome& outcome,
                   const UpdateRequest& request) override;

@@ -8,12 +8,18 @@ namespace {
 
 struct JobContext {
     IUpdateObserver* pObserver;
-    const DeviceUnit* pUnit;
+    DeviceUnit* pUnit;
 };
 
 void ForwardStage(int nStage, UpdateStatus* pStatus, void* pContext) {
-    const auto* pJob = static_cast<const JobContext*>(pContext);
+    auto* pJob = static_cast<JobContext*>(pContext);
     if (pJob != nullptr && pStatus != nullptr && nStage >= StageStart && nStage <= StageFailure) {
+        // A reader that was restarting when the job began is listed once its
+        // port has opened: from then on the unit has its name and connector
+        // (its record too, also when the port has gone again by the end).
+        if (nStage != StageStart && nStage != StageProgress) {
+            CompleteUnitFromListing(*pJob->pUnit);
+        }
         pJob->pObserver->OnStage(*pJob->pUnit, static_cast<UpdateStage>(nStage), *pStatus);
     }
 }
