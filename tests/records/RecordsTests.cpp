@@ -851,6 +851,45 @@ TEST(RecordSpool, ARelativeStateHomeIsIgnored) {
     ::setenv("HOME", strHome.c_str(), 1);
 }
 
+// A record the store refuses for its content (here a rule of the table's) is
+// spooled alone: its neighbours are stored at once, with no pause, and a sync
+// names it and why it stays.
+TEST_P(RecordDbTest, ARecordTheStoreRefusesWaitsAloneAndSyncNamesIt) {
+    CStateFolder state;
+    const std::string strStore = Store("refusing");
+    std::string strError;
+    ASSERT_TRUE(OpenDb(strStore));
+    ASSERT_TRUE(OpenSqlConnection(strStore, strError)
+                    ->Exec(IsServer() ? "ALTER TABLE units ADD CONSTRAINT no_bad CHECK (serial "
+                                        "<> 'BAD') NOT VALID"
+                                      : "CREATE TRIGGER no_bad BEFORE INSERT ON units WHEN "
+                                        "NEW.serial = 'BAD' BEGIN SELECT RAISE(ABORT, 'no BAD'); "
+                                        "END",
+                           {}, nullptr, strError))
+        << strError;
+    CUnitRecordLog log;
+    std::vector<std::string> notices;
+    ASSERT_TRUE(log.Open(strStore, strError)) << strError;
+    log.SetNoticeSink([&](const std::string& strNotice) { notices.push_back(strNotice); });
+    for (const char* pszSerial : {"G1", "BAD", "G2", "G3"}) {
+        log.Enqueue(SampleRecord(pszSerial, 0, 1));
+    }
+    const RecordTally tally = log.Close();
+    EXPECT_EQ(tally.nStored, 3);
+    EXPECT_EQ(tally.nSpooled, 1);
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_NE(notices[0].find("unit BAD ("), std::string::npos) << notices[0];
+    EXPECT_NE(notices[0].find("the store refused this record"), std::string::npos) << notices[0];
+    CUnitRecordLog::SpoolSync sync;
+    CRecordDb db(OpenSqlConnection(strStore, strError), "db");
+    ASSERT_TRUE(CUnitRecordLog::SyncSpool(*OpenSpool(false, strError), db, StoreKey(strStore), sync,
+                                          strError))
+        << strError;
+    EXPECT_EQ(sync.nSent, 0);
+    ASSERT_EQ(sync.notSent.size(), 1u);
+    EXPECT_NE(sync.notSent[0].find("the store refused it"), std::string::npos) << sync.notSent[0];
+}
+
 // A units table locked by another connection: the record misses its deadline
 // (shortened here from kStoreDeadline) and waits in the spool, not on the lock.
 TEST(RecordSpool, ALockedTableSendsTheRecordToTheSpoolWithinTheDeadline) {
