@@ -110,6 +110,29 @@ TEST(RecordsCli, ImportTwiceAddsNothingAndTheReportIsOneSelfContainedPage) {
     EXPECT_TRUE(Contains(strOut, "bad.jsonl:1: refused: \"exit_code\" is out of range")) << strOut;
     EXPECT_TRUE(Contains(strOut, "bad.jsonl:2: refused: longer than 65536 bytes")) << strOut;
     EXPECT_TRUE(Contains(strOut, "imported 0 record(s)")) << strOut;
+    // A store that fails midway (here a trigger of its own, failing at run time): the
+    // import says how far it came and that running it again completes it.
+    const std::string strBroken = root.Path() + "/broken.db";
+    std::ofstream(root.Path() + "/two.jsonl") << OldLine("D", 0, 1, "2026-12-08T09:00:00Z")
+                                              << OldLine("STOP", 0, 1, "2026-12-08T09:01:00Z");
+    {
+        std::string strError;
+        auto pDb =
+            std::make_unique<fwup::CRecordDb>(fwup::OpenSqlConnection(strBroken, strError), "b");
+        ASSERT_TRUE(pDb->Prepare(strError) &&
+                    fwup::OpenSqlConnection(strBroken, strError)
+                        ->Exec("CREATE TRIGGER stop AFTER INSERT ON units WHEN NEW.serial = "
+                               "'STOP' BEGIN SELECT abs(-9223372036854775807 - 1); END",
+                               {}, nullptr, strError))
+            << strError;
+    }
+    EXPECT_EQ(RunCli({"records", "import", "--db", strBroken, root.Path() + "/two.jsonl"},
+                     root.Path(), strOut),
+              3);
+    EXPECT_TRUE(Contains(strOut, "imported 1 record(s) from ")) << strOut;
+    EXPECT_TRUE(Contains(strOut, "before the store failed at line 2; running the same import "
+                                 "again completes it"))
+        << strOut;
     EXPECT_EQ(RunCli({"records", "list", "--db", strDb, "--format", "csv"}, root.Path(), strOut),
               0);
     EXPECT_EQ(std::count(strOut.begin(), strOut.end(), '\n'), 4) << strOut; // header + 3
