@@ -38,9 +38,13 @@ const char* const kRecordsHelp =
     "  summary   units, passed, failed, first-pass yield and median and 95th-percentile\n"
     "            seconds, in all and by station, image and day\n"
     "  report    one self-contained HTML page with charts, for screen and print\n"
-    "  sync      sends the records spooled for STORE while it could not take them\n"
+    "  list, summary, report  only read STORE: nothing in it is created or changed\n"
+    "  sync      sends the records spooled for STORE while it could not take them;\n"
+    "            names each it still could not send, and why (exit 3)\n"
     "  import    reads a JSON-lines record file; a line without an id gets one from\n"
-    "            its text, so importing a file twice adds nothing\n";
+    "            its text, so importing a file twice adds nothing; a line no store\n"
+    "            keeps exactly (a number out of range, a NUL, over 64 KiB) is refused\n"
+    "            by its number\n";
 
 struct RecordsOptions {
     std::string strCommand, strDb, strHtml, strFormat = "table", strFile;

@@ -76,7 +76,7 @@ std::string ExitCodeHelp() {
     };
     row(OutcomeExitCode(OutcomeKind::Success), "FW Update Successful!");
     row(kExitUsage, "bad command line");
-    row(kExitStoreFailed, "records: the store could not answer");
+    row(kExitStoreFailed, "records: the store could not answer, or sync left records it refused");
     for (OutcomeKind eKind :
          {OutcomeKind::CheckConnection, OutcomeKind::NotDetected, OutcomeKind::InvalidFirmware,
           OutcomeKind::BootFailed, OutcomeKind::CommunicationError}) {
