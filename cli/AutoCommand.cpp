@@ -204,14 +204,14 @@ int RunAuto(const std::vector<std::string>& args) {
             observer.Say("stopping every device in flight at its next packet boundary ...");
             pParallel ? pParallel->InterruptDevices() : pSingle->InterruptDevice();
         } else {
-            // A device that never reaches its packet boundary must not hold the bench.
-            std::_Exit(OutcomeExitCode(OutcomeKind::Interrupted));
+            // A device that never reaches its packet boundary must not hold the
+            // bench; records not yet stored go to the spool first.
+            EndNowWithRecords(records);
         }
     });
     const AutoTally tally = pParallel ? pParallel->Run() : pSingle->Run();
     if (bInterrupted) {
-        records.Close();
-        return OutcomeExitCode(OutcomeKind::Interrupted);
+        return ExitAfterRecords(OutcomeExitCode(OutcomeKind::Interrupted), records);
     }
     return ExitAfterRecords(tally.nFailed == 0 ? kExitOk : kExitSomeFailed, records);
 }

@@ -59,8 +59,15 @@ bool OpenRecords(const JobOptions& options, const char* pszCommand, CConsoleRepo
                  CUnitRecordLog& records);
 // What update and auto record through: records when --record opened a store, else null.
 IRecordSink* RecordSinkOf(CUnitRecordLog& records);
-// The exit code once every record is written: 16 instead of 0 when a record was lost.
+// The exit code once every record is written (closes records, which waits for
+// them within the store's deadline): 16 instead of 0 or 130 when a record was
+// lost, neither stored nor spooled.
 int ExitAfterRecords(int nExitCode, CUnitRecordLog& records);
+// The same rule for a tally already taken.
+int ExitWithRecords(int nExitCode, const RecordTally& tally);
+// Ends the process now (the last Ctrl-C): records not yet stored are spooled
+// first, and one the spool cannot take is a "lost" line; exit 130, or 16.
+[[noreturn]] void EndNowWithRecords(CUnitRecordLog& records);
 
 // Routes the debug channel to stderr.
 void EnableTrace();

@@ -15,6 +15,7 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <map>
 #include <memory>
 
@@ -37,9 +38,13 @@ const char* const kRecordsHelp =
     "  summary   units, passed, failed, first-pass yield and median and 95th-percentile\n"
     "            seconds, in all and by station, image and day\n"
     "  report    one self-contained HTML page with charts, for screen and print\n"
-    "  sync      sends the records spooled for STORE while it could not take them\n"
+    "  list, summary, report  only read STORE: nothing in it is created or changed\n"
+    "  sync      sends the records spooled for STORE while it could not take them;\n"
+    "            names each it still could not send, and why (exit 3)\n"
     "  import    reads a JSON-lines record file; a line without an id gets one from\n"
-    "            its text, so importing a file twice adds nothing\n";
+    "            its text, so importing a file twice adds nothing; a line no store\n"
+    "            keeps exactly (a number out of range, a NUL, over 64 KiB) is refused\n"
+    "            by its number\n";
 
 struct RecordsOptions {
     std::string strCommand, strDb, strHtml, strFormat = "table", strFile;
@@ -139,8 +144,10 @@ bool ParseRecordsOptions(const std::vector<std::string>& args, RecordsOptions& o
     return true;
 }
 
-// The database of --db; null with a message on stderr.
+// The database of --db; null with a message on stderr. list, summary and report
+// only read: they open it read-only and never create or upgrade its tables.
 std::unique_ptr<CRecordDb> OpenDb(const RecordsOptions& o) {
+    const bool bReadOnly = o.strCommand != "import" && o.strCommand != "sync";
     const StoreKind eKind = StoreKindOf(o.strDb);
     std::string strError;
     std::error_code ec;
@@ -151,9 +158,9 @@ std::unique_ptr<CRecordDb> OpenDb(const RecordsOptions& o) {
     } else if (eKind == StoreKind::Sqlite && o.strCommand != "import" &&
                !std::filesystem::exists(o.strDb, ec)) {
         strError = "there is no record database " + o.strDb;
-    } else if (auto pConnection = OpenSqlConnection(o.strDb, strError)) {
+    } else if (auto pConnection = OpenSqlConnection(o.strDb, strError, kStoreDeadline, bReadOnly)) {
         auto pDb = std::make_unique<CRecordDb>(std::move(pConnection), MaskedStore(o.strDb));
-        if (pDb->Prepare(strError)) {
+        if (bReadOnly ? pDb->PrepareToRead(strError) : pDb->Prepare(strError)) {
             return pDb;
         }
         strError = MaskedStore(o.strDb) + ": " + strError;
@@ -168,7 +175,16 @@ int Failed(const RecordsOptions& o, const std::string& strError) {
     return kExitStoreFailed;
 }
 
-std::string CsvField(const std::string& strText) {
+// A CSV cell: stored controls and bytes that are not UTF-8 as \xHH (CSV is read
+// on terminals and in spreadsheets; --format jsonl keeps the exact bytes), and a
+// text that a spreadsheet would take for a formula (=, +, -, @, tab, CR first)
+// after an apostrophe, as OWASP's CSV-injection guidance says.
+std::string CsvField(const std::string& strValue, bool bText) {
+    std::string strText = bText ? DisplayText(strValue) : strValue;
+    if (bText && !strText.empty() &&
+        std::string("=+-@\t\r").find(strText[0]) != std::string::npos) {
+        strText.insert(0, 1, '\'');
+    }
     if (strText.find_first_of(",\"\r\n") == std::string::npos) {
         return strText;
     }
@@ -206,7 +222,7 @@ int RunList(const RecordsOptions& o) {
                 if (!strLine.empty()) {
                     strLine += ',';
                 }
-                strLine += CsvField(FieldText(r, field).value_or(""));
+                strLine += CsvField(FieldText(r, field).value_or(""), !IsNumberField(field));
             }
             std::puts(strLine.c_str());
         }
@@ -214,9 +230,12 @@ int RunList(const RecordsOptions& o) {
         std::printf("%-20s  %-12s  %-12s  %-26s  %-7s  %8s  %s\n", "time", "station", "serial",
                     "file", "attempt", "seconds", "result");
         for (const UnitRecord& r : records) {
-            std::printf("%-20s  %-12s  %-12s  %-26s  %-7d  %8.1f  %s\n", r.strTime.c_str(),
-                        r.strStation.c_str(), r.optSerial.value_or("-").c_str(), r.strFile.c_str(),
-                        r.nAttempt, r.dSeconds, r.strResult.c_str());
+            // Stored texts came from readers and operators: escaped for the terminal.
+            std::printf("%-20s  %-12s  %-12s  %-26s  %-7d  %8.1f  %s\n",
+                        DisplayText(r.strTime).c_str(), DisplayText(r.strStation).c_str(),
+                        DisplayText(r.optSerial.value_or("-")).c_str(),
+                        DisplayText(r.strFile).c_str(), r.nAttempt, r.dSeconds,
+                        DisplayText(r.strResult).c_str());
         }
         std::printf("%zu unit(s)\n", records.size());
     }
@@ -292,7 +311,7 @@ int RunSummary(const RecordsOptions& o) {
     for (const auto& [pszKey, pRows] : groups) {
         std::printf("\nby %s:\n", pszKey);
         for (const SummaryRow& r : *pRows) {
-            const std::string strKey = r.strKey.empty() ? "(none)" : r.strKey;
+            const std::string strKey = r.strKey.empty() ? "(none)" : DisplayText(r.strKey);
             // An image is known by its digest's start, as git shows commits.
             std::printf("%-20s %s\n", strKey.substr(0, 20).c_str(), SummaryText(r).c_str());
         }
@@ -359,15 +378,55 @@ int RunSync(const RecordsOptions& o) {
     } else if (!(pStore = OpenDb(o))) {
         return kExitUsage;
     }
-    int nSent = 0;
-    const bool bOk =
-        CUnitRecordLog::SyncSpool(*pSpool, *pStore, StoreKey(o.strDb), nSent, strError);
+    CUnitRecordLog::SpoolSync sync;
+    const bool bOk = CUnitRecordLog::SyncSpool(*pSpool, *pStore, StoreKey(o.strDb), sync, strError);
     std::vector<UnitRecord> left;
+    std::vector<std::string> unreadable;
     std::string strIgnored;
-    pSpool->Pending(StoreKey(o.strDb), left, strIgnored);
-    std::printf("sent %d spooled record(s) to %s; %zu left in %s\n", nSent,
-                MaskedStore(o.strDb).c_str(), left.size(), pSpool->Path().c_str());
-    return bOk ? kExitOk : Failed(o, strError);
+    pSpool->Pending(StoreKey(o.strDb), left, strIgnored, &unreadable);
+    for (const std::string& strWhy : sync.notSent) {
+        std::fprintf(stderr, "fwupgrader-cli records sync: not sent: %s\n",
+                     DisplayText(strWhy).c_str());
+    }
+    const std::string strThere =
+        sync.nThere > 0 ? " (" + std::to_string(sync.nThere) + " more were there already)" : "";
+    std::printf("sent %d spooled record(s) to %s%s; %zu left in %s\n", sync.nSent,
+                MaskedStore(o.strDb).c_str(), strThere.c_str(), left.size() + unreadable.size(),
+                pSpool->Path().c_str());
+    if (!bOk) {
+        return Failed(o, strError);
+    }
+    return sync.notSent.empty() ? kExitOk : kExitStoreFailed;
+}
+
+// The longest record line import reads; a longer one is skipped unread, so a
+// huge line costs no memory. The product's lines are far shorter.
+constexpr std::streamsize kMaxImportLine = 64 * 1024;
+
+// Reads the next line of at most kMaxImportLine bytes into strLine (without its
+// line feed); bTooLong when it was longer (its rest is skipped). False at the end.
+bool ReadImportLine(std::istream& file, std::string& strLine, bool& bTooLong) {
+    static std::vector<char> buffer(static_cast<size_t>(kMaxImportLine) + 2);
+    bTooLong = false;
+    file.getline(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+    std::streamsize nRead = file.gcount();
+    if (nRead == 0 && !file) {
+        return false;
+    }
+    if (file.fail() && !file.eof()) {
+        // The buffer filled before the line ended.
+        file.clear();
+        file.ignore(std::numeric_limits<std::streamsize>::max(), '\n');
+        bTooLong = true;
+        strLine.clear();
+        return true;
+    }
+    if (!file.eof()) {
+        --nRead; // the line feed
+    }
+    strLine.assign(buffer.data(), static_cast<size_t>(nRead));
+    bTooLong = nRead > kMaxImportLine;
+    return true;
 }
 
 int RunImport(const RecordsOptions& o) {
@@ -381,28 +440,49 @@ int RunImport(const RecordsOptions& o) {
         return kExitUsage;
     }
     std::string strLine, strError;
-    int nLine = 0, nRead = 0, nBad = 0;
-    while (std::getline(file, strLine)) {
+    int nLine = 0, nRead = 0, nAdded = 0, nBad = 0;
+    bool bTooLong = false;
+    const auto refuse = [&](const std::string& strWhy) {
+        std::fprintf(stderr, "%s:%d: refused: %s\n", o.strFile.c_str(), nLine,
+                     DisplayText(strWhy).c_str());
+        ++nBad;
+    };
+    const auto counts = [&] {
+        return std::to_string(nRead) + " record(s) from " + o.strFile + " into " +
+               MaskedStore(o.strDb) + " (" + std::to_string(nAdded) + " new, " +
+               std::to_string(nRead - nAdded) + " there already)";
+    };
+    while (ReadImportLine(file, strLine, bTooLong)) {
         ++nLine;
+        if (bTooLong) {
+            refuse("longer than " + std::to_string(kMaxImportLine) + " bytes");
+            continue;
+        }
         if (strLine.find_first_not_of(" \t\r") == std::string::npos) {
             continue;
         }
         UnitRecord record;
         if (!ParseUnitRecord(strLine, record, strError)) {
-            std::fprintf(stderr, "%s:%d: skipped: %s\n", o.strFile.c_str(), nLine,
-                         strError.c_str());
-            ++nBad;
+            refuse(strError);
             continue;
         }
-        if (!pDb->Put(record, strError)) {
+        PutNote note;
+        if (!pDb->PutRecord(record, note, strError)) {
+            if (note.bRecordRefused) {
+                refuse("the store refused it: " + strError);
+                continue;
+            }
+            // Ids keep every record once: the same import again adds the rest.
+            std::printf("imported %s before the store failed at line %d; running the same import "
+                        "again completes it\n",
+                        counts().c_str(), nLine);
             return Failed(o, strError);
         }
         ++nRead;
+        nAdded += note.bAdded ? 1 : 0;
     }
-    std::printf("imported %d record(s) from %s into %s (an id already there is kept once)%s\n",
-                nRead, o.strFile.c_str(), MaskedStore(o.strDb).c_str(),
-                nBad > 0 ? ("; " + std::to_string(nBad) + " malformed line(s) skipped").c_str()
-                         : "");
+    std::printf("imported %s%s\n", counts().c_str(),
+                nBad > 0 ? ("; " + std::to_string(nBad) + " line(s) refused").c_str() : "");
     return kExitOk;
 }
 

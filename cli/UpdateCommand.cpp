@@ -76,7 +76,7 @@ std::string ExitCodeHelp() {
     };
     row(OutcomeExitCode(OutcomeKind::Success), "FW Update Successful!");
     row(kExitUsage, "bad command line");
-    row(kExitStoreFailed, "records: the store could not answer");
+    row(kExitStoreFailed, "records: the store could not answer, or sync left records it refused");
     for (OutcomeKind eKind :
          {OutcomeKind::CheckConnection, OutcomeKind::NotDetected, OutcomeKind::InvalidFirmware,
           OutcomeKind::BootFailed, OutcomeKind::CommunicationError}) {
@@ -239,8 +239,20 @@ IRecordSink* RecordSinkOf(CUnitRecordLog& records) {
 }
 
 int ExitAfterRecords(int nExitCode, CUnitRecordLog& records) {
-    const RecordTally tally = records.Close();
-    return nExitCode == kExitOk && tally.nLost > 0 ? kExitRecordLost : nExitCode;
+    return ExitWithRecords(nExitCode, records.Close());
+}
+
+int ExitWithRecords(int nExitCode, const RecordTally& tally) {
+    const bool bReplaced =
+        nExitCode == kExitOk || nExitCode == OutcomeExitCode(OutcomeKind::Interrupted);
+    return bReplaced && tally.nLost > 0 ? kExitRecordLost : nExitCode;
+}
+
+void EndNowWithRecords(CUnitRecordLog& records) {
+    const int nExitCode =
+        ExitWithRecords(OutcomeExitCode(OutcomeKind::Interrupted), records.SpoolPendingNow());
+    std::fflush(nullptr); // _Exit flushes nothing: the spooled and lost lines must show
+    std::_Exit(nExitCode);
 }
 
 void EnableTrace() {
@@ -294,7 +306,7 @@ int RunUpdate(const std::vector<std::string>& args) {
     // end now. A lost terminal (SIGHUP) counts as the first; a closing console
     // stops at the boundary too, and the watch holds the process until the record
     // is written.
-    const CInterruptWatch interrupts([&job](int nCount) {
+    const CInterruptWatch interrupts([&job, &records](int nCount) {
         if (nCount == CInterruptWatch::kConsoleClosing) {
             job.RequestStop();
         } else if (nCount == 1) {
@@ -302,7 +314,7 @@ int RunUpdate(const std::vector<std::string>& args) {
                        stderr);
             job.RequestStop();
         } else {
-            std::_Exit(OutcomeExitCode(OutcomeKind::Interrupted));
+            EndNowWithRecords(records);
         }
     });
     CUpdateObserver observer(reporter);

@@ -23,6 +23,11 @@ struct DeviceUnit {
 DeviceUnit UnitOfRecord(const PortRecord& record);
 // The unit of a port object; its connector is looked up among the listed ports.
 DeviceUnit UnitOfPort(const CComPort& port);
+// A unit made while its port was not listed (a reader still restarting: a name
+// like "(COM1)", no connector) takes the listed name and connector of its port
+// number once that port is listed; its slot and attempt stay. Scans the ports
+// once; true when the unit has its connector afterwards.
+bool CompleteUnitFromListing(DeviceUnit& unit);
 // True while some listed port is the unit's (by COM number; by name when the
 // number is unknown). Scans the ports once.
 bool IsUnitListed(const DeviceUnit& unit);

@@ -48,8 +48,8 @@ std::string LineId(const std::string& strLine) {
 // Holds the record file's advisory lock for one check-and-append.
 class CRecordFileLock {
 public:
-    CRecordFileLock(intptr_t nHandle, std::string& strError)
-        : m_nHandle(nHandle), m_bHeld(LockRecordFile(nHandle, strError)) {}
+    CRecordFileLock(intptr_t nHandle, int64_t nWaitMs, std::string& strError)
+        : m_nHandle(nHandle), m_bHeld(LockRecordFile(nHandle, nWaitMs, strError)) {}
     ~CRecordFileLock() {
         if (m_bHeld) {
             UnlockRecordFile(m_nHandle);
@@ -72,8 +72,10 @@ CJsonLinesStore::~CJsonLinesStore() {
     }
 }
 
-bool CJsonLinesStore::Open(const std::string& strPath, std::string& strError) {
+bool CJsonLinesStore::Open(const std::string& strPath, std::string& strError,
+                           std::chrono::milliseconds deadline) {
     const std::lock_guard lock(m_mutex);
+    m_deadline = deadline;
     if (m_nHandle != kNoRecordFile) {
         CloseRecordFile(m_nHandle);
     }
@@ -116,14 +118,15 @@ bool CJsonLinesStore::CatchUp(std::string& strError) {
     return strPartial.empty() || WriteLineDurably(m_nHandle, "\n", strError);
 }
 
-bool CJsonLinesStore::Put(const UnitRecord& record, std::string& strError) {
+bool CJsonLinesStore::PutRecord(const UnitRecord& record, PutNote& note, std::string& strError) {
+    note = PutNote{};
     const std::string strLine = FormatUnitRecord(record);
     const std::lock_guard lock(m_mutex);
     if (m_nHandle == kNoRecordFile) {
         strError = "the record file is not open";
         return false;
     }
-    const CRecordFileLock fileLock(m_nHandle, strError);
+    const CRecordFileLock fileLock(m_nHandle, m_deadline.count(), strError);
     if (!fileLock.Held() || !CatchUp(strError)) {
         return false;
     }
@@ -136,6 +139,7 @@ bool CJsonLinesStore::Put(const UnitRecord& record, std::string& strError) {
         return false;
     }
     m_ids.insert(record.strId);
+    note.bAdded = true;
     return true;
 }
 

@@ -9,7 +9,9 @@
 // reports, and the next record is not glued onto it.
 
 #include "records/IRecordStore.h"
+#include "records/ISqlConnection.h"
 
+#include <chrono>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -25,11 +27,13 @@ public:
     CJsonLinesStore& operator=(const CJsonLinesStore&) = delete;
 
     // Opens (creating) strPath for appending; refuses anything but a regular file
-    // (a FIFO or directory would hang or fail every unit). False with strError.
-    bool Open(const std::string& strPath, std::string& strError);
+    // (a FIFO or directory would hang or fail every unit). A Put waits for the
+    // file's lock at most deadline. False with strError.
+    bool Open(const std::string& strPath, std::string& strError,
+              std::chrono::milliseconds deadline = kStoreDeadline);
     // Any thread. The first Put reads the ids of the whole file, later ones only
     // what was appended since.
-    bool Put(const UnitRecord& record, std::string& strError) override;
+    bool PutRecord(const UnitRecord& record, PutNote& note, std::string& strError) override;
 
 private:
     // With the file's lock held: notes the ids of the lines appended since the
@@ -38,6 +42,7 @@ private:
 
     std::mutex m_mutex; // one line at a time from this process
     intptr_t m_nHandle = -1;
+    std::chrono::milliseconds m_deadline = kStoreDeadline;
     int64_t m_nScanned = 0; // bytes of whole lines whose ids are in m_ids
     std::unordered_set<std::string> m_ids;
 };

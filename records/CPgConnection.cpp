@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <poll.h>
 
@@ -132,7 +133,8 @@ bool CPgConnection::Connect(TimePoint tpDeadline, std::string& strError) {
     // The server ends a lock wait at half the deadline and a statement at three
     // quarters, keeping the connection; past the deadline we drop it ourselves.
     const std::string strSet = "SET lock_timeout = " + std::to_string(nDeadlineMs / 2) +
-                               "; SET statement_timeout = " + std::to_string(nDeadlineMs * 3 / 4);
+                               "; SET statement_timeout = " + std::to_string(nDeadlineMs * 3 / 4) +
+                               (m_bReadOnly ? "; SET default_transaction_read_only = on" : "");
     PGresult* pRaw = nullptr;
     if (PQsendQuery(m_pConn, strSet.c_str()) == 0) {
         strError = Scrubbed(PQerrorMessage(m_pConn));
@@ -202,6 +204,8 @@ bool CPgConnection::Exec(const std::string& strSql, const std::vector<SqlValue>&
     if (m_pConn == nullptr && strSql == "ROLLBACK") {
         return true; // the server ended the transaction with its connection
     }
+    m_nChangedRows = 0;
+    m_bRefusedValues = false;
     const TimePoint tpDeadline = Clock::now() + m_deadline;
     if (!Connect(tpDeadline, strError)) {
         return false;
@@ -224,11 +228,18 @@ bool CPgConnection::Exec(const std::string& strSql, const std::vector<SqlValue>&
     const ExecStatusType eStatus = PQresultStatus(pResult.get());
     if (eStatus != PGRES_COMMAND_OK && eStatus != PGRES_TUPLES_OK) {
         strError = Scrubbed(PQresultErrorMessage(pResult.get()));
+        // SQLSTATE classes 22 (data exception), 23 (constraint) and 54 (a
+        // limit, such as a too long value): this statement's values, not the server.
+        const char* pszState = PQresultErrorField(pResult.get(), PG_DIAG_SQLSTATE);
+        const std::string strClass = pszState != nullptr ? std::string(pszState).substr(0, 2) : "";
+        m_bRefusedValues = PQstatus(m_pConn) == CONNECTION_OK &&
+                           (strClass == "22" || strClass == "23" || strClass == "54");
         if (PQstatus(m_pConn) != CONNECTION_OK) {
             Drop(); // the next call connects again
         }
         return false;
     }
+    m_nChangedRows = std::strtoll(PQcmdTuples(pResult.get()), nullptr, 10);
     if (pRows != nullptr) {
         const int nRows = PQntuples(pResult.get());
         const int nColumns = PQnfields(pResult.get());

@@ -20,9 +20,12 @@ namespace fwup {
 
 class CPgConnection : public ISqlConnection {
 public:
+    // bReadOnly: every transaction of the session is read-only, so that nothing
+    // can be created or changed through it.
     explicit CPgConnection(std::string strConnInfo,
-                           std::chrono::milliseconds deadline = kStoreDeadline)
-        : m_strConnInfo(std::move(strConnInfo)), m_deadline(deadline) {}
+                           std::chrono::milliseconds deadline = kStoreDeadline,
+                           bool bReadOnly = false)
+        : m_strConnInfo(std::move(strConnInfo)), m_deadline(deadline), m_bReadOnly(bReadOnly) {}
     ~CPgConnection() override; // closes the connection
     CPgConnection(const CPgConnection&) = delete;
     CPgConnection& operator=(const CPgConnection&) = delete;
@@ -30,6 +33,8 @@ public:
     SqlDialect Dialect() const override { return SqlDialect::Postgres; }
     bool Exec(const std::string& strSql, const std::vector<SqlValue>& params,
               std::vector<SqlRow>* pRows, std::string& strError) override;
+    int64_t ChangedRows() const override { return m_nChangedRows; }
+    bool RefusedValues() const override { return m_bRefusedValues; }
 
 private:
     using TimePoint = std::chrono::steady_clock::time_point;
@@ -46,7 +51,10 @@ private:
 
     std::string m_strConnInfo;
     std::chrono::milliseconds m_deadline;
+    bool m_bReadOnly = false;
     pg_conn* m_pConn = nullptr;
+    int64_t m_nChangedRows = 0;
+    bool m_bRefusedValues = false;
 };
 
 } // namespace fwup

@@ -1,6 +1,7 @@
 #include "records/CRecordDb.h"
 
 #include "records/UnitRecordFields.h"
+#include "serial/Utf8Text.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -54,6 +55,20 @@ template <class F> std::string ColumnList(F columnText) {
         }
     }
     return strList;
+}
+
+// A field's value as its column holds it: a text as SqlText's valid UTF-8, so
+// that any bytes go into either database and come back exactly.
+SqlValue ColumnValue(const UnitRecord& record, const UnitRecordField& field) {
+    SqlValue value = FieldText(record, field);
+    if (value && !IsNumberField(field)) {
+        *value = SqlText(*value);
+    }
+    return value;
+}
+
+SqlValue FromColumn(const SqlValue& value, const UnitRecordField& field) {
+    return value && !IsNumberField(field) ? SqlValue(BytesFromSqlText(*value)) : value;
 }
 
 int64_t Integer(const SqlValue& value) {
@@ -316,10 +331,52 @@ bool CRecordDb::Prepare(std::string& strError) {
         return false;
     }
     m_bPrepared = true;
+    m_nVersion = kSchemaVersion;
     return true;
 }
 
-bool CRecordDb::Put(const UnitRecord& r, std::string& strError) {
+bool CRecordDb::PrepareToRead(std::string& strError) {
+    if (m_bPrepared) {
+        return true;
+    }
+    ISqlConnection& db = *m_pConnection;
+    // Which of the two tables are there (1: units, 2: schema_version).
+    std::vector<SqlRow> rows;
+    const std::string strTables =
+        db.Dialect() == SqlDialect::Sqlite
+            ? "SELECT coalesce(sum(CASE name WHEN 'units' THEN 1 ELSE 2 END), 0) FROM "
+              "sqlite_master WHERE type = 'table' AND name IN ('units', 'schema_version')"
+            : "SELECT CAST(to_regclass('units') IS NOT NULL AS INTEGER) + "
+              "2 * CAST(to_regclass('schema_version') IS NOT NULL AS INTEGER)";
+    if (!db.Exec(strTables, {}, &rows, strError)) {
+        return false;
+    }
+    const int64_t nTables = rows.empty() ? 0 : Integer(rows[0][0]);
+    rows.clear();
+    if ((nTables & 2) != 0 &&
+        !db.Exec("SELECT max(version) FROM schema_version", {}, &rows, strError)) {
+        return false;
+    }
+    m_nVersion = !rows.empty() ? Integer(rows[0][0]) : 0;
+    if (m_nVersion > kSchemaVersion) {
+        strError = m_strName + " has records of schema version " + std::to_string(m_nVersion) +
+                   ", newer than this program's " + std::to_string(kSchemaVersion) +
+                   "; use a newer fwupgrader with it";
+        return false;
+    }
+    if (nTables != 3) {
+        strError = m_strName +
+                   " holds no unit records of fwupgrader (it lacks the tables units and "
+                   "schema_version); name a store that --record, records import or records sync "
+                   "wrote";
+        return false;
+    }
+    m_bPrepared = true;
+    return true;
+}
+
+bool CRecordDb::PutRecord(const UnitRecord& r, PutNote& note, std::string& strError) {
+    note = PutNote{};
     if (!Prepare(strError)) {
         return false;
     }
@@ -335,10 +392,15 @@ bool CRecordDb::Put(const UnitRecord& r, std::string& strError) {
     std::vector<SqlValue> params;
     params.reserve(Columns().size());
     for (const UnitRecordField* pField : Columns()) {
-        params.push_back(FieldText(r, *pField));
+        params.push_back(ColumnValue(r, *pField));
     }
     // A single statement is its own transaction in both databases.
-    return m_pConnection->Exec(strInsert, params, nullptr, strError);
+    if (!m_pConnection->Exec(strInsert, params, nullptr, strError)) {
+        note.bRecordRefused = m_pConnection->RefusedValues();
+        return false;
+    }
+    note.bAdded = m_pConnection->ChangedRows() > 0;
+    return true;
 }
 
 bool CRecordDb::List(const RecordFilter& filter, std::vector<UnitRecord>& records,
@@ -350,7 +412,7 @@ bool CRecordDb::List(const RecordFilter& filter, std::vector<UnitRecord>& record
     std::vector<SqlValue> params;
     const auto condition = [&](const std::string& strTest, const std::optional<std::string>& opt) {
         if (opt) {
-            params.push_back(*opt);
+            params.push_back(SqlText(*opt));
             strWhere += (strWhere.empty() ? " WHERE " : " AND ") + strTest + " $" +
                         std::to_string(params.size());
         }
@@ -373,7 +435,7 @@ bool CRecordDb::List(const RecordFilter& filter, std::vector<UnitRecord>& record
     for (const SqlRow& row : rows) {
         UnitRecord r;
         for (size_t n = 0; n < Columns().size(); ++n) {
-            SetFieldText(r, *Columns()[n], row[n]);
+            SetFieldText(r, *Columns()[n], FromColumn(row[n], *Columns()[n]));
         }
         records.push_back(std::move(r));
     }
@@ -386,6 +448,12 @@ bool CRecordDb::Summarize(RecordSummary& summary, std::string& strError) {
 
 bool CRecordDb::Aggregate(RecordSummary& summary, ReportData* pReport, std::string& strError) {
     if (!Prepare(strError)) {
+        return false;
+    }
+    if (m_nVersion < 2) {
+        strError = m_strName + " has records of schema version " + std::to_string(m_nVersion) +
+                   ", which has no aggregates yet: the next record written to it (a run with "
+                   "--record, records import or records sync) adds them";
         return false;
     }
     const bool bSqlite = m_pConnection->Dialect() == SqlDialect::Sqlite;
@@ -424,7 +492,7 @@ bool CRecordDb::Aggregate(RecordSummary& summary, ReportData* pReport, std::stri
     summary = RecordSummary{};
     for (const SqlRow& row : rows) {
         SummaryRow s;
-        s.strKey = row[1].value_or("");
+        s.strKey = BytesFromSqlText(row[1].value_or(""));
         s.nUnits = Integer(row[2]);
         s.nPassed = Integer(row[3]);
         s.nSerials = Integer(row[4]);

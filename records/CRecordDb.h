@@ -70,8 +70,12 @@ public:
     // Creates the tables when missing; refuses a store with a newer schema. Put
     // calls it until it succeeds once. False with strError.
     bool Prepare(std::string& strError);
+    // For the queries only, instead of Prepare: checks that the store holds this
+    // product's tables in a schema it reads, creating and changing nothing. False
+    // with strError (a store of another program, or of a newer schema).
+    bool PrepareToRead(std::string& strError);
     // One record, one transaction; an id already stored is left as it is.
-    bool Put(const UnitRecord& record, std::string& strError) override;
+    bool PutRecord(const UnitRecord& record, PutNote& note, std::string& strError) override;
 
     bool List(const RecordFilter& filter, std::vector<UnitRecord>& records, std::string& strError);
     bool Summarize(RecordSummary& summary, std::string& strError);
@@ -101,6 +105,7 @@ private:
     std::unique_ptr<ISqlConnection> m_pConnection;
     std::string m_strName;
     bool m_bPrepared = false;
+    int64_t m_nVersion = 0; // the store's schema version, once prepared
 };
 
 } // namespace fwup

@@ -24,18 +24,21 @@ bool CRecordSpool::Put(const std::string& strKey, const UnitRecord& record,
 }
 
 bool CRecordSpool::Pending(const std::string& strKey, std::vector<UnitRecord>& records,
-                           std::string& strError) {
+                           std::string& strError, std::vector<std::string>* pUnreadable) {
     std::vector<SqlRow> rows;
     if (!Prepare(strError) ||
-        !m_pConnection->Exec("SELECT line FROM spool WHERE store = $1 ORDER BY rowid", {strKey},
+        !m_pConnection->Exec("SELECT id, line FROM spool WHERE store = $1 ORDER BY rowid", {strKey},
                              &rows, strError)) {
         return false;
     }
     for (const SqlRow& row : rows) {
         UnitRecord record;
-        std::string strBad;
-        if (row[0] && ParseUnitRecord(*row[0], record, strBad)) {
+        std::string strBad = "no line";
+        if (row[1] && ParseUnitRecord(*row[1], record, strBad)) {
             records.push_back(std::move(record));
+        } else if (pUnreadable != nullptr) {
+            pUnreadable->push_back("record " + row[0].value_or("") +
+                                   ": its spooled line does not read back (" + strBad + ")");
         }
     }
     return true;

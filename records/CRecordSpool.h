@@ -21,9 +21,10 @@ public:
     // Keeps record for the store strKey (see StoreKey) with the reason it is here.
     bool Put(const std::string& strKey, const UnitRecord& record, const std::string& strReason,
              std::string& strError);
-    // The records kept for strKey, oldest first.
-    bool Pending(const std::string& strKey, std::vector<UnitRecord>& records,
-                 std::string& strError);
+    // The records kept for strKey, oldest first; a kept line that does not read
+    // back as a record is named in pUnreadable (with why) and stays.
+    bool Pending(const std::string& strKey, std::vector<UnitRecord>& records, std::string& strError,
+                 std::vector<std::string>* pUnreadable = nullptr);
     bool Remove(const std::string& strKey, const std::string& strId, std::string& strError);
 
 private:

@@ -40,10 +40,21 @@ void CSqliteConnection::Close() {
     }
 }
 
-bool CSqliteConnection::Open(const std::string& strPath, std::string& strError) {
+bool CSqliteConnection::Open(const std::string& strPath, std::string& strError, bool bReadOnly) {
     Close();
     if (!CheckDatabasePath(strPath, strError)) { // a FIFO would hang SQLite's first read
         return false;
+    }
+    if (bReadOnly) {
+        if (sqlite3_open_v2(strPath.c_str(), &m_pDb, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX,
+                            nullptr) != SQLITE_OK) {
+            strError = "cannot open " + strPath + ": " +
+                       (m_pDb != nullptr ? sqlite3_errmsg(m_pDb) : "out of memory");
+            Close();
+            return false;
+        }
+        sqlite3_busy_timeout(m_pDb, kBusyTimeoutMs);
+        return true;
     }
     // Several writers opening a new file at once race to switch it to WAL: the
     // losers see "locked" or an I/O error and try again with a fresh handle,
@@ -80,6 +91,8 @@ bool CSqliteConnection::Open(const std::string& strPath, std::string& strError) 
 
 bool CSqliteConnection::Exec(const std::string& strSql, const std::vector<SqlValue>& params,
                              std::vector<SqlRow>* pRows, std::string& strError) {
+    m_nChangedRows = 0;
+    m_bRefusedValues = false;
     if (m_pDb == nullptr) {
         strError = "the database is not open";
         return false;
@@ -121,6 +134,11 @@ bool CSqliteConnection::Exec(const std::string& strSql, const std::vector<SqlVal
     const bool bDone = nStep == SQLITE_DONE;
     if (!bDone) {
         strError = sqlite3_errmsg(m_pDb);
+        const int nCode = sqlite3_errcode(m_pDb) & 0xff;
+        m_bRefusedValues =
+            nCode == SQLITE_CONSTRAINT || nCode == SQLITE_TOOBIG || nCode == SQLITE_MISMATCH;
+    } else {
+        m_nChangedRows = sqlite3_changes(m_pDb);
     }
     sqlite3_reset(pStatement); // ends the statement's read of the file
     return bDone;

@@ -12,6 +12,12 @@ namespace fwup {
 
 namespace {
 
+// A unit's key among the jobs started: its COM number, which stays while its
+// name may be completed during the job (see CompleteUnitFromListing).
+std::string StartKey(const DeviceUnit& unit) {
+    return unit.nPort != 0 ? "#" + std::to_string(unit.nPort) : unit.strPortName;
+}
+
 std::string UnitName(const UnitRecord& record) {
     return record.optSerial ? "unit " + *record.optSerial + " (" + record.strPort + ")"
                             : "unit on " + record.strPort;
@@ -33,7 +39,7 @@ bool CUnitRecordLog::Open(const std::string& strStore, std::string& strError,
     std::unique_ptr<IRecordStore> pStore;
     if (StoreKindOf(strStore) == StoreKind::JsonLines) {
         auto pFile = std::make_unique<CJsonLinesStore>();
-        if (!pFile->Open(strStore, strError)) {
+        if (!pFile->Open(strStore, strError, deadline)) {
             return false;
         }
         pStore = std::move(pFile);
@@ -95,7 +101,7 @@ int CUnitRecordLog::NextAttempt(const DeviceUnit& unit,
 
 void CUnitRecordLog::JobStarted(const DeviceUnit& unit) {
     const std::lock_guard lock(m_mutex);
-    m_starts[unit.strPortName] = std::chrono::steady_clock::now();
+    m_starts[StartKey(unit)] = std::chrono::steady_clock::now();
 }
 
 bool CUnitRecordLog::JobEnded(const DeviceUnit& unit, const UpdateOutcome& outcome,
@@ -105,7 +111,7 @@ bool CUnitRecordLog::JobEnded(const DeviceUnit& unit, const UpdateOutcome& outco
     {
         const std::lock_guard lock(m_mutex);
         double dSeconds = 0;
-        const auto it = m_starts.find(unit.strPortName);
+        const auto it = m_starts.find(StartKey(unit));
         if (it != m_starts.end()) {
             dSeconds = std::chrono::duration<double>(tpNow - it->second).count();
             m_starts.erase(it);
@@ -124,9 +130,39 @@ bool CUnitRecordLog::JobEnded(const DeviceUnit& unit, const UpdateOutcome& outco
 void CUnitRecordLog::Enqueue(UnitRecord record) {
     {
         const std::lock_guard lock(m_mutex);
+        if (m_bAbandoned) {
+            ++m_tally.nLost; // the program is ending: nothing would write it
+            return;
+        }
         m_queue.push_back(std::move(record));
     }
     m_cvQueue.notify_one();
+}
+
+RecordTally CUnitRecordLog::SpoolPendingNow() {
+    std::vector<UnitRecord> pending;
+    {
+        const std::lock_guard lock(m_mutex);
+        if (m_bAbandoned) {
+            return m_tally;
+        }
+        m_bAbandoned = true;
+        if (m_optInFlight) {
+            pending.push_back(*m_optInFlight);
+        }
+        pending.insert(pending.end(), m_queue.begin(), m_queue.end());
+        m_queue.clear();
+    }
+    if (!pending.empty()) {
+        std::string strSpoolError;
+        const std::unique_ptr<CRecordSpool> pSpool = OpenSpool(true, strSpoolError);
+        for (const UnitRecord& record : pending) {
+            Spool(pSpool.get(), record, "the program was ended before the store took it",
+                  strSpoolError);
+        }
+    }
+    const std::lock_guard lock(m_mutex);
+    return m_tally;
 }
 
 RecordTally CUnitRecordLog::Close() {
@@ -156,8 +192,11 @@ void CUnitRecordLog::WriterLoop() {
             }
             record = std::move(m_queue.front());
             m_queue.pop_front();
+            m_optInFlight = record;
         }
         Write(record);
+        const std::lock_guard lock(m_mutex);
+        m_optInFlight.reset();
     }
 }
 
@@ -166,8 +205,12 @@ void CUnitRecordLog::Write(const UnitRecord& record) {
     std::string strReason;
     bool bStored = false;
     if (std::chrono::steady_clock::now() >= m_tpRetryAfter) {
-        bStored = m_pStore->Put(record, strReason);
-        if (!bStored) {
+        PutNote note;
+        bStored = m_pStore->PutRecord(record, note, strReason);
+        if (!bStored && note.bRecordRefused) {
+            // The store works: this record alone waits, its neighbours go on.
+            strReason = "the store refused this record: " + strReason;
+        } else if (!bStored) {
             m_strLastError = strReason;
             m_tpRetryAfter = std::chrono::steady_clock::now() + kRetryAfter;
         }
@@ -184,13 +227,19 @@ void CUnitRecordLog::Write(const UnitRecord& record) {
     if (!m_pSpool) {
         m_pSpool = OpenSpool(true, strSpoolError);
     }
-    if (m_pSpool && m_pSpool->Put(m_strKey, record, strReason, strSpoolError)) {
+    Spool(m_pSpool.get(), record, strReason, strSpoolError);
+}
+
+void CUnitRecordLog::Spool(CRecordSpool* pSpool, const UnitRecord& record,
+                           const std::string& strReason, const std::string& strSpoolError) {
+    std::string strError = strSpoolError;
+    if (pSpool != nullptr && pSpool->Put(m_strKey, record, strReason, strError)) {
         {
             const std::lock_guard lock(m_mutex);
             ++m_tally.nSpooled;
         }
         Notice("the record of " + UnitName(record) + " could not be stored in " + m_strName + " (" +
-               strReason + "); it is kept in the spool " + m_pSpool->Path() +
+               strReason + "); it is kept in the spool " + pSpool->Path() +
                " and sent with the next record to that store, or by 'fwupgrader-cli records "
                "sync --db STORE'");
         return;
@@ -200,7 +249,7 @@ void CUnitRecordLog::Write(const UnitRecord& record) {
         ++m_tally.nLost;
     }
     Notice("the record of " + UnitName(record) + " was lost: " + m_strName +
-           " could not take it (" + strReason + ") and the spool neither (" + strSpoolError + ")");
+           " could not take it (" + strReason + ") and the spool neither (" + strError + ")");
 }
 
 void CUnitRecordLog::SendSpooled() {
@@ -214,31 +263,42 @@ void CUnitRecordLog::SendSpooled() {
             return;
         }
     }
-    int nSent = 0;
-    if (!SyncSpool(*m_pSpool, *m_pStore, m_strKey, nSent, strError)) {
+    SpoolSync sync;
+    if (!SyncSpool(*m_pSpool, *m_pStore, m_strKey, sync, strError)) {
         m_strLastError = strError;
         m_tpRetryAfter = std::chrono::steady_clock::now() + kRetryAfter;
     }
-    if (nSent > 0) {
+    if (sync.nSent > 0) {
         {
             const std::lock_guard lock(m_mutex);
-            m_tally.nSent += nSent;
+            m_tally.nSent += sync.nSent;
         }
-        Notice("sent " + std::to_string(nSent) + " spooled record(s) to " + m_strName);
+        Notice("sent " + std::to_string(sync.nSent) + " spooled record(s) to " + m_strName);
     }
 }
 
 bool CUnitRecordLog::SyncSpool(CRecordSpool& spool, IRecordStore& store, const std::string& strKey,
-                               int& nSent, std::string& strError) {
+                               SpoolSync& sync, std::string& strError) {
     std::vector<UnitRecord> pending;
-    if (!spool.Pending(strKey, pending, strError)) {
+    if (!spool.Pending(strKey, pending, strError, &sync.notSent)) {
         return false;
     }
     for (const UnitRecord& record : pending) {
-        if (!store.Put(record, strError) || !spool.Remove(strKey, record.strId, strError)) {
+        PutNote note;
+        std::string strWhy;
+        if (!store.PutRecord(record, note, strWhy)) {
+            if (!note.bRecordRefused) {
+                strError = strWhy;
+                return false;
+            }
+            sync.notSent.push_back("record " + record.strId + " (" + UnitName(record) +
+                                   "): the store refused it: " + strWhy);
+            continue;
+        }
+        if (!spool.Remove(strKey, record.strId, strError)) {
             return false;
         }
-        ++nSent;
+        ++(note.bAdded ? sync.nSent : sync.nThere);
     }
     return true;
 }

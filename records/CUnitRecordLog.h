@@ -24,6 +24,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace fwup {
 
@@ -54,10 +55,11 @@ public:
 
     // The sink: the job on unit has started (its record's seconds count from
     // here), and it has ended: queue its record. Any thread; never waits on the
-    // store. Units are told apart by their listed name. The record's slot is the
-    // unit's label (default its connector); its attempt counts the jobs on that
-    // serial in this run, and a retried unit's (unit.nAttempt >= 2) follows its
-    // previous record's: 1, 2, ... for a unit seen first. False when no store is open.
+    // store. Units are told apart by their COM number (their listed name when it
+    // has none). The record's slot is the unit's label (default its connector);
+    // its attempt counts the jobs on that serial in this run, and a retried
+    // unit's (unit.nAttempt >= 2) follows its previous record's: 1, 2, ... for a
+    // unit seen first. False when no store is open.
     void JobStarted(const DeviceUnit& unit) override;
     bool JobEnded(const DeviceUnit& unit, const UpdateOutcome& outcome,
                   const UpdateRequest& request) override;
@@ -68,15 +70,36 @@ public:
     // writer; what happened to them. Bounded by the stores' own time-outs.
     RecordTally Close() override;
 
-    // Sends the records spooled for strKey to store, removing each that arrived;
-    // nSent counts them. False with strError at the first the store refused.
+    // What a SyncSpool did.
+    struct SpoolSync {
+        int nSent = 0;  // records the store added
+        int nThere = 0; // records it had already (another sync sent them)
+        // Records left in the spool that the store refused (or that do not read
+        // back), each "record ID (unit ...): why".
+        std::vector<std::string> notSent;
+    };
+    // For a program that must end now (the last Ctrl-C): every record not yet
+    // stored, queued or in the writer's hands, goes to the spool from the calling
+    // thread, without waiting on the store; one the spool cannot take is told as
+    // lost. The writer may still store the one in its hands: the store and a
+    // later sync keep its id once. The records' tally so far, these included.
+    // Any thread; the log takes no record afterwards.
+    RecordTally SpoolPendingNow();
+
+    // Sends the records spooled for strKey to store, removing each that arrived
+    // or was there already. A record the store refuses for its content stays
+    // spooled and is named in sync.notSent; the others still go. False with
+    // strError when the store itself failed: the rest stay for later.
     static bool SyncSpool(CRecordSpool& spool, IRecordStore& store, const std::string& strKey,
-                          int& nSent, std::string& strError);
+                          SpoolSync& sync, std::string& strError);
 
 private:
     int NextAttempt(const DeviceUnit& unit, const std::optional<std::string>& optSerial);
     void WriterLoop();
     void Write(const UnitRecord& record);
+    // Spools record, or tells it lost; counts it. Any thread with its own spool.
+    void Spool(CRecordSpool* pSpool, const UnitRecord& record, const std::string& strReason,
+               const std::string& strSpoolError);
     void SendSpooled();
     void Notice(const std::string& strText);
 
@@ -90,10 +113,14 @@ private:
     std::chrono::steady_clock::time_point m_tpRetryAfter{}; // writer thread
     std::string m_strLastError;                             // writer thread
 
-    std::mutex m_mutex; // the queue, m_starts, m_attempts, m_tally, m_bClosing
+    // The queue, m_optInFlight, m_starts, m_attempts, m_tally, m_bClosing,
+    // m_bAbandoned.
+    std::mutex m_mutex;
     std::condition_variable m_cvQueue;
     std::deque<UnitRecord> m_queue;
+    std::optional<UnitRecord> m_optInFlight; // the record the writer is storing
     bool m_bClosing = false;
+    bool m_bAbandoned = false; // SpoolPendingNow ran
     RecordTally m_tally;
     std::map<std::string, std::chrono::steady_clock::time_point> m_starts;
     std::map<std::string, int> m_attempts;     // jobs per serial in this run

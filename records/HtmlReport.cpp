@@ -1,5 +1,7 @@
 #include "records/HtmlReport.h"
 
+#include "serial/Utf8Text.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <vector>
@@ -104,7 +106,9 @@ std::string SummaryTable(const std::string& strHead, const std::vector<SummaryRo
 
 std::string HtmlEscape(const std::string& strText) {
     std::string strOut;
-    for (const char c : strText) {
+    // Stored texts may hold controls and bytes that are not UTF-8: shown as \xHH,
+    // so that the page stays valid UTF-8.
+    for (const char c : DisplayText(strText)) {
         switch (c) {
         case '&':
             strOut += "&amp;";

@@ -13,7 +13,8 @@ namespace fwup {
 // strStore (password hidden) and strGenerated (a UTC time) head the page.
 std::string FormatHtmlReport(const ReportData& report, const std::string& strStore,
                              const std::string& strGenerated);
-// Text made safe for HTML content and attribute values.
+// Text made safe for HTML content and attribute values; controls and bytes that
+// are not UTF-8 as \xHH (see DisplayText).
 std::string HtmlEscape(const std::string& strText);
 
 } // namespace fwup

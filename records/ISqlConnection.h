@@ -3,6 +3,7 @@
 // use it: statements with bound parameters only, values as text.
 
 #include <chrono>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -30,6 +31,12 @@ public:
     // One thread at a time.
     virtual bool Exec(const std::string& strSql, const std::vector<SqlValue>& params,
                       std::vector<SqlRow>* pRows, std::string& strError) = 0;
+    // The rows the last successful statement inserted, updated or deleted (an
+    // insert skipped by ON CONFLICT DO NOTHING counts none).
+    virtual int64_t ChangedRows() const = 0;
+    // Whether the last failed statement was refused for the values it was given
+    // (a value out of range, a constraint): the connection is fine.
+    virtual bool RefusedValues() const = 0;
 };
 
 } // namespace fwup

@@ -17,10 +17,11 @@ namespace fwup {
 // is opened (refusing anything but a regular file); a PostgreSQL connection is
 // made by its first statement; each of its statements, with any connect it
 // needs, ends within deadline (see kStoreDeadline). Null with strError
-// (password hidden).
+// (password hidden). bReadOnly: the connection can change nothing (a SQLite file
+// must exist and is opened read-only; PostgreSQL's transactions are read-only).
 std::unique_ptr<ISqlConnection>
 OpenSqlConnection(const std::string& strStore, std::string& strError,
-                  std::chrono::milliseconds deadline = kStoreDeadline);
+                  std::chrono::milliseconds deadline = kStoreDeadline, bool bReadOnly = false);
 // Parses a PostgreSQL connection string (a URI or key=value pairs) with libpq's
 // own parser: true with secrets holding the values it gives password and
 // sslpassword (decoded); false with strError (libpq's words, which may repeat

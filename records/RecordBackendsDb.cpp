@@ -13,12 +13,13 @@ namespace fwup {
 
 std::unique_ptr<ISqlConnection> OpenSqlConnection(const std::string& strStore,
                                                   std::string& strError,
-                                                  std::chrono::milliseconds deadline) {
+                                                  std::chrono::milliseconds deadline,
+                                                  bool bReadOnly) {
     if (StoreKindOf(strStore) == StoreKind::Postgres) {
-        return std::make_unique<CPgConnection>(strStore, deadline);
+        return std::make_unique<CPgConnection>(strStore, deadline, bReadOnly);
     }
     auto pSqlite = std::make_unique<CSqliteConnection>();
-    if (!pSqlite->Open(strStore, strError)) {
+    if (!pSqlite->Open(strStore, strError, bReadOnly)) {
         return nullptr;
     }
     return pSqlite;

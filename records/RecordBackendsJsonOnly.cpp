@@ -5,8 +5,9 @@
 
 namespace fwup {
 
-std::unique_ptr<ISqlConnection>
-OpenSqlConnection(const std::string& strStore, std::string& strError, std::chrono::milliseconds) {
+std::unique_ptr<ISqlConnection> OpenSqlConnection(const std::string& strStore,
+                                                  std::string& strError, std::chrono::milliseconds,
+                                                  bool) {
     const std::string strShown = MaskedStore(strStore);
     strError = "this build writes JSON lines only: record to a file not ending .db, .sqlite "
                "or .sqlite3 (such as units.jsonl) instead of " +

@@ -33,8 +33,10 @@ intptr_t OpenRecordFile(const std::string& strPath, bool bAppend, bool& bOk, std
 bool CheckDatabasePath(const std::string& strPath, std::string& strError);
 // The record file's advisory lock (flock on POSIX, LockFileEx on Windows),
 // exclusive against every other handle of it, in this process or another;
-// LockRecordFile waits for it. Writers that take it append in turn.
-bool LockRecordFile(intptr_t nHandle, std::string& strError);
+// LockRecordFile waits for it at most nWaitMs (a writer holds it for one line;
+// a program that keeps it longer must not hang the bench), false with strError
+// then. Writers that take it append in turn.
+bool LockRecordFile(intptr_t nHandle, int64_t nWaitMs, std::string& strError);
 void UnlockRecordFile(intptr_t nHandle);
 // Reads up to nSize bytes at nOffset of an open record file: the count (0 at
 // its end), or -1 with strError.

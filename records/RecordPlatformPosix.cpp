@@ -4,11 +4,13 @@
 #include "records/RecordPlatform.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace fwup {
@@ -112,16 +114,24 @@ bool CheckDatabasePath(const std::string& strPath, std::string& strError) {
     return true;
 }
 
-bool LockRecordFile(intptr_t nHandle, std::string& strError) {
-    int nResult = -1;
-    do {
-        nResult = ::flock(static_cast<int>(nHandle), LOCK_EX);
-    } while (nResult != 0 && errno == EINTR);
-    if (nResult != 0) {
-        strError = std::string("cannot lock the record file: ") + std::strerror(errno);
-        return false;
+bool LockRecordFile(intptr_t nHandle, int64_t nWaitMs, std::string& strError) {
+    // flock has no time-out: try, and sleep a few ms between tries.
+    const auto tpGiveUp = std::chrono::steady_clock::now() + std::chrono::milliseconds(nWaitMs);
+    for (;;) {
+        if (::flock(static_cast<int>(nHandle), LOCK_EX | LOCK_NB) == 0) {
+            return true;
+        }
+        if (errno != EWOULDBLOCK && errno != EINTR) {
+            strError = std::string("cannot lock the record file: ") + std::strerror(errno);
+            return false;
+        }
+        if (std::chrono::steady_clock::now() >= tpGiveUp) {
+            strError = "another program held the record file's lock for " +
+                       std::to_string(nWaitMs / 1000) + " s (the store's deadline)";
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    return true;
 }
 
 void UnlockRecordFile(intptr_t nHandle) {

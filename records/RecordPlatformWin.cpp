@@ -82,15 +82,28 @@ bool CheckDatabasePath(const std::string& strPath, std::string& strError) {
 // the lock covers one byte far past any record file's end instead.
 constexpr DWORD kLockOffsetHigh = 0x7fffffff;
 
-bool LockRecordFile(intptr_t nHandle, std::string& strError) {
-    OVERLAPPED where{};
-    where.OffsetHigh = kLockOffsetHigh;
-    if (!::LockFileEx(reinterpret_cast<HANDLE>(nHandle), LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0,
-                      &where)) {
-        strError = "cannot lock the record file (error " + std::to_string(::GetLastError()) + ")";
-        return false;
+bool LockRecordFile(intptr_t nHandle, int64_t nWaitMs, std::string& strError) {
+    // Tried without waiting, a few ms apart, so that the wait has its limit.
+    const ULONGLONG qwGiveUp = ::GetTickCount64() + static_cast<ULONGLONG>(nWaitMs);
+    for (;;) {
+        OVERLAPPED where{};
+        where.OffsetHigh = kLockOffsetHigh;
+        if (::LockFileEx(reinterpret_cast<HANDLE>(nHandle),
+                         LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &where)) {
+            return true;
+        }
+        const DWORD dwError = ::GetLastError();
+        if (dwError != ERROR_LOCK_VIOLATION && dwError != ERROR_IO_PENDING) {
+            strError = "cannot lock the record file (error " + std::to_string(dwError) + ")";
+            return false;
+        }
+        if (::GetTickCount64() >= qwGiveUp) {
+            strError = "another program held the record file's lock for " +
+                       std::to_string(nWaitMs / 1000) + " s (the store's deadline)";
+            return false;
+        }
+        ::Sleep(5);
     }
-    return true;
 }
 
 void UnlockRecordFile(intptr_t nHandle) {

@@ -7,6 +7,7 @@
 
 #include "records/UnitRecord.h"
 
+#include <climits>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -35,11 +36,14 @@ struct UnitRecordField {
     // The store version whose migration added the column; rows stored before it
     // get what a UnitRecord holds when nothing sets the member.
     int nSchemaVersion;
+    // A number's least value that a record line may hold (sizes, seconds: 0;
+    // attempts: 1); the member's type bounds it otherwise.
+    int64_t nMinimum = INT64_MIN;
 };
 
 // Lines older than id, station, slot and attempt lack them: not required there.
 inline constexpr UnitRecordField kUnitRecordFields[] = {
-    // JSON key, column, SQL type, member, flags, schema version
+    // JSON key, column, SQL type, member, flags, schema version[, least value]
     {"time", "time", "TIMESTAMPTZ", &UnitRecord::strTime, kFieldRequired | kFieldIndexed, 1},
     {"port", "port", "TEXT", &UnitRecord::strPort, kFieldRequired, 1},
     {"connector", "connector", "TEXT", &UnitRecord::strConnector, kFieldRequired, 1},
@@ -47,15 +51,15 @@ inline constexpr UnitRecordField kUnitRecordFields[] = {
     {"version", "version", "TEXT", &UnitRecord::optVersion, 0, 1},
     {"boot", "boot", "TEXT", &UnitRecord::optBoot, 0, 1},
     {"file", "file", "TEXT", &UnitRecord::strFile, kFieldRequired, 1},
-    {"size", "size", "BIGINT", &UnitRecord::nSize, kFieldRequired, 1},
+    {"size", "size", "BIGINT", &UnitRecord::nSize, kFieldRequired, 1, 0},
     {"sha256", "sha256", "TEXT", &UnitRecord::optSha256, 0, 1},
     {"result", "result", "TEXT", &UnitRecord::strResult, kFieldRequired, 1},
     {"exit_code", "exit_code", "INTEGER", &UnitRecord::nExitCode, kFieldRequired, 1},
-    {"seconds", "seconds", "DOUBLE PRECISION", &UnitRecord::dSeconds, kFieldRequired, 1},
+    {"seconds", "seconds", "DOUBLE PRECISION", &UnitRecord::dSeconds, kFieldRequired, 1, 0},
     {"id", "id", "TEXT", &UnitRecord::strId, kFieldKey, 1},
     {"station", "station", "TEXT", &UnitRecord::strStation, 0, 1},
     {"slot", "slot", "TEXT", &UnitRecord::strSlot, 0, 1},
-    {"attempt", "attempt", "INTEGER", &UnitRecord::nAttempt, 0, 1},
+    {"attempt", "attempt", "INTEGER", &UnitRecord::nAttempt, 0, 1, 1},
 };
 
 // The field's value as text, as a database gets it and CSV shows it: numbers in

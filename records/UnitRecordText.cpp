@@ -6,7 +6,11 @@
 #include "device/Sha256.h"
 #include "serial/Utf8Text.h"
 
+#include <algorithm>
 #include <array>
+#include <cerrno>
+#include <climits>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -138,6 +142,11 @@ private:
                         return false;
                     }
                     dwCode = 0x10000 + ((dwCode - 0xd800) << 10) + (dwLow - 0xdc00);
+                } else if (dwCode >= 0xdc80 && dwCode <= 0xdcff) {
+                    // A lone low surrogate: JsonEscape's form of a byte that
+                    // is not UTF-8 (0x80..0xff); the byte itself comes back.
+                    strOut += static_cast<char>(dwCode - 0xdc00);
+                    continue;
                 } else if (dwCode >= 0xdc00 && dwCode < 0xe000) {
                     return false;
                 }
@@ -171,10 +180,31 @@ private:
     size_t m_n = 0;
 };
 
-bool WholeNumber(const std::string& strText, int64_t& nValue) {
+// False when strText is no whole number; bRange false when it is one that no
+// int64_t holds.
+bool WholeNumber(const std::string& strText, int64_t& nValue, bool& bRange) {
     char* pEnd = nullptr;
+    errno = 0;
     nValue = std::strtoll(strText.c_str(), &pEnd, 10);
+    bRange = errno != ERANGE;
     return !strText.empty() && *pEnd == '\0';
+}
+
+// The field's range: its least value, and what its member's type holds.
+bool InRange(const UnitRecordField& field, double dValue) {
+    const double dMax = std::holds_alternative<int UnitRecord::*>(field.member)
+                            ? static_cast<double>(INT_MAX)
+                            : static_cast<double>(INT64_MAX);
+    const double dMin = std::max(static_cast<double>(field.nMinimum),
+                                 std::holds_alternative<int UnitRecord::*>(field.member)
+                                     ? static_cast<double>(INT_MIN)
+                                     : -dMax);
+    return std::isfinite(dValue) && dValue >= dMin && dValue <= dMax;
+}
+
+bool OutOfRange(const std::string& strKey, const std::string& strText, std::string& strError) {
+    strError = "\"" + strKey + "\" is out of range: " + strText;
+    return false;
 }
 
 bool Missing(const std::string& strKey, std::string& strError) {
@@ -200,6 +230,9 @@ bool ReadField(const std::map<std::string, JsonValue>& values, const UnitRecordF
             strError = "\"" + strKey + "\" is not a number";
             return false;
         }
+        if (!InRange(field, std::strtod(it->second.strText.c_str(), nullptr))) {
+            return OutOfRange(strKey, it->second.strText, strError);
+        }
         SetFieldText(r, field, it->second.strText);
         return true;
     }
@@ -208,9 +241,14 @@ bool ReadField(const std::map<std::string, JsonValue>& values, const UnitRecordF
         if (bMissing) {
             return !bRequired || Missing(strKey, strError);
         }
-        if (it->second.bString || it->second.bNull || !WholeNumber(it->second.strText, nValue)) {
+        bool bRange = true;
+        if (it->second.bString || it->second.bNull ||
+            !WholeNumber(it->second.strText, nValue, bRange)) {
             strError = "\"" + strKey + "\" is not a whole number";
             return false;
+        }
+        if (!bRange || !InRange(field, static_cast<double>(nValue)) || nValue < field.nMinimum) {
+            return OutOfRange(strKey, it->second.strText, strError);
         }
         SetFieldText(r, field, std::to_string(nValue));
         return true;
@@ -223,6 +261,10 @@ bool ReadField(const std::map<std::string, JsonValue>& values, const UnitRecordF
     }
     if (!it->second.bString) {
         strError = "\"" + strKey + "\" is not a text";
+        return false;
+    }
+    if (it->second.strText.find('\0') != std::string::npos) {
+        strError = "\"" + strKey + "\" holds a NUL character"; // C strings end there
         return false;
     }
     SetFieldText(r, field, it->second.strText);

@@ -165,6 +165,62 @@ std::string JsonEscape(const std::string& strText) {
     return strOut;
 }
 
+namespace {
+
+constexpr uint32_t kByteEscapeBase = 0xEF00; // U+EF00 + byte
+
+// The code point of the valid sequence of nLength bytes at nAt.
+uint32_t CodePointAt(const std::string& strText, size_t nAt, size_t nLength) {
+    static constexpr unsigned char kLeadBits[] = {0, 0x7F, 0x1F, 0x0F, 0x07};
+    uint32_t dwCode = static_cast<unsigned char>(strText[nAt]) & kLeadBits[nLength];
+    for (size_t k = 1; k < nLength; ++k) {
+        dwCode = (dwCode << 6) | (static_cast<unsigned char>(strText[nAt + k]) & 0x3Fu);
+    }
+    return dwCode;
+}
+
+// Whether U+EF00 + c stands for byte c in SQL text.
+bool IsByteEscape(uint32_t dwCode) {
+    return dwCode == kByteEscapeBase || (dwCode >= kByteEscapeBase + 0x80 && dwCode <= 0xEFFF);
+}
+
+} // namespace
+
+std::string SqlText(const std::string& strBytes) {
+    std::string strOut;
+    strOut.reserve(strBytes.size());
+    for (size_t i = 0; i < strBytes.size();) {
+        const size_t nLength = Utf8SequenceLength(strBytes, i);
+        const bool bEscaped = nLength == 0 || strBytes[i] == '\0' ||
+                              (nLength == 3 && IsByteEscape(CodePointAt(strBytes, i, 3)));
+        const size_t nBytes = nLength == 0 ? 1 : nLength;
+        if (bEscaped) {
+            for (size_t k = 0; k < nBytes; ++k) {
+                AppendUtf8(strOut, kByteEscapeBase + static_cast<unsigned char>(strBytes[i + k]));
+            }
+        } else {
+            strOut.append(strBytes, i, nBytes);
+        }
+        i += nBytes;
+    }
+    return strOut;
+}
+
+std::string BytesFromSqlText(const std::string& strText) {
+    std::string strOut;
+    strOut.reserve(strText.size());
+    for (size_t i = 0; i < strText.size();) {
+        const size_t nLength = Utf8SequenceLength(strText, i);
+        if (nLength == 3 && IsByteEscape(CodePointAt(strText, i, 3))) {
+            strOut += static_cast<char>(CodePointAt(strText, i, 3) - kByteEscapeBase);
+        } else {
+            strOut.append(strText, i, nLength == 0 ? 1 : nLength); // an older row's raw bytes
+        }
+        i += nLength == 0 ? 1 : nLength;
+    }
+    return strOut;
+}
+
 std::string JsonStringOrNull(const std::optional<std::string>& optText) {
     if (!optText) {
         return "null";

@@ -31,6 +31,14 @@ std::string Utf8FromUtf16(const std::u16string& strText);
 // convention: Python's json.loads(...).encode("utf-8", "surrogateescape") gives
 // the exact bytes back.
 std::string JsonEscape(const std::string& strText);
+// Text for a SQL text column, which must be valid UTF-8 (PostgreSQL refuses
+// anything else): each byte that is not part of valid UTF-8, each NUL, and each
+// byte of a character U+EF80..U+EFFF as the character U+EF00 + the byte (NUL:
+// U+EF00; 0x80..0xFF: U+EF80..U+EFFF, from the Private Use Area, as MirBSD's
+// OPTU-8 does). Valid UTF-8 outside that range, as nearly all text is, is
+// unchanged. BytesFromSqlText gives the exact bytes back.
+std::string SqlText(const std::string& strBytes);
+std::string BytesFromSqlText(const std::string& strText);
 // A quoted JSON string, or null.
 std::string JsonStringOrNull(const std::optional<std::string>& optText);
 

@@ -85,6 +85,7 @@ void CBenchWindow::CreateControls() {
     const auto makeField = [this](BenchField eField) {
         auto* pLabel = new QLabel(QString::fromUtf8(BenchFieldLabel(eField)), this);
         auto* pValue = new QLabel(this);
+        pValue->setTextFormat(Qt::PlainText); // a station "<b>x</b>" is text, never markup
         pValue->setObjectName(QStringLiteral("field.") + QString::fromUtf8(BenchFieldKey(eField)));
         pValue->setAccessibleName(QString::fromStdString(BenchFieldName(eField)));
         pLabel->setBuddy(pValue);

@@ -9,15 +9,20 @@ namespace {
 // The job's stage reports as the front end hears them: with the unit.
 class CUnitStages final : public IStageObserver {
 public:
-    CUnitStages(IUpdateObserver& observer, const DeviceUnit& unit)
-        : m_observer(observer), m_unit(unit) {}
+    CUnitStages(IUpdateObserver& observer, DeviceUnit& unit) : m_observer(observer), m_unit(unit) {}
     void OnStage(UpdateStage eStage, const UpdateStatus& status) override {
+        // A reader that was restarting when the job began is listed once its
+        // port has opened: from then on the unit has its name and connector
+        // (its record too, also when the port has gone again by the end).
+        if (eStage != StageStart && eStage != StageProgress) {
+            CompleteUnitFromListing(m_unit);
+        }
         m_observer.OnStage(m_unit, eStage, status);
     }
 
 private:
     IUpdateObserver& m_observer;
-    const DeviceUnit& m_unit;
+    DeviceUnit& m_unit;
 };
 
 } // namespace

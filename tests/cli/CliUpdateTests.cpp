@@ -130,6 +130,26 @@ TEST(CliUpdate, RetriesAFlakyDownloadAndRecordsEachAttempt) {
     EXPECT_TRUE(Contains(records[1], "\"attempt\":2}")) << records[1];
 }
 
+// A reader still restarting when update begins (its port not listed yet): its
+// record names the port and connector listed once it came.
+TEST(CliUpdate, AReaderListedOnlyAfterTheStartHasItsListedNameInTheRecord) {
+    CCliRig rig;
+    const std::string strImage = rig.WriteImage("fw.bin", 3000);
+    const std::string strRecords = rig.Root() + "/r.jsonl";
+    fwtest::CChildProcess cli(
+        FWUP_CLI_PATH, {"update", "--port", "COM1", "--record", strRecords, "--file", strImage},
+        {"FWUP_SYSROOT=" + rig.Root()});
+    ASSERT_TRUE(cli.WaitForOutput("connecting to (COM1)", 10000)) << cli.Output();
+    rig.AddDevice(rig.Config(Personality::BootLoader));
+    EXPECT_EQ(cli.Wait(60000), 0) << cli.Output();
+    const std::vector<uint8_t> bytes = rig.ReadFile(strRecords);
+    const std::string strRecord(bytes.begin(), bytes.end());
+    EXPECT_FALSE(Contains(strRecord, "\"port\":\"(COM1)\"")) << strRecord;
+    EXPECT_TRUE(Contains(strRecord, " (COM1)\",\"connector\":")) << strRecord;
+    EXPECT_FALSE(Contains(strRecord, "\"connector\":\"\"")) << strRecord;
+    EXPECT_FALSE(Contains(strRecord, "\"slot\":\"\"")) << strRecord;
+}
+
 // A program that opened the port before us would read the reader's replies: the
 // open fails as busy and names it (the simulator, the pty's other end, does not count).
 TEST(CliUpdate, PortOpenedEarlierByAnotherProgramIsBusy) {

@@ -9,11 +9,15 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <fcntl.h>
 #include <fstream>
 #include <iterator>
 #include <set>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -37,7 +41,7 @@ int RunCli(const std::vector<std::string>& args, const std::string& strState,
 }
 
 // An old record line (no id, station, slot or attempt).
-std::string OldLine(const std::string& strSerial, int nExitCode, double dSeconds,
+std::string OldLine(const std::string& strSerial, int64_t nExitCode, double dSeconds,
                     const std::string& strTime) {
     return "{\"time\":\"" + strTime +
            "\",\"port\":\"P (COM1)\",\"connector\":\"1-1:1.0\",\"serial\":\"" + strSerial +
@@ -92,8 +96,43 @@ TEST(RecordsCli, ImportTwiceAddsNothingAndTheReportIsOneSelfContainedPage) {
         EXPECT_EQ(RunCli({"records", "import", "--db", strDb, strJsonl}, root.Path(), strOut), 0)
             << strOut;
         EXPECT_TRUE(Contains(strOut, "imported 3 record(s)")) << strOut;
-        EXPECT_TRUE(Contains(strOut, "old.jsonl:5: skipped")) << strOut;
+        EXPECT_TRUE(Contains(strOut, "old.jsonl:5: refused: ")) << strOut;
     }
+    EXPECT_TRUE(Contains(strOut, "(0 new, 3 there already); 1 line(s) refused")) << strOut;
+    // A number no column holds and a line longer than 64 KiB are refused by number.
+    std::string strHuge = OldLine("C", 0, 1, "2026-12-08T08:00:00Z");
+    strHuge.insert(strHuge.find("\"r\""), "\"" + std::string(70000, 'x') + "\",");
+    std::ofstream(root.Path() + "/bad.jsonl")
+        << OldLine("C", 1099511627776, 1, "2026-12-08T08:00:00Z") << strHuge;
+    EXPECT_EQ(RunCli({"records", "import", "--db", strDb, root.Path() + "/bad.jsonl"}, root.Path(),
+                     strOut),
+              0);
+    EXPECT_TRUE(Contains(strOut, "bad.jsonl:1: refused: \"exit_code\" is out of range")) << strOut;
+    EXPECT_TRUE(Contains(strOut, "bad.jsonl:2: refused: longer than 65536 bytes")) << strOut;
+    EXPECT_TRUE(Contains(strOut, "imported 0 record(s)")) << strOut;
+    // A store that fails midway (here a trigger of its own, failing at run time): the
+    // import says how far it came and that running it again completes it.
+    const std::string strBroken = root.Path() + "/broken.db";
+    std::ofstream(root.Path() + "/two.jsonl") << OldLine("D", 0, 1, "2026-12-08T09:00:00Z")
+                                              << OldLine("STOP", 0, 1, "2026-12-08T09:01:00Z");
+    {
+        std::string strError;
+        auto pDb =
+            std::make_unique<fwup::CRecordDb>(fwup::OpenSqlConnection(strBroken, strError), "b");
+        ASSERT_TRUE(pDb->Prepare(strError) &&
+                    fwup::OpenSqlConnection(strBroken, strError)
+                        ->Exec("CREATE TRIGGER stop AFTER INSERT ON units WHEN NEW.serial = "
+                               "'STOP' BEGIN SELECT abs(-9223372036854775807 - 1); END",
+                               {}, nullptr, strError))
+            << strError;
+    }
+    EXPECT_EQ(RunCli({"records", "import", "--db", strBroken, root.Path() + "/two.jsonl"},
+                     root.Path(), strOut),
+              3);
+    EXPECT_TRUE(Contains(strOut, "imported 1 record(s) from ")) << strOut;
+    EXPECT_TRUE(Contains(strOut, "before the store failed at line 2; running the same import "
+                                 "again completes it"))
+        << strOut;
     EXPECT_EQ(RunCli({"records", "list", "--db", strDb, "--format", "csv"}, root.Path(), strOut),
               0);
     EXPECT_EQ(std::count(strOut.begin(), strOut.end(), '\n'), 4) << strOut; // header + 3
@@ -116,6 +155,44 @@ TEST(RecordsCli, ImportTwiceAddsNothingAndTheReportIsOneSelfContainedPage) {
     EXPECT_EQ(nCharts, 3u);
     EXPECT_TRUE(Contains(strPage, "<td>&lt;b&gt;&amp;amp</td><td>3</td><td>2</td><td>1</td>"))
         << strPage;
+    // Stored terminal controls come out escaped, and a CSV cell that a
+    // spreadsheet would run as a formula after an apostrophe.
+    std::string strHostile = OldLine("=1+2\\u001b[2J", 0, 1, "2026-12-08T06:00:00Z");
+    strHostile.replace(strHostile.find("<b>&amp"), 7, "-x\\u001b]0;t\\u0007");
+    std::ofstream(root.Path() + "/hostile.jsonl") << strHostile;
+    const std::string strHostileDb = root.Path() + "/hostile.db";
+    ASSERT_EQ(RunCli({"records", "import", "--db", strHostileDb, root.Path() + "/hostile.jsonl"},
+                     root.Path(), strOut),
+              0)
+        << strOut;
+    const struct {
+        std::vector<std::string> args;
+        const char* pszShows;
+    } shown[] = {
+        {{"list"}, "=1+2\\x1b[2J"},
+        {{"list", "--format", "csv"}, ",'=1+2\\x1b[2J,"},
+        {{"list", "--format", "csv"}, ",'-x\\x1b]0;t\\x07,"},
+        {{"summary"}, "-x\\x1b]0;t\\x07"},
+    };
+    for (const auto& c : shown) {
+        std::vector<std::string> args = {"records"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        args.insert(args.end(), {"--db", strHostileDb});
+        EXPECT_EQ(RunCli(args, root.Path(), strOut), 0) << strOut;
+        EXPECT_TRUE(Contains(strOut, c.pszShows)) << strOut;
+        EXPECT_FALSE(Contains(strOut, "\x1b")) << strOut;
+    }
+    // Another program's SQLite file: the read commands refuse it and leave it
+    // byte for byte as it was.
+    const std::string strForeign = root.Path() + "/notes.db";
+    {
+        std::string strError;
+        auto pNotes = fwup::OpenSqlConnection(strForeign, strError);
+        ASSERT_TRUE(pNotes && pNotes->Exec("PRAGMA journal_mode=DELETE", {}, nullptr, strError) &&
+                    pNotes->Exec("CREATE TABLE notes (t TEXT)", {}, nullptr, strError))
+            << strError;
+    }
+    const std::string strBefore = ReadText(strForeign);
     // Usage mistakes are told, not guessed.
     const struct {
         std::vector<std::string> args;
@@ -128,11 +205,16 @@ TEST(RecordsCli, ImportTwiceAddsNothingAndTheReportIsOneSelfContainedPage) {
         {{"records", "list", "--db", strDb, "--until", "2025-02-29T10:00"}, "needs a UTC time"},
         {{"records", "report", "--db", strDb}, "--html FILE is required"},
         {{"records", "frobnicate", "--db", strDb}, "unknown records command"},
+        {{"records", "list", "--db", strForeign}, "holds no unit records of fwupgrader"},
+        {{"records", "summary", "--db", strForeign}, "holds no unit records of fwupgrader"},
+        {{"records", "report", "--db", strForeign, "--html", root.Path() + "/n.html"},
+         "holds no unit records of fwupgrader"},
     };
     for (const auto& b : bad) {
         EXPECT_EQ(RunCli(b.args, root.Path(), strOut), 2) << b.args[1];
         EXPECT_TRUE(Contains(strOut, b.pszSays)) << strOut;
     }
+    EXPECT_EQ(ReadText(strForeign), strBefore);
 }
 
 TEST(RecordsCli, AFifoOrDirectoryAsTheRecordPathIsRefusedBeforeTheJob) {
@@ -169,7 +251,8 @@ fwsim::SimDeviceConfig ReaderConfig(const fwtest::CSimRig& rig, int nIndex, bool
 } // namespace
 
 // Four readers at once; the server stops while two of them are still downloading
-// and comes back after the run: after a sync every unit is there exactly once.
+// and comes back after the run: after a sync every unit is there exactly once,
+// the serial number with a byte that is not UTF-8 too, that byte kept.
 TEST(RecordsCliRealtime, FourReadersWhileTheServerStopsAndComesBack) {
     if (!fwtest::CPgServer::Available()) {
         GTEST_SKIP() << "PostgreSQL 15 is not installed (scripts/deps.sh installs it)";
@@ -181,7 +264,9 @@ TEST(RecordsCliRealtime, FourReadersWhileTheServerStopsAndComesBack) {
     const std::string strImage = rig.WriteFirmware("fw.bin", 60000, 3);
     std::vector<std::unique_ptr<fwsim::CSimDevice>> devices;
     for (int n = 1; n <= 4; ++n) {
-        devices.push_back(std::make_unique<fwsim::CSimDevice>(ReaderConfig(rig, n, n > 2)));
+        fwsim::SimDeviceConfig config = ReaderConfig(rig, n, n > 2);
+        config.strSerial += n % 2 == 0 ? "\xff" : ""; // one stored at once, one via the spool
+        devices.push_back(std::make_unique<fwsim::CSimDevice>(config));
         ASSERT_TRUE(devices.back()->Start());
     }
     CChildProcess cli(FWUP_CLI_PATH,
@@ -223,7 +308,8 @@ TEST(RecordsCliRealtime, FourReadersWhileTheServerStopsAndComesBack) {
         EXPECT_EQ(r.strStation, "bench-7");
         EXPECT_EQ(r.nExitCode, 0);
     }
-    EXPECT_EQ(serials, (std::multiset<std::string>{"SN1001", "SN1002", "SN1003", "SN1004"}));
+    EXPECT_EQ(serials,
+              (std::multiset<std::string>{"SN1001", "SN1002\xff", "SN1003", "SN1004\xff"}));
     for (const std::string& strText : {cli.Output(), strSync, strAgain}) {
         EXPECT_FALSE(Contains(strText, fwtest::CPgServer::kPassword)) << strText;
     }
@@ -249,6 +335,37 @@ TEST(RecordsCliRealtime, AUnitWhoseRecordWasLostExits16) {
     EXPECT_FALSE(Contains(strOut, "hush")) << strOut;
     EXPECT_EQ(RunCli({"auto", "--help"}, rig.Root(), strOut), 0);
     EXPECT_TRUE(Contains(strOut, "  16  flashed, but its record was lost\n")) << strOut;
+}
+
+// The last Ctrl-C while a record waits on a store (another program holds the
+// JSON-lines file's lock): the record is spooled before the program ends (130),
+// or, where no spool can be made, told as lost (16).
+TEST(RecordsCliRealtime, TheLastCtrlCSpoolsTheRecordsAStoreHoldsUp) {
+    for (const bool bSpool : {true, false}) {
+        SCOPED_TRACE(bSpool ? "spool" : "no spool");
+        fwtest::CSimRig rig;
+        const std::string strImage = rig.WriteFirmware("fw.bin", 3000, 2);
+        fwsim::CSimDevice device(ReaderConfig(rig, 1, false));
+        ASSERT_TRUE(device.Start());
+        const std::string strStore = rig.Root() + "/units.jsonl";
+        const int fd = ::open(strStore.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        ASSERT_EQ(::flock(fd, LOCK_EX), 0);
+        const std::string strState = rig.Root() + (bSpool ? "/state" : "/state-file");
+        std::ofstream(rig.Root() + "/state-file") << "x";
+        CChildProcess cli(FWUP_CLI_PATH,
+                          {"auto", "--parallel", "--record", strStore, "--file", strImage},
+                          {"XDG_STATE_HOME=" + strState});
+        ASSERT_TRUE(cli.WaitForOutput("FW Update Successful!", 30000)) << cli.Output();
+        for (const char* pszAnswer : {"no new device", "stopping every device"}) {
+            cli.Signal(SIGINT);
+            ASSERT_TRUE(cli.WaitForOutput(pszAnswer, 2000)) << cli.Output();
+        }
+        cli.Signal(SIGINT);
+        EXPECT_EQ(cli.Wait(3000), bSpool ? 130 : 16) << cli.Output();
+        EXPECT_TRUE(Contains(cli.Output(), bSpool ? "kept in the spool " + strState : "was lost"))
+            << cli.Output();
+        ::close(fd);
+    }
 }
 
 // The report as a real browser draws it: headless Chromium makes a screenshot.

@@ -77,25 +77,62 @@ std::unique_ptr<CRecordDb> OpenDb(const std::string& strStore) {
     return pDb;
 }
 
-// The server the PostgreSQL tests share; started at the first use.
-fwtest::CPgServer* SharedServer() {
+// The server the PostgreSQL tests share, started at the first use; null with
+// strError when it did not start.
+fwtest::CPgServer* SharedServer(std::string& strError) {
     static fwtest::CPgServer server;
-    static bool bStarted = [] {
-        std::string strError;
-        const bool bOk = fwtest::CPgServer::Available() && server.Start(strError);
-        if (!bOk) {
-            std::fprintf(stderr, "PostgreSQL: %s\n", strError.c_str());
-        }
-        return bOk;
-    }();
+    static std::string strStartError;
+    static const bool bStarted = server.Start(strStartError);
+    strError = strStartError;
     return bStarted ? &server : nullptr;
 }
 
+// Skips a test only where PostgreSQL is not installed; where it is and does not
+// start, the test fails.
 #define REQUIRE_POSTGRES(pServer)                                                                  \
-    fwtest::CPgServer* pServer = SharedServer();                                                   \
-    if (pServer == nullptr) {                                                                      \
+    if (!fwtest::CPgServer::Available()) {                                                         \
         GTEST_SKIP() << "PostgreSQL 15 is not installed (scripts/deps.sh installs it)";            \
+    }                                                                                              \
+    std::string strServerError;                                                                    \
+    fwtest::CPgServer* pServer = SharedServer(strServerError);                                     \
+    ASSERT_NE(pServer, nullptr) << "PostgreSQL is installed but did not start: " << strServerError;
+
+// Each case once per store, as its own test instance: "json" (a JSON-lines
+// file), "sqlite" or "postgresql".
+class RecordStoreTest : public testing::TestWithParam<const char*> {
+protected:
+    void SetUp() override {
+        if (IsServer()) {
+            REQUIRE_POSTGRES(pServer);
+            m_pServer = pServer;
+        }
     }
+    bool IsServer() const { return std::string(GetParam()) == "postgresql"; }
+    // A new store of this test's kind: a file, or a schema of the shared server.
+    std::string Store(const std::string& strName) {
+        if (m_pServer == nullptr) {
+            return m_root.Path() + "/" + strName +
+                   (std::string(GetParam()) == "json" ? ".jsonl" : ".db");
+        }
+        std::string strError;
+        const auto pAdmin = OpenSqlConnection(m_pServer->Uri(), strError);
+        EXPECT_TRUE(
+            pAdmin->Exec("DROP SCHEMA IF EXISTS " + strName + " CASCADE", {}, nullptr, strError) &&
+            pAdmin->Exec("CREATE SCHEMA " + strName, {}, nullptr, strError))
+            << strError;
+        return m_pServer->Uri() + "?options=-csearch_path%3D" + strName;
+    }
+
+    fwtest::CTempRoot m_root{false};
+    fwtest::CPgServer* m_pServer = nullptr;
+};
+
+// The database stores only: "sqlite" or "postgresql".
+class RecordDbTest : public RecordStoreTest {};
+
+std::string ParamName(const testing::TestParamInfo<const char*>& info) {
+    return info.param;
+}
 
 } // namespace
 
@@ -201,28 +238,32 @@ TEST(UnitRecord, AnOldLineGetsAnIdFromItsTextAndBadLinesAreRefused) {
           std::string(strOld).replace(strOld.find(",\"seconds\":1.5"), 14, "")}) {
         EXPECT_FALSE(ParseUnitRecord(strBad, first, strError)) << strBad;
     }
+    // Values no store would keep exactly: refused, saying why.
+    const std::pair<std::string, std::string> refused[] = {
+        {"\"exit_code\":1099511627776", "\"exit_code\" is out of range"},
+        {"\"exit_code\":99999999999999999999", "\"exit_code\" is out of range"},
+        {"\"size\":-1", "\"size\" is out of range"},
+        {"\"seconds\":-0.5", "\"seconds\" is out of range"},
+        {"\"seconds\":1e999", "\"seconds\" is out of range"},
+        {"\"attempt\":0", "\"attempt\" is out of range"},
+        {"\"serial\":\"SN\\u00001\"", "\"serial\" holds a NUL character"},
+    };
+    for (const auto& [strField, strWhy] : refused) {
+        std::string strBad = strOld;
+        const std::string strKey = strField.substr(0, strField.find(':') + 1);
+        const size_t nAt = strBad.find(strKey);
+        strBad = nAt == std::string::npos
+                     ? strBad.substr(0, strBad.size() - 1) + "," + strField + "}"
+                     : strBad.replace(nAt, strBad.find_first_of(",}", nAt) - nAt, strField);
+        EXPECT_FALSE(ParseUnitRecord(strBad, first, strError)) << strBad;
+        EXPECT_EQ(strError.rfind(strWhy, 0), 0u) << strError;
+    }
     EXPECT_EQ(CanonicalUtcTime("2024-02-29"), "2024-02-29T00:00:00Z"); // a leap day
 }
 
-// The field table against lists written here: the line's keys, and the table
-// each store makes. A record with every field set (texts beyond ASCII, controls,
-// quotes, an empty text, the numbers' limits) comes back equal from a line and
-// from each store.
-TEST(UnitRecord, EveryFieldComesBackFromTheLineAndEachStore) {
-    const std::vector<std::string> keys = {
-        "time",   "port",   "connector", "serial",  "version", "boot",    "file", "size",
-        "sha256", "result", "exit_code", "seconds", "id",      "station", "slot", "attempt"};
-    const std::string strColumns =
-        "id TEXT PRIMARY KEY, time TIMESTAMPTZ NOT NULL, port TEXT NOT NULL, connector TEXT NOT "
-        "NULL, serial TEXT, version TEXT, boot TEXT, file TEXT NOT NULL, size BIGINT NOT NULL, "
-        "sha256 TEXT, result TEXT NOT NULL, exit_code INTEGER NOT NULL, seconds DOUBLE PRECISION "
-        "NOT NULL, station TEXT NOT NULL, slot TEXT NOT NULL, attempt INTEGER NOT NULL";
-    std::vector<std::string> tableKeys;
-    for (const UnitRecordField& field : kUnitRecordFields) {
-        tableKeys.push_back(field.pszJsonKey);
-    }
-    EXPECT_EQ(tableKeys, keys);
-
+// A record with every field set: texts beyond ASCII and beyond UTF-8, controls,
+// quotes, an empty text, the numbers' limits.
+UnitRecord FullRecord() {
     UnitRecord r;
     r.strTime = "2000-02-29T23:59:59Z";
     r.strPort = "Ürün 端口 \xf0\x9f\x94\xa5 (COM2)";
@@ -238,46 +279,70 @@ TEST(UnitRecord, EveryFieldComesBackFromTheLineAndEachStore) {
     r.dSeconds = 86400.125;
     r.strId = NewRecordId();
     r.strStation = "линия \\7\\";
-    r.strSlot = "";
+    // Latin-1, a byte 0xFF, and U+EF80 (the first character of the form that
+    // keeps such bytes in SQL) itself: each byte comes back.
+    r.strSlot = "Platz \xe9\xff \xee\xbe\x80";
     r.nAttempt = INT_MAX;
+    return r;
+}
+
+// The field table against the keys written here; the full record comes back
+// equal from its line.
+TEST(UnitRecord, EveryFieldComesBackFromTheLine) {
+    const std::vector<std::string> keys = {
+        "time",   "port",   "connector", "serial",  "version", "boot",    "file", "size",
+        "sha256", "result", "exit_code", "seconds", "id",      "station", "slot", "attempt"};
+    std::vector<std::string> tableKeys;
+    for (const UnitRecordField& field : kUnitRecordFields) {
+        tableKeys.push_back(field.pszJsonKey);
+    }
+    EXPECT_EQ(tableKeys, keys);
+    const UnitRecord r = FullRecord();
     UnitRecord back;
     std::string strError;
     ASSERT_TRUE(ParseUnitRecord(FormatUnitRecord(r), back, strError)) << strError;
     EXPECT_TRUE(back == r) << FormatUnitRecord(back);
+}
 
-    fwtest::CTempRoot root(false);
-    // store, the statement that shows its table's columns, what it shows
-    std::vector<std::tuple<std::string, std::string, std::string>> stores = {
-        {root.Path() + "/units.db", "SELECT sql FROM sqlite_master WHERE name = 'units'",
-         "CREATE TABLE units (" +
-             std::string(strColumns).replace(strColumns.find("TIMESTAMPTZ"), 11, "TEXT") + ")"}};
-    if (fwtest::CPgServer* pServer = SharedServer()) {
-        ASSERT_TRUE(OpenSqlConnection(pServer->Uri(), strError)
-                        ->Exec("CREATE SCHEMA IF NOT EXISTS fields", {}, nullptr, strError))
-            << strError;
-        stores.emplace_back(
-            pServer->Uri() + "?options=-csearch_path%3Dfields",
-            "SELECT string_agg(column_name || ' ' || upper(udt_name) || CASE WHEN is_nullable = "
-            "'NO' THEN ' NOT NULL' ELSE '' END, ', ' ORDER BY ordinal_position) FROM "
-            "information_schema.columns WHERE table_schema = 'fields' AND table_name = 'units'",
-            "id TEXT NOT NULL, time TIMESTAMPTZ NOT NULL, port TEXT NOT NULL, connector TEXT NOT "
-            "NULL, serial TEXT, version TEXT, boot TEXT, file TEXT NOT NULL, size INT8 NOT NULL, "
-            "sha256 TEXT, result TEXT NOT NULL, exit_code INT4 NOT NULL, seconds FLOAT8 NOT NULL, "
-            "station TEXT NOT NULL, slot TEXT NOT NULL, attempt INT4 NOT NULL");
-    }
-    for (const auto& [strStore, strShowColumns, strShown] : stores) {
-        auto pDb = OpenDb(strStore);
-        ASSERT_TRUE(pDb);
-        std::vector<UnitRecord> records;
-        ASSERT_TRUE(pDb->Put(r, strError) && pDb->List({}, records, strError)) << strError;
-        ASSERT_EQ(records.size(), 1u) << MaskedStore(strStore);
-        EXPECT_TRUE(records[0] == r) << FormatUnitRecord(records[0]);
-        std::vector<SqlRow> rows;
-        ASSERT_TRUE(
-            OpenSqlConnection(strStore, strError)->Exec(strShowColumns, {}, &rows, strError))
-            << strError;
-        EXPECT_EQ(rows.at(0).at(0).value_or(""), strShown) << MaskedStore(strStore);
-    }
+// The table each database makes, against a list written here; the full record
+// comes back equal from it.
+TEST_P(RecordDbTest, EveryFieldComesBackAndTheTableHasItsColumns) {
+    const std::string strColumns =
+        "id TEXT PRIMARY KEY, time TIMESTAMPTZ NOT NULL, port TEXT NOT NULL, connector TEXT NOT "
+        "NULL, serial TEXT, version TEXT, boot TEXT, file TEXT NOT NULL, size BIGINT NOT NULL, "
+        "sha256 TEXT, result TEXT NOT NULL, exit_code INTEGER NOT NULL, seconds DOUBLE PRECISION "
+        "NOT NULL, station TEXT NOT NULL, slot TEXT NOT NULL, attempt INTEGER NOT NULL";
+    const std::string strStore = Store("fields");
+    // the statement that shows the table's columns, what it shows
+    const auto [strShowColumns, strShown] =
+        IsServer()
+            ? std::pair<std::string, std::string>(
+                  "SELECT string_agg(column_name || ' ' || upper(udt_name) || CASE WHEN "
+                  "is_nullable = 'NO' THEN ' NOT NULL' ELSE '' END, ', ' ORDER BY "
+                  "ordinal_position) FROM information_schema.columns WHERE table_schema = "
+                  "'fields' AND table_name = 'units'",
+                  "id TEXT NOT NULL, time TIMESTAMPTZ NOT NULL, port TEXT NOT NULL, connector "
+                  "TEXT NOT NULL, serial TEXT, version TEXT, boot TEXT, file TEXT NOT NULL, size "
+                  "INT8 NOT NULL, sha256 TEXT, result TEXT NOT NULL, exit_code INT4 NOT NULL, "
+                  "seconds FLOAT8 NOT NULL, station TEXT NOT NULL, slot TEXT NOT NULL, attempt "
+                  "INT4 NOT NULL")
+            : std::pair<std::string, std::string>(
+                  "SELECT sql FROM sqlite_master WHERE name = 'units'",
+                  "CREATE TABLE units (" +
+                      std::string(strColumns).replace(strColumns.find("TIMESTAMPTZ"), 11, "TEXT") +
+                      ")");
+    const UnitRecord r = FullRecord();
+    auto pDb = OpenDb(strStore);
+    ASSERT_TRUE(pDb);
+    std::string strError;
+    std::vector<UnitRecord> records;
+    ASSERT_TRUE(pDb->Put(r, strError) && pDb->List({}, records, strError)) << strError;
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_TRUE(records[0] == r) << FormatUnitRecord(records[0]);
+    std::vector<SqlRow> rows;
+    ASSERT_TRUE(OpenSqlConnection(strStore, strError)->Exec(strShowColumns, {}, &rows, strError))
+        << strError;
+    EXPECT_EQ(rows.at(0).at(0).value_or(""), strShown);
 }
 
 TEST(RecordStoreText, PicksTheStoreByItsFormAndHidesPasswords) {
@@ -435,76 +500,82 @@ TEST(RecordStores, SqliteFromEightThreadsInTwoProcessesLosesNoRow) {
     EXPECT_EQ(serials.size(), 2u * kThreads * kEach);
 }
 
-// Every store: text with quotes, semicolons and backslashes comes back as it went
-// in, an id is kept once, and a newer schema is refused.
-TEST(RecordStores, TextIsStoredVerbatimAndAnIdOnce) {
-    fwtest::CTempRoot root(false);
-    std::vector<std::string> stores = {root.Path() + "/units.db"};
-    if (fwtest::CPgServer* pServer = SharedServer()) {
-        stores.push_back(pServer->Uri());
-    } else {
-        std::fprintf(stderr, "PostgreSQL not installed: only SQLite checked\n");
-    }
-    UnitRecord odd = SampleRecord("SN'; DROP TABLE units; --", 0, 1.25);
+// Every store: text with quotes, semicolons, backslashes and a byte that is not
+// UTF-8 comes back as it went in, and an id is kept once (the second Put says
+// it added nothing).
+TEST_P(RecordStoreTest, TextIsStoredVerbatimAndAnIdOnce) {
+    UnitRecord odd = SampleRecord("SN'; DROP TABLE units; --\xff", 0, 1.25);
     odd.strStation = "line \"7\"; \\bench\\ ä";
     odd.optVersion = "1.0\\'\"";
     odd.strFile = "C:\\fw\\a;b.bin";
     odd.nAttempt = 3;
-    for (const std::string& strStore : stores) {
-        auto pDb = OpenDb(strStore);
-        ASSERT_TRUE(pDb);
-        std::string strError;
-        ASSERT_TRUE(pDb->Put(odd, strError)) << strError;
-        ASSERT_TRUE(pDb->Put(odd, strError)) << strError; // sent again: still one row
-        std::vector<UnitRecord> records;
-        ASSERT_TRUE(pDb->List({}, records, strError)) << strError;
-        ASSERT_EQ(records.size(), 1u) << MaskedStore(strStore);
-        ExpectSameRecord(records[0], odd);
+    const std::string strStore = Store("verbatim");
+    std::unique_ptr<IRecordStore> pStore;
+    std::string strError;
+    if (std::string(GetParam()) == "json") {
+        auto pFile = std::make_unique<CJsonLinesStore>();
+        ASSERT_TRUE(pFile->Open(strStore, strError)) << strError;
+        pStore = std::move(pFile);
+    } else {
+        pStore = OpenDb(strStore);
+        ASSERT_TRUE(pStore);
     }
+    for (const bool bFirst : {true, false}) { // sent again: still one
+        PutNote note;
+        ASSERT_TRUE(pStore->PutRecord(odd, note, strError)) << strError;
+        EXPECT_EQ(note.bAdded, bFirst);
+    }
+    std::vector<UnitRecord> records;
+    if (std::string(GetParam()) == "json") {
+        for (const std::string& strLine : FileLines(strStore)) {
+            ASSERT_TRUE(ParseUnitRecord(strLine, records.emplace_back(), strError)) << strError;
+        }
+    } else {
+        ASSERT_TRUE(static_cast<CRecordDb&>(*pStore).List({}, records, strError)) << strError;
+    }
+    ASSERT_EQ(records.size(), 1u);
+    ExpectSameRecord(records[0], odd);
 }
 
-TEST(RecordStores, AStoreWithANewerSchemaIsRefused) {
-    fwtest::CTempRoot root(false);
-    std::vector<std::string> stores = {root.Path() + "/units.db"};
-    if (fwtest::CPgServer* pServer = SharedServer()) {
-        stores.push_back(pServer->Uri());
-    }
-    for (const std::string& strStore : stores) {
-        std::string strError;
-        auto pConnection = OpenSqlConnection(strStore, strError);
-        ASSERT_TRUE(
-            pConnection &&
-            pConnection->Exec("CREATE TABLE IF NOT EXISTS schema_version (version "
-                              "INTEGER NOT NULL)",
-                              {}, nullptr, strError) &&
-            pConnection->Exec("INSERT INTO schema_version VALUES (99)", {}, nullptr, strError))
-            << strError;
-        CUnitRecordLog log;
-        CRecordDb db(std::move(pConnection), MaskedStore(strStore));
-        EXPECT_FALSE(db.Prepare(strError));
-        EXPECT_NE(strError.find("schema version 99, newer than this program's 2"),
-                  std::string::npos)
-            << strError;
-        // A local file is refused before any unit runs.
-        EXPECT_EQ(log.Open(strStore, strError), StoreKindOf(strStore) == StoreKind::Postgres);
-        ASSERT_TRUE(
-            OpenSqlConnection(strStore, strError)
-                ->Exec("DELETE FROM schema_version WHERE version = 99", {}, nullptr, strError))
-            << strError;
-    }
+TEST_P(RecordDbTest, AStoreWithANewerSchemaIsRefused) {
+    const std::string strStore = Store("newer");
+    std::string strError;
+    auto pConnection = OpenSqlConnection(strStore, strError);
+    ASSERT_TRUE(pConnection &&
+                pConnection->Exec("CREATE TABLE schema_version (version INTEGER NOT NULL)", {},
+                                  nullptr, strError) &&
+                pConnection->Exec("INSERT INTO schema_version VALUES (99)", {}, nullptr, strError))
+        << strError;
+    CUnitRecordLog log;
+    CRecordDb db(std::move(pConnection), MaskedStore(strStore));
+    EXPECT_FALSE(db.Prepare(strError));
+    EXPECT_NE(strError.find("schema version 99, newer than this program's 2"), std::string::npos)
+        << strError;
+    // A local file is refused before any unit runs.
+    EXPECT_EQ(log.Open(strStore, strError), IsServer());
+    // Read-only, it is refused too, and so is a store without the tables, which
+    // the reader leaves without them.
+    CRecordDb reader(OpenSqlConnection(strStore, strError, kStoreDeadline, true), "r");
+    EXPECT_FALSE(reader.PrepareToRead(strError));
+    EXPECT_NE(strError.find("schema version 99, newer"), std::string::npos) << strError;
+    const std::string strEmpty = Store("nothing");
+    OpenSqlConnection(strEmpty, strError); // an empty SQLite file
+    CRecordDb empty(OpenSqlConnection(strEmpty, strError, kStoreDeadline, true), "e");
+    EXPECT_FALSE(empty.PrepareToRead(strError));
+    EXPECT_NE(strError.find("holds no unit records of fwupgrader"), std::string::npos) << strError;
+    std::vector<SqlRow> rows;
+    ASSERT_TRUE(OpenSqlConnection(strEmpty, strError)
+                    ->Exec(IsServer()
+                               ? "SELECT count(*) FROM pg_tables WHERE schemaname = 'nothing'"
+                               : "SELECT count(*) FROM sqlite_master",
+                           {}, &rows, strError))
+        << strError;
+    EXPECT_EQ(rows.at(0).at(0), "0");
 }
 
 // Summary figures worked out by hand for a small table of units.
-TEST(RecordQueries, SummaryAndListAgreeWithHandCountedFigures) {
-    fwtest::CTempRoot root(false);
-    std::vector<std::string> stores = {root.Path() + "/units.db"};
-    if (fwtest::CPgServer* pServer = SharedServer()) {
-        stores.push_back(pServer->Uri() + "?options=-csearch_path%3Dsummary");
-        std::string strError;
-        ASSERT_TRUE(OpenSqlConnection(pServer->Uri(), strError)
-                        ->Exec("CREATE SCHEMA IF NOT EXISTS summary", {}, nullptr, strError))
-            << strError;
-    }
+TEST_P(RecordDbTest, SummaryAndListAgreeWithHandCountedFigures) {
+    const std::string strStore = Store("summary");
     // serial, exit code, seconds, time, station
     const std::vector<UnitRecord> units = {
         SampleRecord("A", 10, 40, "2026-12-07T22:00:00Z", "s1"), // A fails first, then passes
@@ -513,62 +584,60 @@ TEST(RecordQueries, SummaryAndListAgreeWithHandCountedFigures) {
         SampleRecord("C", 0, 30, "2026-12-08T07:00:00Z", "s2"),
         SampleRecord("D", 11, 50, "2026-12-08T07:30:00Z", "s2"),
     };
-    for (const std::string& strStore : stores) {
-        auto pDb = OpenDb(strStore);
-        ASSERT_TRUE(pDb);
-        std::string strError;
-        for (const UnitRecord& r : units) {
-            ASSERT_TRUE(pDb->Put(r, strError)) << strError;
-        }
-        RecordSummary summary;
-        ASSERT_TRUE(pDb->Summarize(summary, strError)) << strError;
-        EXPECT_EQ(summary.total.nUnits, 5);
-        EXPECT_EQ(summary.total.nPassed, 3);
-        EXPECT_EQ(summary.total.nSerials, 4);
-        EXPECT_EQ(summary.total.nFirstPassed, 2);           // B and C
-        EXPECT_DOUBLE_EQ(summary.total.dMedianSeconds, 30); // 10 20 [30] 40 50
-        EXPECT_DOUBLE_EQ(summary.total.dP95Seconds, 50);
-        ASSERT_EQ(summary.byStation.size(), 2u);
-        EXPECT_EQ(summary.byStation[0].strKey, "s1");
-        EXPECT_EQ(summary.byStation[0].nUnits, 3);
-        EXPECT_DOUBLE_EQ(summary.byStation[0].dMedianSeconds, 20);
-        EXPECT_EQ(summary.byStation[1].nFirstPassed, 1);
-        ASSERT_EQ(summary.byDay.size(), 2u);
-        EXPECT_EQ(summary.byDay[0].strKey, "2026-12-07");
-        EXPECT_EQ(summary.byDay[1].nUnits, 4);
-        ASSERT_EQ(summary.byImage.size(), 1u);
 
-        std::vector<std::pair<RecordFilter, size_t>> lists(6);
-        lists[0].second = 5;
-        lists[1] = {RecordFilter{}, 2};
-        lists[1].first.optSerial = "A";
-        lists[2] = {RecordFilter{}, 3};
-        lists[2].first.optSince = "2026-12-08T06:30:00Z";
-        lists[3] = {RecordFilter{}, 2};
-        lists[3].first.optUntil = "2026-12-08T06:00:00Z";
-        lists[4] = {RecordFilter{}, 2};
-        lists[4].first.optPassed = false;
-        lists[5] = {RecordFilter{}, 1};
-        lists[5].first.optStation = "s2";
-        lists[5].first.optPassed = true;
-        for (const auto& [filter, nExpected] : lists) {
-            std::vector<UnitRecord> records;
-            ASSERT_TRUE(pDb->List(filter, records, strError)) << strError;
-            EXPECT_EQ(records.size(), nExpected) << MaskedStore(strStore);
-        }
-        ReportData report;
-        ASSERT_TRUE(pDb->Report(report, strError)) << strError;
-        ASSERT_EQ(report.unitsPerHour.size(), 48u);
-        EXPECT_EQ(report.unitsPerHour.back(),
-                  std::make_pair(std::string("2026-12-08T07"), int64_t{2}));
-        int64_t nBinned = 0;
-        for (int64_t n : report.histogram) {
-            nBinned += n;
-        }
-        EXPECT_EQ(nBinned, 5);
-        EXPECT_EQ(report.histogram.front(), 1); // 10 s
-        EXPECT_EQ(report.histogram.back(), 1);  // 50 s
+    auto pDb = OpenDb(strStore);
+    ASSERT_TRUE(pDb);
+    std::string strError;
+    for (const UnitRecord& r : units) {
+        ASSERT_TRUE(pDb->Put(r, strError)) << strError;
     }
+    RecordSummary summary;
+    ASSERT_TRUE(pDb->Summarize(summary, strError)) << strError;
+    EXPECT_EQ(summary.total.nUnits, 5);
+    EXPECT_EQ(summary.total.nPassed, 3);
+    EXPECT_EQ(summary.total.nSerials, 4);
+    EXPECT_EQ(summary.total.nFirstPassed, 2);           // B and C
+    EXPECT_DOUBLE_EQ(summary.total.dMedianSeconds, 30); // 10 20 [30] 40 50
+    EXPECT_DOUBLE_EQ(summary.total.dP95Seconds, 50);
+    ASSERT_EQ(summary.byStation.size(), 2u);
+    EXPECT_EQ(summary.byStation[0].strKey, "s1");
+    EXPECT_EQ(summary.byStation[0].nUnits, 3);
+    EXPECT_DOUBLE_EQ(summary.byStation[0].dMedianSeconds, 20);
+    EXPECT_EQ(summary.byStation[1].nFirstPassed, 1);
+    ASSERT_EQ(summary.byDay.size(), 2u);
+    EXPECT_EQ(summary.byDay[0].strKey, "2026-12-07");
+    EXPECT_EQ(summary.byDay[1].nUnits, 4);
+    ASSERT_EQ(summary.byImage.size(), 1u);
+
+    std::vector<std::pair<RecordFilter, size_t>> lists(6);
+    lists[0].second = 5;
+    lists[1] = {RecordFilter{}, 2};
+    lists[1].first.optSerial = "A";
+    lists[2] = {RecordFilter{}, 3};
+    lists[2].first.optSince = "2026-12-08T06:30:00Z";
+    lists[3] = {RecordFilter{}, 2};
+    lists[3].first.optUntil = "2026-12-08T06:00:00Z";
+    lists[4] = {RecordFilter{}, 2};
+    lists[4].first.optPassed = false;
+    lists[5] = {RecordFilter{}, 1};
+    lists[5].first.optStation = "s2";
+    lists[5].first.optPassed = true;
+    for (const auto& [filter, nExpected] : lists) {
+        std::vector<UnitRecord> records;
+        ASSERT_TRUE(pDb->List(filter, records, strError)) << strError;
+        EXPECT_EQ(records.size(), nExpected) << MaskedStore(strStore);
+    }
+    ReportData report;
+    ASSERT_TRUE(pDb->Report(report, strError)) << strError;
+    ASSERT_EQ(report.unitsPerHour.size(), 48u);
+    EXPECT_EQ(report.unitsPerHour.back(), std::make_pair(std::string("2026-12-08T07"), int64_t{2}));
+    int64_t nBinned = 0;
+    for (int64_t n : report.histogram) {
+        nBinned += n;
+    }
+    EXPECT_EQ(nBinned, 5);
+    EXPECT_EQ(report.histogram.front(), 1); // 10 s
+    EXPECT_EQ(report.histogram.back(), 1);  // 50 s
 }
 
 // Each serial's first attempt within each grouping: a history longer than three
@@ -576,19 +645,10 @@ TEST(RecordQueries, SummaryAndListAgreeWithHandCountedFigures) {
 // a unit without a serial, a serial across midnight, durations that repeat.
 // The units arrive in time order, in reverse (every first attempt replaced by an
 // earlier one), and into a store of schema version 1 opened afterwards.
-TEST(RecordQueries, FirstAttemptsPerStationImageAndDayCountedByHand) {
-    fwtest::CTempRoot root(false);
+TEST_P(RecordDbTest, FirstAttemptsPerStationImageAndDayCountedByHand) {
     std::vector<std::string> stores;
     for (const char* pszArrival : {"ordered", "reversed", "upgraded"}) {
-        stores.push_back(root.Path() + "/" + pszArrival + ".db");
-        if (fwtest::CPgServer* pServer = SharedServer()) {
-            stores.push_back(pServer->Uri() + "?options=-csearch_path%3D" + pszArrival);
-            std::string strError;
-            ASSERT_TRUE(OpenSqlConnection(pServer->Uri(), strError)
-                            ->Exec(std::string("CREATE SCHEMA IF NOT EXISTS ") + pszArrival, {},
-                                   nullptr, strError))
-                << strError;
-        }
+        stores.push_back(Store(pszArrival));
     }
     const std::string a(64, 'a'), b(64, 'b');
     struct Unit {
@@ -644,19 +704,34 @@ TEST(RecordQueries, FirstAttemptsPerStationImageAndDayCountedByHand) {
             ASSERT_TRUE(pDb->Put(r, strError)) << strError;
         }
         if (strStore.find("upgraded") != std::string::npos) {
-            // Back to version 1 (the units alone), then opened by this program.
+            // Back to a store as version 1 left it (the units, their indexes and
+            // the version row 1), read, upgraded by this program and reopened.
             auto pConnection = OpenSqlConnection(strStore, strError);
             ASSERT_TRUE(pConnection) << strError;
-            const bool bServer = StoreKindOf(strStore) == StoreKind::Postgres;
             for (const std::string& strSql :
-                 {std::string("DROP TRIGGER units_aggregate") + (bServer ? " ON units" : ""),
+                 {std::string("DROP TRIGGER units_aggregate") + (IsServer() ? " ON units" : ""),
                   std::string("DROP TABLE units_first"), std::string("DROP TABLE units_yield"),
                   std::string("DROP TABLE units_seconds"), std::string("DROP TABLE units_hours"),
-                  std::string("DELETE FROM schema_version WHERE version = 2")}) {
+                  std::string("UPDATE schema_version SET version = 1")}) {
                 ASSERT_TRUE(pConnection->Exec(strSql, {}, nullptr, strError)) << strError;
             }
-            pDb = OpenDb(strStore);
+            CRecordDb reader(OpenSqlConnection(strStore, strError, kStoreDeadline, true), "v1");
+            std::vector<UnitRecord> records;
+            ASSERT_TRUE(reader.PrepareToRead(strError) && reader.List({}, records, strError))
+                << strError;
+            EXPECT_EQ(records.size(), units.size());
+            RecordSummary none;
+            EXPECT_FALSE(reader.Summarize(none, strError));
+            EXPECT_NE(strError.find("schema version 1, which has no aggregates"), std::string::npos)
+                << strError;
+            pDb = OpenDb(strStore); // upgrades
+            pDb = OpenDb(strStore); // opens version 2 as it is
             ASSERT_TRUE(pDb);
+            std::vector<SqlRow> versions;
+            ASSERT_TRUE(pConnection->Exec("SELECT version FROM schema_version ORDER BY version", {},
+                                          &versions, strError))
+                << strError;
+            EXPECT_EQ(versions, (std::vector<SqlRow>{{"1"}, {"2"}}));
         }
         RecordSummary summary;
         ASSERT_TRUE(pDb->Summarize(summary, strError)) << strError;
@@ -670,51 +745,41 @@ TEST(RecordQueries, FirstAttemptsPerStationImageAndDayCountedByHand) {
 
 // Writers at once, each with an attempt of the same four serials, the earliest
 // arriving from any of them: every serial counted once, its first attempt found.
-TEST(RecordQueries, ConcurrentWritersOfOneSerialCountItOnce) {
-    fwtest::CTempRoot root(false);
-    std::vector<std::string> stores = {root.Path() + "/units.db"};
-    if (fwtest::CPgServer* pServer = SharedServer()) {
-        stores.push_back(pServer->Uri() + "?options=-csearch_path%3Dracing");
-        std::string strError;
-        ASSERT_TRUE(OpenSqlConnection(pServer->Uri(), strError)
-                        ->Exec("CREATE SCHEMA IF NOT EXISTS racing", {}, nullptr, strError))
-            << strError;
-    }
+TEST_P(RecordDbTest, ConcurrentWritersOfOneSerialCountItOnce) {
+    const std::string strStore = Store("racing");
     constexpr int kWriters = 8, kSerials = 4;
-    for (const std::string& strStore : stores) {
-        ASSERT_TRUE(OpenDb(strStore));
-        std::vector<std::thread> writers;
-        std::atomic<int> nFailed{0};
-        for (int t = 0; t < kWriters; ++t) {
-            writers.emplace_back([&, t] {
-                std::string strError;
-                CRecordDb db(OpenSqlConnection(strStore, strError), "db");
-                for (int s = 0; s < kSerials; ++s) {
-                    // The last writer has each serial's earliest attempt: it passes for
-                    // serials 0 and 1 only; the later attempts do the opposite.
-                    const bool bPass = (t == kWriters - 1) == (s < 2);
-                    const std::string strTime =
-                        "2026-12-08T06:0" + std::to_string(kWriters - 1 - t) + ":00Z";
-                    nFailed +=
-                        db.Put(SampleRecord("R" + std::to_string(s), bPass ? 0 : 10, 1, strTime),
-                               strError)
-                            ? 0
-                            : 1;
-                }
-            });
-        }
-        for (std::thread& writer : writers) {
-            writer.join();
-        }
-        EXPECT_EQ(nFailed.load(), 0);
-        RecordSummary summary;
-        std::string strError;
-        ASSERT_TRUE(OpenDb(strStore)->Summarize(summary, strError)) << strError;
-        EXPECT_EQ(summary.total.nUnits, kWriters * kSerials) << MaskedStore(strStore);
-        EXPECT_EQ(summary.total.nPassed, 2 + (kWriters - 1) * 2);
-        EXPECT_EQ(summary.total.nSerials, kSerials);
-        EXPECT_EQ(summary.total.nFirstPassed, 2);
+
+    ASSERT_TRUE(OpenDb(strStore));
+    std::vector<std::thread> writers;
+    std::atomic<int> nFailed{0};
+    for (int t = 0; t < kWriters; ++t) {
+        writers.emplace_back([&, t] {
+            std::string strError;
+            CRecordDb db(OpenSqlConnection(strStore, strError), "db");
+            for (int s = 0; s < kSerials; ++s) {
+                // The last writer has each serial's earliest attempt: it passes for
+                // serials 0 and 1 only; the later attempts do the opposite.
+                const bool bPass = (t == kWriters - 1) == (s < 2);
+                const std::string strTime =
+                    "2026-12-08T06:0" + std::to_string(kWriters - 1 - t) + ":00Z";
+                nFailed += db.Put(SampleRecord("R" + std::to_string(s), bPass ? 0 : 10, 1, strTime),
+                                  strError)
+                               ? 0
+                               : 1;
+            }
+        });
     }
+    for (std::thread& writer : writers) {
+        writer.join();
+    }
+    EXPECT_EQ(nFailed.load(), 0);
+    RecordSummary summary;
+    std::string strError;
+    ASSERT_TRUE(OpenDb(strStore)->Summarize(summary, strError)) << strError;
+    EXPECT_EQ(summary.total.nUnits, kWriters * kSerials) << MaskedStore(strStore);
+    EXPECT_EQ(summary.total.nPassed, 2 + (kWriters - 1) * 2);
+    EXPECT_EQ(summary.total.nSerials, kSerials);
+    EXPECT_EQ(summary.total.nFirstPassed, 2);
 }
 
 // A server that goes away: records are spooled, then sent first with the next
@@ -786,6 +851,45 @@ TEST(RecordSpool, ARelativeStateHomeIsIgnored) {
     ::setenv("HOME", strHome.c_str(), 1);
 }
 
+// A record the store refuses for its content (here a rule of the table's) is
+// spooled alone: its neighbours are stored at once, with no pause, and a sync
+// names it and why it stays.
+TEST_P(RecordDbTest, ARecordTheStoreRefusesWaitsAloneAndSyncNamesIt) {
+    CStateFolder state;
+    const std::string strStore = Store("refusing");
+    std::string strError;
+    ASSERT_TRUE(OpenDb(strStore));
+    ASSERT_TRUE(OpenSqlConnection(strStore, strError)
+                    ->Exec(IsServer() ? "ALTER TABLE units ADD CONSTRAINT no_bad CHECK (serial "
+                                        "<> 'BAD') NOT VALID"
+                                      : "CREATE TRIGGER no_bad BEFORE INSERT ON units WHEN "
+                                        "NEW.serial = 'BAD' BEGIN SELECT RAISE(ABORT, 'no BAD'); "
+                                        "END",
+                           {}, nullptr, strError))
+        << strError;
+    CUnitRecordLog log;
+    std::vector<std::string> notices;
+    ASSERT_TRUE(log.Open(strStore, strError)) << strError;
+    log.SetNoticeSink([&](const std::string& strNotice) { notices.push_back(strNotice); });
+    for (const char* pszSerial : {"G1", "BAD", "G2", "G3"}) {
+        log.Enqueue(SampleRecord(pszSerial, 0, 1));
+    }
+    const RecordTally tally = log.Close();
+    EXPECT_EQ(tally.nStored, 3);
+    EXPECT_EQ(tally.nSpooled, 1);
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_NE(notices[0].find("unit BAD ("), std::string::npos) << notices[0];
+    EXPECT_NE(notices[0].find("the store refused this record"), std::string::npos) << notices[0];
+    CUnitRecordLog::SpoolSync sync;
+    CRecordDb db(OpenSqlConnection(strStore, strError), "db");
+    ASSERT_TRUE(CUnitRecordLog::SyncSpool(*OpenSpool(false, strError), db, StoreKey(strStore), sync,
+                                          strError))
+        << strError;
+    EXPECT_EQ(sync.nSent, 0);
+    ASSERT_EQ(sync.notSent.size(), 1u);
+    EXPECT_NE(sync.notSent[0].find("the store refused it"), std::string::npos) << sync.notSent[0];
+}
+
 // A units table locked by another connection: the record misses its deadline
 // (shortened here from kStoreDeadline) and waits in the spool, not on the lock.
 TEST(RecordSpool, ALockedTableSendsTheRecordToTheSpoolWithinTheDeadline) {
@@ -813,13 +917,27 @@ TEST(RecordSpool, ALockedTableSendsTheRecordToTheSpoolWithinTheDeadline) {
     EXPECT_EQ(pending[0].optSerial, "LK1");
 }
 
-// Two processes send the same spooled records into one JSON-lines file whose
-// last line a full disk cut short: each record lands once, after the torn line.
-TEST(RecordSpool, TwoSyncsIntoOneJsonLinesFileSendEachRecordOnce) {
+class RecordSpoolDrain : public testing::TestWithParam<const char*> {};
+
+// Two processes send the same spooled records into one store at once (a
+// JSON-lines file whose last line a full disk cut short, or PostgreSQL): each
+// record lands once, and the two "sent" counts add up to the records.
+TEST_P(RecordSpoolDrain, TwoSyncsAtOnceSendEachRecordOnce) {
     CStateFolder state;
-    const std::string strPath = state.Path() + "/units.jsonl";
+    const bool bJson = std::string(GetParam()) == "json";
+    std::string strPath = state.Path() + "/units.jsonl";
     const std::string strTorn = "{\"time\":\"2026-12-08T06:";
-    std::ofstream(strPath) << strTorn;
+    if (bJson) {
+        std::ofstream(strPath) << strTorn;
+    } else {
+        REQUIRE_POSTGRES(pServer);
+        strPath = pServer->Uri() + "?options=-csearch_path%3Ddrain";
+        std::string strError;
+        ASSERT_TRUE(OpenSqlConnection(pServer->Uri(), strError)
+                        ->Exec("CREATE SCHEMA IF NOT EXISTS drain", {}, nullptr, strError))
+            << strError;
+        ASSERT_TRUE(OpenDb(strPath));
+    }
     constexpr int kRecords = 40;
     std::string strError;
     {
@@ -831,28 +949,43 @@ TEST(RecordSpool, TwoSyncsIntoOneJsonLinesFileSendEachRecordOnce) {
                 << strError;
         }
     }
+    // The records this process sent, or -1.
     const auto sync = [&] {
         std::string strWhy;
-        int nSent = 0;
+        CUnitRecordLog::SpoolSync sent;
         const auto pSpool = OpenSpool(false, strWhy);
-        CJsonLinesStore store;
+        std::unique_ptr<IRecordStore> pStore;
+        if (bJson) {
+            auto pFile = std::make_unique<CJsonLinesStore>();
+            pStore = pFile->Open(strPath, strWhy) ? std::move(pFile) : nullptr;
+        } else {
+            pStore = std::make_unique<CRecordDb>(OpenSqlConnection(strPath, strWhy), "db");
+        }
         const bool bOk =
-            pSpool && store.Open(strPath, strWhy) &&
-            CUnitRecordLog::SyncSpool(*pSpool, store, StoreKey(strPath), nSent, strWhy);
+            pSpool && pStore &&
+            CUnitRecordLog::SyncSpool(*pSpool, *pStore, StoreKey(strPath), sent, strWhy);
         if (!bOk) {
             std::fprintf(stderr, "sync: %s\n", strWhy.c_str());
         }
-        return bOk;
+        return bOk && sent.notSent.empty() ? sent.nSent : -1;
     };
     const pid_t pid = ::fork();
     ASSERT_GE(pid, 0);
     if (pid == 0) {
-        ::_exit(sync() ? 0 : 1);
+        const int nSent = sync();
+        ::_exit(nSent < 0 ? 255 : nSent);
     }
-    EXPECT_TRUE(sync());
+    const int nSent = sync();
     int nStatus = 0;
     ASSERT_EQ(::waitpid(pid, &nStatus, 0), pid);
-    EXPECT_TRUE(WIFEXITED(nStatus) && WEXITSTATUS(nStatus) == 0);
+    ASSERT_TRUE(WIFEXITED(nStatus) && WEXITSTATUS(nStatus) != 255);
+    EXPECT_EQ(nSent + WEXITSTATUS(nStatus), kRecords);
+    if (!bJson) {
+        std::vector<UnitRecord> records;
+        ASSERT_TRUE(OpenDb(strPath)->List({}, records, strError)) << strError;
+        EXPECT_EQ(records.size(), static_cast<size_t>(kRecords));
+        return;
+    }
     const std::vector<std::string> lines = FileLines(strPath);
     ASSERT_EQ(lines.size(), kRecords + 1u);
     EXPECT_EQ(lines[0], strTorn);
@@ -864,3 +997,9 @@ TEST(RecordSpool, TwoSyncsIntoOneJsonLinesFileSendEachRecordOnce) {
     }
     EXPECT_EQ(serials.size(), static_cast<size_t>(kRecords));
 }
+
+INSTANTIATE_TEST_SUITE_P(Stores, RecordSpoolDrain, testing::Values("json", "postgresql"),
+                         ParamName);
+INSTANTIATE_TEST_SUITE_P(Stores, RecordStoreTest, testing::Values("json", "sqlite", "postgresql"),
+                         ParamName);
+INSTANTIATE_TEST_SUITE_P(Stores, RecordDbTest, testing::Values("sqlite", "postgresql"), ParamName);

@@ -745,30 +745,42 @@ TEST(SlotMap, ParsesLabelsRefusesMalformedLinesByNumberAndLabelsTheRestByFirstSi
 
 namespace {
 
-// Outside text in JSON and on a terminal: expected forms written out by hand.
+// Outside text in JSON, on a terminal and in a SQL column: expected forms written
+// out by hand; the JSON and SQL forms give the bytes back.
 TEST(JsonText, EscapesControlsAndInvalidUtf8Recoverably) {
     struct Row {
         const char* pszName;
         std::string strIn;
         const char* pszJson;
         const char* pszDisplay;
+        std::string strSql; // empty: as it came
     };
     const std::vector<Row> rows = {
-        {"plain", "SN-1 \"a\\b\"", "SN-1 \\\"a\\\\b\\\"", "SN-1 \"a\\b\""},
+        {"plain", "SN-1 \"a\\b\"", "SN-1 \\\"a\\\\b\\\"", "SN-1 \"a\\b\"", ""},
         {"C0 and DEL", "a\x1b]0;t\x07\n\x7f", "a\\u001b]0;t\\u0007\\n\\u007f",
-         "a\\x1b]0;t\\x07\\x0a\\x7f"},
-        {"C1 (U+009B)", "x\xc2\x9b", "x\\u009b", "x\\xc2\\x9b"},
+         "a\\x1b]0;t\\x07\\x0a\\x7f", ""},
+        {"C1 (U+009B)", "x\xc2\x9b", "x\\u009b", "x\\xc2\\x9b", ""},
         {"valid UTF-8 kept", "\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80",
-         "\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80", "\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80"},
-        {"invalid bytes", "S\xff\xfe", "S\\udcff\\udcfe", "S\\xff\\xfe"},
-        {"truncated sequence", "\xe2\x82", "\\udce2\\udc82", "\\xe2\\x82"},
+         "\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80", "\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80", ""},
+        {"invalid bytes", "S\xff\xfe", "S\\udcff\\udcfe", "S\\xff\\xfe",
+         "S\xee\xbf\xbf\xee\xbf\xbe"},
+        {"truncated sequence", "\xe2\x82", "\\udce2\\udc82", "\\xe2\\x82",
+         "\xee\xbf\xa2\xee\xbe\x82"},
         {"overlong and surrogate", "\xc0\xaf\xed\xa0\x80", "\\udcc0\\udcaf\\udced\\udca0\\udc80",
-         "\\xc0\\xaf\\xed\\xa0\\x80"},
-        {"NUL", std::string("a\0b", 3), "a\\u0000b", "a\\x00b"},
+         "\\xc0\\xaf\\xed\\xa0\\x80",
+         "\xee\xbf\x80\xee\xbe\xaf\xee\xbf\xad\xee\xbe\xa0\xee\xbe\x80"},
+        {"NUL", std::string("a\0b", 3), "a\\u0000b", "a\\x00b",
+         "a\xee\xbc\x80"
+         "b"},
+        {"U+EF80, the SQL form's own", "\xee\xbe\x80", "\xee\xbe\x80", "\xee\xbe\x80",
+         "\xee\xbf\xae\xee\xbe\xbe\xee\xbe\x80"},
     };
     for (const Row& row : rows) {
         EXPECT_EQ(JsonEscape(row.strIn), row.pszJson) << row.pszName;
         EXPECT_EQ(DisplayText(row.strIn), row.pszDisplay) << row.pszName;
+        const std::string strSql = row.strSql.empty() ? row.strIn : row.strSql;
+        EXPECT_EQ(SqlText(row.strIn), strSql) << row.pszName;
+        EXPECT_EQ(BytesFromSqlText(strSql), row.strIn) << row.pszName;
     }
 }
 
