@@ -43,8 +43,9 @@ std::string WindowUsageText() {
                "Options:\n"
                "  --help            this text\n"
                "  --version         the program's version\n"
-               "  --record FILE     append one JSON line per finished unit to FILE (this\n"
-               "                    build writes JSON lines only, no .db or database URI)\n") +
+               "  --record STORE    keep one record per finished unit in STORE: a\n"
+               "                    postgresql:// URI, a .db/.sqlite file (SQLite) or\n"
+               "                    any other file (JSON lines)\n") +
            BenchUsageText();
 }
 
