@@ -328,7 +328,10 @@ bool CRecordDb::Put(const UnitRecord& r, std::string& strError) {
         return "INSERT INTO units (" +
                ColumnList([](const UnitRecordField& field) { return field.pszColumn; }) +
                ") VALUES (" + ColumnList([&](const UnitRecordField&) {
-                   return "$" + std::to_string(++nParameter);
+                   // Appended rather than "$" + ...: GCC 12 for mingw warns falsely
+                   // (-Wrestrict) about the literal-plus-temporary form at -O3.
+                   std::string strParameter(1, '$');
+                   return strParameter.append(std::to_string(++nParameter));
                }) +
                ") ON CONFLICT (" + KeyField().pszColumn + ") DO NOTHING";
     }();

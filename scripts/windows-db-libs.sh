@@ -10,6 +10,10 @@
 #
 # win_db_libs sets win_db_cmake_args to the cmake options that name them.
 
+# Raised whenever the way a library is built here changes, so that a cache
+# made the old way is not reused.
+win_db_recipe=1
+
 win_db_cache=${FWUP_WIN_CACHE:-}
 if [ -z "$win_db_cache" ]; then
     if [ "$(id -u)" -eq 0 ]; then
@@ -65,7 +69,7 @@ win_db_fetch() {
 win_db_sqlite() {
     local version out src
     version=$(win_db_version sqlite3 libsqlite3-0)
-    out=$win_db_cache/sqlite3-$version
+    out=$win_db_cache/sqlite3-$version-r$win_db_recipe
     win_db_sqlite_dir=$out
     if [ -f "$out/done" ]; then
         echo "SQLite $version for Windows: cached in $out"
@@ -92,7 +96,7 @@ win_db_sqlite() {
 win_db_libpq() {
     local version out src
     version=$(win_db_version postgresql-15 libpq5)
-    out=$win_db_cache/libpq-$version
+    out=$win_db_cache/libpq-$version-r$win_db_recipe
     win_db_libpq_dir=$out
     if [ -f "$out/done" ]; then
         echo "libpq $version for Windows: cached in $out"
@@ -117,11 +121,24 @@ win_db_libpq() {
         return 1
     }
     x86_64-w64-mingw32-ar rcs "$out/lib/libpq.a" "$src"/src/interfaces/libpq/*.o
+    win_db_private_pthreads "$out/lib/libpq.a"
     cp "$src/src/common/libpgcommon_shlib.a" "$src/src/port/libpgport_shlib.a" "$out/lib/"
     cp "$src/src/interfaces/libpq/libpq-fe.h" "$src/src/include/postgres_ext.h" \
         "$src/src/include/pg_config_ext.h" "$out/include/"
     rm -rf "$src"
     echo "$version" >"$out/done"
+}
+
+# libpq on win32 brings its own small pthread emulation (pthread-win32.c, with
+# types of its own), whose names clash with mingw's winpthreads that the C++
+# runtime links: libpq's copies and its calls of them get a prefix of their own.
+win_db_private_pthreads() {
+    local sym renames=()
+    for sym in $(x86_64-w64-mingw32-nm --defined-only "$1" 2>/dev/null | sed -n 's/^[0-9a-f]* T \(pthread_[a-z_]*\)$/\1/p'); do
+        renames+=(--redefine-sym "$sym=pq_$sym")
+    done
+    ((${#renames[@]})) && x86_64-w64-mingw32-objcopy "${renames[@]}" "$1"
+    return 0
 }
 
 win_db_libs() {
