@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by build-windows.sh: SQLite and libpq for the Windows programs,
 # cross-built with mingw-w64 from Debian's own source packages (Debian ships
 # neither for mingw), static, and cached outside the repository by source
@@ -146,5 +147,6 @@ win_db_libs() {
     win_db_deb_src
     win_db_sqlite
     win_db_libpq
+    # shellcheck disable=SC2034 # read by build-windows.sh
     win_db_cmake_args=("-DFWUP_WIN_SQLITE_DIR=$win_db_sqlite_dir" "-DFWUP_WIN_LIBPQ_DIR=$win_db_libpq_dir")
 }
