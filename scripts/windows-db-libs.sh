@@ -58,6 +58,8 @@ win_db_fetch() {
         rm -rf "$tmp"
         return 1
     }
+    # apt has checked the files against the signed archive index; the .dsc's own
+    # signature would need Debian's keyrings, which a build machine lacks.
     (cd "$tmp" && dpkg-source -q --no-check -x ./*.dsc src >/dev/null)
     rm -rf "$dest"
     mv "$tmp/src" "$dest"
@@ -65,8 +67,9 @@ win_db_fetch() {
 }
 
 # SQLite: the amalgamation (sqlite3.c) made from Debian's tree with the host's
-# tclsh, then compiled once for mingw with the options the Linux build's
-# package uses that matter to us.
+# tclsh, then compiled once for mingw: thread-safe (the records writer thread
+# and a window's thread both use it), with column metadata as Debian builds it,
+# and without extension loading, which nothing here uses.
 win_db_sqlite() {
     local version out src
     version=$(win_db_version sqlite3 libsqlite3-0)
