@@ -95,7 +95,8 @@ test_args=(-DFWUP_BUILD_TESTS=OFF)
 if ((run_tests)); then
     fwsim=${FWSIM:-$PWD/build/sim/fwsim}
     if [ -z "${FWSIM:-}" ]; then
-        TARGETS=fwsim scripts/build.sh
+        # The Linux tree, whatever BUILD_DIR names for this Windows build.
+        BUILD_DIR=build TARGETS=fwsim scripts/build.sh
     fi
     test_args=(-DFWUP_BUILD_TESTS=ON "-DFWUP_HOST_FWSIM=$fwsim" "-DFWUP_TEST_SIGN_CA=$sign_ca")
 fi
