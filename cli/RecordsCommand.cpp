@@ -156,7 +156,7 @@ std::unique_ptr<CRecordDb> OpenDb(const RecordsOptions& o) {
                    " needs a database (a .db file or a postgresql:// URI): 'records import' "
                    "reads the file into one";
     } else if (eKind == StoreKind::Sqlite && o.strCommand != "import" &&
-               !std::filesystem::exists(o.strDb, ec)) {
+               !std::filesystem::exists(PathFromUtf8(o.strDb), ec)) {
         strError = "there is no record database " + o.strDb;
     } else if (auto pConnection = OpenSqlConnection(o.strDb, strError, kStoreDeadline, bReadOnly)) {
         auto pDb = std::make_unique<CRecordDb>(std::move(pConnection), MaskedStore(o.strDb));
@@ -336,7 +336,7 @@ int RunReport(const RecordsOptions& o) {
     // Written beside and renamed: a reader never sees half a page.
     const std::string strTemporary = o.strHtml + ".part";
     {
-        std::ofstream file(strTemporary, std::ios::binary | std::ios::trunc);
+        std::ofstream file(PathFromUtf8(strTemporary), std::ios::binary | std::ios::trunc);
         file.write(strHtml.data(), static_cast<std::streamsize>(strHtml.size()));
         if (!file.flush()) {
             std::fprintf(stderr, "fwupgrader-cli records report: cannot write %s\n",
@@ -345,7 +345,7 @@ int RunReport(const RecordsOptions& o) {
         }
     }
     std::error_code ec;
-    std::filesystem::rename(strTemporary, o.strHtml, ec);
+    std::filesystem::rename(PathFromUtf8(strTemporary), PathFromUtf8(o.strHtml), ec);
     if (ec) {
         std::fprintf(stderr, "fwupgrader-cli records report: cannot write %s: %s\n",
                      o.strHtml.c_str(), ec.message().c_str());
@@ -430,7 +430,7 @@ bool ReadImportLine(std::istream& file, std::string& strLine, bool& bTooLong) {
 }
 
 int RunImport(const RecordsOptions& o) {
-    std::ifstream file(o.strFile, std::ios::binary);
+    std::ifstream file(PathFromUtf8(o.strFile), std::ios::binary);
     if (!file) {
         std::fprintf(stderr, "fwupgrader-cli records import: cannot read %s\n", o.strFile.c_str());
         return kExitUsage;

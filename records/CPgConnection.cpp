@@ -4,17 +4,16 @@
 #include "records/CPgConnection.h"
 
 #include "records/RecordBackends.h"
+#include "records/RecordPlatform.h"
 #include "records/RecordStoreText.h"
 
 #include <libpq-fe.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
-#include <poll.h>
 
 namespace fwup {
 
@@ -42,9 +41,7 @@ bool WaitSocket(int fd, bool bWrite, Clock::time_point tpDeadline) {
         if (nLeftMs <= 0) {
             return false;
         }
-        pollfd entry{fd, static_cast<short>(bWrite ? POLLOUT : POLLIN), 0};
-        const int n = ::poll(&entry, 1, static_cast<int>(std::min<long long>(nLeftMs, INT_MAX)));
-        if (n > 0 || (n < 0 && errno != EINTR)) {
+        if (PollSocket(fd, bWrite, static_cast<int>(std::min<long long>(nLeftMs, INT_MAX))) > 0) {
             return true;
         }
     }

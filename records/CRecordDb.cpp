@@ -385,7 +385,10 @@ bool CRecordDb::PutRecord(const UnitRecord& r, PutNote& note, std::string& strEr
         return "INSERT INTO units (" +
                ColumnList([](const UnitRecordField& field) { return field.pszColumn; }) +
                ") VALUES (" + ColumnList([&](const UnitRecordField&) {
-                   return "$" + std::to_string(++nParameter);
+                   // Appended rather than "$" + ...: GCC 12 for mingw warns falsely
+                   // (-Wrestrict) about the literal-plus-temporary form at -O3.
+                   std::string strParameter(1, '$');
+                   return strParameter.append(std::to_string(++nParameter));
                }) +
                ") ON CONFLICT (" + KeyField().pszColumn + ") DO NOTHING";
     }();

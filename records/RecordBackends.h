@@ -1,7 +1,8 @@
 #pragma once
-// The database stores this build can open. The Linux build has SQLite and
-// PostgreSQL; the Windows build writes JSON lines only (there is no SQLite or
-// libpq for it), and says so when asked for a database.
+// The database stores this build can open: SQLite and PostgreSQL (on Windows
+// with the libraries scripts/build-windows.sh cross-builds). A Windows build
+// configured without them writes JSON lines only, and says so when asked for a
+// database.
 
 #include "records/CRecordSpool.h"
 #include "records/ISqlConnection.h"

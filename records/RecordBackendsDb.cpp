@@ -51,9 +51,9 @@ std::unique_ptr<CRecordSpool> OpenSpool(bool bCreate, std::string& strError) {
         strError = "no folder for the spool (neither XDG_STATE_HOME nor HOME is set)";
         return nullptr;
     }
-    const std::string strPath = strFolder + "/spool.db";
+    const std::string strPath = Utf8FromPath(PathFromUtf8(strFolder) / "spool.db");
     std::error_code ec;
-    if (!bCreate && !std::filesystem::exists(strPath, ec)) {
+    if (!bCreate && !std::filesystem::exists(PathFromUtf8(strPath), ec)) {
         return nullptr;
     }
     auto pSqlite = std::make_unique<CSqliteConnection>();

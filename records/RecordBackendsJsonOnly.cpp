@@ -1,4 +1,5 @@
-// The Windows build: no SQLite or libpq to link, so JSON lines only and no spool.
+// A Windows build configured without the cross-built SQLite and libpq: JSON
+// lines only and no spool.
 #include "records/RecordBackends.h"
 
 #include "records/RecordStoreText.h"

@@ -46,4 +46,10 @@ int64_t ReadRecordFile(intptr_t nHandle, int64_t nOffset, char* pBuffer, int64_t
 bool WriteLineDurably(intptr_t nHandle, const std::string& strLine, std::string& strError);
 void CloseRecordFile(intptr_t nHandle);
 
+// Waits at most nWaitMs for the socket nSocket (libpq's PQsocket) to become
+// readable, or writable with bWrite: 1 ready (an error or hang-up on it counts
+// too: the caller's next libpq call reports it), 0 time-out, -1 interrupted by
+// a signal (wait again).
+int PollSocket(int nSocket, bool bWrite, int nWaitMs);
+
 } // namespace fwup

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <thread>
@@ -171,6 +172,12 @@ bool WriteLineDurably(intptr_t nHandle, const std::string& strLine, std::string&
 
 void CloseRecordFile(intptr_t nHandle) {
     ::close(static_cast<int>(nHandle));
+}
+
+int PollSocket(int nSocket, bool bWrite, int nWaitMs) {
+    pollfd entry{nSocket, static_cast<short>(bWrite ? POLLOUT : POLLIN), 0};
+    const int n = ::poll(&entry, 1, nWaitMs);
+    return n > 0 ? 1 : n == 0 ? 0 : errno == EINTR ? -1 : 1;
 }
 
 } // namespace fwup

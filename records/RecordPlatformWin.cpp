@@ -4,6 +4,8 @@
 
 #include "serial/WideText.h"
 
+#include <winsock2.h>
+
 #include <windows.h>
 
 namespace fwup {
@@ -144,6 +146,12 @@ bool WriteLineDurably(intptr_t nHandle, const std::string& strLine, std::string&
 
 void CloseRecordFile(intptr_t nHandle) {
     ::CloseHandle(reinterpret_cast<HANDLE>(nHandle));
+}
+
+int PollSocket(int nSocket, bool bWrite, int nWaitMs) {
+    WSAPOLLFD entry{static_cast<SOCKET>(nSocket), static_cast<short>(bWrite ? POLLOUT : POLLIN), 0};
+    const int n = ::WSAPoll(&entry, 1, nWaitMs);
+    return n > 0 ? 1 : n == 0 ? 0 : 1;
 }
 
 } // namespace fwup

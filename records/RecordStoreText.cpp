@@ -220,8 +220,17 @@ std::string StoreKey(const std::string& strStore) {
         return MaskedStore(strStore);
     }
     std::error_code ec;
-    const std::filesystem::path path = std::filesystem::absolute(strStore, ec);
-    return ec ? strStore : path.lexically_normal().string();
+    const std::filesystem::path path = std::filesystem::absolute(PathFromUtf8(strStore), ec);
+    return ec ? strStore : Utf8FromPath(path.lexically_normal());
+}
+
+std::filesystem::path PathFromUtf8(const std::string& strPath) {
+    return std::filesystem::path(std::u8string(strPath.begin(), strPath.end()));
+}
+
+std::string Utf8FromPath(const std::filesystem::path& path) {
+    const std::u8string strPath = path.u8string();
+    return std::string(strPath.begin(), strPath.end());
 }
 
 } // namespace fwup

@@ -1,6 +1,7 @@
 #pragma once
 // What a --record / --db text names, and how it may be shown.
 
+#include <filesystem>
 #include <string>
 
 namespace fwup {
@@ -24,5 +25,10 @@ std::string ScrubbedStoreMessage(const std::string& strMessage, const std::strin
 // The text a store is known by in the spool: masked (the spool never holds a
 // password), a file as an absolute path.
 std::string StoreKey(const std::string& strStore);
+// A UTF-8 path (as the programs hold every text) as the file system takes it,
+// and back: on Windows through UTF-16, never the ANSI code page, so that a user
+// or folder name outside it still names the right file.
+std::filesystem::path PathFromUtf8(const std::string& strPath);
+std::string Utf8FromPath(const std::filesystem::path& path);
 
 } // namespace fwup

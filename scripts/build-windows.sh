@@ -11,6 +11,8 @@
 # too (Authenticode, SHA-256), time-stamped when FWUP_SIGN_TIMESTAMP names an
 # RFC 3161 server. Without them the build is unsigned; with --test it is signed
 # with a throw-away self-signed certificate, which the tests check.
+# Records: SQLite and libpq are cross-built from Debian's source packages and
+# cached by version in FWUP_WIN_CACHE (scripts/windows-db-libs.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -25,7 +27,15 @@ done
 
 pkgs=(cmake ninja-build g++-mingw-w64-x86-64 googletest wixl msitools osslsigncode openssl)
 ((run_tests)) && pkgs+=(wine xvfb xauth imagemagick icoutils python3)
+# SQLite's amalgamation is generated with tclsh; the PostgreSQL tests run a
+# server of Debian's on the Linux side.
+pkgs+=(dpkg-dev tcl make)
+((run_tests)) && pkgs+=(postgresql-15 postgresql-client-15)
 scripts/install-missing.sh "${pkgs[@]}"
+
+# shellcheck source=windows-db-libs.sh
+source scripts/windows-db-libs.sh
+win_db_libs
 
 build=${BUILD_DIR:-build-win}
 mkdir -p "$build"
@@ -85,7 +95,8 @@ test_args=(-DFWUP_BUILD_TESTS=OFF)
 if ((run_tests)); then
     fwsim=${FWSIM:-$PWD/build/sim/fwsim}
     if [ -z "${FWSIM:-}" ]; then
-        TARGETS=fwsim scripts/build.sh
+        # The Linux tree, whatever BUILD_DIR names for this Windows build.
+        BUILD_DIR=build TARGETS=fwsim scripts/build.sh
     fi
     test_args=(-DFWUP_BUILD_TESTS=ON "-DFWUP_HOST_FWSIM=$fwsim" "-DFWUP_TEST_SIGN_CA=$sign_ca")
 fi
@@ -96,7 +107,7 @@ cmake -S . -B "$build" -G Ninja \
     -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64-x86_64.cmake" \
     -DCMAKE_BUILD_TYPE=${BUILD_TYPE:-Release} \
     -DFWUP_BUILD_UI=OFF -DFWUP_BUILD_SIM=OFF -DFWUP_BUILD_BENCH=OFF -DFWUP_WERROR=ON \
-    "${test_args[@]}" "${cmake_args[@]}" >/dev/null
+    "${win_db_cmake_args[@]}" "${test_args[@]}" "${cmake_args[@]}" >/dev/null
 cmake --build "$build" -j "$(nproc)"
 
 # The test window program (its driver and --test-* options) never ships.

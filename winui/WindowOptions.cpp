@@ -31,20 +31,20 @@ bool ParseWindowOptions(const std::vector<std::string>& args, WindowOptions& opt
 }
 
 std::string WindowUsageText() {
-    return std::string(
-               "Usage: fwupgraderVelmora [options]\n"
-               "\n"
-               "The firmware updater's window for the hand-held reader: choose the\n"
-               "reader's COM port, Connect, load a firmware image (*.bin) with\n"
-               "\"Load Binary File\" or by dropping it on the window, and press UPLOAD.\n"
-               "With --bench, the bench window flashes every reader that appears, many\n"
-               "at once.\n"
-               "\n"
-               "Options:\n"
-               "  --help            this text\n"
-               "  --version         the program's version\n"
-               "  --record FILE     append one JSON line per finished unit to FILE (this\n"
-               "                    build writes JSON lines only, no .db or database URI)\n") +
+    return std::string("Usage: fwupgraderVelmora [options]\n"
+                       "\n"
+                       "The firmware updater's window for the hand-held reader: choose the\n"
+                       "reader's COM port, Connect, load a firmware image (*.bin) with\n"
+                       "\"Load Binary File\" or by dropping it on the window, and press UPLOAD.\n"
+                       "With --bench, the bench window flashes every reader that appears, many\n"
+                       "at once.\n"
+                       "\n"
+                       "Options:\n"
+                       "  --help            this text\n"
+                       "  --version         the program's version\n"
+                       "  --record STORE    keep one record per finished unit in STORE: a\n"
+                       "                    postgresql:// URI, a .db/.sqlite file (SQLite) or\n"
+                       "                    any other file (JSON lines)\n") +
            BenchUsageText();
 }
 

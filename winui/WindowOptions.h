@@ -12,7 +12,7 @@ namespace fwup {
 struct WindowOptions {
     bool bHelp = false;
     bool bVersion = false;
-    // --record FILE (strRecordStore: one JSON line per finished unit; empty: none)
+    // --record STORE (strRecordStore: where each finished unit is recorded; empty: none)
     // and, with --bench, the bench window's options.
     BenchOptions bench;
 };

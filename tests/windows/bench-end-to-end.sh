@@ -4,8 +4,10 @@
 # mapped to a COM port and listed as a reader's converter (a ports-class device
 # per port, removed while its reader is off the bus, as plug and play would). The driver presses Start, checks that closing asks while a reader is
 # in flight (answers No), waits until both rows have passed and presses Stop.
-# Each reader's flash must equal the file; the record store (JSON lines) must
-# hold one record per reader, each with its slot label. A screenshot is kept (--shot).
+# Each reader's flash must equal the file; the record store must hold one record
+# per reader, each with its slot label: with --cli a SQLite store that
+# fwupgrader-cli.exe reads back under Wine ('records list', 'summary'), else
+# JSON lines. A screenshot is kept (--shot).
 set -euo pipefail
 script=bench-end-to-end.sh
 # shellcheck source=e2e-harness.sh
@@ -80,7 +82,9 @@ link_pid=$!
 
 report=$work/report.txt
 start=$(date +%s%N)
-wine "$exe" --bench --file "$(winpath "$image")" --record "$(winpath "$work/units.jsonl")" \
+store=$work/units.jsonl
+[ -n "${cli:-}" ] && store=$work/units.db
+wine "$exe" --bench --file "$(winpath "$image")" --record "$(winpath "$store")" \
     --station "wine bench" --test-report "$(winpath "$report")" --test-readers 2 \
     </dev/null >"$work/bench.out" 2>&1 &
 exe_pid=$!
@@ -94,6 +98,15 @@ done
 
 # One passing record per reader, each with its own slot label and the station.
 records=$work/units.jsonl
+if [ -n "${cli:-}" ]; then
+    # The SQLite store as the CLI under Wine reads it: the same JSON lines.
+    wine "$cli" records list --db "$(winpath "$store")" --format jsonl </dev/null 2>&1 |
+        tr -d '\r' >"$records" || fail "records list of the bench's store: $(cat "$records")"
+    wine "$cli" records summary --db "$(winpath "$store")" --json </dev/null 2>&1 |
+        tr -d '\r' >"$work/summary.txt"
+    grep -q '^{"units":2,"passed":2,"failed":0,"serials":2,' "$work/summary.txt" ||
+        fail "records summary of the bench's store: $(cat "$work/summary.txt")"
+fi
 ok=1
 [ "$(wc -l <"$records" 2>/dev/null)" = 2 ] || ok=0
 for slot in "Slot 1" "Slot 2"; do

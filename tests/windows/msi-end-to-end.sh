@@ -2,7 +2,10 @@
 # The Windows installer under Wine, in a prefix of its own: an MSI of an older
 # version (built here from the same files) installs silently; the build's MSI
 # upgrades it, leaving one product with the new files, a working CLI and the
-# Start-menu shortcuts (the window, the bench window); uninstalling removes every file, shortcut and key. Also
+# Start-menu shortcuts (the window, the bench window); given STATION_PROFILE, it
+# installs that file as %ProgramData%\fwupgrader\station.toml and both shortcuts
+# pass --profile naming it; uninstalling removes every file, shortcut and key
+# (the profile stays: it is the site's, and an upgrade keeps using it). Also
 # checks the signatures (when the build signed) and the icon's sizes. Prints the
 # MSI's size and the install, upgrade and uninstall times.
 #   msi-end-to-end.sh --package DIR --vars FILE --make-msi SCRIPT --icon ICO
@@ -135,8 +138,12 @@ run_msiexec install /i "$(winpath "$work/old.msi")"
 head -1 "$dir/README.txt" | grep -qF "$old_version" || fail "install: the older readme is not installed"
 [ "$(products | cut -d'|' -f2)" = "$old_version" ] || fail "install: products '$(products)'"
 
-# 2. The build's MSI replaces it.
-run_msiexec upgrade /i "$(winpath "$msi")"
+# 2. The build's MSI replaces it, with a station profile.
+printf '# station profile of the MSI test\nstation = "msi bench"\n' >"$work/station.toml"
+profile="$drive/ProgramData/fwupgrader/station.toml"
+rm -f "$profile"
+run_msiexec upgrade /i "$(winpath "$msi")" "STATION_PROFILE=$(winpath "$work/station.toml")"
+cmp -s "$work/station.toml" "$profile" || fail "upgrade: the station profile is not installed as $profile"
 for file in fwupgraderVelmora.exe fwupgrader-cli.exe README.txt; do
     cmp -s "$stage/$file" "$dir/$file" || fail "upgrade: $file is not the new one"
 done
@@ -169,6 +176,10 @@ else
     tr -d '\0' <"${lnks[1]}" | grep -qF -- '--bench' && fail "upgrade: VelgoFWUp.lnk passes --bench"
     tr -d '\0' <"${lnks[0]}" | grep -qF -- '--bench' ||
         fail "upgrade: VelgoFWUp bench.lnk does not pass --bench"
+    for lnk in "${lnks[@]}"; do
+        tr -d '\0' <"$lnk" | grep -qiF -- '--profile "C:\ProgramData\fwupgrader\station.toml"' ||
+            fail "upgrade: $(basename "$lnk") does not pass --profile with the installed profile"
+    done
 fi
 
 cli="C:\\Program Files\\fwupgrader\\fwupgrader-cli.exe"
@@ -206,6 +217,7 @@ run_msiexec uninstall /x "$(winpath "$msi")"
 [ -z "$(products)" ] || fail "uninstall left the entry $(products)"
 wine reg query 'HKLM\Software\fwupgrader' </dev/null >/dev/null 2>&1 &&
     fail "uninstall left HKLM\\Software\\fwupgrader"
+cmp -s "$work/station.toml" "$profile" || fail "uninstall removed or changed the station profile"
 
 printf 'MSI %s: %d bytes; install of %s %d ms, upgrade to %s %d ms, uninstall %d ms (Wine)\n' \
     "$(basename "$msi")" "$(stat -c %s "$msi")" "$old_version" "$install_ms" "$version" \
