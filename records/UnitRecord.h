@@ -33,6 +33,8 @@ struct UnitRecord {
     std::string strStation;                // the bench PC (--station, default its host name)
     std::string strSlot;                   // the bench slot's label (default the connector)
     int nAttempt = 1;                      // 1, or the how-many-th job on this serial
+    std::optional<std::string> optImageVersion; // version=V its verified signature vouches for
+    std::optional<std::string> optImageSigner;  // the key id of that signature
 
     bool operator==(const UnitRecord&) const = default;
 };
@@ -43,7 +45,7 @@ struct UnitRecord {
 UnitRecord MakeUnitRecord(const DeviceUnit& unit, const UpdateOutcome& outcome,
                           const UpdateRequest& request, std::time_t nEndTime, double dSeconds);
 // One JSON object, ending in a line feed: the twelve original keys in their order,
-// then id, station, slot and attempt.
+// then id, station, slot, attempt, image_version and image_signer.
 std::string FormatUnitRecord(const UnitRecord& record);
 // Reads one line as FormatUnitRecord writes it (also an older line with only the
 // twelve keys: its id is then derived from the line's text, so reading it twice

@@ -56,6 +56,8 @@ inline constexpr UnitRecordField kUnitRecordFields[] = {
     {"station", "station", "TEXT", &UnitRecord::strStation, 0, 1},
     {"slot", "slot", "TEXT", &UnitRecord::strSlot, 0, 1},
     {"attempt", "attempt", "INTEGER", &UnitRecord::nAttempt, 0, 1},
+    {"image_version", "image_version", "TEXT", &UnitRecord::optImageVersion, 0, 3},
+    {"image_signer", "image_signer", "TEXT", &UnitRecord::optImageSigner, 0, 3},
 };
 
 // The field's value as text, as a database gets it and CSV shows it: numbers in

@@ -211,12 +211,14 @@ TEST(UnitRecord, AnOldLineGetsAnIdFromItsTextAndBadLinesAreRefused) {
 TEST(UnitRecord, EveryFieldComesBackFromTheLineAndEachStore) {
     const std::vector<std::string> keys = {
         "time",   "port",   "connector", "serial",  "version", "boot",    "file", "size",
-        "sha256", "result", "exit_code", "seconds", "id",      "station", "slot", "attempt"};
+        "sha256", "result", "exit_code", "seconds", "id",      "station", "slot", "attempt",
+        "image_version", "image_signer"};
     const std::string strColumns =
         "id TEXT PRIMARY KEY, time TIMESTAMPTZ NOT NULL, port TEXT NOT NULL, connector TEXT NOT "
         "NULL, serial TEXT, version TEXT, boot TEXT, file TEXT NOT NULL, size BIGINT NOT NULL, "
         "sha256 TEXT, result TEXT NOT NULL, exit_code INTEGER NOT NULL, seconds DOUBLE PRECISION "
-        "NOT NULL, station TEXT NOT NULL, slot TEXT NOT NULL, attempt INTEGER NOT NULL";
+        "NOT NULL, station TEXT NOT NULL, slot TEXT NOT NULL, attempt INTEGER NOT NULL, "
+        "image_version TEXT, image_signer TEXT";
     std::vector<std::string> tableKeys;
     for (const UnitRecordField& field : kUnitRecordFields) {
         tableKeys.push_back(field.pszJsonKey);
@@ -233,6 +235,8 @@ TEST(UnitRecord, EveryFieldComesBackFromTheLineAndEachStore) {
     r.strFile = "C:\\fw\\a,b\"c.bin";
     r.nSize = INT64_MAX;
     r.optSha256 = std::string(64, 'f');
+    r.optImageVersion = "2.1.0.0";
+    r.optImageSigner = "E2B5A8C3D4F60718";
     r.strResult = "tab\there\x01\x7f\r\nend";
     r.nExitCode = INT_MIN;
     r.dSeconds = 86400.125;
@@ -482,7 +486,7 @@ TEST(RecordStores, AStoreWithANewerSchemaIsRefused) {
         CUnitRecordLog log;
         CRecordDb db(std::move(pConnection), MaskedStore(strStore));
         EXPECT_FALSE(db.Prepare(strError));
-        EXPECT_NE(strError.find("schema version 99, newer than this program's 2"),
+        EXPECT_NE(strError.find("schema version 99, newer than this program's 3"),
                   std::string::npos)
             << strError;
         // A local file is refused before any unit runs.
@@ -652,7 +656,9 @@ TEST(RecordQueries, FirstAttemptsPerStationImageAndDayCountedByHand) {
                  {std::string("DROP TRIGGER units_aggregate") + (bServer ? " ON units" : ""),
                   std::string("DROP TABLE units_first"), std::string("DROP TABLE units_yield"),
                   std::string("DROP TABLE units_seconds"), std::string("DROP TABLE units_hours"),
-                  std::string("DELETE FROM schema_version WHERE version = 2")}) {
+                  std::string("ALTER TABLE units DROP COLUMN image_version"),
+                  std::string("ALTER TABLE units DROP COLUMN image_signer"),
+                  std::string("DELETE FROM schema_version WHERE version >= 2")}) {
                 ASSERT_TRUE(pConnection->Exec(strSql, {}, nullptr, strError)) << strError;
             }
             pDb = OpenDb(strStore);
