@@ -210,9 +210,9 @@ TEST(UnitRecord, AnOldLineGetsAnIdFromItsTextAndBadLinesAreRefused) {
 // from each store.
 TEST(UnitRecord, EveryFieldComesBackFromTheLineAndEachStore) {
     const std::vector<std::string> keys = {
-        "time",   "port",   "connector", "serial",  "version", "boot",    "file", "size",
-        "sha256", "result", "exit_code", "seconds", "id",      "station", "slot", "attempt",
-        "image_version", "image_signer"};
+        "time", "port",    "connector", "serial",  "version",       "boot",
+        "file", "size",    "sha256",    "result",  "exit_code",     "seconds",
+        "id",   "station", "slot",      "attempt", "image_version", "image_signer"};
     const std::string strColumns =
         "id TEXT PRIMARY KEY, time TIMESTAMPTZ NOT NULL, port TEXT NOT NULL, connector TEXT NOT "
         "NULL, serial TEXT, version TEXT, boot TEXT, file TEXT NOT NULL, size BIGINT NOT NULL, "
