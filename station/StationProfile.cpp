@@ -101,7 +101,14 @@ bool ReadKey(const std::string& strKey, const toml::value& value, const std::str
         return text(profile.optStation);
     }
     if (strKey == "record") {
-        return text(profile.optRecord);
+        if (!text(profile.optRecord)) {
+            return false;
+        }
+        // A URI stays as it is; a file is found like the profile's other files.
+        if (profile.optRecord->find("://") == std::string::npos) {
+            profile.optRecord = FromProfileFolder(strPath, *profile.optRecord);
+        }
+        return true;
     }
     if (strKey == "slots" || strKey == "image") {
         std::optional<std::string>& optOut =

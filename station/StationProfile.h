@@ -17,7 +17,7 @@ inline constexpr int kMaxProfileRetries = 100; // the same bound as --retries
 struct StationProfile {
     std::string strPath; // the file it was read from
     std::optional<std::string> optStation;
-    std::optional<std::string> optRecord; // a store as --record names it
+    std::optional<std::string> optRecord; // a store as --record names it; files as slots
     std::optional<std::string> optSlots;  // relative paths are taken from the profile's folder
     std::optional<int> optRetries;        // 0..kMaxProfileRetries
     std::optional<std::string> optImage;  // relative paths are taken from the profile's folder

@@ -206,7 +206,7 @@ TEST(StationProfile, MalformedProfilesNameFileAndLine) {
     std::string strError;
     ASSERT_TRUE(LoadStationProfile(strPath, profile, strError)) << strError;
     EXPECT_EQ(profile.optStation, "Bench 1");
-    EXPECT_EQ(profile.optRecord, "units.db");
+    EXPECT_EQ(profile.optRecord, root.Path() + "/units.db");
     EXPECT_EQ(profile.optSlots, root.Path() + "/slots.txt");
     EXPECT_EQ(profile.optImage, root.Path() + "/fw.bin");
     EXPECT_EQ(profile.optRetries, 2);
