@@ -45,7 +45,8 @@ struct UnitRecord {
 UnitRecord MakeUnitRecord(const DeviceUnit& unit, const UpdateOutcome& outcome,
                           const UpdateRequest& request, std::time_t nEndTime, double dSeconds);
 // One JSON object, ending in a line feed: the twelve original keys in their order,
-// then id, station, slot, attempt, image_version and image_signer.
+// then id, station, slot and attempt; then image_version and image_signer
+// when the image had a verified signature.
 std::string FormatUnitRecord(const UnitRecord& record);
 // Reads one line as FormatUnitRecord writes it (also an older line with only the
 // twelve keys: its id is then derived from the line's text, so reading it twice

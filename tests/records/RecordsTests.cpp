@@ -267,7 +267,8 @@ TEST(UnitRecord, EveryFieldComesBackFromTheLineAndEachStore) {
             "id TEXT NOT NULL, time TIMESTAMPTZ NOT NULL, port TEXT NOT NULL, connector TEXT NOT "
             "NULL, serial TEXT, version TEXT, boot TEXT, file TEXT NOT NULL, size INT8 NOT NULL, "
             "sha256 TEXT, result TEXT NOT NULL, exit_code INT4 NOT NULL, seconds FLOAT8 NOT NULL, "
-            "station TEXT NOT NULL, slot TEXT NOT NULL, attempt INT4 NOT NULL");
+            "station TEXT NOT NULL, slot TEXT NOT NULL, attempt INT4 NOT NULL, image_version TEXT, "
+            "image_signer TEXT");
     }
     for (const auto& [strStore, strShowColumns, strShown] : stores) {
         auto pDb = OpenDb(strStore);
