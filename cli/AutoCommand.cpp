@@ -182,12 +182,14 @@ int RunAuto(const std::vector<std::string>& args) {
     CPortGoneOperator unplugged; // instead of an OK button: the port has gone
     UpdateRequest request;
     request.strFirmwarePath = options.strFile;
+    request.strApprovedSha256 = options.strApprovedSha256;
     std::unique_ptr<CParallelAutoLoop> pParallel;
     std::unique_ptr<CAutoLoop> pSingle;
     if (options.bParallel) {
         pParallel = std::make_unique<CParallelAutoLoop>(
             options.strFile, observer, ProtocolTimings{}, options.nCount, options.nRetries, &slots);
         pParallel->SetJobObserver(recording);
+        pParallel->SetApprovedSha256(options.strApprovedSha256);
     } else {
         pSingle = std::make_unique<CAutoLoop>(request, observer, unplugged, ProtocolTimings{},
                                               options.nCount, options.nRetries);

@@ -38,7 +38,8 @@ struct JobOptions {
     std::string strSlots;   // auto --parallel --slots: the slots file; empty: by first sight
     std::string
         strProfile; // --profile: the station profile; empty: DefaultProfilePath() if present
-    bool bRetriesGiven = false; // --retries was on the command line
+    bool bRetriesGiven = false;    // --retries was on the command line
+    std::string strApprovedSha256; // set by ApplyStationProfile under a profile (UpdateRequest's)
 };
 
 // Parses the options of update and auto; false with strError on a bad line.

@@ -95,6 +95,10 @@ int ApplyStationProfile(const char* pszCommand, bool bAuto, const char* pszHelp,
                      OutcomeText(OutcomeKind::InvalidFirmware), verdict.strCause.c_str());
         return OutcomeExitCode(OutcomeKind::InvalidFirmware);
     }
+    if (bFound) {
+        // The job loads the file again: it must be the bytes judged here.
+        options.strApprovedSha256 = verdict.strSha256;
+    }
     if (verdict.signature.eStatus == SignatureStatus::Verified) {
         records.SetImageSignature(verdict.signature.strVersion.empty()
                                       ? std::nullopt

@@ -283,6 +283,7 @@ int RunUpdate(const std::vector<std::string>& args) {
     }
     UpdateRequest request;
     request.strFirmwarePath = options.strFile;
+    request.strApprovedSha256 = options.strApprovedSha256;
     auto pSession = std::make_unique<CDeviceSession>(OpenPort(strName));
     CDeviceSession& session = *pSession;
     // Before the job: after a success the reader's port has gone.

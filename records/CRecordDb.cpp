@@ -328,7 +328,11 @@ bool CRecordDb::Put(const UnitRecord& r, std::string& strError) {
         return "INSERT INTO units (" +
                ColumnList([](const UnitRecordField& field) { return field.pszColumn; }) +
                ") VALUES (" + ColumnList([&](const UnitRecordField&) {
-                   return "$" + std::to_string(++nParameter);
+                   // Appended, not "$" + text: mingw-w64 GCC 12 at -O3 warns
+                   // (-Wrestrict) on that form once the table has 18 columns.
+                   std::string strParameter = "$";
+                   strParameter += std::to_string(++nParameter);
+                   return strParameter;
                }) +
                ") ON CONFLICT (" + KeyField().pszColumn + ") DO NOTHING";
     }();
