@@ -123,7 +123,7 @@ if command -v minisign >/dev/null; then
     run_cli signed update --port "$port" --file "$(winpath "$image")" \
         --profile "$(winpath "$work/station.toml")"
     [ "$rc" -eq 0 ] || fail "signed: exit code $rc: $(cat "$work/signed.err")"
-    check_flash signed
+    check_flash profile 176128 signed
 else
     fail "minisign is not installed (scripts/deps.sh installs it)"
 fi
