@@ -29,7 +29,7 @@ namespace {
 const char* const kAutoHelp =
     "usage: fwupgrader-cli auto --file FW.bin [--parallel [--slots FILE]] [--count N]\n"
     "                           [--retries N] [--record STORE] [--station NAME]\n"
-    "                           [--json] [--trace]\n"
+    "                           [--profile FILE] [--json] [--trace]\n"
     "\n"
     "  --file      the firmware image every device gets\n"
     "  --parallel  every reader that is plugged at once, each in its own session\n"
@@ -48,6 +48,12 @@ const char* const kAutoHelp =
     "  --json      JSON objects instead of log lines (with --parallel they carry\n"
     "              \"port\", \"serial\", \"slot\" and \"attempt\")\n"
     "  --trace     the byte trace of the serial line on stderr\n"
+    "  --profile   the station profile (default, when present:\n"
+    "              /etc/fwupgrader/station.toml; %ProgramData%\\fwupgrader\\station.toml\n"
+    "              on Windows): it sets --file, --record, --station, --retries and\n"
+    "              (with --parallel) --slots where they are not given, and the rules\n"
+    "              the image must pass (signature, allow-list); a locked profile\n"
+    "              refuses options that contradict it\n"
     "\n"
     "The first Ctrl-C takes no new device and lets the devices in flight finish (with\n"
     "their retries); the second stops each of them at its next packet boundary, with\n"
@@ -146,19 +152,19 @@ int RunAuto(const std::vector<std::string>& args) {
         std::printf("%s\n%s", kAutoHelp, ExitCodeHelp().c_str());
         return kExitOk;
     }
+    CUnitRecordLog records;
+    if (const int nExit = ApplyStationProfile("auto", true, kAutoHelp, options, records);
+        nExit >= 0) {
+        return nExit;
+    }
     // A slots file is the operator's: a mistake in it is told before any port.
     CSlotMap slots;
     if (!options.strSlots.empty() && !slots.LoadFile(options.strSlots, strError)) {
         std::fprintf(stderr, "fwupgrader-cli auto: --slots: %s\n", strError.c_str());
         return kExitUsage;
     }
-    // Every device would be refused the same image: tell it before the first one.
-    if (!CheckFirmwareFile("auto", options.strFile)) {
-        return OutcomeExitCode(OutcomeKind::InvalidFirmware);
-    }
     const bool bTerminal = IsTerminal(stdout);
     CConsoleReporter reporter(stdout, options.bJson, bTerminal);
-    CUnitRecordLog records;
     if (!OpenRecords(options, "auto", reporter, records)) {
         return kExitUsage;
     }
@@ -176,12 +182,14 @@ int RunAuto(const std::vector<std::string>& args) {
     CPortGoneOperator unplugged; // instead of an OK button: the port has gone
     UpdateRequest request;
     request.strFirmwarePath = options.strFile;
+    request.strApprovedSha256 = options.strApprovedSha256;
     std::unique_ptr<CParallelAutoLoop> pParallel;
     std::unique_ptr<CAutoLoop> pSingle;
     if (options.bParallel) {
         pParallel = std::make_unique<CParallelAutoLoop>(
             options.strFile, observer, ProtocolTimings{}, options.nCount, options.nRetries, &slots);
         pParallel->SetJobObserver(recording);
+        pParallel->SetApprovedSha256(options.strApprovedSha256);
     } else {
         pSingle = std::make_unique<CAutoLoop>(request, observer, unplugged, ProtocolTimings{},
                                               options.nCount, options.nRetries);

@@ -36,9 +36,14 @@ struct JobOptions {
     std::string strStation; // --station: the records' station; empty: the host name
     int nRetries = 0;       // --retries: further attempts after a retryable failure
     std::string strSlots;   // auto --parallel --slots: the slots file; empty: by first sight
+    std::string
+        strProfile; // --profile: the station profile; empty: DefaultProfilePath() if present
+    bool bRetriesGiven = false;    // --retries was on the command line
+    std::string strApprovedSha256; // set by ApplyStationProfile under a profile (UpdateRequest's)
 };
 
 // Parses the options of update and auto; false with strError on a bad line.
+// --file may be left to the station profile (see ApplyStationProfile).
 bool ParseJobOptions(const std::vector<std::string>& args, bool bAuto, JobOptions& options,
                      std::string& strError);
 
@@ -76,11 +81,22 @@ void EnableTrace();
 // reason on stderr ("invalid firmware file", then "cause: ..."), when the job would refuse it.
 bool CheckFirmwareFile(const char* pszCommand, const std::string& strFile);
 
+// update and auto: reads the station profile (--profile, else the default place
+// when a file is there), fills the options it sets and the command line left
+// open (a locked profile refuses contradicting ones), then checks the image: its
+// size rules, then the profile's verdict. -1 to go on, with the verdict's signed
+// version and signer in records; else the exit code, the reason on stderr: 2 for
+// the profile or a missing --file (with strHelp), 12 for a refused image
+// ("invalid firmware file", then "cause: ...").
+int ApplyStationProfile(const char* pszCommand, bool bAuto, const char* pszHelp,
+                        JobOptions& options, CUnitRecordLog& records);
+
 int RunList(const std::vector<std::string>& args);
 int RunIdentify(const std::vector<std::string>& args);
 int RunUpdate(const std::vector<std::string>& args);
 int RunAuto(const std::vector<std::string>& args);
 int RunDoctor(const std::vector<std::string>& args);
 int RunRecords(const std::vector<std::string>& args);
+int RunImage(const std::vector<std::string>& args);
 
 } // namespace fwup::cli

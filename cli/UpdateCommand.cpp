@@ -27,7 +27,8 @@ namespace {
 
 const char* const kUpdateHelp =
     "usage: fwupgrader-cli update --port NAME|COMn|NODE --file FW.bin [--record STORE]\n"
-    "                             [--station NAME] [--retries N] [--json] [--trace]\n"
+    "                             [--station NAME] [--retries N] [--profile FILE]\n"
+    "                             [--json] [--trace]\n"
     "\n"
     "  --port    the port: its listed name (see 'list'), COMn, or its device node\n"
     "  --file    the firmware image (raw CODE area, at most 176128 bytes)\n"
@@ -39,6 +40,11 @@ const char* const kUpdateHelp =
     "            and the reader's port is listed again; each attempt has its record\n"
     "  --json    one JSON object per reported stage instead of log lines\n"
     "  --trace   the byte trace of the serial line on stderr\n"
+    "  --profile the station profile (default, when present:\n"
+    "            /etc/fwupgrader/station.toml; %ProgramData%\\fwupgrader\\station.toml\n"
+    "            on Windows): it sets --file, --record, --station and --retries where\n"
+    "            they are not given, and the rules the image must pass (signature,\n"
+    "            allow-list); a locked profile refuses options that contradict it\n"
     "\n"
     "The first Ctrl-C stops at once before the download and at the next packet\n"
     "boundary during it (exit code 130; the reader waits in its boot loader and the\n"
@@ -152,6 +158,11 @@ bool ParseJobOptions(const std::vector<std::string>& args, bool bAuto, JobOption
             if (!number(options.nRetries, kMaxRetries, "a number of retries from 0 to 100")) {
                 return false;
             }
+            options.bRetriesGiven = true;
+        } else if (strArg == "--profile") {
+            if (!value(options.strProfile)) {
+                return false;
+            }
         } else {
             strError = "unknown option '" + strArg + "'";
             return false;
@@ -159,14 +170,6 @@ bool ParseJobOptions(const std::vector<std::string>& args, bool bAuto, JobOption
     }
     if (options.bHelp) {
         return true;
-    }
-    if (options.strFile.empty()) {
-        strError = "--file FW.bin is required";
-        return false;
-    }
-    if (options.strRecord.empty() && !options.strStation.empty()) {
-        strError = "--station names the station in records: it needs --record STORE";
-        return false;
     }
     if (!options.strSlots.empty() && !options.bParallel) {
         // One reader at a time has one slot: a map of slots would label nothing.
@@ -270,9 +273,10 @@ int RunUpdate(const std::vector<std::string>& args) {
         std::printf("%s\n%s", kUpdateHelp, ExitCodeHelp().c_str());
         return kExitOk;
     }
-    // A mistyped path is told at once, before the port's detection takes its seconds.
-    if (!CheckFirmwareFile("update", options.strFile)) {
-        return OutcomeExitCode(OutcomeKind::InvalidFirmware);
+    CUnitRecordLog records;
+    if (const int nExit = ApplyStationProfile("update", false, kUpdateHelp, options, records);
+        nExit >= 0) {
+        return nExit;
     }
     const std::string strName = ResolvePortName(options.strPort);
     if (strName.empty()) {
@@ -283,7 +287,6 @@ int RunUpdate(const std::vector<std::string>& args) {
         return kExitUsage;
     }
     CConsoleReporter reporter(stdout, options.bJson, IsTerminal(stdout));
-    CUnitRecordLog records;
     if (!OpenRecords(options, "update", reporter, records)) {
         return kExitUsage;
     }
@@ -292,6 +295,7 @@ int RunUpdate(const std::vector<std::string>& args) {
     }
     UpdateRequest request;
     request.strFirmwarePath = options.strFile;
+    request.strApprovedSha256 = options.strApprovedSha256;
     auto pSession = std::make_unique<CDeviceSession>(OpenPort(strName));
     CDeviceSession& session = *pSession;
     // Before the job: after a success the reader's port has gone.

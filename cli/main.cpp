@@ -22,12 +22,15 @@ void PrintUsage(FILE* pOut) {
         "                                who answers on the port (boot loader or application,\n"
         "                                version, serial number), without flashing\n"
         "  update --port NAME|COMn|NODE --file FW.bin [--record FILE] [--retries N]\n"
-        "         [--json] [--trace]\n"
+        "         [--profile FILE] [--json] [--trace]\n"
         "                                flash one device\n"
         "  auto --file FW.bin [--count N] [--parallel [--slots FILE]] [--retries N]\n"
-        "       [--record FILE] [--json] [--trace]\n"
+        "       [--record FILE] [--profile FILE] [--json] [--trace]\n"
         "                                flash device after device as they are plugged in\n"
         "                                (--parallel: every plugged reader at once)\n"
+        "  image check [FW.bin] [--profile FILE] [--json]\n"
+        "                                size, SHA-256, signature, signed version and the\n"
+        "                                verdict of the station profile on an image\n"
         "  doctor [--json]               what stands between this user and a reader, with fixes\n"
         "  records list|summary|report|sync|import --db STORE ...\n"
         "                                the unit records of a store (see help records)\n"
@@ -67,6 +70,9 @@ int main(int argc, char** argv) {
     if (strCommand == "records") {
         return fwup::cli::RunRecords(args);
     }
+    if (strCommand == "image") {
+        return fwup::cli::RunImage(args);
+    }
     if (strCommand == "--version" || strCommand == "-V") {
         std::printf("fwupgrader-cli (%s) %s\n", fwup::kProductDescription, fwup::kProductVersion);
         return fwup::cli::kExitOk;
@@ -79,6 +85,7 @@ int main(int argc, char** argv) {
                    : args[0] == "auto"    ? fwup::cli::RunAuto(helpArgs)
                    : args[0] == "doctor"  ? fwup::cli::RunDoctor(helpArgs)
                    : args[0] == "records" ? fwup::cli::RunRecords(helpArgs)
+                   : args[0] == "image"   ? fwup::cli::RunImage(helpArgs)
                                           : (PrintUsage(stdout), fwup::cli::kExitOk);
         }
         PrintUsage(stdout);

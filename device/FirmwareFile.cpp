@@ -7,6 +7,7 @@
 
 #include "device/FilePlatform.h"
 #include "device/Packets.h"
+#include "device/Sha256.h"
 #include "serial/Utf8Text.h"
 
 #include <cstdio>
@@ -226,6 +227,15 @@ int32_t LoadFirmware(UpdateRequest& request, const std::string& strPath, uint32_
         return kBadFirmwareFile;
     }
     return 0;
+}
+
+std::string ImageSha256(const ImageList& list) {
+    CSha256 sha;
+    for (const ImageSegment* p = list.get(); p != nullptr; p = p->pNext.get()) {
+        sha.Update(p->pData.data(), p->pData.size());
+    }
+    const auto digest = sha.Final();
+    return HexText(digest.data(), digest.size());
 }
 
 std::string DescribeFirmwareProblem(const std::string& strPath) {

@@ -73,6 +73,8 @@ int32_t ReadFirmwareInfo(const std::string& strPath, UpdateRequest& request);
 // (image left empty).
 // dwAreaFlags is 0x5C3E0000 on every return.
 int32_t LoadFirmware(UpdateRequest& request, const std::string& strPath, uint32_t& dwAreaFlags);
+// Lower-case hex SHA-256 of the segments' bytes in list order.
+std::string ImageSha256(const ImageList& list);
 // Why LoadFirmware refused strPath, as one line for the operator.
 std::string DescribeFirmwareProblem(const std::string& strPath);
 

@@ -142,6 +142,16 @@ UpdateOutcome RunUpdate(CDeviceSession& session, UpdateRequest& request, IStageO
         return fail(Failure(OutcomeKind::InvalidFirmware, OutcomeStep::LoadFirmware,
                             DescribeFirmwareProblem(request.strFirmwarePath)));
     }
+    if (!request.strApprovedSha256.empty()) {
+        const std::string strLoaded = ImageSha256(request.pSegments);
+        if (strLoaded != request.strApprovedSha256) {
+            return fail(Failure(OutcomeKind::InvalidFirmware, OutcomeStep::LoadFirmware,
+                                request.strFirmwarePath +
+                                    " changed after the station profile's check (SHA-256 " +
+                                    strLoaded + ", checked " + request.strApprovedSha256 +
+                                    "): start again to check it anew"));
+        }
+    }
     observer.OnStage(StageUpdating, request.status);
 
     {

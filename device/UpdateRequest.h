@@ -36,6 +36,10 @@ struct UpdateRequest {
     UpdateStatus status;
     ImageList pSegments;         // the image the download sends (owned)
     std::string strFirmwarePath; // full path of the firmware file; empty = none
+    // Lower-case hex SHA-256 that the loaded image must have, before the reader is
+    // switched to its boot loader: the sum a station profile's verdict was given
+    // for, so a file swapped after that check is refused. Empty: no such check.
+    std::string strApprovedSha256;
 };
 
 } // namespace fwup

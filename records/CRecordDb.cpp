@@ -430,7 +430,10 @@ bool CRecordDb::List(const RecordFilter& filter, std::vector<UnitRecord>& record
     }
     std::vector<SqlRow> rows;
     const std::string strSelect =
-        "SELECT " + ColumnList([&](const UnitRecordField& field) { return ColumnText(field); }) +
+        "SELECT " + ColumnList([&](const UnitRecordField& field) {
+            // A store read as it is (read-only) may predate a field: none there.
+            return field.nSchemaVersion > m_nVersion ? std::string("NULL") : ColumnText(field);
+        }) +
         " FROM units" + strWhere + " ORDER BY time, id";
     if (!m_pConnection->Exec(strSelect, params, &rows, strError)) {
         return false;

@@ -60,8 +60,9 @@ public:
     // The schema's versions, each made from the one before by MigrationTo (a new
     // field's column needs the next one):
     // 1: the units;
-    // 2: their aggregates, kept by a trigger on each insert.
-    static constexpr int kSchemaVersion = 2;
+    // 2: their aggregates, kept by a trigger on each insert;
+    // 3: the image's signed version and signer.
+    static constexpr int kSchemaVersion = 3;
     static constexpr int kHistogramBins = 20;
 
     // Takes the connection; strName (password hidden) names the store in messages.

@@ -118,6 +118,8 @@ bool CUnitRecordLog::JobEnded(const DeviceUnit& unit, const UpdateOutcome& outco
         }
         record = MakeUnitRecord(unit, outcome, request, std::time(nullptr), dSeconds);
         record.strStation = m_strStation;
+        record.optImageVersion = m_optImageVersion;
+        record.optImageSigner = m_optImageSigner;
         record.nAttempt = NextAttempt(unit, record.optSerial);
     }
     if (!IsOpen()) {

@@ -51,6 +51,13 @@ public:
     bool IsOpen() const { return m_bOpen; }
     const std::string& StoreName() const override { return m_strName; } // password hidden
     void SetStation(const std::string& strStation) { m_strStation = strStation; }
+    // The signed version and signer of the image every record of this run is
+    // about (none: unsigned or unchecked). Before the first record.
+    void SetImageSignature(const std::optional<std::string>& optVersion,
+                           const std::optional<std::string>& optSigner) {
+        m_optImageVersion = optVersion;
+        m_optImageSigner = optSigner;
+    }
     void SetNoticeSink(NoticeSink sink) override; // before the first record
 
     // The sink: the job on unit has started (its record's seconds count from
@@ -109,6 +116,8 @@ private:
     std::string m_strName;                  // the store, password hidden
     std::string m_strKey;                   // the store's key in the spool
     std::string m_strStation;
+    std::optional<std::string> m_optImageVersion;
+    std::optional<std::string> m_optImageSigner;
     NoticeSink m_sink;
     std::chrono::steady_clock::time_point m_tpRetryAfter{}; // writer thread
     std::string m_strLastError;                             // writer thread

@@ -52,13 +52,16 @@ UnitRecord MakeUnitRecord(const DeviceUnit& unit, const UpdateOutcome& outcome,
 std::string FormatUnitRecord(const UnitRecord& r) {
     std::string strLine = "{";
     for (const UnitRecordField& field : kUnitRecordFields) {
+        const std::optional<std::string> optText = FieldText(r, field);
+        if (!optText && (field.dwFlags & kFieldOmittedWhenNone) != 0) {
+            continue;
+        }
         if (strLine.size() > 1) {
             strLine += ',';
         }
         strLine += '"';
         strLine += field.pszJsonKey;
         strLine += "\":";
-        const std::optional<std::string> optText = FieldText(r, field);
         strLine += IsNumberField(field) ? *optText : JsonStringOrNull(optText);
     }
     strLine += "}\n";

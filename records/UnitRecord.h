@@ -17,22 +17,24 @@ namespace fwup {
 // Each member is described once, in kUnitRecordFields (UnitRecordFields.h): a new
 // member needs its row there.
 struct UnitRecord {
-    std::string strTime;                   // end of the job, ISO 8601 UTC
-    std::string strPort;                   // listed name
-    std::string strConnector;              // USB path plus interface
-    std::optional<std::string> optSerial;  // none when the device told none
-    std::optional<std::string> optVersion; // application version before the update
-    std::optional<std::string> optBoot;    // boot loader version "v.v.v.v"
-    std::string strFile;                   // base name of the image file
-    int64_t nSize = 0;                     // bytes of the file
-    std::optional<std::string> optSha256;  // of the image bytes as sent; none when none loaded
-    std::string strResult;                 // the outcome's text
-    int nExitCode = 0;                     // the outcome's exit code
-    double dSeconds = 0;                   // duration of the job
-    std::string strId;                     // UUID, the record's key in every store
-    std::string strStation;                // the bench PC (--station, default its host name)
-    std::string strSlot;                   // the bench slot's label (default the connector)
-    int nAttempt = 1;                      // 1, or the how-many-th job on this serial
+    std::string strTime;                        // end of the job, ISO 8601 UTC
+    std::string strPort;                        // listed name
+    std::string strConnector;                   // USB path plus interface
+    std::optional<std::string> optSerial;       // none when the device told none
+    std::optional<std::string> optVersion;      // application version before the update
+    std::optional<std::string> optBoot;         // boot loader version "v.v.v.v"
+    std::string strFile;                        // base name of the image file
+    int64_t nSize = 0;                          // bytes of the file
+    std::optional<std::string> optSha256;       // of the image bytes as sent; none when none loaded
+    std::string strResult;                      // the outcome's text
+    int nExitCode = 0;                          // the outcome's exit code
+    double dSeconds = 0;                        // duration of the job
+    std::string strId;                          // UUID, the record's key in every store
+    std::string strStation;                     // the bench PC (--station, default its host name)
+    std::string strSlot;                        // the bench slot's label (default the connector)
+    int nAttempt = 1;                           // 1, or the how-many-th job on this serial
+    std::optional<std::string> optImageVersion; // version=V its verified signature vouches for
+    std::optional<std::string> optImageSigner;  // the key id of that signature
 
     bool operator==(const UnitRecord&) const = default;
 };
@@ -43,7 +45,8 @@ struct UnitRecord {
 UnitRecord MakeUnitRecord(const DeviceUnit& unit, const UpdateOutcome& outcome,
                           const UpdateRequest& request, std::time_t nEndTime, double dSeconds);
 // One JSON object, ending in a line feed: the twelve original keys in their order,
-// then id, station, slot and attempt.
+// then id, station, slot and attempt; then image_version and image_signer
+// when the image had a verified signature.
 std::string FormatUnitRecord(const UnitRecord& record);
 // Reads one line as FormatUnitRecord writes it (also an older line with only the
 // twelve keys: its id is then derived from the line's text, so reading it twice

@@ -24,6 +24,9 @@ using UnitRecordMember =
 inline constexpr uint32_t kFieldKey = 1;      // the primary key: the table's first column
 inline constexpr uint32_t kFieldIndexed = 2;  // the table has an index on it
 inline constexpr uint32_t kFieldRequired = 4; // a JSON line without it is refused
+// A JSON line leaves the key out when the field has none, so that lines of units
+// that lack it read as they did before the field existed.
+inline constexpr uint32_t kFieldOmittedWhenNone = 8;
 
 struct UnitRecordField {
     const char* pszJsonKey; // key in a JSON line, title in CSV; the field's name in messages
@@ -60,6 +63,9 @@ inline constexpr UnitRecordField kUnitRecordFields[] = {
     {"station", "station", "TEXT", &UnitRecord::strStation, 0, 1},
     {"slot", "slot", "TEXT", &UnitRecord::strSlot, 0, 1},
     {"attempt", "attempt", "INTEGER", &UnitRecord::nAttempt, 0, 1, 1},
+    {"image_version", "image_version", "TEXT", &UnitRecord::optImageVersion, kFieldOmittedWhenNone,
+     3},
+    {"image_signer", "image_signer", "TEXT", &UnitRecord::optImageSigner, kFieldOmittedWhenNone, 3},
 };
 
 // The field's value as text, as a database gets it and CSV shows it: numbers in

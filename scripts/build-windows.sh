@@ -25,7 +25,8 @@ for arg in "$@"; do
     esac
 done
 
-pkgs=(cmake ninja-build g++-mingw-w64-x86-64 googletest wixl msitools osslsigncode openssl)
+pkgs=(cmake ninja-build g++-mingw-w64-x86-64 googletest wixl msitools osslsigncode openssl dpkg-dev
+    make autoconf automake libtool libtoml11-dev)
 ((run_tests)) && pkgs+=(wine xvfb xauth imagemagick icoutils python3)
 # SQLite's amalgamation is generated with tclsh; the PostgreSQL tests run a
 # server of Debian's on the Linux side.
@@ -91,6 +92,37 @@ sign() {
     }
     mv -f "$1.signed" "$1"
 }
+# libsodium checks the images' signatures. Debian ships no mingw build of it: its
+# own source package (deb-src) is cross-built as a static library once per
+# version, cached outside the repository ($FWUP_WIN_DEPS, default
+# ~/.cache/fwupgrader-win), and the build log says which version it is.
+build_sodium() {
+    local version prefix work
+    version=$(apt-cache showsrc libsodium | sed -n 's/^Version: //p' | sort -V | tail -1)
+    if [ -z "$version" ]; then
+        echo "build-windows.sh: no deb-src entry lists libsodium (see docs/windows-install.md)" >&2
+        exit 1
+    fi
+    prefix=${FWUP_WIN_DEPS:-$HOME/.cache/fwupgrader-win}/libsodium-$version
+    if [ ! -f "$prefix/lib/libsodium.a" ]; then
+        work=$(mktemp -d)
+        (cd "$work" && apt-get source -qq "libsodium=$version" >/dev/null 2>&1) || {
+            echo "build-windows.sh: apt-get source libsodium=$version failed" >&2
+            exit 1
+        }
+        # Debian's source has no generated configure: its build runs autoreconf too.
+        (cd "$work"/libsodium-*/ && autoreconf -fi >/dev/null 2>&1 &&
+            ./configure -q --host=x86_64-w64-mingw32 --prefix="$prefix" --disable-shared \
+                --enable-static CC=x86_64-w64-mingw32-gcc-posix >/dev/null &&
+            make -s -j "$(nproc)" >/dev/null 2>&1 && make -s install >/dev/null)
+        rm -rf "$work"
+    fi
+    echo "libsodium $version (Debian source package), static for mingw-w64: $prefix"
+    sodium_args=("-DFWUP_SODIUM_ROOT=$prefix")
+}
+sodium_args=()
+build_sodium
+
 test_args=(-DFWUP_BUILD_TESTS=OFF)
 if ((run_tests)); then
     fwsim=${FWSIM:-$PWD/build/sim/fwsim}
@@ -107,7 +139,7 @@ cmake -S . -B "$build" -G Ninja \
     -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64-x86_64.cmake" \
     -DCMAKE_BUILD_TYPE=${BUILD_TYPE:-Release} \
     -DFWUP_BUILD_UI=OFF -DFWUP_BUILD_SIM=OFF -DFWUP_BUILD_BENCH=OFF -DFWUP_WERROR=ON \
-    "${win_db_cmake_args[@]}" "${test_args[@]}" "${cmake_args[@]}" >/dev/null
+    "${win_db_cmake_args[@]}" "${test_args[@]}" "${sodium_args[@]}" "${cmake_args[@]}" >/dev/null
 cmake --build "$build" -j "$(nproc)"
 
 # The test window program (its driver and --test-* options) never ships.

@@ -67,6 +67,7 @@ void CParallelAutoLoop::StartDevice(const PortRecord& record, AutoTally& tally) 
         pRaw->worker = std::thread([this, pRaw, &tally] {
             UpdateRequest request; // each reader's own: its image, status and findings
             request.strFirmwarePath = m_strFirmwarePath;
+            request.strApprovedSha256 = m_strApprovedSha256;
             const UpdateOutcome outcome = pRaw->pJob->Run(request, *m_pJobObserver);
             const DeviceUnit last = pRaw->pJob->Unit(); // its last attempt
             {

@@ -45,6 +45,8 @@ public:
     // the loop's observer: a wrapper that passes them on, such as the recording
     // observer. Borrowed for the loop's life; before Run.
     void SetJobObserver(IUpdateObserver& observer) { m_pJobObserver = &observer; }
+    // Every job's UpdateRequest::strApprovedSha256 (empty: none). Before Run.
+    void SetApprovedSha256(const std::string& strSha256) { m_strApprovedSha256 = strSha256; }
 
     // Runs on the calling thread until stopped (and every device in flight has
     // finished) or nMaxDevices have finished; the devices it counted.
@@ -76,6 +78,7 @@ private:
     bool AnyInFlight() const;
 
     std::string m_strFirmwarePath;
+    std::string m_strApprovedSha256;
     IAutoObserver& m_observer;
     IUpdateObserver* m_pJobObserver; // the jobs' reports: m_observer unless set
     ProtocolTimings m_timings;

@@ -124,6 +124,26 @@ TEST(UpdateJob, OpenPortApplicationDeviceFlashesWholeCodeArea) {
     EXPECT_EQ(device.FlashAt(0x108000, 176128), ReadAll(request.strFirmwarePath));
 }
 
+// A file swapped after the station's verdict: refused before "~dboot", so the
+// reader stays in its application with nothing downloaded.
+TEST(UpdateJob, AnImageOtherThanTheApprovedOneIsRefusedBeforeTheBootLoader) {
+    CSimRig rig;
+    fwsim::CSimDevice device(rig.DeviceConfig(Personality::Application));
+    ASSERT_TRUE(device.Start());
+    auto pSession = OpenSession(rig);
+    UpdateRequest request;
+    request.strFirmwarePath = rig.WriteFirmware("code.bin", 3000);
+    request.strApprovedSha256 = std::string(64, '0');
+    CStageLog log;
+    const UpdateOutcome outcome = RunUpdate(*pSession, request, log);
+    EXPECT_EQ(outcome.eKind, OutcomeKind::InvalidFirmware);
+    EXPECT_EQ(log.strFinal, "invalid firmware file");
+    EXPECT_NE(log.strCause.find("changed after the station profile's check"), std::string::npos)
+        << log.strCause;
+    EXPECT_EQ(device.CurrentPersonality(), Personality::Application);
+    EXPECT_EQ(device.DownloadsFinished(), 0);
+}
+
 TEST(UpdateJob, ClosedPortIsWaitedForAndClosedAgain) {
     CSimRig rig;
     fwsim::CSimDevice device(rig.DeviceConfig(Personality::BootLoader));

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Checks the design's arrows: serial <- device <- {workflows, records}; records
-# use nothing above device/; cli and windowmodel use the four core layers; the
+# Checks the design's arrows: serial <- device <- {workflows, records, station};
+# records and station use nothing above device/; cli and windowmodel use the core layers; the
 # views (ui/, winui/) use windowmodel/ and serial/'s text helpers only; Qt only in
 # ui/; windows.h and the other Windows SDK headers only in winui/ and in the
 # lower layers' platform files; the simulator uses nothing of the product, and
@@ -15,8 +15,9 @@ declare -A allowed=(
     [device]="serial"
     [workflows]="serial device"
     [records]="serial device"
-    [cli]="serial device workflows records"
-    [windowmodel]="serial device workflows records"
+    [station]="serial device"
+    [cli]="serial device workflows records station"
+    [windowmodel]="serial device workflows records station"
     [ui]="windowmodel"
     [winui]="windowmodel"
     [sim]=""
@@ -30,9 +31,9 @@ declare -A qt_allowed=([ui]=1)
 win_sdk="windows.h commctrl.h commdlg.h shellapi.h shlobj.h setupapi.h devguid.h initguid.h
          cfgmgr32.h dbt.h winreg.h winbase.h winuser.h objbase.h restartmanager.h io.h"
 win_platform_headers="serial/DcbLineSettings.h"
-folders="serial device workflows records windowmodel cli ui winui sim tests bench fuzz"
+folders="serial device workflows records station windowmodel cli ui winui sim tests bench fuzz"
 # Folders whose CMake targets make up the product: none may link the simulator.
-product_cmake="serial device workflows records windowmodel cli ui winui packaging"
+product_cmake="serial device workflows records station windowmodel cli ui winui packaging"
 
 include_re='^[^:]*:[0-9]+:[[:space:]]*#[[:space:]]*include[[:space:]]*[<"]([^>"]+)[>"]'
 failed=0

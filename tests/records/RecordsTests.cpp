@@ -274,6 +274,8 @@ UnitRecord FullRecord() {
     r.strFile = "C:\\fw\\a,b\"c.bin";
     r.nSize = INT64_MAX;
     r.optSha256 = std::string(64, 'f');
+    r.optImageVersion = "2.1.0.0";
+    r.optImageSigner = "E2B5A8C3D4F60718";
     r.strResult = "tab\there\x01\x7f\r\nend";
     r.nExitCode = INT_MIN;
     r.dSeconds = 86400.125;
@@ -291,7 +293,8 @@ UnitRecord FullRecord() {
 TEST(UnitRecord, EveryFieldComesBackFromTheLine) {
     const std::vector<std::string> keys = {
         "time",   "port",   "connector", "serial",  "version", "boot",    "file", "size",
-        "sha256", "result", "exit_code", "seconds", "id",      "station", "slot", "attempt"};
+        "sha256", "result", "exit_code", "seconds", "id",      "station", "slot", "attempt",
+        "image_version", "image_signer"};
     std::vector<std::string> tableKeys;
     for (const UnitRecordField& field : kUnitRecordFields) {
         tableKeys.push_back(field.pszJsonKey);
@@ -311,7 +314,8 @@ TEST_P(RecordDbTest, EveryFieldComesBackAndTheTableHasItsColumns) {
         "id TEXT PRIMARY KEY, time TIMESTAMPTZ NOT NULL, port TEXT NOT NULL, connector TEXT NOT "
         "NULL, serial TEXT, version TEXT, boot TEXT, file TEXT NOT NULL, size BIGINT NOT NULL, "
         "sha256 TEXT, result TEXT NOT NULL, exit_code INTEGER NOT NULL, seconds DOUBLE PRECISION "
-        "NOT NULL, station TEXT NOT NULL, slot TEXT NOT NULL, attempt INTEGER NOT NULL";
+        "NOT NULL, station TEXT NOT NULL, slot TEXT NOT NULL, attempt INTEGER NOT NULL, "
+        "image_version TEXT, image_signer TEXT";
     const std::string strStore = Store("fields");
     // the statement that shows the table's columns, what it shows
     const auto [strShowColumns, strShown] =
@@ -325,7 +329,7 @@ TEST_P(RecordDbTest, EveryFieldComesBackAndTheTableHasItsColumns) {
                   "TEXT NOT NULL, serial TEXT, version TEXT, boot TEXT, file TEXT NOT NULL, size "
                   "INT8 NOT NULL, sha256 TEXT, result TEXT NOT NULL, exit_code INT4 NOT NULL, "
                   "seconds FLOAT8 NOT NULL, station TEXT NOT NULL, slot TEXT NOT NULL, attempt "
-                  "INT4 NOT NULL")
+                  "INT4 NOT NULL, image_version TEXT, image_signer TEXT")
             : std::pair<std::string, std::string>(
                   "SELECT sql FROM sqlite_master WHERE name = 'units'",
                   "CREATE TABLE units (" +
@@ -549,7 +553,7 @@ TEST_P(RecordDbTest, AStoreWithANewerSchemaIsRefused) {
     CUnitRecordLog log;
     CRecordDb db(std::move(pConnection), MaskedStore(strStore));
     EXPECT_FALSE(db.Prepare(strError));
-    EXPECT_NE(strError.find("schema version 99, newer than this program's 2"), std::string::npos)
+    EXPECT_NE(strError.find("schema version 99, newer than this program's 3"), std::string::npos)
         << strError;
     // A local file is refused before any unit runs.
     EXPECT_EQ(log.Open(strStore, strError), IsServer());
@@ -712,6 +716,8 @@ TEST_P(RecordDbTest, FirstAttemptsPerStationImageAndDayCountedByHand) {
                  {std::string("DROP TRIGGER units_aggregate") + (IsServer() ? " ON units" : ""),
                   std::string("DROP TABLE units_first"), std::string("DROP TABLE units_yield"),
                   std::string("DROP TABLE units_seconds"), std::string("DROP TABLE units_hours"),
+                  std::string("ALTER TABLE units DROP COLUMN image_version"),
+                  std::string("ALTER TABLE units DROP COLUMN image_signer"),
                   std::string("UPDATE schema_version SET version = 1")}) {
                 ASSERT_TRUE(pConnection->Exec(strSql, {}, nullptr, strError)) << strError;
             }
@@ -725,13 +731,13 @@ TEST_P(RecordDbTest, FirstAttemptsPerStationImageAndDayCountedByHand) {
             EXPECT_NE(strError.find("schema version 1, which has no aggregates"), std::string::npos)
                 << strError;
             pDb = OpenDb(strStore); // upgrades
-            pDb = OpenDb(strStore); // opens version 2 as it is
+            pDb = OpenDb(strStore); // opens version 3 as it is
             ASSERT_TRUE(pDb);
             std::vector<SqlRow> versions;
             ASSERT_TRUE(pConnection->Exec("SELECT version FROM schema_version ORDER BY version", {},
                                           &versions, strError))
                 << strError;
-            EXPECT_EQ(versions, (std::vector<SqlRow>{{"1"}, {"2"}}));
+            EXPECT_EQ(versions, (std::vector<SqlRow>{{"1"}, {"3"}}));
         }
         RecordSummary summary;
         ASSERT_TRUE(pDb->Summarize(summary, strError)) << strError;

@@ -3,7 +3,8 @@
 # prefix maps a COM port to it, and fwupgrader-cli.exe flashes it through that
 # port (the flash must equal the file); a boot-loader fault ends with its text
 # and exit code; 'list' shows the port, under its friendly name once a device of
-# the ports class is registered for it. Prints wall and CPU figures.
+# the ports class is registered for it; a station profile refuses an unsigned
+# image before the port and flashes it once signed. Prints wall and CPU figures.
 set -euo pipefail
 script=cli-end-to-end.sh
 # shellcheck source=e2e-harness.sh
@@ -100,6 +101,31 @@ if wine "$tool" add 1 "AT91 USB to Serial Converter ($port)" "$port" </dev/null;
         fail "list with a ports-class device: $(cat "$work/listfn.txt")"
 else
     fail "the ports-class device could not be registered"
+fi
+
+# 5. A station profile that requires a signature by a key made with minisign:
+# the unsigned image is refused before the port (exit 12, its cause, and the
+# reader's event log gains no line: no "~dboot", no restart); signed, it flashes.
+if command -v minisign >/dev/null; then
+    minisign -G -W -p "$work/k.pub" -s "$work/k.key" >/dev/null 2>&1
+    printf 'trusted_keys = ["%s"]\nrequire_signature = true\n' "$(tail -n 1 "$work/k.pub")" \
+        >"$work/station.toml"
+    start_sim profile
+    events=$(wc -l <"$work/sim-profile.err")
+    run_cli profile update --port "$port" --file "$(winpath "$image")" \
+        --profile "$(winpath "$work/station.toml")"
+    [ "$rc" -eq 12 ] || fail "profile: exit code $rc, expected 12"
+    tr -d '\r' <"$work/profile.err" | grep -qx 'cause: unsigned: FW.bin.minisig is missing and the station profile requires a signature by a trusted key' ||
+        fail "profile: no cause: $(cat "$work/profile.err")"
+    [ "$(wc -l <"$work/sim-profile.err")" -eq "$events" ] ||
+        fail "profile: the reader saw a job for the refused image"
+    minisign -S -s "$work/k.key" -m "$image" -t "version=2.1.0.0" >/dev/null 2>&1
+    run_cli signed update --port "$port" --file "$(winpath "$image")" \
+        --profile "$(winpath "$work/station.toml")"
+    [ "$rc" -eq 0 ] || fail "signed: exit code $rc: $(cat "$work/signed.err")"
+    check_flash profile 176128 signed
+else
+    fail "minisign is not installed (scripts/deps.sh installs it)"
 fi
 
 finish "all end-to-end checks passed"

@@ -1,0 +1,111 @@
+// update and auto under a station profile: the profile's settings, its lock, and
+// the image verdict, all before any port is touched.
+#include "cli/CliCommands.h"
+
+#include "device/UpdateOutcome.h"
+#include "station/ImageVerdict.h"
+#include "station/StationProfile.h"
+#include "workflows/CRetryingJob.h"
+
+#include <cstdio>
+#include <filesystem>
+
+namespace fwup::cli {
+
+static_assert(kMaxProfileRetries == kMaxRetries, "a profile's retries obey --retries' bound");
+
+namespace {
+
+std::optional<std::string> Given(const std::string& strValue) {
+    return strValue.empty() ? std::nullopt : std::optional<std::string>(strValue);
+}
+
+// The profile that applies: --profile's, else the default place's when a file is
+// there. False (exit 2) when it cannot be read or is malformed; bFound false when none applies.
+bool FindProfile(const char* pszCommand, const std::string& strGiven, StationProfile& profile,
+                 bool& bFound) {
+    std::string strPath = strGiven;
+    if (strPath.empty()) {
+        std::error_code ec;
+        strPath = DefaultProfilePath();
+        if (!std::filesystem::exists(strPath, ec)) {
+            bFound = false;
+            return true;
+        }
+    }
+    bFound = true;
+    std::string strError;
+    if (!LoadStationProfile(strPath, profile, strError)) {
+        std::fprintf(stderr, "fwupgrader-cli %s: %s\n", pszCommand, strError.c_str());
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+int ApplyStationProfile(const char* pszCommand, bool bAuto, const char* pszHelp,
+                        JobOptions& options, CUnitRecordLog& records) {
+    const bool bStationGiven = !options.strStation.empty();
+    StationProfile profile;
+    bool bFound = false;
+    if (!FindProfile(pszCommand, options.strProfile, profile, bFound)) {
+        return kExitUsage;
+    }
+    if (bFound) {
+        StationSettings settings;
+        settings.optStation = Given(options.strStation);
+        settings.optRecord = Given(options.strRecord);
+        // One reader at a time has one slot: a profile's slots serve --parallel only.
+        settings.optSlots = Given(options.strSlots);
+        settings.optImage = Given(options.strFile);
+        if (options.bRetriesGiven) {
+            settings.optRetries = options.nRetries;
+        }
+        std::string strError;
+        if (!MergeStationProfile(profile, settings, strError)) {
+            std::fprintf(stderr, "fwupgrader-cli %s: %s\n", pszCommand, strError.c_str());
+            return kExitUsage;
+        }
+        options.strStation = settings.optStation.value_or("");
+        options.strRecord = settings.optRecord.value_or("");
+        options.strSlots = bAuto && options.bParallel ? settings.optSlots.value_or("") : "";
+        options.strFile = settings.optImage.value_or("");
+        options.nRetries = settings.optRetries.value_or(0);
+    }
+    if (bStationGiven && options.strRecord.empty()) {
+        std::fprintf(stderr,
+                     "fwupgrader-cli %s: --station names the station in records: it needs "
+                     "--record STORE\n\n%s",
+                     pszCommand, pszHelp);
+        return kExitUsage;
+    }
+    if (options.strFile.empty()) {
+        std::fprintf(stderr, "fwupgrader-cli %s: --file FW.bin is required\n\n%s", pszCommand,
+                     pszHelp);
+        return kExitUsage;
+    }
+    // A mistyped path is told at once, before the port's detection takes its seconds.
+    if (!CheckFirmwareFile(pszCommand, options.strFile)) {
+        return OutcomeExitCode(OutcomeKind::InvalidFirmware);
+    }
+    const ImageVerdict verdict = JudgeImage(options.strFile, profile);
+    if (!verdict.bAccepted) {
+        std::fprintf(stderr, "fwupgrader-cli %s: %s\ncause: %s\n", pszCommand,
+                     OutcomeText(OutcomeKind::InvalidFirmware), verdict.strCause.c_str());
+        return OutcomeExitCode(OutcomeKind::InvalidFirmware);
+    }
+    if (bFound) {
+        // The job loads the file again: it must be the bytes judged here.
+        options.strApprovedSha256 = verdict.strSha256;
+    }
+    if (verdict.signature.eStatus == SignatureStatus::Verified) {
+        records.SetImageSignature(verdict.signature.strVersion.empty()
+                                      ? std::nullopt
+                                      : std::optional(verdict.signature.strVersion),
+                                  verdict.signature.strKeyId);
+    }
+    return -1;
+}
+
+} // namespace fwup::cli
