@@ -15,7 +15,12 @@ namespace {
 // A unit's key among the jobs started: its COM number, which stays while its
 // name may be completed during the job (see CompleteUnitFromListing).
 std::string StartKey(const DeviceUnit& unit) {
-    return unit.nPort != 0 ? "#" + std::to_string(unit.nPort) : unit.strPortName;
+    if (unit.nPort == 0) {
+        return unit.strPortName;
+    }
+    // Appended, not "#" + text: mingw-w64 GCC 12 at -O3 warns falsely (-Wrestrict).
+    std::string strKey(1, '#');
+    return strKey.append(std::to_string(unit.nPort));
 }
 
 std::string UnitName(const UnitRecord& record) {
