@@ -13,6 +13,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <string>
 
 namespace {
 
@@ -155,8 +156,13 @@ TEST(ImageVerdict, SignaturesOfTheMinisignTool) {
         EXPECT_TRUE(verdict.bAccepted) << verdict.strCause;
         EXPECT_EQ(verdict.signature.strVersion, "2.1.0.0");
         EXPECT_EQ(verdict.signature.bPrehashed, *pszLegacy == '\0');
-        // "untrusted comment: minisign public key <ID>"
-        EXPECT_EQ(strComment.substr(strComment.rfind(' ') + 1), verdict.signature.strKeyId);
+        // "untrusted comment: minisign public key <ID>": the tool prints the id without leading
+        // zeros, we print all sixteen digits, so compare the numbers.
+        const std::string strToolId = strComment.substr(strComment.rfind(' ') + 1);
+        ASSERT_EQ(verdict.signature.strKeyId.size(), 16u) << verdict.signature.strKeyId;
+        EXPECT_EQ(std::stoull(strToolId, nullptr, 16),
+                  std::stoull(verdict.signature.strKeyId, nullptr, 16))
+            << strToolId << " vs " << verdict.signature.strKeyId;
     }
 }
 
