@@ -8,7 +8,6 @@
 #include "workflows/CRetryingJob.h"
 
 #include <cstdio>
-#include <filesystem>
 
 namespace fwup::cli {
 
@@ -20,28 +19,6 @@ std::optional<std::string> Given(const std::string& strValue) {
     return strValue.empty() ? std::nullopt : std::optional<std::string>(strValue);
 }
 
-// The profile that applies: --profile's, else the default place's when a file is
-// there. False (exit 2) when it cannot be read or is malformed; bFound false when none applies.
-bool FindProfile(const char* pszCommand, const std::string& strGiven, StationProfile& profile,
-                 bool& bFound) {
-    std::string strPath = strGiven;
-    if (strPath.empty()) {
-        std::error_code ec;
-        strPath = DefaultProfilePath();
-        if (!std::filesystem::exists(strPath, ec)) {
-            bFound = false;
-            return true;
-        }
-    }
-    bFound = true;
-    std::string strError;
-    if (!LoadStationProfile(strPath, profile, strError)) {
-        std::fprintf(stderr, "fwupgrader-cli %s: %s\n", pszCommand, strError.c_str());
-        return false;
-    }
-    return true;
-}
-
 } // namespace
 
 int ApplyStationProfile(const char* pszCommand, bool bAuto, const char* pszHelp,
@@ -49,7 +26,9 @@ int ApplyStationProfile(const char* pszCommand, bool bAuto, const char* pszHelp,
     const bool bStationGiven = !options.strStation.empty();
     StationProfile profile;
     bool bFound = false;
-    if (!FindProfile(pszCommand, options.strProfile, profile, bFound)) {
+    std::string strFindError;
+    if (!FindStationProfile(options.strProfile, profile, bFound, strFindError)) {
+        std::fprintf(stderr, "fwupgrader-cli %s: %s\n", pszCommand, strFindError.c_str());
         return kExitUsage;
     }
     if (bFound) {
@@ -99,11 +78,8 @@ int ApplyStationProfile(const char* pszCommand, bool bAuto, const char* pszHelp,
         // The job loads the file again: it must be the bytes judged here.
         options.strApprovedSha256 = verdict.strSha256;
     }
-    if (verdict.signature.eStatus == SignatureStatus::Verified) {
-        records.SetImageSignature(verdict.signature.strVersion.empty()
-                                      ? std::nullopt
-                                      : std::optional(verdict.signature.strVersion),
-                                  verdict.signature.strKeyId);
+    if (const std::optional<std::string> optSigner = SignerOf(verdict.signature)) {
+        records.SetImageSignature(SignedVersionOf(verdict.signature), *optSigner);
     }
     return -1;
 }

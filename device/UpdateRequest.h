@@ -40,6 +40,11 @@ struct UpdateRequest {
     // switched to its boot loader: the sum a station profile's verdict was given
     // for, so a file swapped after that check is refused. Empty: no such check.
     std::string strApprovedSha256;
+    // The signed version (version= of its signature's trusted comment) and the key
+    // id of the image that verdict verified; none: unsigned or not checked. The
+    // job's record names them.
+    std::optional<std::string> optImageVersion;
+    std::optional<std::string> optImageSigner;
 };
 
 } // namespace fwup

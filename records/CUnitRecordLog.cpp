@@ -123,8 +123,10 @@ bool CUnitRecordLog::JobEnded(const DeviceUnit& unit, const UpdateOutcome& outco
         }
         record = MakeUnitRecord(unit, outcome, request, std::time(nullptr), dSeconds);
         record.strStation = m_strStation;
-        record.optImageVersion = m_optImageVersion;
-        record.optImageSigner = m_optImageSigner;
+        // The request's image wins: a window may load another image between jobs.
+        const bool bRequestSigned = request.optImageSigner.has_value();
+        record.optImageVersion = bRequestSigned ? request.optImageVersion : m_optImageVersion;
+        record.optImageSigner = bRequestSigned ? request.optImageSigner : m_optImageSigner;
         record.nAttempt = NextAttempt(unit, record.optSerial);
     }
     if (!IsOpen()) {

@@ -77,4 +77,18 @@ ImageVerdict JudgeImage(const std::string& strImagePath, const StationProfile& p
     return verdict;
 }
 
+std::optional<std::string> SignedVersionOf(const SignatureCheck& check) {
+    if (check.eStatus != SignatureStatus::Verified || check.strVersion.empty()) {
+        return std::nullopt;
+    }
+    return check.strVersion;
+}
+
+std::optional<std::string> SignerOf(const SignatureCheck& check) {
+    if (check.eStatus != SignatureStatus::Verified) {
+        return std::nullopt;
+    }
+    return check.strKeyId;
+}
+
 } // namespace fwup

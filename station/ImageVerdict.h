@@ -12,6 +12,7 @@
 #include "station/StationProfile.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace fwup {
@@ -25,5 +26,10 @@ struct ImageVerdict {
 };
 
 ImageVerdict JudgeImage(const std::string& strImagePath, const StationProfile& profile);
+
+// What a unit's record names for the image: its signed version and its signer's
+// key id; none when the signature was not verified (or names no version).
+std::optional<std::string> SignedVersionOf(const SignatureCheck& check);
+std::optional<std::string> SignerOf(const SignatureCheck& check);
 
 } // namespace fwup

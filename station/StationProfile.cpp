@@ -217,6 +217,21 @@ bool LoadStationProfile(const std::string& strPath, StationProfile& profile,
     return ParseStationProfile(content.str(), strPath, profile, strError);
 }
 
+bool FindStationProfile(const std::string& strGiven, StationProfile& profile, bool& bFound,
+                        std::string& strError) {
+    std::string strPath = strGiven;
+    if (strPath.empty()) {
+        std::error_code ec;
+        strPath = DefaultProfilePath();
+        if (!std::filesystem::exists(strPath, ec)) {
+            bFound = false;
+            return true;
+        }
+    }
+    bFound = true;
+    return LoadStationProfile(strPath, profile, strError);
+}
+
 bool MergeStationProfile(const StationProfile& profile, StationSettings& settings,
                          std::string& strError) {
     const std::string strLocked = "locked by the station profile " + profile.strPath + ": ";

@@ -35,6 +35,12 @@ bool ParseStationProfile(const std::string& strText, const std::string& strPath,
 // Reads and parses the file. False with strError ("FILE: cannot be read" or as above).
 bool LoadStationProfile(const std::string& strPath, StationProfile& profile, std::string& strError);
 
+// The profile that applies: strGiven's (--profile), else the default place's when
+// a file is there (bFound false and true returned when none is). False with
+// strError when the file cannot be read or is malformed.
+bool FindStationProfile(const std::string& strGiven, StationProfile& profile, bool& bFound,
+                        std::string& strError);
+
 // Where a station's profile lives when no --profile names one: on Linux
 // $FWUP_SYSROOT/etc/fwupgrader/station.toml (FWUP_SYSROOT defaults to /, tests
 // point it elsewhere); on Windows %ProgramData%\fwupgrader\station.toml.

@@ -15,10 +15,10 @@ CFwUpgraderApp::CFwUpgraderApp(int& argc, char** argv) : QApplication(argc, argv
     setApplicationVersion(QString::fromUtf8(kProductVersion));
 }
 
-bool CFwUpgraderApp::InitInstance(IRecordSink* pRecords, const std::string& strRecordStore) {
+bool CFwUpgraderApp::InitInstance(IRecordSink* pRecords, const BenchOptions& options) {
     CFwUpgraderVelmoraDlg dlg;
     dlg.SetRecordSink(pRecords);
-    dlg.SetRecordStore(strRecordStore);
+    dlg.SetStartOptions(options);
     dlg.exec();
     return false;
 }

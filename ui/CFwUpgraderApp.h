@@ -19,9 +19,9 @@ public:
 
     // Shows the main window until it ends. Always false: the application then ends.
     // pRecords (borrowed, may be null) gets a unit record for every job.
-    // strRecordStore: the --record argument as given, passed on to a bench window
+    // options: after the station profile; its store is passed on to a bench window
     // opened from the main window's menu.
-    bool InitInstance(IRecordSink* pRecords = nullptr, const std::string& strRecordStore = {});
+    bool InitInstance(IRecordSink* pRecords, const BenchOptions& options);
     // Shows the bench window until it ends; the process's exit code (2 when the
     // options are refused, the reason on stderr).
     int RunBench(const BenchOptions& options, IRecordSink* pRecords);

@@ -315,11 +315,23 @@ void CFwUpgraderVelmoraDlg::OnSysCommand(int nId) {
     }
 }
 
+void CFwUpgraderVelmoraDlg::SetStartOptions(const BenchOptions& options) {
+    m_strRecordStore = options.strRecordStore;
+    m_strProfilePath = options.strProfilePath;
+    if (options.optProfile) {
+        m_pModel->SetStationProfile(*options.optProfile, options.strFirmwarePath);
+    }
+}
+
 void CFwUpgraderVelmoraDlg::OpenBench() {
     // A process of its own: the bench's readers, records and window live and end
     // apart from this window's connection and auto mode.
     QStringList args{QStringLiteral("--bench")};
-    if (m_pModel->HasImage()) {
+    if (!m_strProfilePath.empty()) {
+        args << QStringLiteral("--profile") << QFile::decodeName(m_strProfilePath.c_str());
+    }
+    // A locked profile gives the bench its image itself.
+    if (m_pModel->HasImage() && !m_pModel->IsImageLocked()) {
         args << QStringLiteral("--file") << QFile::decodeName(m_pModel->FirmwarePath().c_str());
     }
     QProcess bench;

@@ -6,6 +6,7 @@
 // Each control keeps its template id as its object name ("1000" for UPLOAD), by
 // which tests and accessibility tools find it.
 
+#include "windowmodel/BenchOptions.h"
 #include "windowmodel/CMainWindowModel.h"
 #include "windowmodel/IWindowView.h"
 
@@ -41,8 +42,10 @@ public:
     QMenu* SystemMenu() const { return m_pSystemMenu; }
     // A unit record for every later job (borrowed; null for none).
     void SetRecordSink(IRecordSink* pSink) { m_pModel->SetRecordSink(pSink); }
-    // The --record argument as given: a bench window opened from the menu writes there too.
-    void SetRecordStore(const std::string& strStore) { m_strRecordStore = strStore; }
+    // The window's options after the station profile (ApplyWindowProfile): the store
+    // (a bench window opened from the menu writes there too), the profile's rules
+    // and image. After SetRecordSink.
+    void SetStartOptions(const BenchOptions& options);
     CMainWindowModel& Model() { return *m_pModel; }
     const CMainWindowModel& Model() const { return *m_pModel; }
 
@@ -98,6 +101,7 @@ private:
     QMenu* m_pSystemMenu = nullptr;
     QIcon m_hIcon;
     std::string m_strRecordStore;
+    std::string m_strProfilePath; // --profile as given; the bench opened from here gets it
     std::unique_ptr<CMainWindowModel> m_pModel;
 };
 

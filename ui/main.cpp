@@ -26,6 +26,7 @@ bool AnswerInfoOption(int argc, char** argv) {
             std::fputs("Usage: fwupgraderVelmora [options]\n"
                        "       fwupgraderVelmora --bench [--file FW.bin] [--record STORE]\n"
                        "                         [--station NAME] [--slots FILE] [--retries N]\n"
+                       "                         [--profile FILE]\n"
                        "\n"
                        "The firmware updater's window for the hand-held reader: choose the\n"
                        "reader's serial port, Connect, load a firmware image (*.bin) with\n"
@@ -65,6 +66,12 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "fwupgraderVelmora: %s\n", strError.c_str());
         return 2;
     }
+    // Before the records: the profile may name the store, and a malformed or
+    // weak one must stop the window before any port is touched.
+    if (!fwup::ApplyWindowProfile(options, strError)) {
+        std::fprintf(stderr, "fwupgraderVelmora: %s\n", strError.c_str());
+        return 2;
+    }
     // Opened before the window: a bench must learn at once that records would be lost.
     fwup::CWindowRecords records;
     if (!records.Open(options, strError)) {
@@ -75,6 +82,6 @@ int main(int argc, char** argv) {
     if (options.bBench) {
         return app.RunBench(options, records.Sink());
     }
-    app.InitInstance(records.Sink(), options.strRecordStore);
+    app.InitInstance(records.Sink(), options);
     return 0;
 }

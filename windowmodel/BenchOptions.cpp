@@ -42,6 +42,8 @@ bool ParseBenchOptions(const std::vector<std::string>& args, BenchOptions& optio
             pValue = &options.strStation;
         } else if (strArg == "--slots") {
             pValue = &options.strSlotsPath;
+        } else if (strArg == "--profile") {
+            pValue = &options.strProfilePath;
         }
         std::string strRetries;
         if (strArg == "--retries") {
@@ -55,12 +57,15 @@ bool ParseBenchOptions(const std::vector<std::string>& args, BenchOptions& optio
             return false;
         }
         *pValue = args[++i];
-        if (strArg == "--retries" && !ParseRetryCount(strRetries, options.nRetries)) {
-            strError = "--retries takes a number from 0 to " + std::to_string(kMaxRetries) +
-                       ", not '" + strRetries + "'";
-            return false;
+        if (strArg == "--retries") {
+            if (!ParseRetryCount(strRetries, options.nRetries)) {
+                strError = "--retries takes a number from 0 to " + std::to_string(kMaxRetries) +
+                           ", not '" + strRetries + "'";
+                return false;
+            }
+            options.bRetriesGiven = true;
         }
-        if (strArg != "--record" && !bBenchOnly) {
+        if (strArg != "--record" && strArg != "--profile" && !bBenchOnly) {
             bBenchOnly = true;
             strBenchOnly = strArg;
         }
@@ -76,6 +81,38 @@ bool ParseBenchOptions(const std::vector<std::string>& args, BenchOptions& optio
     return true;
 }
 
+bool ApplyWindowProfile(BenchOptions& options, std::string& strError) {
+    StationProfile profile;
+    bool bFound = false;
+    if (!FindStationProfile(options.strProfilePath, profile, bFound, strError)) {
+        return false;
+    }
+    if (!bFound) {
+        return true;
+    }
+    const auto given = [](const std::string& strValue) {
+        return strValue.empty() ? std::nullopt : std::optional<std::string>(strValue);
+    };
+    StationSettings settings;
+    settings.optStation = given(options.strStation);
+    settings.optRecord = given(options.strRecordStore);
+    settings.optSlots = given(options.strSlotsPath);
+    settings.optImage = given(options.strFirmwarePath);
+    if (options.bRetriesGiven) {
+        settings.optRetries = options.nRetries;
+    }
+    if (!MergeStationProfile(profile, settings, strError)) {
+        return false;
+    }
+    options.strStation = settings.optStation.value_or("");
+    options.strRecordStore = settings.optRecord.value_or("");
+    options.strSlotsPath = settings.optSlots.value_or("");
+    options.strFirmwarePath = settings.optImage.value_or("");
+    options.nRetries = settings.optRetries.value_or(0);
+    options.optProfile = std::move(profile);
+    return true;
+}
+
 const char* BenchUsageText() {
     return "  --bench          the bench window: many readers at once, one row per slot\n"
            "  --file FW.bin    (bench) the image every reader gets\n"
@@ -84,7 +121,9 @@ const char* BenchUsageText() {
            "                   without it slots are 'Slot N' in the order first seen\n"
            "  --retries N      (bench) run a job again up to N times after a\n"
            "                   \"Communication Error\" or a failed boot loader entry while\n"
-           "                   its reader is still present (default 0)\n";
+           "                   its reader is still present (default 0)\n"
+           "  --profile FILE   the station profile (default: the station's own, when\n"
+           "                   present); a locked one fixes the image and the records\n";
 }
 
 } // namespace fwup

@@ -1,7 +1,11 @@
 #pragma once
 // The bench window's command line, the same for both toolkits:
 //   --bench [--file FW.bin] [--record STORE] [--station NAME] [--slots FILE] [--retries N]
+//   [--profile FILE] (either window)
 
+#include "station/StationProfile.h"
+
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,6 +18,13 @@ struct BenchOptions {
     std::string strStation;      // --station: the bench's name, shown and recorded
     std::string strSlotsPath;    // --slots: "CONNECTOR LABEL" lines; empty: "Slot N" by first sight
     int nRetries = 0;            // --retries: further attempts after a failed one, 0..kMaxRetries
+    bool bRetriesGiven = false;  // --retries stood on the command line
+    std::string strProfilePath;  // --profile: the station profile; empty: the default place's
+    // The station profile that applies, after ApplyWindowProfile; none when there is none.
+    std::optional<StationProfile> optProfile;
+
+    // A locked profile's image is the only one either window may load.
+    bool IsImageLocked() const { return optProfile && optProfile->bLocked; }
 };
 
 // The environment variable that may give the record store instead of --record
@@ -29,6 +40,14 @@ inline constexpr const char* kRecordStoreVariable = "FWUP_RECORD_STORE";
 // window's and is read here too; without it, $FWUP_RECORD_STORE when set.
 bool ParseBenchOptions(const std::vector<std::string>& args, BenchOptions& options,
                        std::string& strError);
+
+// Reads the station profile (options.strProfilePath, else the default place's
+// when a file is there) and fills in what the options left open: station, store,
+// slots, retries and image. Unlocked, a given option wins; locked, one that
+// contradicts it is refused. False with strError ("FILE:LINE: ...", "locked by
+// the station profile ...", or a locked profile the user may write, with what
+// to fix): the window must not open. Before the records are opened.
+bool ApplyWindowProfile(BenchOptions& options, std::string& strError);
 
 // The lines --help shows for these options.
 const char* BenchUsageText();

@@ -7,6 +7,7 @@
 #include "device/Sha256.h"
 #include "device/UpdateOutcome.h"
 #include "serial/Utf8Text.h"
+#include "station/ImageVerdict.h"
 #include "windowmodel/CWindowRecords.h"
 #include "windowmodel/WindowTexts.h"
 #include "workflows/CParallelAutoLoop.h"
@@ -223,6 +224,7 @@ bool CBenchWindowModel::Init(const BenchOptions& options, std::string& strError)
         return false;
     }
     m_nRetries = options.nRetries;
+    m_optProfile = options.optProfile;
     m_strTitle = BenchTitle("");
     m_view.SetTitle(m_strTitle);
     SetField(BenchField::ImageName, "no image loaded");
@@ -243,6 +245,12 @@ bool CBenchWindowModel::Init(const BenchOptions& options, std::string& strError)
     }
     if (m_nRetries > 0) {
         AddLog("Retries: up to " + std::to_string(m_nRetries) + " per unit");
+    }
+    if (m_optProfile) {
+        AddLog("Station profile " + m_optProfile->strPath);
+    }
+    if (IsImageLocked()) {
+        AddLog(ImageLockedText(m_optProfile->strPath));
     }
     UpdateButtons();
     if (!options.strFirmwarePath.empty()) {
@@ -310,7 +318,7 @@ void CBenchWindowModel::OnTick() {
 // --- The operator's input -------------------------------------------------------------
 
 void CBenchWindowModel::OnLoadBinaryFile() {
-    if (m_bRunning) {
+    if (m_bRunning || IsImageLocked()) {
         return;
     }
     if (std::optional<std::string> optPath = m_view.AskFirmwareFile()) {
@@ -332,6 +340,20 @@ bool CBenchWindowModel::LoadImage(const std::string& strPath) {
         m_view.ShowMessage("invalid firmware file\n" + strWhy);
         return false;
     }
+    ImageVerdict verdict;
+    if (m_optProfile) {
+        verdict = JudgeImage(strPath, *m_optProfile);
+        if (!verdict.bAccepted) {
+            AddLog("Cannot use " + strPath + ": " + verdict.strCause);
+            m_view.ShowMessage(std::string(OutcomeText(OutcomeKind::InvalidFirmware)) + "\n" +
+                               verdict.strCause);
+            return false;
+        }
+    }
+    // The jobs load the file again: with a profile, it must be the bytes judged here.
+    m_strApprovedSha256 = verdict.strSha256;
+    m_optImageVersion = SignedVersionOf(verdict.signature);
+    m_optImageSigner = SignerOf(verdict.signature);
     CSha256 sha;
     int64_t nBytes = 0;
     for (const ImageSegment* p = probe.pSegments.get(); p != nullptr; p = p->pNext.get()) {
@@ -349,6 +371,9 @@ bool CBenchWindowModel::LoadImage(const std::string& strPath) {
     m_strTitle = BenchTitle(strName);
     m_view.SetTitle(m_strTitle);
     AddLog("Image " + strPath + ", " + std::to_string(nBytes) + " bytes, SHA-256 " + strHash);
+    if (const std::string strSigned = SignatureLineText(verdict.signature); !strSigned.empty()) {
+        AddLog("Image " + strSigned);
+    }
     UpdateButtons();
     return true;
 }
@@ -360,6 +385,8 @@ void CBenchWindowModel::OnStart() {
     m_pLoop = std::make_unique<CParallelAutoLoop>(m_strFirmwarePath, *m_pRelay, m_timings, 0,
                                                   m_nRetries, m_pSlots.get());
     m_pLoop->SetJobObserver(m_recording);
+    m_pLoop->SetApprovedSha256(m_strApprovedSha256);
+    m_pLoop->SetImageSignature(m_optImageVersion, m_optImageSigner);
     try {
         m_loopThread = std::thread([this] { m_pLoop->Run(); });
     } catch (const std::system_error& e) {
@@ -611,7 +638,7 @@ void CBenchWindowModel::EnableButton(BenchButton eButton, bool bEnable) {
 }
 
 void CBenchWindowModel::UpdateButtons() {
-    EnableButton(BenchButton::Load, !m_bRunning);
+    EnableButton(BenchButton::Load, !m_bRunning && !IsImageLocked());
     EnableButton(BenchButton::Start, !m_bRunning && HasImage());
     EnableButton(BenchButton::Stop, m_bRunning && !m_bStopping);
     EnableButton(BenchButton::StopNow, m_bRunning && !m_bInterrupting);

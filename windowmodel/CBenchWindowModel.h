@@ -109,7 +109,8 @@ public:
     // --- The operator's input ----------------------------------------------------
     void OnLoadBinaryFile(); // the file dialog, then LoadImage; not while running
     // Loads the image every later reader gets: name, size, date, SHA-256 shown.
-    // False when it cannot be read or is no image (logged and shown in a box).
+    // False when it cannot be read, is no image or the station profile refuses it
+    // (logged with the cause and shown in a box).
     bool LoadImage(const std::string& strPath);
     void OnStart();   // with an image, idle: the loop starts
     void OnStop();    // no new reader; those in flight finish their jobs
@@ -122,6 +123,8 @@ public:
     bool IsRunning() const { return m_bRunning; } // the loop's thread is not past its end
     bool IsStopping() const { return m_bStopping; }
     bool HasImage() const { return !m_strFirmwarePath.empty(); }
+    // A locked station profile's image is the only one: "Load Binary File" stays off.
+    bool IsImageLocked() const { return m_optProfile && m_optProfile->bLocked; }
     const std::string& Title() const { return m_strTitle; }
     const std::string& Field(BenchField eField) const;
     bool IsEnabled(BenchButton eButton) const;
@@ -200,7 +203,12 @@ private:
     // GUI thread only from here.
     ProtocolTimings m_timings;
     int m_nRetries = 0;
+    std::optional<StationProfile> m_optProfile; // none: any image within the size rules
     std::string m_strFirmwarePath;
+    // What the profile's verdict accepted for m_strFirmwarePath: every job's request.
+    std::string m_strApprovedSha256;
+    std::optional<std::string> m_optImageVersion;
+    std::optional<std::string> m_optImageSigner;
     std::string m_strTitle;
     std::map<BenchField, std::string> m_fields;
     std::map<BenchButton, bool> m_enabled;

@@ -1,8 +1,11 @@
 #include "windowmodel/CMainWindowModel.h"
 
 #include "device/FirmwareFile.h"
+#include "device/UpdateOutcome.h"
 #include "serial/Utf8Text.h"
+#include "station/ImageVerdict.h"
 #include "windowmodel/BoxText.h"
+#include "windowmodel/WindowTexts.h"
 
 #include <algorithm>
 #include <cctype>
@@ -96,6 +99,9 @@ void CMainWindowModel::SetText(Control eControl, const std::string& strText) {
 }
 
 void CMainWindowModel::Enable(Control eControl, bool bEnable) {
+    if (eControl == Control::Load && IsImageLocked()) {
+        bEnable = false; // the locked profile's image is the only one
+    }
     m_enabled[eControl] = bEnable;
     m_view.EnableControl(eControl, bEnable);
 }
@@ -385,10 +391,15 @@ void CMainWindowModel::OnLoadBinaryFile() {
 
 bool CMainWindowModel::CanTakeDrop(Control eTarget) const {
     // A running job reads the request's path.
-    return (eTarget == Control::FileInfo || eTarget == Control::FilePath) && !IsWorkBusy();
+    return (eTarget == Control::FileInfo || eTarget == Control::FilePath) && !IsWorkBusy() &&
+           !IsImageLocked();
 }
 
 bool CMainWindowModel::OnDropFiles(Control eTarget, const std::string& strPath) {
+    if (IsImageLocked()) {
+        AddLog("%s\n", ImageLockedText(m_optProfile->strPath).c_str());
+        return false;
+    }
     if (strPath.empty() || !CanTakeDrop(eTarget)) {
         return false;
     }
@@ -417,9 +428,48 @@ int32_t CMainWindowModel::ShowFileInfo(const std::string& strPath) {
     return facts.nSize;
 }
 
+void CMainWindowModel::SetStationProfile(const StationProfile& profile,
+                                         const std::string& strImage) {
+    m_optProfile = profile;
+    if (IsImageLocked()) {
+        Enable(Control::Load, false);
+        AddLog("%s\n", ImageLockedText(profile.strPath).c_str());
+    }
+    if (!strImage.empty()) {
+        SetFirmwareFile(strImage);
+        AfterFileChosen();
+    }
+}
+
+bool CMainWindowModel::JudgeUnderProfile(const std::string& strPath,
+                                         std::string& strSignatureLine) {
+    const ImageVerdict verdict = JudgeImage(strPath, *m_optProfile);
+    if (!verdict.bAccepted) {
+        AddLog("%s\ncause: %s\n", OutcomeText(OutcomeKind::InvalidFirmware),
+               verdict.strCause.c_str());
+        m_view.ShowMessage(std::string(OutcomeText(OutcomeKind::InvalidFirmware)) + "\n" +
+                               verdict.strCause,
+                           BoxIcon::Information);
+        return false;
+    }
+    // The job loads the file again: it must be the bytes judged here.
+    m_pRequest->strApprovedSha256 = verdict.strSha256;
+    m_pRequest->optImageVersion = SignedVersionOf(verdict.signature);
+    m_pRequest->optImageSigner = SignerOf(verdict.signature);
+    strSignatureLine = SignatureLineText(verdict.signature);
+    return true;
+}
+
 void CMainWindowModel::SetFirmwareFile(const std::string& strPath) {
+    std::string strSignatureLine;
+    if (m_optProfile && !JudgeUnderProfile(strPath, strSignatureLine)) {
+        return; // never loaded, so never sent: the image before stays
+    }
     SetText(Control::FilePath, strPath);
     const int32_t nSize = ShowFileInfo(strPath);
+    if (nSize >= 0 && !strSignatureLine.empty()) {
+        AppendBox(Control::FileInfo, strSignatureLine + "\n");
+    }
     // Also when the file is refused below: the job checks it again.
     m_pRequest->strFirmwarePath = strPath;
     m_nFileSize = nSize;

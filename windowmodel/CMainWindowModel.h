@@ -21,6 +21,7 @@
 #include "records/CRecordingObserver.h"
 #include "records/IRecordSink.h"
 #include "serial/PortDiscovery.h"
+#include "station/StationProfile.h"
 #include "windowmodel/CGuiQueue.h"
 #include "windowmodel/IWindowView.h"
 #include "workflows/CAutoLoop.h"
@@ -57,6 +58,12 @@ public:
 
     // The window's start: every control's state and text, the area, the port list.
     void Init();
+    // After Init, when a station profile applies: every later image is judged by it
+    // before it is taken (a refused one is logged with its cause, shown in a box
+    // and leaves the loaded image as it was). Loads strImage when not empty. A
+    // locked profile keeps "Load Binary File" off and refuses dropped files.
+    void SetStationProfile(const StationProfile& profile, const std::string& strImage);
+    bool IsImageLocked() const { return m_optProfile && m_optProfile->bLocked; }
     // The waits of every later connect step and job (the device's own by default).
     void SetProtocolTimings(const ProtocolTimings& timings) { m_timings = timings; }
     // Records of every later job (borrowed, outlives the model; null for none),
@@ -155,6 +162,9 @@ private:
     // The connection's state and the Connect button's caption, which says it.
     void ShowConnected(bool bConnected);
     void SetFirmwareFile(const std::string& strPath);
+    // Under a station profile: false (logged, shown) when it refuses the image;
+    // else the request names the sum and signature it accepted.
+    bool JudgeUnderProfile(const std::string& strPath, std::string& strSignatureLine);
     int32_t ShowFileInfo(const std::string& strPath);
     void AfterFileChosen();
     void SetControlsForAutoMode(bool bAuto);
@@ -220,6 +230,7 @@ private:
     std::string m_strArea;           // the chosen flash area's name
 
     ProtocolTimings m_timings;
+    std::optional<StationProfile> m_optProfile; // none: any image within the size rules
     int32_t m_nBootInfo = -1;
     std::optional<std::string> m_optVersion; // the connected application's version
     ImageList m_pSegments;

@@ -78,4 +78,20 @@ const char* BenchButtonText(BenchButton eButton) {
     return kTexts[static_cast<size_t>(eButton)];
 }
 
+std::string SignatureLineText(const SignatureCheck& check) {
+    if (check.eStatus != SignatureStatus::Verified) {
+        return std::string();
+    }
+    std::string strLine = "signature : ";
+    if (!check.strVersion.empty()) {
+        strLine += "version " + check.strVersion + ", ";
+    }
+    return strLine + "key " + check.strKeyId;
+}
+
+std::string ImageLockedText(const std::string& strProfilePath) {
+    return "The station profile " + strProfilePath +
+           " is locked: the image is its own, \"Load Binary File\" and dropped files are off";
+}
+
 } // namespace fwup

@@ -5,6 +5,7 @@
 // here, so the two windows cannot drift apart; a view holds layout and drawing only.
 // All texts are UTF-8; '&' marks a mnemonic where a view shows one.
 
+#include "device/ImageSignature.h"
 #include "windowmodel/IBenchView.h"
 #include "windowmodel/IWindowView.h"
 
@@ -33,6 +34,14 @@ inline constexpr const char* kTextBenchRefused =
 inline constexpr const char* kTextBenchNotStarted = "The bench window could not be started\n";
 // The name a screen reader gives a control without a visible text; null for the others.
 const char* AccessibleName(Control eControl);
+
+// --- Under a station profile (both windows) --------------------------------------------
+// The line added below a verified image's file lines: "signature : version V, key
+// KEYID" (without the version when its signature names none); empty when the image's
+// signature was not verified.
+std::string SignatureLineText(const SignatureCheck& check);
+// The log's line under a locked profile: why "Load Binary File" stays off.
+std::string ImageLockedText(const std::string& strProfilePath);
 
 // --- The About box -------------------------------------------------------------------
 inline constexpr const char* kTextAboutName = "VelgoFWUp, version 1.0"; // its first line

@@ -46,6 +46,12 @@ void CFwUpgraderVelmoraDlg::SetBenchOpener(
     m_fnOpenBench = std::move(fnOpenBench);
 }
 
+void CFwUpgraderVelmoraDlg::SetStationProfile(const StationProfile& profile,
+                                              const std::string& strImage) {
+    m_optProfile = profile;
+    m_strProfileImage = strImage;
+}
+
 void CFwUpgraderVelmoraDlg::SetHooks(std::function<void(HWND)> fnShown,
                                      std::function<bool(WPARAM)> fnTimer) {
     m_fnShown = std::move(fnShown);
@@ -205,6 +211,9 @@ void CFwUpgraderVelmoraDlg::OnInitDialog() {
         view, [hWnd] { return ::PostMessageW(hWnd, WM_MODEL_DRAIN, 0, 0) != FALSE; });
     m_pModel->Init();
     m_pModel->SetRecordSink(m_pRecords);
+    if (m_optProfile) {
+        m_pModel->SetStationProfile(*m_optProfile, m_strProfileImage);
+    }
     ::SetWindowTextW(m_hWnd, WideFromUtf8(MainWindowCaption()).c_str());
     if (m_fnShown) {
         m_fnShown(m_hWnd);

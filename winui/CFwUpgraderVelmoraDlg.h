@@ -28,6 +28,9 @@ public:
     // given this window and its loaded image's path (empty: none); without it the
     // entry is not offered.
     void SetBenchOpener(std::function<void(HWND, const std::string&)> fnOpenBench);
+    // The station profile that applies (ApplyWindowProfile) and its image, given to
+    // the model when the window starts. Before DoModal.
+    void SetStationProfile(const StationProfile& profile, const std::string& strImage);
     // Another program's hold on the window, for tests: fnShown runs once the
     // window is initialised, fnTimer gets every WM_TIMER (true: it was its timer).
     void SetHooks(std::function<void(HWND)> fnShown, std::function<bool(WPARAM)> fnTimer);
@@ -71,6 +74,8 @@ private:
     HICON m_hSmallIcon = nullptr;
     bool m_bRestoringFocus = false; // activation gives the focus back: no new visit
     std::function<void(HWND, const std::string&)> m_fnOpenBench;
+    std::optional<StationProfile> m_optProfile;
+    std::string m_strProfileImage;
     std::unique_ptr<CMainWindowModel> m_pModel;
 };
 

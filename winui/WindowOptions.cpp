@@ -17,7 +17,7 @@ bool ParseWindowOptions(const std::vector<std::string>& args, WindowOptions& opt
         } else if (strArg == "--bench") {
             bench.push_back(strArg);
         } else if (strArg == "--record" || strArg == "--file" || strArg == "--station" ||
-                   strArg == "--slots" || strArg == "--retries") {
+                   strArg == "--slots" || strArg == "--retries" || strArg == "--profile") {
             bench.push_back(strArg);
             if (i + 1 < args.size()) {
                 bench.push_back(args[++i]);

@@ -59,6 +59,12 @@ int RunWindowProgram(HINSTANCE hInstance, const std::vector<std::string>& args,
     // Either window: a crash or an update's reboot brings it back as it was started.
     RegisterForRestart();
 
+    // Before the records: the profile may name the store, and a malformed or weak
+    // one must stop the window before any port is touched.
+    if (!ApplyWindowProfile(options.bench, strError)) {
+        ShowText(strError, MB_ICONERROR);
+        return 2;
+    }
     // A bench that asked for records gets them or is told why not, before any unit
     // runs. Each window has a log of its own on the store (a window's end closes
     // its log), so the main window keeps recording after a bench it opened.
@@ -74,7 +80,7 @@ int RunWindowProgram(HINSTANCE hInstance, const std::vector<std::string>& args,
     // From the main window, the bench starts with the image loaded there.
     const auto runBench = [&](HWND hOwner, const std::string& strImage) {
         BenchOptions benchOptions = bench;
-        if (!strImage.empty()) {
+        if (!strImage.empty() && !bench.IsImageLocked()) {
             benchOptions.strFirmwarePath = strImage;
         }
         CWindowRecords benchRecords;
@@ -100,6 +106,9 @@ int RunWindowProgram(HINSTANCE hInstance, const std::vector<std::string>& args,
         return 2;
     }
     CFwUpgraderVelmoraDlg dlg(records.Sink());
+    if (bench.optProfile) {
+        dlg.SetStationProfile(*bench.optProfile, bench.strFirmwarePath);
+    }
     dlg.SetBenchOpener(
         [&](HWND hOwner, const std::string& strImage) { runBench(hOwner, strImage); });
     if (hooks.fnPrepare) {

@@ -68,6 +68,8 @@ void CParallelAutoLoop::StartDevice(const PortRecord& record, AutoTally& tally) 
             UpdateRequest request; // each reader's own: its image, status and findings
             request.strFirmwarePath = m_strFirmwarePath;
             request.strApprovedSha256 = m_strApprovedSha256;
+            request.optImageVersion = m_optImageVersion;
+            request.optImageSigner = m_optImageSigner;
             const UpdateOutcome outcome = pRaw->pJob->Run(request, *m_pJobObserver);
             const DeviceUnit last = pRaw->pJob->Unit(); // its last attempt
             {

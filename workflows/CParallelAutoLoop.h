@@ -22,6 +22,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -47,6 +48,12 @@ public:
     void SetJobObserver(IUpdateObserver& observer) { m_pJobObserver = &observer; }
     // Every job's UpdateRequest::strApprovedSha256 (empty: none). Before Run.
     void SetApprovedSha256(const std::string& strSha256) { m_strApprovedSha256 = strSha256; }
+    // Every job's UpdateRequest::optImageVersion and optImageSigner. Before Run.
+    void SetImageSignature(const std::optional<std::string>& optVersion,
+                           const std::optional<std::string>& optSigner) {
+        m_optImageVersion = optVersion;
+        m_optImageSigner = optSigner;
+    }
 
     // Runs on the calling thread until stopped (and every device in flight has
     // finished) or nMaxDevices have finished; the devices it counted.
@@ -79,6 +86,8 @@ private:
 
     std::string m_strFirmwarePath;
     std::string m_strApprovedSha256;
+    std::optional<std::string> m_optImageVersion;
+    std::optional<std::string> m_optImageSigner;
     IAutoObserver& m_observer;
     IUpdateObserver* m_pJobObserver; // the jobs' reports: m_observer unless set
     ProtocolTimings m_timings;

@@ -403,6 +403,37 @@ private slots:
 
     // --- Connection panel ------------------------------------------------------
 
+    // A locked station profile: its image is loaded at the start, and after Connect
+    // neither "Load Binary File" nor a drop can change it.
+    void testLockedProfileFixesTheImage() {
+        const QString strImage =
+            m_pRig->WriteFile(QStringLiteral("locked.bin"), QByteArray(4096, 'L'));
+        const QString strOther =
+            m_pRig->WriteFile(QStringLiteral("other.bin"), QByteArray(4096, 'O'));
+        BenchOptions options;
+        options.strFirmwarePath = strImage.toStdString();
+        std::string strError;
+        const std::string strProfile =
+            m_pRig->FilePath(QStringLiteral("station.toml")).toStdString();
+        QVERIFY2(ParseStationProfile("locked = true\n", strProfile, options.optProfile.emplace(),
+                                     strError),
+                 strError.c_str());
+        m_pDlg->SetStartOptions(options);
+        QCOMPARE(Text(IDC_FILE_PATH), strImage);
+        fwsim::CSimDevice& device = m_pRig->AddDevice(Personality::Application);
+        QVERIFY(m_pRig->ChoosePort(m_pRig->PortNameOf(device)));
+        m_pRig->ClickConnectAndWait();
+        QCOMPARE(Text(IDC_CONNECT), QStringLiteral("disconnect"));
+        QVERIFY(!Enabled(IDC_LOAD));
+        QVERIFY(Enabled(IDC_UPLOAD));
+        m_pRig->Drop(IDC_FILE_PATH, {strOther});
+        QCOMPARE(Text(IDC_FILE_PATH), strImage);
+        QVERIFY(Text(IDC_LOG).contains(
+            QString::fromStdString("The station profile " + strProfile + " is locked")));
+        SaveShot(QStringLiteral("window-locked"));
+        QCOMPARE(Answerer().Messages(), 0);
+    }
+
     void testConnectApplication() {
         fwsim::CSimDevice& device = m_pRig->AddDevice(Personality::Application);
         const QString strName = m_pRig->PortNameOf(device);

@@ -4,6 +4,7 @@
 
 #include "records/CUnitRecordLog.h"
 #include "sim/CSimDevice.h"
+#include "tests/station/CTestSigner.h"
 #include "tests/support/CSimRig.h"
 #include "windowmodel/BenchOptions.h"
 #include "windowmodel/CBenchWindowModel.h"
@@ -224,8 +225,12 @@ TEST(BenchOptionsParse, ValuesAndRefusals) {
     EXPECT_EQ(options.strStation, "Line 2");
     EXPECT_EQ(options.strSlotsPath, "s.txt");
     EXPECT_EQ(options.nRetries, 2);
-    ASSERT_TRUE(ParseBenchOptions({"--record", "r.jsonl"}, options, strError));
+    // Either window takes a profile.
+    ASSERT_TRUE(
+        ParseBenchOptions({"--record", "r.jsonl", "--profile", "p.toml"}, options, strError))
+        << strError;
     EXPECT_FALSE(options.bBench);
+    EXPECT_EQ(options.strProfilePath, "p.toml");
     ::setenv(kRecordStoreVariable, "postgresql://u:pw@db/units", 1); // as "Bench..." hands it on
     ASSERT_TRUE(ParseBenchOptions({"--bench"}, options, strError));
     EXPECT_EQ(options.strRecordStore, "postgresql://u:pw@db/units");
@@ -241,6 +246,7 @@ TEST(BenchOptionsParse, ValuesAndRefusals) {
         {{"--bench", "--retries", "x"}, "--retries takes a number from 0 to 100, not 'x'"},
         {{"--bench", "--slots"}, "--slots needs a value"},
         {{"--record", ""}, "--record needs a value"},
+        {{"--profile"}, "--profile needs a value"},
         {{"--station", "A"}, "--station belongs to the bench window: add --bench"},
     };
     for (const auto& row : refused) {
@@ -304,6 +310,48 @@ TEST_F(BenchModel, SlotsFromAFileAndByFirstSight) {
     std::string strError;
     EXPECT_FALSE(other.Init(options, strError));
     EXPECT_NE(strError.find("slots.txt:2"), std::string::npos) << strError;
+}
+
+// A locked profile that requires a trusted signature: the unsigned image it names
+// is refused (the bench opens without one), "Load Binary File" stays off, and a
+// signed image flashes with its signer in the record.
+TEST_F(BenchModel, ALockedProfileRefusesUnsignedImagesAndRecordsTheSigner) {
+    const fwtest::CTestSigner trusted;
+    BenchOptions options;
+    options.bBench = true;
+    options.strFirmwarePath = m_rig.WriteFirmware("plain.bin", 6000, 3);
+    std::string strError;
+    ASSERT_TRUE(ParseStationProfile("trusted_keys = [\"" + trusted.PublicKeyLine() +
+                                        "\"]\nrequire_signature = true\nlocked = true\n",
+                                    m_rig.Root() + "/station.toml", options.optProfile.emplace(),
+                                    strError))
+        << strError;
+    ASSERT_TRUE(m_pModel->Init(options, strError)) << strError;
+    EXPECT_FALSE(m_pModel->HasImage());
+    EXPECT_EQ(
+        m_view.messages,
+        std::vector<std::string>{"invalid firmware file\nunsigned: plain.bin.minisig is missing "
+                                 "and the station profile requires a signature by a trusted key"});
+    EXPECT_FALSE(m_view.enabled[BenchButton::Load]);
+    EXPECT_FALSE(m_view.enabled[BenchButton::Start]);
+
+    const std::string strSigned = m_rig.WriteFirmware("fw.bin", 6000, 4);
+    trusted.SignFile(strSigned, "version=2.1.0.0");
+    ASSERT_TRUE(m_pModel->LoadImage(strSigned));
+    EXPECT_EQ(m_view.log.back(), "Image signature : version 2.1.0.0, key " + trusted.KeyIdText());
+    EXPECT_FALSE(m_view.enabled[BenchButton::Load]);
+    Plug(1);
+    m_pModel->OnStart();
+    ASSERT_TRUE(WaitUntil([this] { return m_pModel->Passed() == 1; }));
+    m_pModel->OnStop();
+    ASSERT_TRUE(WaitUntil([this] { return Stopped(); }));
+    EXPECT_FALSE(m_view.enabled[BenchButton::Load]);
+    const auto records = Records();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_NE(records[0].find("\"image_version\":\"2.1.0.0\",\"image_signer\":\"" +
+                              trusted.KeyIdText() + "\""),
+              std::string::npos)
+        << records[0];
 }
 
 // A flaky contact: the first attempt fails at a block, the second passes; the row

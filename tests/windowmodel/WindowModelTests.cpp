@@ -7,6 +7,7 @@
 #include "serial/PortDiscovery.h"
 #include "serial/Utf8Text.h"
 #include "sim/CSimDevice.h"
+#include "tests/station/CTestSigner.h"
 #include "tests/support/CSimRig.h"
 #include "windowmodel/BoxText.h"
 #include "windowmodel/CGuiQueue.h"
@@ -531,6 +532,68 @@ TEST_F(WindowModel, CloseDuringAutoModeEndsAfterTheLoop) {
     EXPECT_FALSE(m_view.bEnded);
     ASSERT_TRUE(WaitUntil([this] { return m_view.bEnded; }));
     EXPECT_TRUE(m_pModel->IsAutoStopped());
+}
+
+// Under a station profile that requires a trusted signature: a refused image is
+// never loaded, a file changed after its check never reaches the reader, and a
+// locked profile's image is the only one the window takes.
+TEST_F(WindowModel, AStationProfileJudgesImagesAndALockedOneFixesThem) {
+    fwsim::CSimDevice& device = AddDevice(Personality::Application);
+    const fwtest::CTestSigner trusted;
+    const std::string strRules =
+        "trusted_keys = [\"" + trusted.PublicKeyLine() + "\"]\nrequire_signature = true\n";
+    StationProfile profile;
+    std::string strError;
+    ASSERT_TRUE(ParseStationProfile(strRules, m_rig.Root() + "/station.toml", profile, strError))
+        << strError;
+    m_pModel->SetStationProfile(profile, "");
+    Connect(device);
+    const std::string strUnsigned = m_rig.WriteFirmware("plain.bin", 4096, 3);
+    Load(strUnsigned);
+    EXPECT_FALSE(m_pModel->HasImage());
+    EXPECT_EQ(m_view.boxesShown.back(),
+              "invalid firmware file\nunsigned: plain.bin.minisig is missing and the station "
+              "profile requires a signature by a trusted key");
+    EXPECT_NE(Log().find("invalid firmware file\r\ncause: unsigned"), std::string::npos) << Log();
+    EXPECT_FALSE(m_pModel->IsEnabled(Control::Upload));
+
+    const std::string strSigned = m_rig.WriteFirmware("fw.bin", 4096, 5);
+    trusted.SignFile(strSigned, "version=2.1.0.0");
+    Load(strSigned);
+    ASSERT_TRUE(m_pModel->HasImage());
+    // The file's three lines as they were, then the signature's.
+    const std::string strInfo = Utf8FromUtf16(m_pModel->BoxText(Control::FileInfo));
+    EXPECT_EQ(strInfo.rfind("file name : fw.bin\r\nfile size : 4096\r\nfile date : ", 0), 0u)
+        << strInfo;
+    EXPECT_NE(strInfo.find("\r\nsignature : version 2.1.0.0, key " + trusted.KeyIdText() + "\r\n"),
+              std::string::npos)
+        << strInfo;
+    EXPECT_EQ(m_pModel->Request().optImageSigner, trusted.KeyIdText());
+    // Changed after its check: the job refuses it before the reader is switched.
+    std::fstream(strSigned, std::ios::in | std::ios::out | std::ios::binary).put('\x5a');
+    ASSERT_TRUE(m_pModel->IsEnabled(Control::Upload));
+    m_pModel->OnUpload();
+    ASSERT_TRUE(WaitUntil([this] { return !m_pModel->IsManualRunActive(); }));
+    EXPECT_NE(Log().find("changed after the station profile's check"), std::string::npos) << Log();
+    EXPECT_EQ(device.CurrentPersonality(), Personality::Application);
+    EXPECT_EQ(device.DownloadsFinished(), 0);
+
+    // Locked: its image is loaded, and neither the button nor a drop changes it.
+    const std::string strLocked = m_rig.WriteFirmware("locked.bin", 4096, 9);
+    trusted.SignFile(strLocked, "version=2.2.0.0");
+    ASSERT_TRUE(ParseStationProfile(strRules + "locked = true\n", m_rig.Root() + "/locked.toml",
+                                    profile, strError))
+        << strError;
+    m_pModel->SetStationProfile(profile, strLocked);
+    EXPECT_EQ(m_pModel->FirmwarePath(), strLocked);
+    EXPECT_FALSE(m_pModel->IsEnabled(Control::Load));
+    EXPECT_FALSE(m_pModel->CanTakeDrop(Control::FilePath));
+    EXPECT_FALSE(m_pModel->OnDropFiles(Control::FilePath, strSigned));
+    EXPECT_EQ(m_pModel->FirmwarePath(), strLocked);
+    EXPECT_NE(Log().find("The station profile " + m_rig.Root() + "/locked.toml is locked"),
+              std::string::npos)
+        << Log();
+    ExpectViewAgrees();
 }
 
 } // namespace
