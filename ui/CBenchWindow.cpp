@@ -3,21 +3,30 @@
 #include "ui/AppIcon.h"
 #include "ui/CFwUpgraderVelmoraDlg.h"
 #include "ui/CProgressDelegate.h"
+#include "ui/CSlotBoard.h"
 #include "ui/QtDialogs.h"
 #include "windowmodel/WindowTexts.h"
 
+#include <QAction>
+#include <QApplication>
 #include <QBrush>
 #include <QColor>
+#include <QContextMenuEvent>
+#include <QFontMetrics>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QMenu>
 #include <QMessageBox>
 #include <QMetaObject>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QSettings>
+#include <QShortcut>
+#include <QStackedWidget>
 #include <QTableWidget>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -35,6 +44,13 @@ constexpr BenchField kTopFields[] = {BenchField::ImageName, BenchField::ImageSiz
 constexpr BenchField kCounterFields[] = {BenchField::Passed,  BenchField::Failed,
                                          BenchField::Yield,   BenchField::UnitsPerHour,
                                          BenchField::Elapsed, BenchField::Status};
+
+// Where the user's bench scale is kept (per user, as Qt keeps settings).
+constexpr const char* kScaleKey = "bench/scale";
+
+QSettings UserSettings() {
+    return QSettings(QStringLiteral("fwupgrader"), QStringLiteral("fwupgraderVelmora"));
+}
 
 // The result cell's background by tone; the cell's text says the same in words.
 QBrush ToneBrush(BenchTone eTone) {
@@ -63,6 +79,7 @@ CBenchWindow::CBenchWindow(QWidget* pParent) : QDialog(pParent) {
     m_pTick = new QTimer(this);
     m_pTick->setInterval(kBenchTickMs);
     connect(m_pTick, &QTimer::timeout, this, [&model] { model.OnTick(); });
+    CreateMenuAndKeys();
 }
 
 CBenchWindow::~CBenchWindow() {
@@ -74,6 +91,7 @@ bool CBenchWindow::Init(const BenchOptions& options, std::string& strError) {
     if (!m_pModel->Init(options, strError)) {
         return false;
     }
+    m_pModel->RestoreScale(UserSettings().value(QString::fromUtf8(kScaleKey), 100).toInt());
     m_pTick->start();
     return true;
 }
@@ -141,7 +159,15 @@ void CBenchWindow::CreateControls() {
                                                        QHeaderView::Stretch);
     m_pTable->setItemDelegateForColumn(static_cast<int>(BenchColumn::Progress),
                                        new CProgressDelegate(m_pTable));
-    pLayout->addWidget(m_pTable, 3);
+    if (m_pTable->font().pointSizeF() > 0) {
+        m_tablePointSize = m_pTable->font().pointSizeF();
+    }
+    m_pBoard = new CSlotBoard(this);
+    m_pBoard->setAccessibleName(QString::fromUtf8(kTextBoardName));
+    m_pMiddle = new QStackedWidget(this);
+    m_pMiddle->addWidget(m_pBoard);
+    m_pMiddle->addWidget(m_pTable);
+    pLayout->addWidget(m_pMiddle, 4);
 
     auto* pCounters = new QHBoxLayout;
     for (const BenchField eField : kCounterFields) {
@@ -158,7 +184,36 @@ void CBenchWindow::CreateControls() {
     m_pLog->setAccessibleName(QString::fromUtf8(kTextLogName));
     m_pLog->setReadOnly(true);
     pLayout->addWidget(m_pLog, 1);
-    resize(960, 640);
+    resize(1280, 720); // the board wants room; a smaller screen's window manager fits it
+}
+
+void CBenchWindow::CreateMenuAndKeys() {
+    CBenchWindowModel& model = *m_pModel;
+    m_pMenu = new QMenu(this);
+    const auto entry = [this](const char* pszText, const QKeySequence& keys, auto fn) {
+        const QString strText = QString::fromUtf8(pszText).section(QLatin1Char('\t'), 0, 0);
+        QAction* pAction = m_pMenu->addAction(strText, this, fn);
+        pAction->setShortcut(keys);
+        pAction->setShortcutContext(Qt::WindowShortcut);
+        addAction(pAction); // the keys work without the menu open
+        return pAction;
+    };
+    entry(kTextBoardOrTable, QKeySequence(Qt::Key_F2), [&model] { model.OnToggleBoard(); });
+    m_pMenu->addSeparator();
+    QAction* pLarger = entry(kTextLarger, QKeySequence::ZoomIn, [&model] { model.OnScaleStep(1); });
+    // Ctrl+= too: on many keyboards '+' needs Shift.
+    pLarger->setShortcuts({QKeySequence::ZoomIn, QKeySequence(Qt::CTRL | Qt::Key_Equal)});
+    entry(kTextSmaller, QKeySequence::ZoomOut, [&model] { model.OnScaleStep(-1); });
+    entry(kTextNormalSize, QKeySequence(Qt::CTRL | Qt::Key_0), [&model] { model.OnScaleStep(0); });
+    m_pMenu->addSeparator();
+    m_pSound = m_pMenu->addAction(QString::fromUtf8(kTextSoundOnFailure), this,
+                                  [&model] { model.OnToggleSound(); });
+    m_pSound->setCheckable(true);
+}
+
+void CBenchWindow::contextMenuEvent(QContextMenuEvent* pEvent) {
+    m_pMenu->popup(pEvent->globalPos());
+    pEvent->accept();
 }
 
 // --- IBenchView ----------------------------------------------------------------------
@@ -175,12 +230,57 @@ void CBenchWindow::EnableButton(BenchButton eButton, bool bEnable) {
     m_buttons.at(eButton)->setEnabled(bEnable);
 }
 
+void CBenchWindow::SetCellTip(int nRow, BenchColumn eColumn, const std::string& strTip) {
+    m_pTable->item(nRow, static_cast<int>(eColumn))->setToolTip(QString::fromStdString(strTip));
+}
+
+void CBenchWindow::SetTile(int nRow, const BenchTile& tile) {
+    m_pBoard->SetTile(nRow, tile);
+}
+
+void CBenchWindow::ShowBoard(bool bBoard) {
+    m_pMiddle->setCurrentWidget(bBoard ? static_cast<QWidget*>(m_pBoard) : m_pTable);
+}
+
+void CBenchWindow::SetScale(int nPercent) {
+    m_pBoard->SetScale(nPercent);
+    QFont font = m_pTable->font();
+    font.setPointSizeF(std::max(6.0, m_tablePointSize * nPercent / 100));
+    m_pTable->setFont(font);
+    m_pTable->horizontalHeader()->setFont(font);
+    // Widths from samples, not from the cells: measuring 64 rows at every change
+    // would cost the GUI thread more than the bars do.
+    const QFontMetrics metrics(font);
+    for (int nColumn = 0; nColumn < kBenchColumnCount; ++nColumn) {
+        if (nColumn == static_cast<int>(BenchColumn::Result)) {
+            continue; // it takes the rest
+        }
+        const QString strTitle =
+            QString::fromUtf8(BenchColumnTitle(static_cast<BenchColumn>(nColumn)));
+        const QString strSample = QString::fromUtf8(BenchColumnSample(nColumn));
+        m_pTable->setColumnWidth(nColumn, std::max(metrics.horizontalAdvance(strTitle),
+                                                   metrics.horizontalAdvance(strSample)) +
+                                              metrics.height());
+    }
+    m_pTable->verticalHeader()->setDefaultSectionSize(metrics.height() * 3 / 2);
+    UserSettings().setValue(QString::fromUtf8(kScaleKey), nPercent);
+}
+
+void CBenchWindow::SetSoundOn(bool bOn) {
+    m_pSound->setChecked(bOn);
+}
+
+void CBenchWindow::PlayFailureSound() {
+    QApplication::beep();
+}
+
 void CBenchWindow::AddRow() {
     const int nRow = m_pTable->rowCount();
     m_pTable->insertRow(nRow);
     for (int nCol = 0; nCol < kBenchColumnCount; ++nCol) {
         m_pTable->setItem(nRow, nCol, new QTableWidgetItem);
     }
+    m_pBoard->AddTile();
 }
 
 void CBenchWindow::SetCell(int nRow, BenchColumn eColumn, const std::string& strText) {

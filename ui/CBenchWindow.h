@@ -5,7 +5,9 @@
 //
 // Object names for tests and accessibility tools: the fields "field.ImageName",
 // "field.Passed", ... (BenchField's names), the buttons "load", "start", "stop",
-// "stopNow", the table "slots" and the log "log".
+// "stopNow", the board "board", the table "slots" and the log "log". F2 toggles
+// board and table, Ctrl+Plus, Ctrl+Minus and Ctrl+0 scale them (kept in the
+// user's settings); the context menu has the same and "Sound on failure".
 
 #include "windowmodel/BenchOptions.h"
 #include "windowmodel/CBenchWindowModel.h"
@@ -19,7 +21,10 @@
 #include <optional>
 #include <string>
 
+class QAction;
 class QLabel;
+class QMenu;
+class QStackedWidget;
 class QPlainTextEdit;
 class QPushButton;
 class QTableWidget;
@@ -42,6 +47,7 @@ public:
     bool Init(const BenchOptions& options, std::string& strError);
 
     CBenchWindowModel& Model() { return *m_pModel; }
+    QMenu* Menu() const { return m_pMenu; }
     const CBenchWindowModel& Model() const { return *m_pModel; }
 
 private slots:
@@ -52,9 +58,11 @@ protected:
     void reject() override;          // Esc and the close box
     void done(int nResult) override; // never while readers are in flight
     void keyPressEvent(QKeyEvent* pEvent) override;
+    void contextMenuEvent(QContextMenuEvent* pEvent) override;
 
 private:
     void CreateControls();
+    void CreateMenuAndKeys();
 
     // IBenchView
     void SetTitle(const std::string& strTitle) override;
@@ -64,6 +72,12 @@ private:
     void SetCell(int nRow, BenchColumn eColumn, const std::string& strText) override;
     void SetRowProgress(int nRow, int nPos) override;
     void SetRowTone(int nRow, BenchTone eTone) override;
+    void SetCellTip(int nRow, BenchColumn eColumn, const std::string& strTip) override;
+    void SetTile(int nRow, const BenchTile& tile) override;
+    void ShowBoard(bool bBoard) override;
+    void SetScale(int nPercent) override;
+    void SetSoundOn(bool bOn) override;
+    void PlayFailureSound() override;
     void AppendLog(const std::string& strLines) override;
     void DropLogLines(int nLines) override;
     bool AskYesNo(const std::string& strText) override;
@@ -75,6 +89,11 @@ private:
     std::map<BenchField, QLabel*> m_fields;
     std::map<BenchButton, QPushButton*> m_buttons;
     QTableWidget* m_pTable = nullptr;
+    class CSlotBoard* m_pBoard = nullptr;
+    QStackedWidget* m_pMiddle = nullptr; // the board or the table
+    QMenu* m_pMenu = nullptr;
+    QAction* m_pSound = nullptr;
+    double m_tablePointSize = 9; // the table's font at 100 %, in points
     QPlainTextEdit* m_pLog = nullptr;
     QTimer* m_pTick = nullptr;
     std::unique_ptr<CBenchWindowModel> m_pModel;

@@ -8,6 +8,11 @@ namespace fwup {
 
 void CProgressDelegate::paint(QPainter* pPainter, const QStyleOptionViewItem& option,
                               const QModelIndex& index) const {
+    if (index.data(kProgressRole).toInt() < 0) {
+        // Finished without passing: the outcome in words, not a bar stopped part way.
+        QStyledItemDelegate::paint(pPainter, option, index);
+        return;
+    }
     QStyleOptionProgressBar bar;
     bar.rect = option.rect.adjusted(2, 2, -2, -2);
     bar.state = option.state | QStyle::State_Horizontal;

@@ -6,16 +6,20 @@
 #include "device/FirmwareFile.h"
 #include "device/Sha256.h"
 #include "device/UpdateOutcome.h"
+#include "serial/PortDiscovery.h"
 #include "serial/Utf8Text.h"
 #include "station/ImageVerdict.h"
 #include "windowmodel/CWindowRecords.h"
 #include "windowmodel/WindowTexts.h"
 #include "workflows/CParallelAutoLoop.h"
 #include "workflows/CSlotMap.h"
+#include "workflows/ConverterSearch.h"
 #include "workflows/IAutoObserver.h"
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
+#include <cstdlib>
 #include <system_error>
 #include <utility>
 
@@ -253,9 +257,12 @@ bool CBenchWindowModel::Init(const BenchOptions& options, std::string& strError)
         AddLog(ImageLockedText(m_optProfile->strPath));
     }
     UpdateButtons();
+    m_view.ShowBoard(m_bBoard);
+    m_view.SetSoundOn(m_bSoundOn);
     if (!options.strFirmwarePath.empty()) {
         LoadImage(options.strFirmwarePath);
     }
+    ListSeatedReaders();
     return true;
 }
 
@@ -303,6 +310,10 @@ void CBenchWindowModel::OnTick() {
         }
     }
     if (!m_bRunning) {
+        // About once a second: a port scan reads a few files per reader.
+        if (++m_nIdleTicks >= 1000 / kBenchTickMs) {
+            ListSeatedReaders();
+        }
         return;
     }
     const auto tpNow = Clock::now();
@@ -430,6 +441,13 @@ void CBenchWindowModel::OnStopNow() {
 
 void CBenchWindowModel::OnClose() {
     if (!m_bRunning) {
+        const int nUnits = m_nPassed + m_nFailed;
+        if (nUnits > 0 &&
+            !m_view.AskYesNo("Close the bench? This run's counts (" + std::to_string(m_nPassed) +
+                             " passed, " + std::to_string(m_nFailed) +
+                             " failed) are not shown again; the records keep every unit.")) {
+            return;
+        }
         m_view.EndWindow();
         return;
     }
@@ -463,12 +481,14 @@ void CBenchWindowModel::Interrupt() {
 void CBenchWindowModel::OnUnitFound(const std::string& strSlot, const std::string& strPort) {
     const int nRow = RowFor(strSlot);
     ++m_nInFlight;
-    SetCell(nRow, BenchColumn::Port, strPort);
+    SetCell(nRow, BenchColumn::Port, ShortPortName(strPort));
+    m_view.SetCellTip(nRow, BenchColumn::Port, strPort);
     for (BenchColumn eColumn : {BenchColumn::Serial, BenchColumn::Version, BenchColumn::Seconds}) {
         SetCell(nRow, eColumn, "");
     }
     SetCell(nRow, BenchColumn::Stage, "found");
     SetRowProgress(nRow, 0);
+    SetState(nRow, SlotState::Running);
     AddLog(strSlot + ": reader on " + strPort);
 }
 
@@ -476,13 +496,15 @@ void CBenchWindowModel::OnAttemptStarted(const std::string& strSlot, const std::
                                          int nAttempt) {
     const int nRow = RowFor(strSlot);
     m_rowStarts[static_cast<size_t>(nRow)] = Clock::now();
-    SetCell(nRow, BenchColumn::Port, strPort);
+    SetCell(nRow, BenchColumn::Port, ShortPortName(strPort));
+    m_view.SetCellTip(nRow, BenchColumn::Port, strPort);
     SetCell(nRow, BenchColumn::Attempt, std::to_string(nAttempt));
     SetCell(nRow, BenchColumn::Stage, "starting");
     SetCell(nRow, BenchColumn::Seconds, "0");
     SetRowProgress(nRow, 0);
     SetResult(nRow, nAttempt > 1 ? BenchTone::Retrying : BenchTone::Busy,
               nAttempt > 1 ? "running, attempt " + std::to_string(nAttempt) : "running");
+    SetState(nRow, nAttempt > 1 ? SlotState::Retrying : SlotState::Running);
 }
 
 void CBenchWindowModel::OnUnitStage(const std::string& strSlot, const std::string& strStage) {
@@ -509,9 +531,9 @@ void CBenchWindowModel::OnAttemptEnded(const AttemptEnd& end) {
     }
     SetCell(nRow, BenchColumn::Seconds, SecondsText(end.dSeconds));
     SetCell(nRow, BenchColumn::Stage, "done");
-    if (row.bLastPassed) {
-        SetRowProgress(nRow, 100);
-    }
+    FinishBar(nRow, row.bLastPassed                         ? SlotState::Pass
+                    : end.eKind == OutcomeKind::Interrupted ? SlotState::Stopped
+                                                            : SlotState::Fail);
     const std::string strText = end.eKind == OutcomeKind::Success       ? "passed"
                                 : end.eKind == OutcomeKind::Interrupted ? "stopped"
                                                                         : OutcomeText(end.eKind);
@@ -535,6 +557,7 @@ void CBenchWindowModel::OnRetrying(const std::string& strSlot, int nAttempt,
     const int nRow = RowFor(strSlot);
     SetResult(nRow, BenchTone::Retrying, std::string("retrying after ") + OutcomeText(ePrevious));
     SetCell(nRow, BenchColumn::Stage, "retry");
+    SetState(nRow, SlotState::Retrying);
     AddLog(strSlot + ": attempt " + std::to_string(nAttempt) + " after " + OutcomeText(ePrevious));
 }
 
@@ -555,7 +578,14 @@ void CBenchWindowModel::OnUnitDone(const std::string& strSlot) {
     if (row.bCheckFixture && !bWasStreak) {
         AddLog(strSlot + ": " + FixtureCheckText(strSlot));
     }
-    SetResult(nRow, row.eTone, row.strResult); // with or without the fixture's notice
+    if (row.bCheckFixture) {
+        SetState(nRow, SlotState::CheckFixture);
+    }
+    // With or without the fixture's notice.
+    SetResult(nRow, row.bCheckFixture ? BenchTone::Fixture : row.eTone, row.strResult);
+    if (!row.bLastPassed && m_bSoundOn) {
+        m_view.PlayFailureSound();
+    }
     ShowCounters();
 }
 
@@ -613,9 +643,12 @@ int CBenchWindowModel::RowFor(const std::string& strSlot) {
     m_rows.emplace_back();
     m_rowStarts.emplace_back();
     m_rowOfSlot[strSlot] = nRow;
+    m_shownTiles.emplace_back();
+    m_shownTiles.back().strSlot = "\n"; // never a slot's label: the first UpdateTile draws
     m_view.AddRow();
     SetCell(nRow, BenchColumn::Slot, strSlot);
     SetRowProgress(nRow, 0);
+    UpdateTile(nRow);
     return nRow;
 }
 
@@ -651,17 +684,41 @@ void CBenchWindowModel::SetCell(int nRow, BenchColumn eColumn, const std::string
     }
     strCell = strText;
     m_view.SetCell(nRow, eColumn, strText);
+    if (eColumn == BenchColumn::Serial || eColumn == BenchColumn::Attempt) {
+        UpdateTile(nRow);
+    }
 }
 
 void CBenchWindowModel::SetRowProgress(int nRow, int nPos) {
     nPos = nPos < 0 ? 0 : (nPos > 100 ? 100 : nPos);
     BenchRow& row = m_rows[static_cast<size_t>(nRow)];
-    if (row.nProgress == nPos && !row.Cell(BenchColumn::Progress).empty()) {
+    if (row.nProgress == nPos && !row.bNoBar && !row.Cell(BenchColumn::Progress).empty()) {
         return;
     }
     row.nProgress = nPos;
+    row.bNoBar = false;
     m_view.SetRowProgress(nRow, nPos);
     SetCell(nRow, BenchColumn::Progress, PercentText(nPos));
+    UpdateTile(nRow);
+}
+
+void CBenchWindowModel::OnToggleBoard() {
+    m_bBoard = !m_bBoard;
+    m_view.ShowBoard(m_bBoard);
+}
+
+void CBenchWindowModel::OnScaleStep(int nSteps) {
+    RestoreScale(SteppedScale(m_nScalePercent, nSteps));
+}
+
+void CBenchWindowModel::RestoreScale(int nPercent) {
+    m_nScalePercent = std::clamp(nPercent, kBenchScaleMin, kBenchScaleMax);
+    m_view.SetScale(m_nScalePercent);
+}
+
+void CBenchWindowModel::OnToggleSound() {
+    m_bSoundOn = !m_bSoundOn;
+    m_view.SetSoundOn(m_bSoundOn);
 }
 
 void CBenchWindowModel::SetResult(int nRow, BenchTone eTone, const std::string& strResult) {
@@ -671,9 +728,65 @@ void CBenchWindowModel::SetResult(int nRow, BenchTone eTone, const std::string& 
         row.eTone = eTone;
         m_view.SetRowTone(nRow, eTone);
     }
-    const std::string& strSlot = row.Cell(BenchColumn::Slot);
+    // The notice first: a narrow cell still shows it.
     SetCell(nRow, BenchColumn::Result,
-            row.bCheckFixture ? strResult + "; " + FixtureCheckText(strSlot) : strResult);
+            row.bCheckFixture && eTone == BenchTone::Fixture ? "CHECK FIXTURE: " + strResult
+                                                             : strResult);
+}
+
+void CBenchWindowModel::SetState(int nRow, SlotState eState) {
+    m_rows[static_cast<size_t>(nRow)].tile.eState = eState;
+    UpdateTile(nRow);
+}
+
+void CBenchWindowModel::UpdateTile(int nRow) {
+    BenchRow& row = m_rows[static_cast<size_t>(nRow)];
+    BenchTile tile = row.tile;
+    tile.strSlot = row.Cell(BenchColumn::Slot);
+    tile.strSerial = row.Cell(BenchColumn::Serial);
+    tile.nProgress = row.nProgress;
+    const std::string& strAttempt = row.Cell(BenchColumn::Attempt);
+    tile.nAttempt = strAttempt.empty() ? 0 : std::atoi(strAttempt.c_str());
+    if (tile == m_shownTiles[static_cast<size_t>(nRow)]) {
+        return;
+    }
+    row.tile = tile;
+    m_shownTiles[static_cast<size_t>(nRow)] = tile;
+    m_view.SetTile(nRow, tile);
+}
+
+void CBenchWindowModel::FinishBar(int nRow, SlotState eState) {
+    BenchRow& row = m_rows[static_cast<size_t>(nRow)];
+    if (eState == SlotState::Pass) {
+        SetRowProgress(nRow, 100);
+    } else {
+        // A bar left part way would look like a job still running.
+        m_view.SetRowProgress(nRow, kNoBar);
+        row.bNoBar = true;
+        BenchTile shown = row.tile;
+        shown.eState = eState;
+        SetCell(nRow, BenchColumn::Progress,
+                TileWord(shown) + " at " + std::to_string(row.nProgress) + " %");
+    }
+    SetState(nRow, eState);
+}
+
+void CBenchWindowModel::ListSeatedReaders() {
+    m_nIdleTicks = 0;
+    for (const PortRecord& record : ScanPorts()) {
+        if (record.strConnector.empty() ||
+            !DescriptionMatches(record.strName, kConverterDescription)) {
+            continue;
+        }
+        const std::string strSlot = m_pSlots->LabelOf(record.strConnector);
+        const bool bNew = RowOfSlot(strSlot) < 0;
+        const int nRow = RowFor(strSlot);
+        if (bNew) {
+            SetCell(nRow, BenchColumn::Port, ShortPortName(record.strName));
+            m_view.SetCellTip(nRow, BenchColumn::Port, record.strName);
+            SetCell(nRow, BenchColumn::Stage, "seated");
+        }
+    }
 }
 
 void CBenchWindowModel::ShowCounters() {

@@ -57,6 +57,8 @@ struct BenchRow {
     std::string strResult;      // the result's own text, without the fixture's notice
     int nLastAttempt = 0;       // the last attempt's number
     bool bLastPassed = false;   // the last attempt passed
+    BenchTile tile;             // as the board shows it
+    bool bNoBar = false;        // finished without passing: the Progress cell says how
     const std::string& Cell(BenchColumn eColumn) const {
         return cells[static_cast<size_t>(eColumn)];
     }
@@ -115,9 +117,14 @@ public:
     void OnStart();   // with an image, idle: the loop starts
     void OnStop();    // no new reader; those in flight finish their jobs
     void OnStopNow(); // after a Yes: every reader in flight stops at its next packet boundary
-    // The close box, Esc: ends the window now when idle; with readers in flight it
-    // asks first, then stops them at a packet boundary and ends once the loop has.
+    // The close box, Esc: ends the window now when idle and nothing was counted;
+    // with counted units it asks first (No keeps the window); with readers in
+    // flight it asks, then stops them at a packet boundary and ends once the loop has.
     void OnClose();
+    void OnToggleBoard();            // the board's key: board or table
+    void OnScaleStep(int nSteps);    // Ctrl+Plus (+1), Ctrl+Minus (-1), Ctrl+0 (0: the default)
+    void RestoreScale(int nPercent); // the view's remembered scale, after Init
+    void OnToggleSound();            // "Sound on failure", off at the start
 
     // --- State (what the view and tests read) -------------------------------------
     bool IsRunning() const { return m_bRunning; } // the loop's thread is not past its end
@@ -137,6 +144,9 @@ public:
     int Failed() const { return m_nFailed; }
     int FirstPassUnits() const { return m_nFirstPass; }
     int Attempts() const { return m_nAttempts; } // jobs run, retries included
+    bool IsBoardShown() const { return m_bBoard; }
+    int ScalePercent() const { return m_nScalePercent; }
+    bool IsSoundOn() const { return m_bSoundOn; }
 
     // One line into the log (a '\n' is added).
     void AddLog(const std::string& strLine);
@@ -165,6 +175,12 @@ private:
     void SetCell(int nRow, BenchColumn eColumn, const std::string& strText);
     void SetRowProgress(int nRow, int nPos);
     void SetResult(int nRow, BenchTone eTone, const std::string& strResult);
+    void SetState(int nRow, SlotState eState);
+    void UpdateTile(int nRow); // tells the view when the row's tile changed
+    // A finished row's Progress cell: the bar full when it passed, else the outcome in words.
+    void FinishBar(int nRow, SlotState eState);
+    // Idle: readers seated now get their slot's row, WAITING until a job runs on them.
+    void ListSeatedReaders();
     void ShowCounters();
     int64_t ElapsedMs() const;
     std::string DeviceText(const std::string& strBytes) const;
@@ -213,6 +229,7 @@ private:
     std::map<BenchField, std::string> m_fields;
     std::map<BenchButton, bool> m_enabled;
     std::vector<BenchRow> m_rows;
+    std::vector<BenchTile> m_shownTiles; // what the view was last told, by row
     std::vector<std::optional<std::chrono::steady_clock::time_point>>
         m_rowStarts; // attempt in flight
     std::map<std::string, int> m_rowOfSlot;
@@ -221,6 +238,10 @@ private:
     bool m_bStopping = false;
     bool m_bInterrupting = false;
     bool m_bCloseRequested = false;
+    bool m_bBoard = true;
+    bool m_bSoundOn = false;
+    int m_nScalePercent = 100;
+    int m_nIdleTicks = 0; // ticks since the last listing of seated readers
     int m_nPassed = 0;
     int m_nFailed = 0;
     int m_nFirstPass = 0;

@@ -66,3 +66,10 @@
 #define IDC_BENCH_LABEL_YIELD 1123
 #define IDC_BENCH_LABEL_UNITS_PER_HOUR 1124
 #define IDC_BENCH_LABEL_ELAPSED 1125
+#define IDC_BENCH_BOARD 1126 /* the board: one tile per slot, over the table's place */
+/* The bench window's menu entries (Win32 system menu). */
+#define IDM_BENCH_BOARD 0x0030   /* board or table (F2) */
+#define IDM_BENCH_LARGER 0x0040  /* Ctrl++ */
+#define IDM_BENCH_SMALLER 0x0050 /* Ctrl+- */
+#define IDM_BENCH_NORMAL 0x0060  /* Ctrl+0 */
+#define IDM_BENCH_SOUND 0x0070   /* sound on failure */

@@ -8,6 +8,8 @@
 // (the view's timer calls CBenchWindowModel::OnTick every kBenchTickMs), however
 // many progress reports its reader sent meanwhile.
 
+#include "windowmodel/BenchTile.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <iterator>
@@ -66,30 +68,38 @@ inline constexpr int kBenchColumnCount = 9;
 // What a row's result means; a view maps it to a colour. The result's text always
 // says the same in words, so colour never carries it alone.
 enum class BenchTone : int {
-    Idle,    // no unit yet, or the reader was removed
-    Busy,    // a job in flight
-    Passed,  // the last unit passed
-    Failed,  // the last unit failed or was stopped
-    Retrying // the last attempt failed and the unit is tried again
+    Idle,     // no unit yet, or the reader was removed
+    Busy,     // a job in flight
+    Passed,   // the last unit passed
+    Failed,   // the last unit failed or was stopped
+    Retrying, // the last attempt failed and the unit is tried again
+    Fixture   // the slot's last units all failed: check its cable or fixture
 };
 
-// The result cell's background for a tone, 0xRRGGBB, light enough for black text;
-// none for Idle (the table's own background).
+// The result cell's background for a tone, 0xRRGGBB: the board's colour of the
+// same state, each dark text's contrast at least 4.5:1; none for Idle (the
+// table's own background).
 inline std::optional<uint32_t> BenchToneRgb(BenchTone eTone) {
     switch (eTone) {
     case BenchTone::Busy:
-        return 0xd4e6fa;
+        return SlotStateColours(SlotState::Running).dwBackground;
     case BenchTone::Passed:
-        return 0xc6efc6;
+        return SlotStateColours(SlotState::Pass).dwBackground;
     case BenchTone::Failed:
-        return 0xf6c0c0;
+        return SlotStateColours(SlotState::Fail).dwBackground;
     case BenchTone::Retrying:
-        return 0xfae3a8;
+        return SlotStateColours(SlotState::Retrying).dwBackground;
+    case BenchTone::Fixture:
+        return SlotStateColours(SlotState::CheckFixture).dwBackground;
     case BenchTone::Idle:
         break;
     }
     return std::nullopt;
 }
+
+// SetRowProgress's value for a finished row that did not pass: no bar; the
+// Progress cell's text says the outcome ("FAIL at 4 %").
+inline constexpr int kNoBar = -1;
 
 class IBenchView {
 public:
@@ -104,9 +114,22 @@ public:
     // nRow counts from 0. AddRow appends row RowCount() with empty cells, Idle.
     virtual void AddRow() = 0;
     virtual void SetCell(int nRow, BenchColumn eColumn, const std::string& strText) = 0;
-    // The row's bar, 0..100 (the Progress cell's text is set alongside).
+    // The row's bar, 0..100, or kNoBar (the Progress cell's text is set alongside).
     virtual void SetRowProgress(int nRow, int nPos) = 0;
     virtual void SetRowTone(int nRow, BenchTone eTone) = 0;
+    // A cell's tooltip (the port's listed name behind its short name).
+    virtual void SetCellTip(int nRow, BenchColumn eColumn, const std::string& strTip) = 0;
+    // The row's tile on the board (one per row, same order).
+    virtual void SetTile(int nRow, const BenchTile& tile) = 0;
+
+    // The board (true) or the table in the window's middle; the board first.
+    virtual void ShowBoard(bool bBoard) = 0;
+    // Board and table drawn at nPercent of their default size; the view keeps it for
+    // the user's next bench.
+    virtual void SetScale(int nPercent) = 0;
+    // The "Sound on failure" entry's check mark; a failed unit's sound.
+    virtual void SetSoundOn(bool bOn) = 0;
+    virtual void PlayFailureSound() = 0;
 
     // The log: append complete lines (each ends with '\n'); drop the oldest
     // nLines lines (the model keeps the log bounded).

@@ -66,5 +66,12 @@ const char* BenchColumnTitle(BenchColumn eColumn);
 const char* BenchButtonText(BenchButton eButton);
 inline constexpr const char* kTextBenchTableName = "Slots"; // the table, for screen readers
 inline constexpr const char* kTextLogName = "Log";          // either window's log
+inline constexpr const char* kTextBoardName = "Board";      // the slots' tiles, for screen readers
+// The bench's menu (Win32 system menu, Qt context menu); after '\t' the key.
+inline constexpr const char* kTextBoardOrTable = "Board or table\tF2";
+inline constexpr const char* kTextLarger = "Larger\tCtrl++";
+inline constexpr const char* kTextSmaller = "Smaller\tCtrl+-";
+inline constexpr const char* kTextNormalSize = "Normal size\tCtrl+0";
+inline constexpr const char* kTextSoundOnFailure = "Sound on failure";
 
 } // namespace fwup

@@ -19,6 +19,78 @@ namespace {
 constexpr UINT WM_MODEL_DRAIN = WM_APP + 1;
 // The model's tick (coalesced bars, elapsed time).
 constexpr UINT_PTR kTickTimerId = 1;
+// Posted by the key filter: wParam one of the bench's menu entries.
+constexpr UINT WM_BENCH_KEY = WM_APP + 2;
+// Where the user's bench scale is kept.
+constexpr wchar_t kSettingsKey[] = L"Software\\fwupgrader\\fwupgraderVelmora";
+constexpr wchar_t kScaleValue[] = L"BenchScale";
+// The table's font at 100 %: a little larger than the template's, read from a step back.
+constexpr int kTableFontPercent = 125;
+
+// The bench's keys, seen in the modal loop before the focused control takes them
+// (a dialog's own procedure never gets WM_KEYDOWN): F2, Ctrl++, Ctrl+-, Ctrl+0.
+LRESULT CALLBACK BenchKeyFilter(int nCode, WPARAM wParam, LPARAM lParam) {
+    const auto* pMsg = reinterpret_cast<const MSG*>(lParam);
+    if (nCode == MSGF_DIALOGBOX && pMsg->message == WM_KEYDOWN) {
+        const HWND hRoot = ::GetAncestor(pMsg->hwnd, GA_ROOT);
+        const bool bCtrl = (::GetKeyState(VK_CONTROL) & 0x8000) != 0;
+        UINT nEntry = 0;
+        if (pMsg->wParam == VK_F2 && !bCtrl) {
+            nEntry = IDM_BENCH_BOARD;
+        } else if (bCtrl && (pMsg->wParam == VK_OEM_PLUS || pMsg->wParam == VK_ADD)) {
+            nEntry = IDM_BENCH_LARGER;
+        } else if (bCtrl && (pMsg->wParam == VK_OEM_MINUS || pMsg->wParam == VK_SUBTRACT)) {
+            nEntry = IDM_BENCH_SMALLER;
+        } else if (bCtrl && (pMsg->wParam == '0' || pMsg->wParam == VK_NUMPAD0)) {
+            nEntry = IDM_BENCH_NORMAL;
+        }
+        if (nEntry != 0 && hRoot != nullptr && ::GetDlgItem(hRoot, IDC_BENCH_BOARD) != nullptr) {
+            ::PostMessageW(hRoot, WM_BENCH_KEY, nEntry, 0);
+            return 1; // taken
+        }
+    }
+    return ::CallNextHookEx(nullptr, nCode, wParam, lParam);
+}
+
+// The key filter for as long as the bench's modal loop runs.
+class CKeyFilter {
+public:
+    CKeyFilter()
+        : m_hHook(
+              ::SetWindowsHookExW(WH_MSGFILTER, BenchKeyFilter, nullptr, ::GetCurrentThreadId())) {}
+    ~CKeyFilter() {
+        if (m_hHook != nullptr) {
+            ::UnhookWindowsHookEx(m_hHook);
+        }
+    }
+    CKeyFilter(const CKeyFilter&) = delete;
+    CKeyFilter& operator=(const CKeyFilter&) = delete;
+
+private:
+    HHOOK m_hHook;
+};
+
+int LoadScale() {
+    DWORD dwValue = 100;
+    DWORD dwSize = sizeof dwValue;
+    if (::RegGetValueW(HKEY_CURRENT_USER, kSettingsKey, kScaleValue, RRF_RT_REG_DWORD, nullptr,
+                       &dwValue, &dwSize) != ERROR_SUCCESS) {
+        return 100;
+    }
+    return static_cast<int>(dwValue);
+}
+
+void SaveScale(int nPercent) {
+    HKEY hKey = nullptr;
+    if (::RegCreateKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                          &hKey, nullptr) != ERROR_SUCCESS) {
+        return; // not kept: the next bench starts at 100 %
+    }
+    const auto dwValue = static_cast<DWORD>(nPercent);
+    ::RegSetValueExW(hKey, kScaleValue, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dwValue),
+                     sizeof dwValue);
+    ::RegCloseKey(hKey);
+}
 
 // Each column's width in dialog units, in BenchColumn's order.
 constexpr int kColumnWidthsDu[kBenchColumnCount] = {36, 84, 48, 34, 40, 52, 52, 32, 32};
@@ -94,6 +166,7 @@ void CBenchDlg::SetHooks(std::function<void(HWND)> fnShown, std::function<bool(W
 bool CBenchDlg::DoModal(HINSTANCE hInstance, HWND hOwner, std::string& strError) {
     m_hInstance = hInstance;
     m_strInitError.clear();
+    const CKeyFilter keys;
     const INT_PTR nResult = ::DialogBoxParamW(hInstance, MAKEINTRESOURCEW(IDD_BENCH_DIALOG), hOwner,
                                               DialogProc, reinterpret_cast<LPARAM>(this));
     if (nResult == -1) {
@@ -135,8 +208,27 @@ INT_PTR CBenchDlg::HandleMessage(UINT nMsg, WPARAM wParam, LPARAM lParam) {
                                 OnTableDraw(*reinterpret_cast<NMLVCUSTOMDRAW*>(lParam)));
             return TRUE;
         }
+        if (pHeader->idFrom == IDC_BENCH_TABLE && pHeader->code == LVN_GETINFOTIPW) {
+            auto* pTip = reinterpret_cast<NMLVGETINFOTIPW*>(lParam);
+            if (pTip->iItem >= 0 && static_cast<size_t>(pTip->iItem) < m_rows.size() &&
+                pTip->cchTextMax > 0) {
+                const std::wstring& strTip = m_rows[static_cast<size_t>(pTip->iItem)].strTip;
+                const size_t nCount =
+                    std::min(strTip.size(), static_cast<size_t>(pTip->cchTextMax - 1));
+                std::copy_n(strTip.c_str(), nCount, pTip->pszText);
+                pTip->pszText[nCount] = L'\0';
+            }
+            return TRUE;
+        }
         return FALSE;
     }
+    case WM_SYSCOMMAND:
+        return m_pModel && OnSysCommand(static_cast<UINT>(wParam)) ? TRUE : FALSE;
+    case WM_BENCH_KEY:
+        if (m_pModel) {
+            OnSysCommand(static_cast<UINT>(wParam));
+        }
+        return TRUE;
     case WM_SIZE:
         if (wParam != SIZE_MINIMIZED) {
             Layout(LOWORD(lParam), HIWORD(lParam));
@@ -168,6 +260,11 @@ INT_PTR CBenchDlg::HandleMessage(UINT nMsg, WPARAM wParam, LPARAM lParam) {
         return m_fnTimer && m_fnTimer(wParam) ? TRUE : FALSE;
     case WM_DESTROY:
         ::KillTimer(m_hWnd, kTickTimerId);
+        if (m_hTableFont != nullptr) {
+            ::SendMessageW(Table(), WM_SETFONT, 0, FALSE);
+            ::DeleteObject(m_hTableFont);
+            m_hTableFont = nullptr;
+        }
         // Ended by EndWindow, when no reader is in flight; this joins the loop's
         // thread and waits for the last record.
         if (m_pModel) {
@@ -217,7 +314,10 @@ bool CBenchDlg::OnInitDialog() {
 
     const HWND hTable = Table();
     ListView_SetExtendedListViewStyle(hTable, LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES |
-                                                  LVS_EX_DOUBLEBUFFER);
+                                                  LVS_EX_DOUBLEBUFFER | LVS_EX_INFOTIP);
+    if (const HFONT hFont = reinterpret_cast<HFONT>(::SendMessageW(m_hWnd, WM_GETFONT, 0, 0))) {
+        ::GetObjectW(hFont, sizeof m_dialogFont, &m_dialogFont);
+    }
     // The template holds the layout; every text comes from the window model.
     for (const LabelPlace& label : kLabels) {
         ::SetDlgItemTextW(m_hWnd, label.nId, WideFromUtf8(BenchFieldLabel(label.eField)).c_str());
@@ -268,6 +368,13 @@ bool CBenchDlg::OnInitDialog() {
         m_anchors.push_back(anchor);
     }
 
+    // The board lies over the table's place and follows the window as the table does.
+    if (m_board.Create(m_hInstance, m_hWnd, IDC_BENCH_BOARD, rcTable)) {
+        ::SetWindowTextW(m_board.Handle(), L"");
+        m_anchors.push_back({m_board.Handle(), rcTable, 0, 0, 100, 70});
+    }
+    AddMenuEntries();
+
     IBenchView& view = *this;
     const HWND hWnd = m_hWnd;
     m_pModel = std::make_unique<CBenchWindowModel>(
@@ -278,6 +385,17 @@ bool CBenchDlg::OnInitDialog() {
             m_strInitError = "the bench window could not start";
         }
         return false;
+    }
+    m_pModel->RestoreScale(LoadScale());
+    // Larger than the template: the board is read from a step back. Most of the
+    // work area, centred; WM_SIZE lays the controls out.
+    RECT rcWork = {};
+    if (::SystemParametersInfoW(SPI_GETWORKAREA, 0, &rcWork, 0) && rcWork.right - rcWork.left > 0) {
+        const int cx = (rcWork.right - rcWork.left) * 9 / 10;
+        const int cy = (rcWork.bottom - rcWork.top) * 9 / 10;
+        ::SetWindowPos(m_hWnd, nullptr, rcWork.left + (rcWork.right - rcWork.left - cx) / 2,
+                       rcWork.top + (rcWork.bottom - rcWork.top - cy) / 2, cx, cy,
+                       SWP_NOZORDER | SWP_NOACTIVATE);
     }
     ::SetTimer(m_hWnd, kTickTimerId, static_cast<UINT>(kBenchTickMs), nullptr);
     if (m_fnShown) {
@@ -312,6 +430,81 @@ void CBenchDlg::Layout(int cx, int cy) {
 
 HWND CBenchDlg::Table() const {
     return Item(IDC_BENCH_TABLE);
+}
+
+void CBenchDlg::AddMenuEntries() {
+    const HMENU hMenu = ::GetSystemMenu(m_hWnd, FALSE);
+    if (hMenu == nullptr) {
+        return;
+    }
+    ::AppendMenuW(hMenu, MF_SEPARATOR, 0, nullptr);
+    const std::pair<UINT, const char*> entries[] = {{IDM_BENCH_BOARD, kTextBoardOrTable},
+                                                    {IDM_BENCH_LARGER, kTextLarger},
+                                                    {IDM_BENCH_SMALLER, kTextSmaller},
+                                                    {IDM_BENCH_NORMAL, kTextNormalSize},
+                                                    {IDM_BENCH_SOUND, kTextSoundOnFailure}};
+    for (const auto& [nId, pszText] : entries) {
+        ::AppendMenuW(hMenu, MF_STRING, nId, WideFromUtf8(pszText).c_str());
+    }
+}
+
+bool CBenchDlg::OnSysCommand(UINT nId) {
+    switch (nId & 0xFFF0u) {
+    case IDM_BENCH_BOARD:
+        m_pModel->OnToggleBoard();
+        return true;
+    case IDM_BENCH_LARGER:
+        m_pModel->OnScaleStep(1);
+        return true;
+    case IDM_BENCH_SMALLER:
+        m_pModel->OnScaleStep(-1);
+        return true;
+    case IDM_BENCH_NORMAL:
+        m_pModel->OnScaleStep(0);
+        return true;
+    case IDM_BENCH_SOUND:
+        m_pModel->OnToggleSound();
+        return true;
+    default:
+        return false;
+    }
+}
+
+void CBenchDlg::FitColumns() {
+    LOGFONTW font = m_dialogFont;
+    font.lfHeight = font.lfHeight * kTableFontPercent / 100 * m_nScalePercent / 100;
+    const HFONT hFont = ::CreateFontIndirectW(&font);
+    if (hFont == nullptr) {
+        return;
+    }
+    const HWND hTable = Table();
+    ::SendMessageW(hTable, WM_SETFONT, reinterpret_cast<WPARAM>(hFont), TRUE);
+    if (m_hTableFont != nullptr) {
+        ::DeleteObject(m_hTableFont);
+    }
+    m_hTableFont = hFont;
+    // Each column as wide as its title, its usual content and its template width
+    // at the scale, so that no title is cut ("Seconds").
+    const HDC hDc = ::GetDC(hTable);
+    const HGDIOBJ hOld = ::SelectObject(hDc, hFont);
+    for (int nColumn = 0; nColumn < kBenchColumnCount; ++nColumn) {
+        int nText = 0;
+        for (const char* pszText :
+             {BenchColumnTitle(static_cast<BenchColumn>(nColumn)), BenchColumnSample(nColumn)}) {
+            const std::wstring strText = WideFromUtf8(pszText);
+            SIZE size = {};
+            ::GetTextExtentPoint32W(hDc, strText.c_str(), static_cast<int>(strText.size()), &size);
+            nText = std::max(nText, static_cast<int>(size.cx));
+        }
+        RECT rcWidth = {0, 0, kColumnWidthsDu[nColumn], 0};
+        ::MapDialogRect(m_hWnd, &rcWidth);
+        const int nWidth =
+            std::max(nText + 16, static_cast<int>(rcWidth.right) * kTableFontPercent / 100 *
+                                     m_nScalePercent / 100);
+        ListView_SetColumnWidth(hTable, nColumn, nWidth);
+    }
+    ::SelectObject(hDc, hOld);
+    ::ReleaseDC(hTable, hDc);
 }
 
 // --- The table's drawing --------------------------------------------------------------
@@ -356,10 +549,27 @@ void CBenchDlg::DrawProgressCell(const NMLVCUSTOMDRAW& draw) const {
     if (rcBar.right <= rcBar.left || rcBar.bottom <= rcBar.top) {
         return;
     }
+    wchar_t szText[64] = {};
+    ListView_GetItemText(hTable, nRow, draw.iSubItem, szText, 64);
+    const RowLook& look = m_rows[static_cast<size_t>(nRow)];
+    if (look.nProgress < 0) {
+        // Finished without passing: the outcome in words, on its colour, not a
+        // bar stopped part way.
+        const HBRUSH hTone = ::CreateSolidBrush(ToneColour(look.eTone));
+        ::FillRect(hDc, &rcCell,
+                   look.eTone != BenchTone::Idle ? hTone : ::GetSysColorBrush(COLOR_WINDOW));
+        ::DeleteObject(hTone);
+        const int nOldMode = ::SetBkMode(hDc, TRANSPARENT);
+        const COLORREF clrOld = ::SetTextColor(hDc, RGB(0, 0, 0));
+        ::DrawTextW(hDc, szText, -1, &rcBar, DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+        ::SetTextColor(hDc, clrOld);
+        ::SetBkMode(hDc, nOldMode);
+        return;
+    }
     ::FrameRect(hDc, &rcBar, ::GetSysColorBrush(COLOR_BTNSHADOW));
     RECT rcFill = rcBar;
     ::InflateRect(&rcFill, -1, -1);
-    const int nPos = std::clamp(m_rows[static_cast<size_t>(nRow)].nProgress, 0, 100);
+    const int nPos = std::clamp(look.nProgress, 0, 100);
     rcFill.right = rcFill.left + (rcFill.right - rcFill.left) * nPos / 100;
     if (rcFill.right > rcFill.left) {
         const HBRUSH hFill = ::CreateSolidBrush(RGB(6, 176, 37));
@@ -367,8 +577,6 @@ void CBenchDlg::DrawProgressCell(const NMLVCUSTOMDRAW& draw) const {
         ::DeleteObject(hFill);
     }
     // The cell's own text ("42 %") over the bar, for those who read rather than look.
-    wchar_t szText[32] = {};
-    ListView_GetItemText(hTable, nRow, draw.iSubItem, szText, 32);
     const int nOldMode = ::SetBkMode(hDc, TRANSPARENT);
     const COLORREF clrOld = ::SetTextColor(hDc, ::GetSysColor(COLOR_WINDOWTEXT));
     ::DrawTextW(hDc, szText, -1, &rcBar, DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
@@ -402,6 +610,7 @@ void CBenchDlg::AddRow() {
     item.pszText = const_cast<wchar_t*>(L"");
     ::SendMessageW(Table(), LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item));
     m_rows.push_back(RowLook());
+    m_board.AddTile();
 }
 
 void CBenchDlg::SetCell(int nRow, BenchColumn eColumn, const std::string& strText) {
@@ -433,6 +642,42 @@ void CBenchDlg::SetRowTone(int nRow, BenchTone eTone) {
     }
     m_rows[static_cast<size_t>(nRow)].eTone = eTone;
     ListView_RedrawItems(Table(), nRow, nRow);
+}
+
+void CBenchDlg::SetCellTip(int nRow, BenchColumn eColumn, const std::string& strTip) {
+    if (eColumn == BenchColumn::Port && nRow >= 0 && static_cast<size_t>(nRow) < m_rows.size()) {
+        m_rows[static_cast<size_t>(nRow)].strTip = WideFromUtf8(strTip);
+    }
+}
+
+void CBenchDlg::SetTile(int nRow, const BenchTile& tile) {
+    m_board.SetTile(nRow, tile);
+}
+
+void CBenchDlg::ShowBoard(bool bBoard) {
+    const HWND hTable = Table();
+    if (!bBoard && ::GetFocus() == m_board.Handle()) {
+        ::SetFocus(hTable);
+    }
+    ::ShowWindow(m_board.Handle(), bBoard ? SW_SHOW : SW_HIDE);
+    ::ShowWindow(hTable, bBoard ? SW_HIDE : SW_SHOW);
+}
+
+void CBenchDlg::SetScale(int nPercent) {
+    m_nScalePercent = nPercent;
+    m_board.SetScale(nPercent);
+    FitColumns();
+    SaveScale(nPercent);
+}
+
+void CBenchDlg::SetSoundOn(bool bOn) {
+    if (const HMENU hMenu = ::GetSystemMenu(m_hWnd, FALSE)) {
+        ::CheckMenuItem(hMenu, IDM_BENCH_SOUND, MF_BYCOMMAND | (bOn ? MF_CHECKED : MF_UNCHECKED));
+    }
+}
+
+void CBenchDlg::PlayFailureSound() {
+    ::MessageBeep(MB_ICONHAND);
 }
 
 void CBenchDlg::AppendLog(const std::string& strLines) {

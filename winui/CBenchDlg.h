@@ -1,13 +1,16 @@
 #pragma once
 // The bench window (dialog template 103 of fwupgraderVelmora.rc) as a native
 // Win32 view of CBenchWindowModel: the buttons and the close box wired to the
-// model, one list view row per slot with its bar drawn in the Progress cell,
-// the counters and the log. The rules, texts and work are the model's. Every
-// method runs on the window's thread.
+// model, the board (one tile per slot) or one list view row per slot with its
+// bar drawn in the Progress cell, the counters and the log. F2 toggles board and
+// table, Ctrl+Plus, Ctrl+Minus and Ctrl+0 scale them (kept per user in the
+// registry); the system menu has the same and "Sound on failure". The rules,
+// texts and work are the model's. Every method runs on the window's thread.
 
 #include "windowmodel/BenchOptions.h"
 #include "windowmodel/CBenchWindowModel.h"
 #include "windowmodel/IBenchView.h"
+#include "winui/CSlotBoardWnd.h"
 
 #include <windows.h>
 
@@ -45,6 +48,9 @@ private:
     LRESULT OnTableDraw(NMLVCUSTOMDRAW& draw) const;
     void DrawProgressCell(const NMLVCUSTOMDRAW& draw) const;
     void Layout(int cx, int cy);
+    bool OnSysCommand(UINT nId); // true when it was one of the bench's entries
+    void AddMenuEntries();
+    void FitColumns(); // the table's font and columns at the scale
     HWND Item(int nId) const { return ::GetDlgItem(m_hWnd, nId); }
     HWND Table() const;
 
@@ -56,6 +62,12 @@ private:
     void SetCell(int nRow, BenchColumn eColumn, const std::string& strText) override;
     void SetRowProgress(int nRow, int nPos) override;
     void SetRowTone(int nRow, BenchTone eTone) override;
+    void SetCellTip(int nRow, BenchColumn eColumn, const std::string& strTip) override;
+    void SetTile(int nRow, const BenchTile& tile) override;
+    void ShowBoard(bool bBoard) override;
+    void SetScale(int nPercent) override;
+    void SetSoundOn(bool bOn) override;
+    void PlayFailureSound() override;
     void AppendLog(const std::string& strLines) override;
     void DropLogLines(int nLines) override;
     bool AskYesNo(const std::string& strText) override;
@@ -65,8 +77,9 @@ private:
     std::string TextFromDevice(const std::string& strBytes) const override;
 
     struct RowLook {
-        int nProgress = 0;
+        int nProgress = 0; // or kNoBar
         BenchTone eTone = BenchTone::Idle;
+        std::wstring strTip; // the row's info tip: its port's listed name
     };
     // A control's place at the start and how it follows the window's size: its
     // left/top edge moves by the growth times nMove, its size grows by nGrow (in
@@ -87,6 +100,10 @@ private:
     std::vector<RowLook> m_rows; // what each row's bar and result colour show
     std::vector<Anchor> m_anchors;
     SIZE m_initialClient = {};
+    CSlotBoardWnd m_board;
+    HFONT m_hTableFont = nullptr; // the table's font at the scale; deleted with the window
+    LOGFONTW m_dialogFont = {};   // the template's font: the scale's 100 %
+    int m_nScalePercent = 100;
     std::unique_ptr<CBenchWindowModel> m_pModel;
 };
 

@@ -6,12 +6,17 @@
 #include "tests/support/CSimRig.h"
 #include "ui/CBenchWindow.h"
 #include "ui/CProgressDelegate.h"
+#include "ui/CSlotBoard.h"
 
+#include <QApplication>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSet>
+#include <QStackedWidget>
 #include <QTableWidget>
 #include <QTest>
+#include <QTimer>
 
 #include <sqlite3.h>
 
@@ -93,6 +98,13 @@ private slots:
         QVERIFY(pStart->isEnabled());
         QVERIFY(!pStop->isEnabled());
 
+        // The board first, every seated reader WAITING before Start.
+        const auto* pBoard = window.findChild<fwup::CSlotBoard*>(QStringLiteral("board"));
+        QVERIFY(pBoard != nullptr && pBoard->isVisible());
+        QTRY_COMPARE_WITH_TIMEOUT(pBoard->Tiles().size(), size_t(4), 5000);
+        for (const fwup::BenchTile& tile : pBoard->Tiles()) {
+            QCOMPARE(tile.eState, fwup::SlotState::Waiting);
+        }
         QTest::keyClick(&window, Qt::Key_S, Qt::AltModifier); // "&Start"
         QTRY_VERIFY_WITH_TIMEOUT(pStop->isEnabled(), 5000);
         QTRY_COMPARE_WITH_TIMEOUT(FieldText(window, "Passed"), QStringLiteral("4"), 30000);
@@ -124,12 +136,42 @@ private slots:
         QVERIFY(slotLabels == (std::set<std::string>{"Slot 1", "Slot 2", "Slot 3", "Slot 4"}));
         QVERIFY(serials == (std::set<std::string>{"SN-1", "SN-2", "SN-3", "SN-4"}));
 
+        for (const fwup::BenchTile& tile : pBoard->Tiles()) {
+            QCOMPARE(tile.eState, fwup::SlotState::Pass);
+            QVERIFY(pBoard->TileRect(&tile - pBoard->Tiles().data()).height() >= 60);
+        }
+        // F2: the table; Ctrl++: larger, kept for the user's next bench.
+        QTest::keyClick(&window, Qt::Key_F2);
+        QVERIFY(pTable->isVisible() && !pBoard->isVisible());
+        QTest::keyClick(&window, Qt::Key_0, Qt::ControlModifier);
+        QCOMPARE(window.Model().ScalePercent(), 100);
+        const double pointSize = pTable->font().pointSizeF();
+        QTest::keyClick(&window, Qt::Key_Equal, Qt::ControlModifier);
+        QCOMPARE(window.Model().ScalePercent(), 110);
+        QVERIFY(pTable->font().pointSizeF() > pointSize);
+
         QTest::mouseClick(pStop, Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(pStart->isEnabled(), 10000);
         QCOMPARE(FieldText(window, "Status"), QStringLiteral("stopped"));
-        window.close(); // the close box; idle: the window ends at once
+        // The close box with counted units asks first, No the default; Yes ends it.
+        QString strAsked;
+        QMessageBox::StandardButton eDefault = QMessageBox::NoButton;
+        QTimer::singleShot(50, [&] {
+            auto* pBox = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (pBox != nullptr) {
+                strAsked = pBox->text();
+                eDefault = pBox->standardButton(pBox->defaultButton());
+                pBox->button(QMessageBox::Yes)->click();
+            }
+        });
+        window.close();
+        QVERIFY(strAsked.startsWith(QStringLiteral("Close the bench?")));
+        QCOMPARE(eDefault, QMessageBox::No);
         QVERIFY(!window.isVisible());
         pWindow.reset();
+        fwup::CBenchWindow next; // the user's scale is kept
+        QVERIFY2(next.Init(fwup::BenchOptions(), strError), strError.c_str());
+        QCOMPARE(next.Model().ScalePercent(), 110);
         records.Close();
 
         const auto rows =

@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <cstdlib>
 #include <fstream>
@@ -20,6 +21,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <vector>
 
 namespace fwup {
@@ -35,6 +37,12 @@ public:
     std::vector<std::vector<std::string>> rows;
     std::vector<int> bars;
     std::vector<BenchTone> tones;
+    std::vector<BenchTile> tiles;
+    std::map<std::pair<int, BenchColumn>, std::string> tips;
+    bool bBoard = false;
+    int nScale = 0;
+    bool bSoundOn = true;
+    int nSounds = 0;
     int nBarCalls = 0;
     std::vector<std::string> log;
     std::vector<std::string> questions;
@@ -49,6 +57,7 @@ public:
         rows.emplace_back(kBenchColumnCount);
         bars.push_back(0);
         tones.push_back(BenchTone::Idle);
+        tiles.emplace_back();
     }
     void SetCell(int nRow, BenchColumn e, const std::string& str) override {
         rows.at(nRow).at(static_cast<size_t>(e)) = str;
@@ -58,6 +67,14 @@ public:
         ++nBarCalls;
     }
     void SetRowTone(int nRow, BenchTone e) override { tones.at(nRow) = e; }
+    void SetCellTip(int nRow, BenchColumn e, const std::string& str) override {
+        tips[{nRow, e}] = str;
+    }
+    void SetTile(int nRow, const BenchTile& tile) override { tiles.at(nRow) = tile; }
+    void ShowBoard(bool b) override { bBoard = b; }
+    void SetScale(int n) override { nScale = n; }
+    void SetSoundOn(bool b) override { bSoundOn = b; }
+    void PlayFailureSound() override { ++nSounds; }
     void AppendLog(const std::string& strLines) override {
         size_t nStart = 0;
         for (size_t n = strLines.find('\n'); n != std::string::npos;
@@ -157,7 +174,9 @@ protected:
             for (int c = 0; c < kBenchColumnCount; ++c) {
                 EXPECT_EQ(m_view.rows[i][c], m_pModel->Row(i).cells[c]) << i << "," << c;
             }
-            EXPECT_EQ(m_view.bars[i], m_pModel->Row(i).nProgress);
+            EXPECT_EQ(m_view.bars[i],
+                      m_pModel->Row(i).bNoBar ? kNoBar : m_pModel->Row(i).nProgress);
+            EXPECT_EQ(m_view.tiles[i], m_pModel->Row(i).tile);
             EXPECT_EQ(m_view.tones[i], m_pModel->Row(i).eTone);
         }
         for (const auto& [eField, str] : m_view.fields) {
@@ -209,6 +228,71 @@ TEST(BenchText, CountersTitleAndStreak) {
     for (const auto& row : streaks) {
         EXPECT_EQ(IsFailureStreak(row.recent), row.bStreak) << row.recent.size();
     }
+}
+
+// WCAG 2's contrast ratio, written here from its definition.
+double Luminance(uint32_t dwRgb) {
+    double dSum = 0;
+    const double weights[] = {0.2126, 0.7152, 0.0722};
+    for (int i = 0; i < 3; ++i) {
+        const double c = ((dwRgb >> (16 - 8 * i)) & 0xFF) / 255.0;
+        dSum += weights[i] * (c <= 0.03928 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4));
+    }
+    return dSum;
+}
+
+TEST(BenchTileText, WordsSymbolsContrastPortsAndScale) {
+    const struct {
+        SlotState eState;
+        const char* pszWord;
+        BenchSymbol eSymbol;
+    } states[] = {
+        {SlotState::Waiting, "WAITING", BenchSymbol::Circle},
+        {SlotState::Running, "RUNNING 42 %", BenchSymbol::Play},
+        {SlotState::Retrying, "RETRY 42 %", BenchSymbol::Retry},
+        {SlotState::Pass, "PASS", BenchSymbol::Check},
+        {SlotState::Fail, "FAIL", BenchSymbol::Cross},
+        {SlotState::CheckFixture, "CHECK FIXTURE", BenchSymbol::Warning},
+        {SlotState::Stopped, "STOPPED", BenchSymbol::Square},
+    };
+    std::set<uint32_t> backgrounds;
+    for (const auto& row : states) {
+        BenchTile tile;
+        tile.eState = row.eState;
+        tile.nProgress = 42;
+        EXPECT_EQ(TileWord(tile), row.pszWord);
+        EXPECT_EQ(SlotStateSymbol(row.eState), row.eSymbol);
+        const TileColours colours = SlotStateColours(row.eState);
+        const double dHigh = std::max(Luminance(colours.dwBackground), Luminance(colours.dwText));
+        const double dLow = std::min(Luminance(colours.dwBackground), Luminance(colours.dwText));
+        EXPECT_GE((dHigh + 0.05) / (dLow + 0.05), 4.5) << row.pszWord;
+        backgrounds.insert(colours.dwBackground);
+    }
+    EXPECT_EQ(backgrounds.size(), std::size(states)); // no two states share a colour
+    BenchTile tile;
+    tile.strSerial = "SN12345";
+    tile.nAttempt = 2;
+    EXPECT_EQ(TileDetail(tile), "SN12345 \u00b7 attempt 2");
+    const std::pair<const char*, const char*> ports[] = {
+        {"AT91 USB to Serial Converter (COM9)", "COM9"},
+        {"(COM12)", "COM12"},
+        {"ttyACM0", "ttyACM0"},
+        {"odd ()", "odd ()"},
+    };
+    for (const auto& [pszListed, pszShort] : ports) {
+        EXPECT_EQ(ShortPortName(pszListed), pszShort);
+    }
+    // 16 slots on a 1366×768 screen's board (about 1340×460 px): the word at least 28 px.
+    const BoardLayout layout = LayOutBoard(16, 1340, 460, 100);
+    EXPECT_EQ(layout.nColumns * layout.nRows >= 16, true);
+    EXPECT_LE(layout.nColumns * (layout.nTileWidth + layout.nGap), 1340);
+    EXPECT_LE(layout.nRows * (layout.nTileHeight + layout.nGap), 460);
+    EXPECT_GE(MeasureTile(layout.nTileWidth, layout.nTileHeight).nWordPx, 28);
+    EXPECT_EQ(LayOutBoard(1, 1340, 460, 100).nTileHeight, 150); // one slot: not a wall of colour
+    EXPECT_EQ(SteppedScale(100, 1), 110);
+    EXPECT_EQ(SteppedScale(300, 1), 300);
+    EXPECT_EQ(SteppedScale(50, -1), 50);
+    EXPECT_EQ(SteppedScale(170, 0), 100);
 }
 
 TEST(BenchOptionsParse, ValuesAndRefusals) {
@@ -388,9 +472,13 @@ TEST_F(BenchModel, RetriesAndTheFailureStreak) {
         ASSERT_TRUE(WaitUntil([&] { return m_pModel->Failed() == nUnit; }));
     }
     EXPECT_TRUE(m_pModel->Row(m_pModel->RowOfSlot("Bad")).bCheckFixture);
-    EXPECT_EQ(Cell("Bad", BenchColumn::Result),
-              "failed: Communication Error; check the cable or fixture of Bad");
-    EXPECT_EQ(m_view.tones[m_pModel->RowOfSlot("Bad")], BenchTone::Failed);
+    EXPECT_EQ(Cell("Bad", BenchColumn::Result), "CHECK FIXTURE: failed: Communication Error");
+    EXPECT_EQ(m_view.tones[m_pModel->RowOfSlot("Bad")], BenchTone::Fixture);
+    EXPECT_EQ(m_view.tiles[m_pModel->RowOfSlot("Bad")].eState, SlotState::CheckFixture);
+    EXPECT_EQ(m_view.bars[m_pModel->RowOfSlot("Bad")], kNoBar);
+    EXPECT_EQ(Cell("Bad", BenchColumn::Progress).rfind("FAIL at ", 0), 0u);
+    EXPECT_EQ(m_view.tiles[m_pModel->RowOfSlot("Flaky")].eState, SlotState::Pass);
+    EXPECT_EQ(m_view.tiles[m_pModel->RowOfSlot("Flaky")].nAttempt, 2);
     EXPECT_TRUE(m_view.LogHas("Bad: check the cable or fixture of Bad"));
     EXPECT_EQ(Cell("Flaky", BenchColumn::Result), "passed");
     m_pModel->OnStop();
@@ -456,10 +544,58 @@ TEST_F(BenchModel, StopStopNowAndClose) {
         EXPECT_EQ(m_pModel->Passed(), nPassed + (bStop ? 1 : 0));
         EXPECT_EQ(m_pModel->Failed(), nFailed + (bStop ? 0 : 1));
         EXPECT_EQ(Cell("Slot 1", BenchColumn::Result), bStop ? "passed" : "stopped");
+        EXPECT_EQ(m_view.tiles[0].eState, bStop ? SlotState::Pass : SlotState::Stopped);
+        EXPECT_EQ(Cell("Slot 1", BenchColumn::Progress).rfind(bStop ? "100 %" : "STOPPED at ", 0),
+                  0u);
         EXPECT_EQ(device.DownloadsFinished(), bStop ? 1 : 0);
         EXPECT_EQ(m_view.bEnded, ePress == Press::Close);
         ExpectViewAgrees();
     }
+}
+
+// Readers seated before Start show as WAITING with their port's short name; a
+// failure sounds only when asked; closing an idle bench that counted units asks
+// first, and No keeps it open.
+TEST_F(BenchModel, SeatedReadersWaitAndAnIdleCloseAsks) {
+    Init(BenchOptions());
+    EXPECT_TRUE(m_view.bBoard);
+    EXPECT_FALSE(m_view.bSoundOn);
+    Plug(1);
+    Plug(2, [](fwsim::SimDeviceConfig& c) { c.faults.nFailBlock = 1; });
+    ASSERT_TRUE(WaitUntil([this] { return m_pModel->RowCount() == 2; }));
+    for (int nRow = 0; nRow < 2; ++nRow) {
+        EXPECT_EQ(m_view.tiles[nRow].eState, SlotState::Waiting);
+        const std::string strPort = m_view.rows[nRow][static_cast<size_t>(BenchColumn::Port)];
+        EXPECT_EQ(strPort.rfind("COM", 0), 0u) << strPort;
+        EXPECT_EQ(m_view.tips[std::make_pair(nRow, BenchColumn::Port)],
+                  "AT91 USB to Serial Converter (" + strPort + ")");
+    }
+    m_pModel->OnClose(); // nothing counted yet: no question
+    EXPECT_TRUE(m_view.questions.empty());
+    m_view.bEnded = false;
+    m_pModel->OnToggleSound();
+    m_pModel->OnStart();
+    ASSERT_TRUE(WaitUntil([this] { return m_pModel->Passed() + m_pModel->Failed() == 2; }));
+    EXPECT_EQ(m_view.nSounds, 1);
+    m_pModel->OnStop();
+    ASSERT_TRUE(WaitUntil([this] { return Stopped(); }));
+    m_view.fnAnswer = [](const std::string&) { return false; };
+    m_pModel->OnClose();
+    ASSERT_EQ(m_view.questions.size(), 1u);
+    EXPECT_EQ(m_view.questions[0],
+              "Close the bench? This run's counts (1 passed, 1 failed) are not "
+              "shown again; the records keep every unit.");
+    EXPECT_FALSE(m_view.bEnded);
+    m_pModel->OnToggleBoard();
+    EXPECT_FALSE(m_view.bBoard);
+    m_pModel->OnScaleStep(+1);
+    EXPECT_EQ(m_view.nScale, 110);
+    m_pModel->OnScaleStep(0);
+    EXPECT_EQ(m_view.nScale, 100);
+    m_view.fnAnswer = [](const std::string&) { return true; };
+    m_pModel->OnClose();
+    EXPECT_TRUE(m_view.bEnded);
+    ExpectViewAgrees();
 }
 
 } // namespace

@@ -22,6 +22,22 @@ constexpr int kMessageBoxText = 0xFFFF; // the text of a message box
 // The table's columns as the operator reads them.
 constexpr int kSlot = 0, kPort = 1, kSerial = 2, kProgress = 5, kResult = 6, kAttempt = 8;
 
+// Count of lines of strBoard (the board's text, "SLOT: WORD" a line) whose word is strWord.
+int TilesSaying(const std::wstring& strBoard, const std::wstring& strWord) {
+    int nCount = 0;
+    for (size_t nAt = strBoard.find(L": " + strWord + L"\n"); nAt != std::wstring::npos;
+         nAt = strBoard.find(L": " + strWord + L"\n", nAt + 1)) {
+        ++nCount;
+    }
+    return nCount;
+}
+
+// A key as the operator presses it, through the window's modal loop.
+void PressKey(HWND hDlg, UINT nKey) {
+    const HWND hFocus = ::GetFocus();
+    ::PostMessageW(hFocus != nullptr ? hFocus : hDlg, WM_KEYDOWN, nKey, 1);
+}
+
 // The leading number of a text ("42 %" -> 42); -1 when it has none.
 long LeadingNumber(const std::wstring& strText) {
     wchar_t* pEnd = nullptr;
@@ -128,7 +144,12 @@ void CBenchTestDriver::Tick() {
         Check(!::IsWindowEnabled(Item(IDC_BENCH_STOP)) &&
                   !::IsWindowEnabled(Item(IDC_BENCH_STOP_NOW)),
               "idle: Stop and Stop now disabled");
-        Check(Rows() == 0, "no rows before Start");
+        // The board first; readers already seated wait there before Start.
+        Check(::IsWindowVisible(Item(IDC_BENCH_BOARD)) && !::IsWindowVisible(Item(IDC_BENCH_TABLE)),
+              "the board is shown, the table not");
+        Check(TilesSaying(TextOf(Item(IDC_BENCH_BOARD)), L"WAITING") == Rows(),
+              "every seated reader WAITING before Start: " +
+                  Utf8TextOf(Item(IDC_BENCH_BOARD)));
         click(IDC_BENCH_START, "Start");
         m_dwStarted = ::GetTickCount();
         GoTo(Step::WaitBar);
@@ -188,6 +209,18 @@ void CBenchTestDriver::Tick() {
         Note("every reader passed " + std::to_string(::GetTickCount() - m_dwStarted) +
              " ms after Start");
         CheckRows();
+        Check(TilesSaying(TextOf(Item(IDC_BENCH_BOARD)), L"PASS") == m_options.nReaders,
+              "every tile says PASS: " + Utf8TextOf(Item(IDC_BENCH_BOARD)));
+        PressKey(m_hDlg, VK_F2);
+        GoTo(Step::WaitTable);
+        return;
+    case Step::WaitTable:
+        if (!::IsWindowVisible(Item(IDC_BENCH_TABLE))) {
+            WithinLimit(5000, "table after F2");
+            return;
+        }
+        Check(!::IsWindowVisible(Item(IDC_BENCH_BOARD)), "F2: the table instead of the board");
+        PressKey(m_hDlg, VK_F2); // the board again, for the screenshot
         click(IDC_BENCH_STOP, "Stop");
         GoTo(Step::WaitStopped);
         return;
@@ -220,8 +253,21 @@ void CBenchTestDriver::Tick() {
         GoTo(Step::Done);
         return;
     }
-    case Step::Done:
-        // Nothing is in flight: closing must not ask.
+    case Step::Done: {
+        // Units were counted: closing asks, No the default; Yes ends the window.
+        const HWND hBox = FindOwnedDialog(m_hDlg);
+        if (hBox == nullptr) {
+            return;
+        }
+        const HWND hNo = ::GetDlgItem(hBox, IDNO);
+        Check(hNo != nullptr && (::GetWindowLongW(hNo, GWL_STYLE) & BS_DEFPUSHBUTTON) != 0,
+              "closing asks, No the default: " +
+                  Utf8TextOf(::GetDlgItem(hBox, kMessageBoxText)));
+        ::PostMessageW(hBox, WM_COMMAND, MAKEWPARAM(hNo != nullptr ? IDYES : IDOK, BN_CLICKED), 0);
+        GoTo(Step::Closed);
+        return;
+    }
+    case Step::Closed:
         if (CloseUnexpectedBox()) {
             ++m_nFailures;
         }

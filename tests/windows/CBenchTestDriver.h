@@ -39,7 +39,17 @@ public:
     int ExitCode() const { return m_bPassed && m_nFailures == 0 ? 0 : 1; }
 
 private:
-    enum class Step { CheckWindow, WaitBar, WaitQuestion, WaitPassed, WaitStopped, WaitAck, Done };
+    enum class Step {
+        CheckWindow,
+        WaitBar,
+        WaitQuestion,
+        WaitPassed,
+        WaitTable,
+        WaitStopped,
+        WaitAck,
+        Done,
+        Closed
+    };
 
     void Tick();
     void GoTo(Step eStep);
