@@ -209,9 +209,10 @@ void CSlotBoardWnd::SetTile(int nRow, const BenchTile& tile) {
     if (nRow < 0 || static_cast<size_t>(nRow) >= m_tiles.size()) {
         return;
     }
-    const bool bWordChanged = TileWord(m_tiles[static_cast<size_t>(nRow)]) != TileWord(tile);
+    const BenchTile& shown = m_tiles[static_cast<size_t>(nRow)];
+    const bool bTextChanged = TileWord(shown) != TileWord(tile) || shown.strSlot != tile.strSlot;
     m_tiles[static_cast<size_t>(nRow)] = tile;
-    if (bWordChanged) {
+    if (bTextChanged) {
         UpdateText();
     }
     const RECT rc = TileRect(nRow);
