@@ -54,13 +54,15 @@ void CloseAndWaitGoneBounded(CDeviceLink& link, uint32_t dwLimitMs) {
         return;
     }
     const uint32_t dwStart = GetTickCount();
+    // With a shared watcher, a restart quicker than its scans is still seen.
+    const uint64_t nMark = port.DepartureMark();
     // A stop request ends the wait too: the flash is confirmed already.
-    while (port.IsPresent() && !link.StopRequested()) {
+    while (port.IsPresent() && !port.HasLeftSince(nMark) && !link.StopRequested()) {
         if (TicksSince(dwStart) >= dwLimitMs) {
             DebugOut("device port still listed after the download; not waiting any longer\n");
             return;
         }
-        SleepMs(kGonePollMs);
+        port.WaitForListChange(kGonePollMs);
     }
 }
 

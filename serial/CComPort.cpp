@@ -29,7 +29,13 @@ CComPort::~CComPort() {
 intptr_t CComPort::Open(int nPort) {
     m_nOpenedPort = nPort;
     Close();
-    const std::string strNode = DeviceNodeForPort(nPort);
+    std::string strNode;
+    for (const PortRecord& record : ListPorts()) {
+        if (record.nPort == nPort) {
+            strNode = record.strDeviceNode;
+            break;
+        }
+    }
     if (strNode.empty()) {
         m_openError = PortOpenError{PortOpenProblem::NotListed, ENOENT, {}, nPort, {}};
         errno = ENOENT;

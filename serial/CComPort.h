@@ -9,8 +9,12 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace fwup {
+
+class CPortWatcher;
+struct PortRecord;
 
 struct PortRecord;
 
@@ -76,6 +80,20 @@ public:
     // ("COM5x", "COM0", "com5", a listed name).
     static int PortNumberFromLabel(const std::string& strLabel);
 
+    // The listing this port's tests and waits read: the watcher's (borrowed; it
+    // outlives the port), so that many ports waiting at once do not each scan.
+    // Null (the default): each test scans the ports itself.
+    void SetPortWatcher(const CPortWatcher* pWatcher) { m_pWatcher = pWatcher; }
+    // The ports as this port's tests see them: the watcher's listing or a scan.
+    std::vector<PortRecord> ListPorts() const;
+    // A mark to pass to HasLeftSince: this port's departures so far (0 without a watcher).
+    uint64_t DepartureMark() const;
+    // With a watcher: the port has left the list since the mark, even if it is
+    // back already. Without one: false (only IsPresent can tell).
+    bool HasLeftSince(uint64_t nMark) const;
+    // Waits up to dwMs, less when the watcher sees the list change.
+    void WaitForListChange(uint32_t dwMs) const;
+
     // Port discovery's tests and waits (PortDiscovery.cpp).
     // Some listed port matches this object by exact name or by number (compared
     // on the discovered records, names are not parsed again).
@@ -84,12 +102,14 @@ public:
     // has passed; true when open at the end. Already open: true at once.
     bool WaitOpen(uint32_t dwTimeoutMs);
     // Closes and, with bWait and a device name, waits (unbounded, a few ms
-    // between enumerations) until no listed port matches this object.
+    // between enumerations) until no listed port matches this object or, with a
+    // watcher, until it has left the list once.
     void CloseAndWaitGone(bool bWait);
     // Close, pause 200 ms, then WaitOpen(5000). Callers test IsOpen().
     void Reopen();
 
 private:
+    const CPortWatcher* m_pWatcher = nullptr;
     intptr_t m_hComm = kClosedPortHandle;
     int m_nOpenedPort = 0;
     uint32_t m_dwInQueue = 0;

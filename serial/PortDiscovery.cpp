@@ -2,6 +2,7 @@
 
 #include "serial/CComPort.h"
 #include "serial/CPortNumberTable.h"
+#include "serial/CPortWatcher.h"
 #include "serial/Clock.h"
 #include "serial/UsbTtyScan.h"
 #include "serial/Utf8Text.h"
@@ -52,9 +53,13 @@ std::string SysRoot() {
 }
 
 std::vector<PortRecord> ScanPorts() {
+    return ScanPortsBelow(SysRoot());
+}
+
+std::vector<PortRecord> ScanPortsBelow(const std::string& strRoot) {
     std::vector<PortRecord> ports;
     CPortNumberTable& table = CPortNumberTable::Instance();
-    for (const UsbTty& tty : ScanUsbTtys(SysRoot())) {
+    for (const UsbTty& tty : ScanUsbTtys(strRoot)) {
         // Too long a name is left out without taking a number. A port the system
         // numbers itself (Windows) keeps the system's number.
         const bool bSystemNumber = tty.nPort > 0;
@@ -110,8 +115,30 @@ std::string PortDescriptionFromName(const std::string& strName) {
     return strName.substr(nOpen + 1, nClose - nOpen - 1);
 }
 
+std::vector<PortRecord> CComPort::ListPorts() const {
+    return m_pWatcher != nullptr ? m_pWatcher->Snapshot() : ScanPorts();
+}
+
+uint64_t CComPort::DepartureMark() const {
+    return m_pWatcher != nullptr ? m_pWatcher->Departures(m_nPort) : 0;
+}
+
+bool CComPort::HasLeftSince(uint64_t nMark) const {
+    return m_pWatcher != nullptr && m_pWatcher->Departures(m_nPort) != nMark;
+}
+
+void CComPort::WaitForListChange(uint32_t dwMs) const {
+    if (m_pWatcher == nullptr) {
+        SleepMs(dwMs);
+        return;
+    }
+    uint64_t nGeneration = 0;
+    m_pWatcher->Snapshot(&nGeneration);
+    m_pWatcher->WaitForChange(nGeneration, dwMs);
+}
+
 bool CComPort::IsPresent() const {
-    for (const PortRecord& record : ScanPorts()) {
+    for (const PortRecord& record : ListPorts()) {
         if (!m_strDeviceName.empty() && record.strName == m_strDeviceName) {
             return true;
         }
@@ -128,7 +155,7 @@ bool CComPort::WaitOpen(uint32_t dwTimeoutMs) {
         return true;
     }
     while (TicksSince(dwStart) < dwTimeoutMs) {
-        SleepMs(kPollMs);
+        WaitForListChange(kPollMs);
         if (IsPresent()) {
             Open(m_nPort);
         }
@@ -144,8 +171,9 @@ void CComPort::CloseAndWaitGone(bool bWait) {
     if (!bWait || m_strDeviceName.empty()) {
         return;
     }
-    while (IsPresent()) {
-        SleepMs(kGonePauseMs);
+    const uint64_t nMark = DepartureMark();
+    while (IsPresent() && !HasLeftSince(nMark)) {
+        WaitForListChange(kGonePauseMs);
     }
 }
 

@@ -23,6 +23,8 @@ std::string SysRoot();
 
 // Every present USB tty, in tty-name order. Names of 150 characters or more are left out.
 std::vector<PortRecord> ScanPorts();
+// The same below strRoot instead of SysRoot().
+std::vector<PortRecord> ScanPortsBelow(const std::string& strRoot);
 
 // The listed names of ScanPorts(); a new list each call.
 std::vector<std::string> EnumeratePorts();

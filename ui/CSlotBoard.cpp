@@ -83,7 +83,8 @@ CSlotBoard::CSlotBoard(QWidget* pParent) : QWidget(pParent) {
 
 void CSlotBoard::AddTile() {
     m_tiles.emplace_back();
-    update(); // the grid may change
+    m_layout.reset(); // the grid may change
+    update();
 }
 
 void CSlotBoard::SetTile(int nRow, const BenchTile& tile) {
@@ -96,12 +97,22 @@ void CSlotBoard::SetTile(int nRow, const BenchTile& tile) {
 
 void CSlotBoard::SetScale(int nPercent) {
     m_nScalePercent = nPercent;
+    m_layout.reset();
     update();
 }
 
+void CSlotBoard::resizeEvent(QResizeEvent* pEvent) {
+    m_layout.reset();
+    QWidget::resizeEvent(pEvent);
+}
+
 QRect CSlotBoard::TileRect(int nRow) const {
-    const BoardLayout layout =
-        LayOutBoard(static_cast<int>(m_tiles.size()), width(), height(), m_nScalePercent);
+    if (!m_layout) {
+        // Kept until the tiles, the size or the scale change: every tick asks it per tile.
+        m_layout =
+            LayOutBoard(static_cast<int>(m_tiles.size()), width(), height(), m_nScalePercent);
+    }
+    const BoardLayout& layout = *m_layout;
     if (layout.nColumns <= 0 || nRow < 0) {
         return QRect();
     }
@@ -118,16 +129,16 @@ void CSlotBoard::paintEvent(QPaintEvent* pEvent) {
     painter.fillRect(pEvent->rect(), palette().color(QPalette::Base));
     for (size_t i = 0; i < m_tiles.size(); ++i) {
         const QRect rc = TileRect(static_cast<int>(i));
-        if (!rc.intersects(pEvent->rect())) {
+        // The region, not its bounding box: a tick that changed two far tiles
+        // draws those two.
+        if (!pEvent->region().intersects(rc)) {
             continue;
         }
         const BenchTile& tile = m_tiles[i];
         const TileColours colours = SlotStateColours(tile.eState);
         const QColor text = ColourOf(colours.dwText);
-        painter.setPen(Qt::NoPen);
-        painter.setBrush(ColourOf(colours.dwBackground));
-        const double dRadius = rc.height() / 10.0;
-        painter.drawRoundedRect(rc, dRadius, dRadius);
+        // Square corners: a rounded one costs curves and antialiasing at every tick.
+        painter.fillRect(rc, ColourOf(colours.dwBackground));
 
         const TileMetrics metrics = MeasureTile(rc.width(), rc.height());
         const QRectF rcSymbol(rc.left() + metrics.nPad,
@@ -144,7 +155,20 @@ void CSlotBoard::paintEvent(QPaintEvent* pEvent) {
         painter.drawText(QRect(nTextLeft, rc.top() + metrics.nPad, nRoom, metrics.nLabelPx * 3 / 2),
                          Qt::AlignLeft | Qt::AlignVCenter, strSlot);
         const QString strWord = QString::fromStdString(TileWord(tile));
-        painter.setFont(FittedFont(font, metrics.nWordPx, strWord, nRoom));
+        if (m_wordFontFor != rc.size()) {
+            // One size for every tile's word, the widest word's: the board reads
+            // evenly, and the fitting is measured once per layout, not per paint.
+            m_wordFont = font;
+            for (const char* pszWidest : {"CHECK FIXTURE", "RUNNING 100 %"}) {
+                m_wordFont = FittedFont(font,
+                                        std::min(metrics.nWordPx, m_wordFont.pixelSize() > 0
+                                                                      ? m_wordFont.pixelSize()
+                                                                      : metrics.nWordPx),
+                                        QString::fromUtf8(pszWidest), nRoom);
+            }
+            m_wordFontFor = rc.size();
+        }
+        painter.setFont(m_wordFont);
         painter.drawText(QRect(nTextLeft, rc.top(), nRoom, rc.height()),
                          Qt::AlignLeft | Qt::AlignVCenter, strWord);
         font.setBold(false);

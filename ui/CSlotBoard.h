@@ -5,9 +5,12 @@
 
 #include "windowmodel/BenchTile.h"
 
+#include <QFont>
 #include <QRect>
+#include <QSize>
 #include <QWidget>
 
+#include <optional>
 #include <vector>
 
 namespace fwup {
@@ -26,10 +29,14 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* pEvent) override;
+    void resizeEvent(QResizeEvent* pEvent) override;
 
 private:
     std::vector<BenchTile> m_tiles;
     int m_nScalePercent = 100;
+    mutable std::optional<BoardLayout> m_layout; // none: to be laid out again
+    QFont m_wordFont;    // the words' font for tiles of m_wordFontFor's size
+    QSize m_wordFontFor; // empty: not measured yet
 };
 
 } // namespace fwup

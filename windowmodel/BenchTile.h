@@ -30,10 +30,13 @@ enum class BenchSymbol : int {
     Square   // stopped
 };
 
+// A tile's percentage moves in these steps (the table's is exact).
+inline constexpr int kTileProgressStep = 5;
+
 struct BenchTile {
     std::string strSlot;
     SlotState eState = SlotState::Waiting;
-    int nProgress = 0;     // 0..100, shown while running
+    int nProgress = 0;     // 0..100 in steps of kTileProgressStep, shown while running
     std::string strSerial; // empty when the reader told none
     int nAttempt = 0;      // the attempt shown; 0 before the first
     bool operator==(const BenchTile&) const = default;
@@ -46,7 +49,7 @@ struct TileColours {
     uint32_t dwText;
 };
 TileColours SlotStateColours(SlotState eState);
-// "PASS", "FAIL", "CHECK FIXTURE", "RUNNING 42 %", "RETRY 42 %", "WAITING", "STOPPED".
+// "PASS", "FAIL", "CHECK FIXTURE", "RUNNING 40 %", "RETRY 40 %", "WAITING", "STOPPED".
 std::string TileWord(const BenchTile& tile);
 BenchSymbol SlotStateSymbol(SlotState eState);
 // The tile's small line: "SN00000001 · attempt 2" (the serial as the reader tells

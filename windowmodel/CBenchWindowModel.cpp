@@ -744,7 +744,9 @@ void CBenchWindowModel::UpdateTile(int nRow) {
     BenchTile tile = row.tile;
     tile.strSlot = row.Cell(BenchColumn::Slot);
     tile.strSerial = row.Cell(BenchColumn::Serial);
-    tile.nProgress = row.nProgress;
+    // In steps: read from across the room, 42 % and 40 % say the same, and 64 tiles
+    // that change at every 1 % cost the window five times the drawing.
+    tile.nProgress = row.nProgress / kTileProgressStep * kTileProgressStep;
     const std::string& strAttempt = row.Cell(BenchColumn::Attempt);
     tile.nAttempt = strAttempt.empty() ? 0 : std::atoi(strAttempt.c_str());
     if (tile == m_shownTiles[static_cast<size_t>(nRow)]) {

@@ -201,6 +201,7 @@ LRESULT CALLBACK CSlotBoardWnd::WindowProc(HWND hWnd, UINT nMsg, WPARAM wParam, 
 
 void CSlotBoardWnd::AddTile() {
     m_tiles.emplace_back();
+    m_layout.reset();
     UpdateText();
     ::InvalidateRect(m_hWnd, nullptr, FALSE); // the grid may change
 }
@@ -221,14 +222,20 @@ void CSlotBoardWnd::SetTile(int nRow, const BenchTile& tile) {
 
 void CSlotBoardWnd::SetScale(int nPercent) {
     m_nScalePercent = nPercent;
+    m_layout.reset();
     ::InvalidateRect(m_hWnd, nullptr, FALSE);
 }
 
 RECT CSlotBoardWnd::TileRect(int nRow) const {
     RECT rcClient = {};
     ::GetClientRect(m_hWnd, &rcClient);
-    const BoardLayout layout = LayOutBoard(static_cast<int>(m_tiles.size()), rcClient.right,
-                                           rcClient.bottom, m_nScalePercent);
+    if (!m_layout || m_layoutSize.cx != rcClient.right || m_layoutSize.cy != rcClient.bottom) {
+        // Kept until the tiles, the size or the scale change: every tick asks it per tile.
+        m_layout = LayOutBoard(static_cast<int>(m_tiles.size()), rcClient.right, rcClient.bottom,
+                               m_nScalePercent);
+        m_layoutSize = {rcClient.right, rcClient.bottom};
+    }
+    const BoardLayout& layout = *m_layout;
     if (layout.nColumns <= 0 || nRow < 0) {
         return RECT{};
     }

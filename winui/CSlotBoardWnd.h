@@ -8,6 +8,7 @@
 
 #include <windows.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -38,6 +39,8 @@ private:
     HWND m_hWnd = nullptr;
     std::vector<BenchTile> m_tiles;
     int m_nScalePercent = 100;
+    mutable std::optional<BoardLayout> m_layout; // for m_layoutSize; none: to be laid out
+    mutable SIZE m_layoutSize = {};
 };
 
 } // namespace fwup

@@ -54,9 +54,12 @@ void CParallelAutoLoop::StartDevice(const PortRecord& record, AutoTally& tally) 
     pSlot->unit = UnitOfRecord(record);
     pSlot->unit.strSlot = m_slotMap.LabelOf(record.strConnector);
     m_observer.OnDeviceFound(pSlot->unit);
-    auto pSession = std::make_unique<CDeviceSession>(std::make_unique<CComPort>(record), m_timings);
+    auto pPort = std::make_unique<CComPort>(record);
+    pPort->SetPortWatcher(m_pWatcher.get());
+    auto pSession = std::make_unique<CDeviceSession>(std::move(pPort), m_timings);
     pSlot->pJob =
         std::make_unique<CRetryingJob>(std::move(pSession), pSlot->unit, m_timings, m_nRetries);
+    pSlot->pJob->SetPortWatcher(m_pWatcher.get());
     if (m_bInterrupt) {
         pSlot->pJob->RequestStop();
     }
@@ -110,6 +113,8 @@ void CParallelAutoLoop::ReapFinished() {
 
 AutoTally CParallelAutoLoop::Run() {
     AutoTally tally;
+    // The root is read here, on the loop's thread, never by the watcher's.
+    m_pWatcher = std::make_unique<CPortWatcher>(SysRoot());
     m_observer.OnLoopStarted();
     for (;;) {
         ReapFinished();
@@ -123,7 +128,8 @@ AutoTally CParallelAutoLoop::Run() {
             break;
         }
         m_observer.OnSearching();
-        const std::vector<PortRecord> ports = ScanPorts();
+        uint64_t nGeneration = 0;
+        const std::vector<PortRecord> ports = m_pWatcher->Snapshot(&nGeneration);
         std::set<std::string> listed;
         for (const PortRecord& record : ports) {
             listed.insert(record.strConnector);
@@ -156,8 +162,11 @@ AutoTally CParallelAutoLoop::Run() {
                 }
             }
         }
-        SleepMs(kSearchPauseMs);
+        // A change wakes it at once; the pause still brings finished jobs and
+        // removal deadlines in time.
+        m_pWatcher->WaitForChange(nGeneration, kSearchPauseMs);
     }
+    m_pWatcher.reset(); // every job has ended
     m_observer.OnLoopEnded(tally);
     return tally;
 }

@@ -13,6 +13,7 @@
 // ("Stop now") stops the attempt in flight and allows no further one.
 
 #include "device/ProtocolTimings.h"
+#include "serial/CPortWatcher.h"
 #include "workflows/CRetryingJob.h"
 #include "workflows/CSlotMap.h"
 #include "workflows/IAutoObserver.h"
@@ -96,6 +97,9 @@ private:
     CSlotMap m_ownSlots; // when none is given
     CSlotMap& m_slotMap;
     std::atomic<bool> m_bStop{false};
+    // The one listing of the ports every job and the loop read, while Run runs;
+    // before the slots, so that their jobs' ports go first.
+    std::unique_ptr<CPortWatcher> m_pWatcher;
     mutable std::mutex m_mutex; // the slots, the started count and m_bInterrupt
     std::map<std::string, std::unique_ptr<Slot>> m_slots; // by connector
     int m_nStarted = 0;

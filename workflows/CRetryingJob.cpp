@@ -1,6 +1,7 @@
 #include "workflows/CRetryingJob.h"
 
 #include "serial/CComPort.h"
+#include "serial/CPortWatcher.h"
 #include "serial/Clock.h"
 #include "serial/PortDiscovery.h"
 
@@ -24,10 +25,13 @@ bool IsRetryableOutcome(OutcomeKind eKind) {
 }
 
 std::optional<PortRecord> WaitForUnitPort(const DeviceUnit& unit, uint32_t nWaitMs,
-                                          const std::atomic<bool>* pbStop) {
+                                          const std::atomic<bool>* pbStop,
+                                          const CPortWatcher* pWatcher) {
     const uint32_t dwStart = GetTickCount();
     for (;;) {
-        for (const PortRecord& record : ScanPorts()) {
+        uint64_t nGeneration = 0;
+        for (const PortRecord& record :
+             pWatcher != nullptr ? pWatcher->Snapshot(&nGeneration) : ScanPorts()) {
             if (IsUnitsPort(unit, record)) {
                 return record;
             }
@@ -35,7 +39,11 @@ std::optional<PortRecord> WaitForUnitPort(const DeviceUnit& unit, uint32_t nWait
         if ((pbStop != nullptr && pbStop->load()) || TicksSince(dwStart) >= nWaitMs) {
             return std::nullopt;
         }
-        SleepMs(kListPollMs);
+        if (pWatcher != nullptr) {
+            pWatcher->WaitForChange(nGeneration, kListPollMs);
+        } else {
+            SleepMs(kListPollMs);
+        }
     }
 }
 
@@ -56,15 +64,16 @@ UpdateOutcome CRetryingJob::Run(UpdateRequest& request, IUpdateObserver& observe
             break;
         }
         const std::optional<PortRecord> port =
-            WaitForUnitPort(Unit(), m_timings.nDetectOpenMs, &m_bStop);
+            WaitForUnitPort(Unit(), m_timings.nDetectOpenMs, &m_bStop, m_pWatcher);
         if (!port || m_bStop.load()) {
             break; // the reader has gone: nothing left to retry on
         }
         DeviceUnit next = UnitOfRecord(*port);
         next.strSlot = m_unit.strSlot;
         next.nAttempt = m_unit.nAttempt + 1;
-        auto pSession =
-            std::make_unique<CDeviceSession>(std::make_unique<CComPort>(*port), m_timings);
+        auto pPort = std::make_unique<CComPort>(*port);
+        pPort->SetPortWatcher(m_pWatcher);
+        auto pSession = std::make_unique<CDeviceSession>(std::move(pPort), m_timings);
         {
             const std::lock_guard lock(m_mutex);
             m_unit = next;

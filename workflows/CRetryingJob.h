@@ -20,6 +20,7 @@
 
 namespace fwup {
 
+class CPortWatcher;
 struct PortRecord;
 
 // The most retries a front end takes (--retries).
@@ -29,10 +30,12 @@ inline constexpr int kMaxRetries = 100;
 bool IsRetryableOutcome(OutcomeKind eKind);
 
 // The listed port of unit's connector (by COM number, or listed name, when the
-// connector is unknown), waiting up to nWaitMs and polling every 50 ms; none when
-// it is not listed in time or *pbStop turns true (pbStop may be null).
+// connector is unknown), waiting up to nWaitMs and polling every 50 ms (with
+// pWatcher, reading its listing and woken by its changes); none when it is not
+// listed in time or *pbStop turns true (pbStop and pWatcher may be null).
 std::optional<PortRecord> WaitForUnitPort(const DeviceUnit& unit, uint32_t nWaitMs,
-                                          const std::atomic<bool>* pbStop);
+                                          const std::atomic<bool>* pbStop,
+                                          const CPortWatcher* pWatcher = nullptr);
 
 class CRetryingJob {
 public:
@@ -58,9 +61,13 @@ public:
 
     // The current (after Run: the last) attempt's unit.
     DeviceUnit Unit() const;
+    // The listing the retries' waits and ports read (borrowed, outlives the job;
+    // null: their own scans). Before Run.
+    void SetPortWatcher(const CPortWatcher* pWatcher) { m_pWatcher = pWatcher; }
 
 private:
     ProtocolTimings m_timings;
+    const CPortWatcher* m_pWatcher = nullptr;
     int m_nRetries;
     std::atomic<bool> m_bStop{false};
     mutable std::mutex m_mutex; // m_pJob and m_unit against RequestStop and Unit
