@@ -133,12 +133,18 @@ int main(int argc, char** argv) {
     // Reader 2 fails every unit: re-seated after each until its slot asks for the fixture.
     for (int nFailed = 1; nFailed <= fwup::kFailureStreak; ++nFailed) {
         if (!WaitFor([&] { return model.Failed() >= nFailed; }, 180000)) {
-            std::fprintf(stderr, "bench_shots: the failing reader did not fail\n");
+            std::fprintf(stderr, "bench_shots: the failing reader did not fail; the log:\n");
+            for (const std::string& strLine : model.LogLines()) {
+                std::fprintf(stderr, "  %s\n", strLine.c_str());
+            }
             return 1;
         }
         if (nFailed < fwup::kFailureStreak) {
+            // As an operator would: a moment to see it, then off for longer than
+            // the loop's wait for a restarting reader, so it counts as removed.
+            QTest::qWait(500);
             devices[1]->Unplug();
-            QTest::qWait(600);
+            QTest::qWait(2000);
             devices[1]->Replug();
         }
     }
