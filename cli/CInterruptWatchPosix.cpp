@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <pthread.h>
 #include <unistd.h>
 
 namespace fwup::cli {
@@ -59,6 +60,17 @@ CInterruptWatch::CInterruptWatch(std::function<void(int nCount)> onSignal)
     m_nWakeWrite = fds[1];
     g_nSignals.store(0);
     g_nWakeFd.store(m_nWakeWrite);
+    // The watcher starts with the signals blocked, so their handler never runs on
+    // the thread that waits for its byte: a sanitizer holds a signal back until
+    // the thread it landed on leaves its system call, and this read would
+    // restart for ever.
+    sigset_t watched;
+    sigemptyset(&watched);
+    sigaddset(&watched, SIGINT);
+    sigaddset(&watched, SIGTERM);
+    sigaddset(&watched, SIGHUP);
+    sigset_t previous;
+    pthread_sigmask(SIG_BLOCK, &watched, &previous);
     m_watcher = std::thread([this] {
         int nSeen = 0;
         for (;;) {
@@ -73,6 +85,7 @@ CInterruptWatch::CInterruptWatch(std::function<void(int nCount)> onSignal)
             m_onSignal(++nSeen);
         }
     });
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     SetHandler(&OnSignal, &OnHangup);
 }
 
