@@ -16,6 +16,7 @@ struct ProtocolTimings {
     uint32_t nPacketMs = 5000;     // one whole boot-loader packet
     uint32_t nHandshakeMs = 15000; // the info and go packets together
     uint32_t nGoneAfterMs = 30000; // the port going away after a confirmed download
+    uint32_t nVerifyMs = 10000;    // the reader's application returning after a download
     uint32_t nHangupCheckMs = 250; // slices of a packet wait, so an unplug ends it at once
 
     // The defaults divided by nFactor (each at least 1 ms; the hang-up slice kept).

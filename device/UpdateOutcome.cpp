@@ -14,6 +14,7 @@ struct OutcomeRow {
     OutcomeKind eKind;
     const char* pszText;
     int nExitCode;
+    const char* pszCode;
 };
 
 constexpr const char* kSuccessText =
@@ -21,14 +22,17 @@ constexpr const char* kSuccessText =
     "on before use.";
 
 constexpr OutcomeRow kRows[] = {
-    {OutcomeKind::Success, kSuccessText, 0},
-    {OutcomeKind::CheckConnection, "check connection", 10},
-    {OutcomeKind::NotDetected, "device not detected", 11},
-    {OutcomeKind::InvalidFirmware, "invalid firmware file", 12},
-    {OutcomeKind::BootFailed, "boot loader failed. check connection", 13},
-    {OutcomeKind::CommunicationError, "Communication Error", 14},
+    {OutcomeKind::Success, kSuccessText, 0, "passed"},
+    {OutcomeKind::CheckConnection, "check connection", 10, "check_connection"},
+    {OutcomeKind::NotDetected, "device not detected", 11, "not_detected"},
+    {OutcomeKind::InvalidFirmware, "invalid firmware file", 12, "invalid_firmware"},
+    {OutcomeKind::BootFailed, "boot loader failed. check connection", 13, "boot_failed"},
+    {OutcomeKind::CommunicationError, "Communication Error", 14, "communication_error"},
     // Ctrl-C's conventional status (128 + SIGINT).
-    {OutcomeKind::Interrupted, "interrupted", 130},
+    {OutcomeKind::Interrupted, "interrupted", 130, "stopped"},
+    {OutcomeKind::VerifyFailed, "verify failed", 15, "verify_failed"},
+    // The unit is as it should be: a script that asks for a version gets 0.
+    {OutcomeKind::Current, "current", 0, "current"},
 };
 
 constexpr const OutcomeRow* FindRow(OutcomeKind eKind) {
@@ -59,6 +63,10 @@ constexpr std::optional<OutcomeKind> NextKind(OutcomeKind eKind) {
     case OutcomeKind::CommunicationError:
         return OutcomeKind::Interrupted;
     case OutcomeKind::Interrupted:
+        return OutcomeKind::VerifyFailed;
+    case OutcomeKind::VerifyFailed:
+        return OutcomeKind::Current;
+    case OutcomeKind::Current:
         return std::nullopt;
     }
     return std::nullopt;
@@ -103,6 +111,21 @@ const char* OutcomeText(OutcomeKind eKind) {
 
 int OutcomeExitCode(OutcomeKind eKind) {
     return RowOf(eKind).nExitCode;
+}
+
+const char* OutcomeCode(OutcomeKind eKind) {
+    return RowOf(eKind).pszCode;
+}
+
+const char* VerifyStateText(VerifyState eState) {
+    switch (eState) {
+    case VerifyState::Yes:
+        return "yes";
+    case VerifyState::No:
+        return "no";
+    default:
+        return "not checked";
+    }
 }
 
 bool OutcomeKindFromText(const std::string& strText, OutcomeKind& eKind) {

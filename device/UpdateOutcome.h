@@ -16,6 +16,8 @@ enum class OutcomeKind {
     BootFailed,         // "boot loader failed. check connection"
     CommunicationError, // "Communication Error": the download failed
     Interrupted,        // stopped on request at a packet boundary (device left in its boot loader)
+    VerifyFailed,       // "verify failed": after the download the reader reports another version
+    Current,            // "current": the reader already runs the expected version; nothing sent
 };
 
 // The step of the job where the outcome was decided.
@@ -29,7 +31,14 @@ enum class OutcomeStep {
     Block,        // a data packet
     Finish,       // the finish packet
     PortGone,     // waiting for the port to go after the download
+    Verify,       // reading the reader's version back after the download
 };
+
+// Whether the reader was read back after its download: Yes, it answered as its
+// application (with the expected version, when one was given); No, it did not
+// come back in time (or came back in its boot loader); NotChecked, no download
+// completed or verification was off.
+enum class VerifyState { NotChecked, Yes, No };
 
 struct UpdateOutcome {
     OutcomeKind eKind = OutcomeKind::Success;
@@ -40,12 +49,13 @@ struct UpdateOutcome {
     int nDownloadCode = 0;  // the block download's result code; 0 when none
     std::string strCause;   // one line: why, and what to do; empty when nothing is known
 
+    // Only a completed download: "current" sent nothing and is not a pass.
     bool Succeeded() const { return eKind == OutcomeKind::Success; }
 };
 
 // The operator's text for an outcome (exact wording of the device tool).
 const char* OutcomeText(OutcomeKind eKind);
-// The CLI's exit code: 0 success, 10..14 the failures, 130 interrupted.
+// The CLI's exit code: 0 success and current, 10..15 the failures, 130 interrupted.
 int OutcomeExitCode(OutcomeKind eKind);
 // The kind whose text is strText; false for a text no outcome has.
 bool OutcomeKindFromText(const std::string& strText, OutcomeKind& eKind);
@@ -53,6 +63,11 @@ bool OutcomeKindFromText(const std::string& strText, OutcomeKind& eKind);
 // recorded in outcome (step, code, block, status, errno); waits in ms name the limit.
 std::string DescribeDownloadFailure(const UpdateOutcome& outcome, uint32_t nPacketMs,
                                     uint32_t nHandshakeMs);
+// A stable lower-case word for each kind, as records store it: "passed", "current",
+// "stopped", "verify_failed", "communication_error", ...
+const char* OutcomeCode(OutcomeKind eKind);
+// The record's word for a verification state: "yes", "no", "not checked".
+const char* VerifyStateText(VerifyState eState);
 // "Input/output error (errno 5)".
 std::string ErrnoText(int nErrno);
 

@@ -3,6 +3,7 @@
 // findings and the status handed to every report.
 
 #include "device/ImageSegment.h"
+#include "device/UpdateOutcome.h"
 
 #include <cstdint>
 #include <optional>
@@ -18,6 +19,10 @@ enum UpdateStage : int {
     StageUpdating = 4,   // detected and loaded; pszSerial and the file fields are set
     StageProgress = 5,   // after every accepted block; nProgress in percent
     StageFailure = 6,    // last report of a failed job; strMessage = the text, strCause = why
+    // After a confirmed download, before StageSuccess or the verify failure: once
+    // as the wait for the reader's return begins, once with what it reported (or
+    // that it did not come back); receivers log strMessage.
+    StageVerifying = 7,
 };
 
 struct UpdateStatus {
@@ -45,6 +50,18 @@ struct UpdateRequest {
     // job's record names them.
     std::optional<std::string> optImageVersion;
     std::optional<std::string> optImageSigner;
+    // Read the reader back after its download (its version and serial number, as
+    // Connect asks them); false keeps the original sequence, nothing sent after
+    // the finish reply.
+    bool bVerify = true;
+    // The application version the image brings. A reader already reporting it is
+    // not flashed (outcome Current); one reporting another after the download
+    // fails (VerifyFailed). None: any version passes.
+    std::optional<std::string> optExpectVersion;
+    // Findings of the read-back: the version the reader reports after its
+    // download (none when not read back) and how the check went.
+    std::optional<std::string> optVersionAfter;
+    VerifyState eVerified = VerifyState::NotChecked;
 };
 
 } // namespace fwup
