@@ -29,7 +29,8 @@ namespace {
 const char* const kAutoHelp =
     "usage: fwupgrader-cli auto --file FW.bin [--parallel [--slots FILE]] [--count N]\n"
     "                           [--retries N] [--record STORE] [--station NAME]\n"
-    "                           [--profile FILE] [--json] [--trace]\n"
+    "                           [--profile FILE] [--expect-version V] [--no-verify]\n"
+    "                           [--json] [--trace]\n"
     "\n"
     "  --file      the firmware image every device gets\n"
     "  --parallel  every reader that is plugged at once, each in its own session\n"
@@ -45,6 +46,12 @@ const char* const kAutoHelp =
     "  --record    keep one record per finished unit in STORE: a postgresql:// URI,\n"
     "              a .db/.sqlite file (SQLite) or any other file (JSON lines)\n"
     "  --station   the station named in the records (default: this computer's name)\n"
+    "  --expect-version  the version the image brings: a reader already reporting\n"
+    "              it is left alone (\"current\": Stop, then Start flashes nothing\n"
+    "              twice), one reporting another after the download fails\n"
+    "              (\"verify failed\")\n"
+    "  --no-verify send nothing after the finish reply (by default each reader is\n"
+    "              waited for, up to 10 s, and asked its version and serial number)\n"
     "  --json      JSON objects instead of log lines (with --parallel they carry\n"
     "              \"port\", \"serial\", \"slot\" and \"attempt\")\n"
     "  --trace     the byte trace of the serial line on stderr\n"
@@ -68,8 +75,16 @@ std::string UnitTag(const DeviceUnit& unit) {
 }
 
 std::string TallyText(const AutoTally& tally) {
-    return "devices passed: " + std::to_string(tally.nPassed) +
-           ", failed: " + std::to_string(tally.nFailed);
+    std::string strText = "devices passed: " + std::to_string(tally.nPassed) +
+                          ", failed: " + std::to_string(tally.nFailed);
+    // Neither passed nor failed: said only when there are some.
+    if (tally.nCurrent > 0) {
+        strText += ", current: " + std::to_string(tally.nCurrent);
+    }
+    if (tally.nStopped > 0) {
+        strText += ", stopped: " + std::to_string(tally.nStopped);
+    }
+    return strText;
 }
 
 // The loops' reports on the console: lines (prefixed with the port when several
@@ -183,6 +198,10 @@ int RunAuto(const std::vector<std::string>& args) {
     UpdateRequest request;
     request.strFirmwarePath = options.strFile;
     request.strApprovedSha256 = options.strApprovedSha256;
+    request.bVerify = options.bVerify;
+    if (!options.strExpectVersion.empty()) {
+        request.optExpectVersion = options.strExpectVersion;
+    }
     std::unique_ptr<CParallelAutoLoop> pParallel;
     std::unique_ptr<CAutoLoop> pSingle;
     if (options.bParallel) {
@@ -190,6 +209,7 @@ int RunAuto(const std::vector<std::string>& args) {
             options.strFile, observer, ProtocolTimings{}, options.nCount, options.nRetries, &slots);
         pParallel->SetJobObserver(recording);
         pParallel->SetApprovedSha256(options.strApprovedSha256);
+        pParallel->SetReadBack(request.bVerify, request.optExpectVersion);
     } else {
         pSingle = std::make_unique<CAutoLoop>(request, observer, unplugged, ProtocolTimings{},
                                               options.nCount, options.nRetries);
@@ -221,7 +241,9 @@ int RunAuto(const std::vector<std::string>& args) {
     if (bInterrupted) {
         return ExitAfterRecords(OutcomeExitCode(OutcomeKind::Interrupted), records);
     }
-    return ExitAfterRecords(tally.nFailed == 0 ? kExitOk : kExitSomeFailed, records);
+    // A stopped reader was not finished: as before, the run did not pass.
+    return ExitAfterRecords(tally.nFailed + tally.nStopped == 0 ? kExitOk : kExitSomeFailed,
+                            records);
 }
 
 } // namespace fwup::cli

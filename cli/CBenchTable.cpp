@@ -18,6 +18,8 @@ const char* StageText(UpdateStage eStage) {
         return "boot loader";
     case StageProgress:
         return "download";
+    case StageVerifying:
+        return "verifying";
     case StageSuccess:
     case StageFailure:
         return "done";

@@ -8,8 +8,8 @@ namespace {
 
 const char* StageName(int nStage) {
     static const char* const names[] = {"start",    "success",  "message", "connecting",
-                                        "updating", "progress", "failure"};
-    return nStage >= 0 && nStage <= 6 ? names[nStage] : "unknown";
+                                        "updating", "progress", "failure", "verifying"};
+    return nStage >= 0 && nStage <= 7 ? names[nStage] : "unknown";
 }
 
 std::string Quoted(const std::string& strText) {
@@ -98,6 +98,7 @@ void CConsoleReporter::Report(int nStage, const UpdateStatus& status, const Devi
         case StageSuccess:
         case StageMessage:
         case StageConnecting:
+        case StageVerifying:
         case StageFailure:
             std::fprintf(m_pOut, ",\"message\":%s", Quoted(status.strMessage).c_str());
             if (nStage == StageFailure && !status.strCause.empty()) {
@@ -136,6 +137,7 @@ void CConsoleReporter::Report(int nStage, const UpdateStatus& status, const Devi
         break;
     case StageConnecting:
     case StageMessage:
+    case StageVerifying:
         PutLine(status.strMessage, pUnit);
         break;
     case StageFailure:

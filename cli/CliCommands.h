@@ -39,6 +39,10 @@ struct JobOptions {
     std::string
         strProfile; // --profile: the station profile; empty: DefaultProfilePath() if present
     bool bRetriesGiven = false;    // --retries was on the command line
+    // --expect-version (or the profile's expect_version): the version the image
+    // brings; empty: any version passes and every reader is flashed.
+    std::string strExpectVersion;
+    bool bVerify = true; // false: --no-verify, nothing is sent after the finish reply
     std::string strApprovedSha256; // set by ApplyStationProfile under a profile (UpdateRequest's)
 };
 

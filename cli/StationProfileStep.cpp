@@ -38,6 +38,7 @@ int ApplyStationProfile(const char* pszCommand, bool bAuto, const char* pszHelp,
         // One reader at a time has one slot: a profile's slots serve --parallel only.
         settings.optSlots = Given(options.strSlots);
         settings.optImage = Given(options.strFile);
+        settings.optExpectVersion = Given(options.strExpectVersion);
         if (options.bRetriesGiven) {
             settings.optRetries = options.nRetries;
         }
@@ -51,6 +52,7 @@ int ApplyStationProfile(const char* pszCommand, bool bAuto, const char* pszHelp,
         options.strSlots = bAuto && options.bParallel ? settings.optSlots.value_or("") : "";
         options.strFile = settings.optImage.value_or("");
         options.nRetries = settings.optRetries.value_or(0);
+        options.strExpectVersion = settings.optExpectVersion.value_or("");
     }
     if (bStationGiven && options.strRecord.empty()) {
         std::fprintf(stderr,

@@ -28,7 +28,7 @@ namespace {
 const char* const kUpdateHelp =
     "usage: fwupgrader-cli update --port NAME|COMn|NODE --file FW.bin [--record STORE]\n"
     "                             [--station NAME] [--retries N] [--profile FILE]\n"
-    "                             [--json] [--trace]\n"
+    "                             [--expect-version V] [--no-verify] [--json] [--trace]\n"
     "\n"
     "  --port    the port: its listed name (see 'list'), COMn, or its device node\n"
     "  --file    the firmware image (raw CODE area, at most 176128 bytes)\n"
@@ -38,6 +38,11 @@ const char* const kUpdateHelp =
     "  --retries run the job again up to N times (default 0) when it ended in\n"
     "            \"Communication Error\" or \"boot loader failed. check connection\"\n"
     "            and the reader's port is listed again; each attempt has its record\n"
+    "  --expect-version  the version the image brings: a reader already reporting\n"
+    "            it is left alone (\"current\"), one reporting another after the\n"
+    "            download fails (\"verify failed\")\n"
+    "  --no-verify  send nothing after the finish reply (by default the reader is\n"
+    "            waited for, up to 10 s, and asked its version and serial number)\n"
     "  --json    one JSON object per reported stage instead of log lines\n"
     "  --trace   the byte trace of the serial line on stderr\n"
     "  --profile the station profile (default, when present:\n"
@@ -81,6 +86,8 @@ std::string ExitCodeHelp() {
         strHelp += szCode + strText + "\n";
     };
     row(OutcomeExitCode(OutcomeKind::Success), "FW Update Successful!");
+    row(OutcomeExitCode(OutcomeKind::Current),
+        "current: the reader already runs --expect-version; nothing was sent");
     row(kExitUsage, "bad command line");
     row(kExitStoreFailed, "records: the store could not answer, or sync left records it refused");
     for (OutcomeKind eKind :
@@ -90,6 +97,9 @@ std::string ExitCodeHelp() {
     }
     row(kExitSomeFailed, "auto: at least one device failed");
     row(kExitRecordLost, "flashed, but its record was lost");
+    row(OutcomeExitCode(OutcomeKind::VerifyFailed),
+        "verify failed: after the download the reader reports another version than "
+        "--expect-version");
     return strHelp;
 }
 
@@ -163,6 +173,16 @@ bool ParseJobOptions(const std::vector<std::string>& args, bool bAuto, JobOption
             if (!value(options.strProfile)) {
                 return false;
             }
+        } else if (strArg == "--expect-version") {
+            if (!value(options.strExpectVersion)) {
+                return false;
+            }
+            if (options.strExpectVersion.empty()) {
+                strError = "--expect-version needs a version, like 2.1.0.0";
+                return false;
+            }
+        } else if (strArg == "--no-verify") {
+            options.bVerify = false;
         } else {
             strError = "unknown option '" + strArg + "'";
             return false;
@@ -296,6 +316,10 @@ int RunUpdate(const std::vector<std::string>& args) {
     UpdateRequest request;
     request.strFirmwarePath = options.strFile;
     request.strApprovedSha256 = options.strApprovedSha256;
+    request.bVerify = options.bVerify;
+    if (!options.strExpectVersion.empty()) {
+        request.optExpectVersion = options.strExpectVersion;
+    }
     auto pSession = std::make_unique<CDeviceSession>(OpenPort(strName));
     CDeviceSession& session = *pSession;
     // Before the job: after a success the reader's port has gone.

@@ -21,7 +21,13 @@ constexpr uint32_t kGonePollMs = 20;
 UpdateOutcome Finish(UpdateRequest& request, IStageObserver& observer, UpdateOutcome outcome) {
     request.status.strMessage = OutcomeText(outcome.eKind);
     request.status.strCause = outcome.strCause;
-    observer.OnStage(outcome.Succeeded() ? StageSuccess : StageFailure, request.status);
+    // A current reader is no failure: its one line says why nothing was sent.
+    const bool bCurrent = outcome.eKind == OutcomeKind::Current;
+    if (bCurrent) {
+        request.status.strMessage += ": " + outcome.strCause;
+        request.status.strCause.clear();
+    }
+    observer.OnStage(outcome.Succeeded() || bCurrent ? StageSuccess : StageFailure, request.status);
     return outcome;
 }
 
@@ -66,6 +72,66 @@ void CloseAndWaitGoneBounded(CDeviceLink& link, uint32_t dwLimitMs) {
     }
 }
 
+void ReportVerifying(UpdateRequest& request, IStageObserver& observer, std::string strLine) {
+    request.status.strMessage = std::move(strLine);
+    observer.OnStage(StageVerifying, request.status);
+}
+
+// After a confirmed download: waits, bounded, for the reader's application to
+// come back and asks it what Connect asks. Fills the request's findings and the
+// serial number (which a job begun in the boot loader did not know). Only a
+// version other than the expected one fails; a reader that stays away passes as
+// not verified, since it may just need a power cycle.
+UpdateOutcome VerifyAfterDownload(CDeviceLink& link, UpdateRequest& request,
+                                  IStageObserver& observer) {
+    const uint32_t dwWaitMs = link.Timings().nVerifyMs;
+    ReportVerifying(request, observer,
+                    "verifying: waiting up to " + Ms(dwWaitMs) + " for the reader to come back");
+    request.eVerified = VerifyState::No;
+    CComPort& port = link.Port();
+    if (!WaitOpenUnlessStopped(link, dwWaitMs)) {
+        ReportVerifying(request, observer,
+                        link.StopRequested()
+                            ? "not verified: stopped on request"
+                            : "not verified: the reader did not come back within " + Ms(dwWaitMs) +
+                                  "; it may need a power cycle");
+        return UpdateOutcome{};
+    }
+    // The application is expected: asked first, so a good reader costs two
+    // replies, not the detection's two boot-loader status queries.
+    const std::optional<std::string> optVersion = QueryVersion(link);
+    const std::optional<std::string> optSerial =
+        optVersion ? QuerySerial(link) : std::optional<std::string>();
+    uint32_t dwBootValue = 0;
+    const bool bBootLoader = !optVersion && PingBootLoader(link, dwBootValue) == 0;
+    port.Close();
+    if (!optVersion) {
+        ReportVerifying(request, observer,
+                        bBootLoader ? "not verified: the reader came back in its boot loader, not "
+                                      "its application; power it off and on and check its version"
+                                    : "not verified: the reader's port came back but nothing "
+                                      "answered \"~rv\"");
+        return UpdateOutcome{};
+    }
+    request.optVersionAfter = optVersion;
+    // The unit's own answer: a job begun in the boot loader knew none, or only
+    // the one a front end's earlier reader left in the request.
+    if (optSerial) {
+        request.status.optSerial = optSerial;
+    }
+    if (request.optExpectVersion && *optVersion != *request.optExpectVersion) {
+        return Failure(
+            OutcomeKind::VerifyFailed, OutcomeStep::Verify,
+            "the reader reports " + *optVersion + ", expected " + *request.optExpectVersion +
+                ": the image does not bring that version, or the reader did not take it");
+    }
+    request.eVerified = VerifyState::Yes;
+    ReportVerifying(request, observer,
+                    "verified: the reader reports version " + *optVersion + ", serial " +
+                        optSerial.value_or("unknown"));
+    return UpdateOutcome{};
+}
+
 UpdateOutcome Interrupted(bool bInBootLoader) {
     return Failure(OutcomeKind::Interrupted, OutcomeStep::None,
                    bInBootLoader ? "stopped on request before the download; the reader waits in "
@@ -81,6 +147,8 @@ UpdateOutcome RunUpdate(CDeviceSession& session, UpdateRequest& request, IStageO
     CDeviceLink& link = session.Link();
     const ProtocolTimings& timings = session.Timings();
     request.status.strCause.clear();
+    request.optVersionAfter.reset();
+    request.eVerified = VerifyState::NotChecked;
     observer.OnStage(StageStart, request.status);
 
     bool bOpenedByJob = false;
@@ -154,6 +222,15 @@ UpdateOutcome RunUpdate(CDeviceSession& session, UpdateRequest& request, IStageO
                                     "): start again to check it anew"));
         }
     }
+    if (request.optExpectVersion && request.optVersion == request.optExpectVersion) {
+        closeIfOpenedByJob();
+        UpdateOutcome outcome;
+        outcome.eKind = OutcomeKind::Current;
+        outcome.eStep = OutcomeStep::Detect;
+        outcome.strCause =
+            "the reader already runs version " + *request.optVersion + ": nothing was sent";
+        return Finish(request, observer, std::move(outcome));
+    }
     observer.OnStage(StageUpdating, request.status);
 
     {
@@ -210,9 +287,13 @@ UpdateOutcome RunUpdate(CDeviceSession& session, UpdateRequest& request, IStageO
 
     request.status.strMessage = "download completed. please wait ...";
     CloseAndWaitGoneBounded(link, timings.nGoneAfterMs);
+    UpdateOutcome outcome;
+    if (request.bVerify) {
+        outcome = VerifyAfterDownload(link, request, observer);
+    }
     request.status.strMessage = "finished";
     closeIfOpenedByJob();
-    return Finish(request, observer, UpdateOutcome{});
+    return Finish(request, observer, std::move(outcome));
 }
 
 } // namespace fwup

@@ -1,6 +1,7 @@
 #pragma once
 // The update job: port wait, detection, file load, ready line, boot-loader
-// switch, download and the wait for the port to go away, reported stage by stage.
+// switch, download, the wait for the port to go away and the read-back, reported
+// stage by stage.
 
 #include "device/CDeviceSession.h"
 #include "device/IStageObserver.h"
@@ -18,6 +19,12 @@ inline constexpr const char* kTextConnectingFormat = "connecting to %s";
 // A port handed in open is closed only after a success; a port the job opened is
 // closed on every ending. A stop request ends the job at once before the download
 // and at the next packet boundary during it (outcome Interrupted).
+// With request.optExpectVersion, a reader already reporting it gets nothing
+// (outcome Current, reported as StageSuccess with its reason in strMessage).
+// With request.bVerify, a confirmed download is followed by the read-back: up to
+// the timings' nVerifyMs for the reader's application, then "~rv" and "~rS" (a
+// boot-loader status query only when "~rv" got no answer);
+// StageVerifying reports it, request.optVersionAfter and eVerified hold it.
 UpdateOutcome RunUpdate(CDeviceSession& session, UpdateRequest& request, IStageObserver& observer);
 
 } // namespace fwup

@@ -30,7 +30,8 @@ constexpr OutcomeRow kRows[] = {
     {OutcomeKind::CommunicationError, "Communication Error", 14, "communication_error"},
     // Ctrl-C's conventional status (128 + SIGINT).
     {OutcomeKind::Interrupted, "interrupted", 130, "stopped"},
-    {OutcomeKind::VerifyFailed, "verify failed", 15, "verify_failed"},
+    // 15 and 16 are the CLI's own (auto: some failed; a record lost).
+    {OutcomeKind::VerifyFailed, "verify failed", 17, "verify_failed"},
     // The unit is as it should be: a script that asks for a version gets 0.
     {OutcomeKind::Current, "current", 0, "current"},
 };

@@ -55,7 +55,8 @@ struct UpdateOutcome {
 
 // The operator's text for an outcome (exact wording of the device tool).
 const char* OutcomeText(OutcomeKind eKind);
-// The CLI's exit code: 0 success and current, 10..15 the failures, 130 interrupted.
+// The CLI's exit code: 0 success and current, 10..14 and 17 the failures, 130
+// interrupted.
 int OutcomeExitCode(OutcomeKind eKind);
 // The kind whose text is strText; false for a text no outcome has.
 bool OutcomeKindFromText(const std::string& strText, OutcomeKind& eKind);

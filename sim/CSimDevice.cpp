@@ -54,6 +54,9 @@ struct CSimDevice::Impl {
     std::atomic<bool> bRunning{false};
 
     // Device thread only.
+    // What "~rv" tells: the configured version until a download completes with
+    // a flashed version configured.
+    std::string strAppVersion = config.strVersion;
     CCommandParser parser;
     CPacketFramer framer;
     std::optional<Clock::time_point> tpReady;
@@ -287,7 +290,7 @@ struct CSimDevice::Impl {
         const SimFaults& faults = config.faults;
         if (strCommand == "~rv") {
             if (!faults.bNoVersionReply) {
-                Reply("~Rv0000" + config.strVersion + "\r\n");
+                Reply("~Rv0000" + strAppVersion + "\r\n");
             }
         } else if (strCommand == "~rS") {
             if (Reply("~RS0000" + config.strSerial + "\r\n")) {
@@ -458,6 +461,9 @@ struct CSimDevice::Impl {
             return;
         }
         if (!faults.bBadFinalReply) {
+            if (!config.strFlashedVersion.empty()) {
+                strAppVersion = config.strFlashedVersion;
+            }
             WriteFlashFile();
             std::lock_guard lock(mutex);
             ++nDownloads;

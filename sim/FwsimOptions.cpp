@@ -172,6 +172,7 @@ bool ParseFwsimOptions(const std::vector<std::string>& args, FwsimOptions& optio
              return true;
          }},
         {"--version", text(d.strVersion, true)},
+        {"--flashed-version", text(d.strFlashedVersion, true)},
         {"--serial", text(d.strSerial, true)},
         {"--ready-text", text(d.strReadyText, true)},
         {"--boot-status", number(0, 0xFFFFFFFFull,
@@ -340,6 +341,8 @@ Events (unplugged, back as boot loader, downloads) go to stderr.
 Device:
   --start app|boot          starting personality (app)
   --version TEXT            firmware version for "~rv" (2.0.0.1)
+  --flashed-version TEXT    version "~rv" tells after a completed download
+                            (unchanged)
   --serial TEXT             serial number for "~rS" (SN00000001)
   --ready-text TEXT         text after "~e!ready," (TARNIC)
   --boot-status N           boot loader's status value, hex with 0x (0x01020304)

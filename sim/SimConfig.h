@@ -40,6 +40,7 @@ struct SimDeviceConfig {
     std::string strUsbPath = "1-1";
     Personality eStart = Personality::Application;
     std::string strVersion = "2.0.0.1";
+    std::string strFlashedVersion; // "~rv" after a completed download; empty: unchanged
     std::string strSerial = "SN00000001";
     std::string strReadyText = "TARNIC"; // after "~e!ready,"
     uint32_t dwBootStatus = 0x01020304;  // the boot loader's status value

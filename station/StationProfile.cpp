@@ -270,6 +270,7 @@ bool MergeStationProfile(const StationProfile& profile, StationSettings& setting
     merge(settings.optSlots, profile.optSlots, "--slots", samePath);
     merge(settings.optRetries, profile.optRetries, "--retries", equal);
     merge(settings.optImage, profile.optImage, "--file", samePath);
+    merge(settings.optExpectVersion, profile.optExpectVersion, "--expect-version", equal);
     return bOk;
 }
 

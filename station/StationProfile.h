@@ -56,6 +56,7 @@ struct StationSettings {
     std::optional<std::string> optSlots;
     std::optional<int> optRetries;
     std::optional<std::string> optImage;
+    std::optional<std::string> optExpectVersion;
 };
 
 // Fills in what the command line left open from the profile. Unlocked, a given

@@ -318,6 +318,9 @@ void CFwUpgraderVelmoraDlg::OnSysCommand(int nId) {
 void CFwUpgraderVelmoraDlg::SetStartOptions(const BenchOptions& options) {
     m_strRecordStore = options.strRecordStore;
     m_strProfilePath = options.strProfilePath;
+    m_strExpectVersion = options.strExpectVersion;
+    m_bVerify = options.bVerify;
+    m_pModel->SetReadBack(options.bVerify, options.ExpectVersion());
     if (options.optProfile) {
         m_pModel->SetStationProfile(*options.optProfile, options.strFirmwarePath);
     }
@@ -329,6 +332,12 @@ void CFwUpgraderVelmoraDlg::OpenBench() {
     QStringList args{QStringLiteral("--bench")};
     if (!m_strProfilePath.empty()) {
         args << QStringLiteral("--profile") << QFile::decodeName(m_strProfilePath.c_str());
+    }
+    if (!m_strExpectVersion.empty()) {
+        args << QStringLiteral("--expect-version") << QString::fromStdString(m_strExpectVersion);
+    }
+    if (!m_bVerify) {
+        args << QStringLiteral("--no-verify");
     }
     // A locked profile gives the bench its image itself.
     if (m_pModel->HasImage() && !m_pModel->IsImageLocked()) {

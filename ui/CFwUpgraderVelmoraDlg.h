@@ -102,6 +102,8 @@ private:
     QIcon m_hIcon;
     std::string m_strRecordStore;
     std::string m_strProfilePath; // --profile as given; the bench opened from here gets it
+    std::string m_strExpectVersion; // --expect-version; the bench gets it too
+    bool m_bVerify = true;          // false: --no-verify; the bench gets it too
     std::unique_ptr<CMainWindowModel> m_pModel;
 };
 

@@ -33,6 +33,10 @@ bool ParseBenchOptions(const std::vector<std::string>& args, BenchOptions& optio
             options.bBench = true;
             continue;
         }
+        if (strArg == "--no-verify") {
+            options.bVerify = false;
+            continue;
+        }
         std::string* pValue = nullptr;
         if (strArg == "--file") {
             pValue = &options.strFirmwarePath;
@@ -44,6 +48,8 @@ bool ParseBenchOptions(const std::vector<std::string>& args, BenchOptions& optio
             pValue = &options.strSlotsPath;
         } else if (strArg == "--profile") {
             pValue = &options.strProfilePath;
+        } else if (strArg == "--expect-version") {
+            pValue = &options.strExpectVersion;
         }
         std::string strRetries;
         if (strArg == "--retries") {
@@ -65,7 +71,8 @@ bool ParseBenchOptions(const std::vector<std::string>& args, BenchOptions& optio
             }
             options.bRetriesGiven = true;
         }
-        if (strArg != "--record" && strArg != "--profile" && !bBenchOnly) {
+        if (strArg != "--record" && strArg != "--profile" && strArg != "--expect-version" &&
+            !bBenchOnly) {
             bBenchOnly = true;
             strBenchOnly = strArg;
         }
@@ -98,6 +105,7 @@ bool ApplyWindowProfile(BenchOptions& options, std::string& strError) {
     settings.optRecord = given(options.strRecordStore);
     settings.optSlots = given(options.strSlotsPath);
     settings.optImage = given(options.strFirmwarePath);
+    settings.optExpectVersion = given(options.strExpectVersion);
     if (options.bRetriesGiven) {
         settings.optRetries = options.nRetries;
     }
@@ -109,6 +117,7 @@ bool ApplyWindowProfile(BenchOptions& options, std::string& strError) {
     options.strSlotsPath = settings.optSlots.value_or("");
     options.strFirmwarePath = settings.optImage.value_or("");
     options.nRetries = settings.optRetries.value_or(0);
+    options.strExpectVersion = settings.optExpectVersion.value_or("");
     options.optProfile = std::move(profile);
     return true;
 }
@@ -123,7 +132,12 @@ const char* BenchUsageText() {
            "                   \"Communication Error\" or a failed boot loader entry while\n"
            "                   its reader is still present (default 0)\n"
            "  --profile FILE   the station profile (default: the station's own, when\n"
-           "                   present); a locked one fixes the image and the records\n";
+           "                   present); a locked one fixes the image and the records\n"
+           "  --expect-version V  the version the image brings: a reader already\n"
+           "                   reporting it is left alone (\"current\"), one reporting\n"
+           "                   another after its download fails (\"verify failed\")\n"
+           "  --no-verify      send nothing after the finish reply (by default each\n"
+           "                   reader is waited for, up to 10 s, and asked its version)\n";
 }
 
 } // namespace fwup

@@ -1,7 +1,7 @@
 #pragma once
 // The bench window's command line, the same for both toolkits:
 //   --bench [--file FW.bin] [--record STORE] [--station NAME] [--slots FILE] [--retries N]
-//   [--profile FILE] (either window)
+//   [--profile FILE] [--expect-version V] [--no-verify] (either window)
 
 #include "station/StationProfile.h"
 
@@ -20,11 +20,18 @@ struct BenchOptions {
     int nRetries = 0;            // --retries: further attempts after a failed one, 0..kMaxRetries
     bool bRetriesGiven = false;  // --retries stood on the command line
     std::string strProfilePath;  // --profile: the station profile; empty: the default place's
+    // --expect-version (or the profile's expect_version): the version the image
+    // brings; empty: any. Either window.
+    std::string strExpectVersion;
+    bool bVerify = true; // false: --no-verify, nothing sent after the finish reply. Either window.
     // The station profile that applies, after ApplyWindowProfile; none when there is none.
     std::optional<StationProfile> optProfile;
 
     // A locked profile's image is the only one either window may load.
     bool IsImageLocked() const { return optProfile && optProfile->bLocked; }
+    std::optional<std::string> ExpectVersion() const {
+        return strExpectVersion.empty() ? std::nullopt : std::optional(strExpectVersion);
+    }
 };
 
 // The environment variable that may give the record store instead of --record

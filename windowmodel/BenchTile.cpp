@@ -16,6 +16,7 @@ constexpr uint32_t kSkyBlue = 0x56B4E9;
 constexpr uint32_t kOrange = 0xE69F00;
 constexpr uint32_t kBlue = 0x0072B2;
 constexpr uint32_t kGrey = 0xE0E0E0; // waiting: neutral, not a result
+constexpr uint32_t kPaleGreen = 0xBFE7DC; // current: bluish green's tint, good but not flashed
 constexpr uint32_t kBlack = 0x000000;
 constexpr uint32_t kWhite = 0xFFFFFF;
 
@@ -35,6 +36,8 @@ TileColours SlotStateColours(SlotState eState) {
         return {kYellow, kBlack};
     case SlotState::Stopped:
         return {kBlue, kWhite};
+    case SlotState::Current:
+        return {kPaleGreen, kBlack};
     case SlotState::Waiting:
         break;
     }
@@ -55,6 +58,8 @@ std::string TileWord(const BenchTile& tile) {
         return "CHECK FIXTURE";
     case SlotState::Stopped:
         return "STOPPED";
+    case SlotState::Current:
+        return "CURRENT";
     case SlotState::Waiting:
         break;
     }
@@ -75,6 +80,8 @@ BenchSymbol SlotStateSymbol(SlotState eState) {
         return BenchSymbol::Warning;
     case SlotState::Stopped:
         return BenchSymbol::Square;
+    case SlotState::Current:
+        return BenchSymbol::Check;
     case SlotState::Waiting:
         break;
     }

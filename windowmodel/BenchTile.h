@@ -16,7 +16,8 @@ enum class SlotState : int {
     Pass,         // the last unit passed
     Fail,         // the last unit failed
     CheckFixture, // the last units of this slot all failed: its cable or fixture
-    Stopped       // the last unit was stopped by "Stop now" or the window's close
+    Stopped,      // the last unit was stopped by "Stop now" or the window's close
+    Current       // the last unit already ran the expected version: nothing sent
 };
 
 // What a view draws beside the word; drawn as a shape, so no font need hold it.

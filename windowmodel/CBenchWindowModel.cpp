@@ -122,6 +122,9 @@ public:
         case StageConnecting:
             o.Post([&o, strSlot = unit.strSlot] { o.OnUnitStage(strSlot, "connecting"); });
             break;
+        case StageVerifying:
+            o.Post([&o, strSlot = unit.strSlot] { o.OnUnitStage(strSlot, "verifying"); });
+            break;
         case StageUpdating:
             o.Post([&o, strSlot = unit.strSlot, optSerial = status.optSerial] {
                 o.OnUnitSerial(strSlot, optSerial);
@@ -159,6 +162,8 @@ public:
         end.eKind = outcome.eKind;
         end.strCause = outcome.strCause;
         end.optVersion = request.optVersion;
+        end.optVersionAfter = request.optVersionAfter;
+        end.eVerified = request.eVerified;
         end.optSerial = request.status.optSerial;
         end.dSeconds = dSeconds;
         end.strRecordFailure = strRecordFailure;
@@ -229,6 +234,8 @@ bool CBenchWindowModel::Init(const BenchOptions& options, std::string& strError)
     }
     m_nRetries = options.nRetries;
     m_optProfile = options.optProfile;
+    m_bVerify = options.bVerify;
+    m_optExpectVersion = options.ExpectVersion();
     m_strTitle = BenchTitle("");
     m_view.SetTitle(m_strTitle);
     SetField(BenchField::ImageName, "no image loaded");
@@ -252,6 +259,13 @@ bool CBenchWindowModel::Init(const BenchOptions& options, std::string& strError)
     }
     if (m_optProfile) {
         AddLog("Station profile " + m_optProfile->strPath);
+    }
+    if (m_optExpectVersion) {
+        AddLog("Expected version " + DisplayText(*m_optExpectVersion) +
+               ": a reader that already runs it is left alone");
+    }
+    if (!m_bVerify) {
+        AddLog("No read-back: nothing is sent after a download's finish reply");
     }
     if (IsImageLocked()) {
         AddLog(ImageLockedText(m_optProfile->strPath));
@@ -398,6 +412,7 @@ void CBenchWindowModel::OnStart() {
     m_pLoop->SetJobObserver(m_recording);
     m_pLoop->SetApprovedSha256(m_strApprovedSha256);
     m_pLoop->SetImageSignature(m_optImageVersion, m_optImageSigner);
+    m_pLoop->SetReadBack(m_bVerify, m_optExpectVersion);
     try {
         m_loopThread = std::thread([this] { m_pLoop->Run(); });
     } catch (const std::system_error& e) {
@@ -409,7 +424,7 @@ void CBenchWindowModel::OnStart() {
     m_bStopping = false;
     m_bInterrupting = false;
     m_tpStart = Clock::now();
-    m_nPassed = m_nFailed = m_nFirstPass = 0;
+    m_nPassed = m_nFailed = m_nStopped = m_nCurrent = m_nFirstPass = 0;
     SetField(BenchField::Status, "running");
     AddLog("Started: every reader that appears gets " + Field(BenchField::ImageName));
     ShowCounters();
@@ -441,11 +456,10 @@ void CBenchWindowModel::OnStopNow() {
 
 void CBenchWindowModel::OnClose() {
     if (!m_bRunning) {
-        const int nUnits = m_nPassed + m_nFailed;
+        const int nUnits = m_nPassed + m_nFailed + m_nStopped + m_nCurrent;
         if (nUnits > 0 &&
-            !m_view.AskYesNo("Close the bench? This run's counts (" + std::to_string(m_nPassed) +
-                             " passed, " + std::to_string(m_nFailed) +
-                             " failed) are not shown again; the records keep every unit.")) {
+            !m_view.AskYesNo("Close the bench? This run's counts (" + CountsText() +
+                             ") are not shown again; the records keep every unit.")) {
             return;
         }
         m_view.EndWindow();
@@ -525,28 +539,38 @@ void CBenchWindowModel::OnAttemptEnded(const AttemptEnd& end) {
     BenchRow& row = m_rows[static_cast<size_t>(nRow)];
     row.nLastAttempt = end.nAttempt;
     row.bLastPassed = end.eKind == OutcomeKind::Success;
+    row.eLastKind = end.eKind;
+    const bool bCurrent = end.eKind == OutcomeKind::Current;
     OnUnitSerial(end.strSlot, end.optSerial);
-    if (end.optVersion) {
-        SetCell(nRow, BenchColumn::Version, DeviceText(*end.optVersion));
+    // What the unit runs now: read back after its download, else what it told before.
+    if (const auto& optShown = end.optVersionAfter ? end.optVersionAfter : end.optVersion) {
+        SetCell(nRow, BenchColumn::Version, DeviceText(*optShown));
     }
     SetCell(nRow, BenchColumn::Seconds, SecondsText(end.dSeconds));
     SetCell(nRow, BenchColumn::Stage, "done");
     FinishBar(nRow, row.bLastPassed                         ? SlotState::Pass
+                    : bCurrent                              ? SlotState::Current
                     : end.eKind == OutcomeKind::Interrupted ? SlotState::Stopped
                                                             : SlotState::Fail);
-    const std::string strText = end.eKind == OutcomeKind::Success       ? "passed"
-                                : end.eKind == OutcomeKind::Interrupted ? "stopped"
-                                                                        : OutcomeText(end.eKind);
+    std::string strText = end.eKind == OutcomeKind::Success       ? "passed"
+                          : end.eKind == OutcomeKind::Interrupted ? "stopped"
+                                                                  : OutcomeText(end.eKind);
+    if (row.bLastPassed && end.eVerified == VerifyState::No) {
+        strText = "passed, not verified";
+    }
+    const bool bNoFailure = row.bLastPassed || bCurrent;
     std::string strLine = end.strSlot + ": attempt " + std::to_string(end.nAttempt) + " " +
-                          (row.bLastPassed ? "passed" : std::string("failed: ") + strText);
-    if (!row.bLastPassed && !end.strCause.empty()) {
+                          (bNoFailure ? strText : std::string("failed: ") + strText);
+    if (end.optVersionAfter) {
+        strLine += ", version " + DisplayText(*end.optVersionAfter);
+    }
+    if (!bNoFailure && !end.strCause.empty()) {
         strLine += " (" + DisplayText(end.strCause) + ")";
     }
     strLine += " in " + SecondsText(end.dSeconds) + " s";
     AddLog(strLine);
-    SetResult(nRow, row.bLastPassed ? BenchTone::Passed : BenchTone::Failed,
-              row.bLastPassed || end.eKind == OutcomeKind::Interrupted ? strText
-                                                                       : "failed: " + strText);
+    SetResult(nRow, bNoFailure ? BenchTone::Passed : BenchTone::Failed,
+              bNoFailure || end.eKind == OutcomeKind::Interrupted ? strText : "failed: " + strText);
     if (!end.strRecordFailure.empty()) {
         AddLog(end.strSlot + ": " + end.strRecordFailure);
     }
@@ -565,11 +589,25 @@ void CBenchWindowModel::OnUnitDone(const std::string& strSlot) {
     const int nRow = RowFor(strSlot);
     BenchRow& row = m_rows[static_cast<size_t>(nRow)];
     m_nInFlight = m_nInFlight > 0 ? m_nInFlight - 1 : 0;
-    (row.bLastPassed ? m_nPassed : m_nFailed) += 1;
-    if (row.bLastPassed && row.nLastAttempt == 1) {
-        ++m_nFirstPass;
+    switch (row.eLastKind) {
+    case OutcomeKind::Success:
+        ++m_nPassed;
+        m_nFirstPass += row.nLastAttempt == 1 ? 1 : 0;
+        break;
+    case OutcomeKind::Current:
+        ++m_nCurrent;
+        break;
+    case OutcomeKind::Interrupted:
+        ++m_nStopped;
+        break;
+    default:
+        ++m_nFailed;
     }
-    row.recent.push_back(row.bLastPassed);
+    // A stopped unit says nothing of its slot's fixture.
+    if (row.eLastKind != OutcomeKind::Interrupted) {
+        row.recent.push_back(row.eLastKind == OutcomeKind::Success ||
+                             row.eLastKind == OutcomeKind::Current);
+    }
     while (row.recent.size() > static_cast<size_t>(kFailureStreak)) {
         row.recent.pop_front();
     }
@@ -583,7 +621,9 @@ void CBenchWindowModel::OnUnitDone(const std::string& strSlot) {
     }
     // With or without the fixture's notice.
     SetResult(nRow, row.bCheckFixture ? BenchTone::Fixture : row.eTone, row.strResult);
-    if (!row.bLastPassed && m_bSoundOn) {
+    const bool bFailed = !row.bLastPassed && row.eLastKind != OutcomeKind::Current &&
+                         row.eLastKind != OutcomeKind::Interrupted;
+    if (bFailed && m_bSoundOn) {
         m_view.PlayFailureSound();
     }
     ShowCounters();
@@ -609,8 +649,7 @@ void CBenchWindowModel::OnLoopEnded() {
     }
     ShowCounters();
     SetField(BenchField::Status, "stopped");
-    AddLog("Stopped: " + std::to_string(m_nPassed) + " passed, " + std::to_string(m_nFailed) +
-           " failed");
+    AddLog("Stopped: " + CountsText());
     UpdateButtons();
     if (m_bCloseRequested) {
         m_view.EndWindow();
@@ -789,6 +828,18 @@ void CBenchWindowModel::ListSeatedReaders() {
             SetCell(nRow, BenchColumn::Stage, "seated");
         }
     }
+}
+
+std::string CBenchWindowModel::CountsText() const {
+    std::string strText =
+        std::to_string(m_nPassed) + " passed, " + std::to_string(m_nFailed) + " failed";
+    if (m_nCurrent > 0) {
+        strText += ", " + std::to_string(m_nCurrent) + " current";
+    }
+    if (m_nStopped > 0) {
+        strText += ", " + std::to_string(m_nStopped) + " stopped";
+    }
+    return strText;
 }
 
 void CBenchWindowModel::ShowCounters() {

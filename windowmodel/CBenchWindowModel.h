@@ -57,6 +57,7 @@ struct BenchRow {
     std::string strResult;      // the result's own text, without the fixture's notice
     int nLastAttempt = 0;       // the last attempt's number
     bool bLastPassed = false;   // the last attempt passed
+    OutcomeKind eLastKind = OutcomeKind::Success; // how the last attempt ended
     BenchTile tile;             // as the board shows it
     bool bNoBar = false;        // finished without passing: the Progress cell says how
     const std::string& Cell(BenchColumn eColumn) const {
@@ -142,6 +143,8 @@ public:
     const std::deque<std::string>& LogLines() const { return m_log; }
     int Passed() const { return m_nPassed; }
     int Failed() const { return m_nFailed; }
+    int Stopped() const { return m_nStopped; }
+    int Current() const { return m_nCurrent; }
     int FirstPassUnits() const { return m_nFirstPass; }
     int Attempts() const { return m_nAttempts; } // jobs run, retries included
     bool IsBoardShown() const { return m_bBoard; }
@@ -162,6 +165,8 @@ private:
         OutcomeKind eKind = OutcomeKind::Success;
         std::string strCause;
         std::optional<std::string> optVersion;
+        std::optional<std::string> optVersionAfter; // read back after the download
+        VerifyState eVerified = VerifyState::NotChecked;
         std::optional<std::string> optSerial;
         double dSeconds = 0;
         std::string strRecordFailure; // the record sink's line; empty when taken
@@ -182,6 +187,7 @@ private:
     // Idle: readers seated now get their slot's row, WAITING until a job runs on them.
     void ListSeatedReaders();
     void ShowCounters();
+    std::string CountsText() const; // "3 passed, 1 failed[, 2 current][, 1 stopped]"
     int64_t ElapsedMs() const;
     std::string DeviceText(const std::string& strBytes) const;
     void Interrupt();
@@ -219,6 +225,8 @@ private:
     // GUI thread only from here.
     ProtocolTimings m_timings;
     int m_nRetries = 0;
+    bool m_bVerify = true;
+    std::optional<std::string> m_optExpectVersion;
     std::optional<StationProfile> m_optProfile; // none: any image within the size rules
     std::string m_strFirmwarePath;
     // What the profile's verdict accepted for m_strFirmwarePath: every job's request.
@@ -244,6 +252,8 @@ private:
     int m_nIdleTicks = 0; // ticks since the last listing of seated readers
     int m_nPassed = 0;
     int m_nFailed = 0;
+    int m_nStopped = 0; // neither passed nor failed, so out of the yield
+    int m_nCurrent = 0; // already ran the expected version: nothing sent
     int m_nFirstPass = 0;
     int m_nAttempts = 0;
     int m_nInFlight = 0; // readers found and not yet done

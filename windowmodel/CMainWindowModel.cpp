@@ -428,6 +428,15 @@ int32_t CMainWindowModel::ShowFileInfo(const std::string& strPath) {
     return facts.nSize;
 }
 
+void CMainWindowModel::SetReadBack(bool bVerify,
+                                   const std::optional<std::string>& optExpectVersion) {
+    m_pRequest->bVerify = bVerify;
+    m_pRequest->optExpectVersion = optExpectVersion;
+    if (optExpectVersion) {
+        AddLog("expected version : %s\n", DeviceText(*optExpectVersion).c_str());
+    }
+}
+
 void CMainWindowModel::SetStationProfile(const StationProfile& profile,
                                          const std::string& strImage) {
     m_optProfile = profile;
@@ -543,6 +552,7 @@ void CMainWindowModel::OnStatus(int nStage, const UpdateStatus& status) {
         m_nJobState = 0;
         break;
     case StageMessage:
+    case StageVerifying:
         AddLog("%s\n", status.strMessage.c_str());
         break;
     case StageConnecting:

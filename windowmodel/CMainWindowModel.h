@@ -64,6 +64,10 @@ public:
     // locked profile keeps "Load Binary File" off and refuses dropped files.
     void SetStationProfile(const StationProfile& profile, const std::string& strImage);
     bool IsImageLocked() const { return m_optProfile && m_optProfile->bLocked; }
+    // Every later job's read-back: bVerify false sends nothing after the finish
+    // reply; optExpectVersion, when given, leaves a reader that reports it alone
+    // ("current") and fails one that reports another after its download.
+    void SetReadBack(bool bVerify, const std::optional<std::string>& optExpectVersion);
     // The waits of every later connect step and job (the device's own by default).
     void SetProtocolTimings(const ProtocolTimings& timings) { m_timings = timings; }
     // Records of every later job (borrowed, outlives the model; null for none),

@@ -27,7 +27,7 @@ enum class BenchField : int {
     Store,        // where the records go, a password hidden; "none" without --record
     Station,      // the station's name; empty without --station
     Passed,       // units whose last attempt passed
-    Failed,       // units whose last attempt failed or was stopped
+    Failed,       // units whose last attempt failed (stopped and current ones apart)
     Yield,        // first-pass yield, "95.0 %"; "-" before the first unit
     UnitsPerHour, // finished units per hour of the running time, "412"
     Elapsed,      // running time since Start, "h:mm:ss"

@@ -211,6 +211,7 @@ void CFwUpgraderVelmoraDlg::OnInitDialog() {
         view, [hWnd] { return ::PostMessageW(hWnd, WM_MODEL_DRAIN, 0, 0) != FALSE; });
     m_pModel->Init();
     m_pModel->SetRecordSink(m_pRecords);
+    m_pModel->SetReadBack(m_bVerify, m_optExpectVersion);
     if (m_optProfile) {
         m_pModel->SetStationProfile(*m_optProfile, m_strProfileImage);
     }

@@ -31,6 +31,12 @@ public:
     // The station profile that applies (ApplyWindowProfile) and its image, given to
     // the model when the window starts. Before DoModal.
     void SetStationProfile(const StationProfile& profile, const std::string& strImage);
+    // The jobs' read-back (CMainWindowModel::SetReadBack), given to the model when
+    // the window starts. Before DoModal.
+    void SetReadBack(bool bVerify, const std::optional<std::string>& optExpectVersion) {
+        m_bVerify = bVerify;
+        m_optExpectVersion = optExpectVersion;
+    }
     // Another program's hold on the window, for tests: fnShown runs once the
     // window is initialised, fnTimer gets every WM_TIMER (true: it was its timer).
     void SetHooks(std::function<void(HWND)> fnShown, std::function<bool(WPARAM)> fnTimer);
@@ -76,6 +82,8 @@ private:
     std::function<void(HWND, const std::string&)> m_fnOpenBench;
     std::optional<StationProfile> m_optProfile;
     std::string m_strProfileImage;
+    bool m_bVerify = true;
+    std::optional<std::string> m_optExpectVersion;
     std::unique_ptr<CMainWindowModel> m_pModel;
 };
 

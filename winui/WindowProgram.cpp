@@ -106,6 +106,7 @@ int RunWindowProgram(HINSTANCE hInstance, const std::vector<std::string>& args,
         return 2;
     }
     CFwUpgraderVelmoraDlg dlg(records.Sink());
+    dlg.SetReadBack(bench.bVerify, bench.ExpectVersion());
     if (bench.optProfile) {
         dlg.SetStationProfile(*bench.optProfile, bench.strFirmwarePath);
     }

@@ -63,7 +63,7 @@ AutoTally CAutoLoop::Run() {
             std::lock_guard<std::mutex> lock(m_mutex);
             m_pJob.reset();
         }
-        (outcome.Succeeded() ? tally.nPassed : tally.nFailed) += 1;
+        tally.Add(outcome);
         m_observer.OnDeviceDone(unit, tally);
         m_operator.AskToRemove(unit, *this);
         nSearchPos = 0;

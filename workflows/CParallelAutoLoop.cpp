@@ -73,14 +73,18 @@ void CParallelAutoLoop::StartDevice(const PortRecord& record, AutoTally& tally) 
             request.strApprovedSha256 = m_strApprovedSha256;
             request.optImageVersion = m_optImageVersion;
             request.optImageSigner = m_optImageSigner;
+            request.bVerify = m_bVerify;
+            request.optExpectVersion = m_optExpectVersion;
             const UpdateOutcome outcome = pRaw->pJob->Run(request, *m_pJobObserver);
             const DeviceUnit last = pRaw->pJob->Unit(); // its last attempt
             {
                 std::lock_guard<std::mutex> lock(m_tallyMutex);
-                (outcome.Succeeded() ? tally.nPassed : tally.nFailed) += 1;
+                tally.Add(outcome);
                 m_observer.OnDeviceDone(last, tally);
             }
             pRaw->unit = last; // read by the loop only once bFinished is seen
+            // The read-back already gave the reader its time to come back.
+            pRaw->bReturnWaited = request.eVerified != VerifyState::NotChecked;
             pRaw->bFinished.store(true);
         });
     } catch (const std::system_error&) {
@@ -105,7 +109,7 @@ void CParallelAutoLoop::ReapFinished() {
             pSlot->worker.join();
             pSlot->pJob.reset();
             pSlot->bAwaitingRemoval = true;
-            pSlot->bSeenSinceJob = false;
+            pSlot->bSeenSinceJob = pSlot->bReturnWaited;
             pSlot->dwDoneAt = GetTickCount();
         }
     }

@@ -56,6 +56,12 @@ public:
         m_optImageSigner = optSigner;
     }
 
+    // Every job's UpdateRequest::bVerify and optExpectVersion. Before Run.
+    void SetReadBack(bool bVerify, const std::optional<std::string>& optExpectVersion) {
+        m_bVerify = bVerify;
+        m_optExpectVersion = optExpectVersion;
+    }
+
     // Runs on the calling thread until stopped (and every device in flight has
     // finished) or nMaxDevices have finished; the devices it counted.
     AutoTally Run();
@@ -79,6 +85,7 @@ private:
         // port to appear (nDetectOpenMs).
         bool bSeenSinceJob = false;
         uint32_t dwDoneAt = 0;
+        bool bReturnWaited = false; // the job's read-back waited for the return already
     };
 
     void StartDevice(const PortRecord& record, AutoTally& tally);
@@ -89,6 +96,8 @@ private:
     std::string m_strApprovedSha256;
     std::optional<std::string> m_optImageVersion;
     std::optional<std::string> m_optImageSigner;
+    bool m_bVerify = true;
+    std::optional<std::string> m_optExpectVersion;
     IAutoObserver& m_observer;
     IUpdateObserver* m_pJobObserver; // the jobs' reports: m_observer unless set
     ProtocolTimings m_timings;

@@ -10,10 +10,27 @@
 namespace fwup {
 
 struct AutoTally {
-    int nPassed = 0; // devices whose job succeeded
-    int nFailed = 0; // devices whose job failed or was interrupted
+    int nPassed = 0;  // devices whose job succeeded
+    int nFailed = 0;  // devices whose job failed
+    int nStopped = 0; // devices whose job was stopped on request: neither passed nor failed
+    int nCurrent = 0; // devices that already ran the expected version: nothing sent
     // A retried reader counts once, by its last attempt.
-    int Total() const { return nPassed + nFailed; }
+    int Total() const { return nPassed + nFailed + nStopped + nCurrent; }
+    void Add(const UpdateOutcome& outcome) {
+        switch (outcome.eKind) {
+        case OutcomeKind::Success:
+            ++nPassed;
+            break;
+        case OutcomeKind::Interrupted:
+            ++nStopped;
+            break;
+        case OutcomeKind::Current:
+            ++nCurrent;
+            break;
+        default:
+            ++nFailed;
+        }
+    }
 };
 
 class IAutoObserver : public IUpdateObserver {

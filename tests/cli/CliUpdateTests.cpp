@@ -59,13 +59,17 @@ TEST(CliUpdate, JsonGivesOneObjectPerReportInStageOrder) {
             nLastProgress = nPercent;
         }
     }
-    ASSERT_GE(stages.size(), 4u);
+    ASSERT_GE(stages.size(), 6u);
     EXPECT_EQ(stages.front(), 0);
     EXPECT_EQ(stages[1], 4);
+    // The read-back: its wait, then what the reader told.
+    EXPECT_EQ(stages[stages.size() - 3], 7);
+    EXPECT_EQ(stages[stages.size() - 2], 7);
     EXPECT_EQ(stages.back(), 1);
-    for (size_t i = 2; i + 1 < stages.size(); ++i) {
+    for (size_t i = 2; i + 3 < stages.size(); ++i) {
         EXPECT_EQ(stages[i], 5);
     }
+    EXPECT_TRUE(Contains(strOut, "\"name\":\"verifying\"")) << strOut;
     EXPECT_EQ(nLastProgress, 100);
     EXPECT_TRUE(Contains(strOut, "\"serial\":\"unknown\"")) << "a boot loader tells no serial";
 }

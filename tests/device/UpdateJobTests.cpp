@@ -110,7 +110,7 @@ TEST(UpdateJob, OpenPortApplicationDeviceFlashesWholeCodeArea) {
     CStageLog log;
     const UpdateOutcome outcome = RunUpdate(*pSession, request, log);
     EXPECT_TRUE(outcome.Succeeded());
-    EXPECT_EQ(log.Shape(), (Shape{0, 4, 5, 1}));
+    EXPECT_EQ(log.Shape(), (Shape{0, 4, 5, 7, 7, 1}));
     EXPECT_EQ(log.strFinal, "FW Update Successful!\nPlease disconnect the USB cable and turn "
                             "your Tarnic's power off & on before use.");
     EXPECT_EQ(log.progress.size(), (176128u + 235) / 236); // one report per block of L=64
@@ -122,6 +122,118 @@ TEST(UpdateJob, OpenPortApplicationDeviceFlashesWholeCodeArea) {
     EXPECT_FALSE(pSession->Port().IsOpen()); // closed after a success, even when handed in open
     EXPECT_EQ(device.DownloadsFinished(), 1);
     EXPECT_EQ(device.FlashAt(0x108000, 176128), ReadAll(request.strFirmwarePath));
+}
+
+// The read-back after a download and the expected version, one row per ending.
+TEST(UpdateJob, ReadBackAndExpectedVersion) {
+    struct Row {
+        const char* pszName;
+        std::string strRunning; // what "~rv" tells before the download
+        std::string strFlashed; // what it tells after one (empty: unchanged)
+        bool bReturns;          // the application comes back after the download
+        bool bVerify;           // the request's
+        const char* pszExpect;  // the request's expected version; null: none
+        OutcomeKind eKind;
+        VerifyState eVerified;
+        std::optional<std::string> optAfter;
+        Shape shape;
+        int nDownloads;
+        const char* pszCauseHas; // in the cause or the last verifying line
+    };
+    const Row rows[] = {
+        {"verified",
+         "2.0.0.1",
+         "2.1.0.0",
+         true,
+         true,
+         "2.1.0.0",
+         OutcomeKind::Success,
+         VerifyState::Yes,
+         "2.1.0.0",
+         {0, 4, 5, 7, 7, 1},
+         1,
+         "verified: the reader reports version 2.1.0.0, serial SN00000001"},
+        {"another version",
+         "2.0.0.1",
+         "2.1.0.0",
+         true,
+         true,
+         "3.0.0.0",
+         OutcomeKind::VerifyFailed,
+         VerifyState::No,
+         "2.1.0.0",
+         {0, 4, 5, 7, 6},
+         1,
+         "the reader reports 2.1.0.0, expected 3.0.0.0"},
+        {"stays away",
+         "2.0.0.1",
+         "",
+         false,
+         true,
+         "2.0.0.1x",
+         OutcomeKind::Success,
+         VerifyState::No,
+         std::nullopt,
+         {0, 4, 5, 7, 7, 1},
+         1,
+         "not verified: the reader did not come back"},
+        {"no read-back",
+         "2.0.0.1",
+         "2.1.0.0",
+         true,
+         false,
+         "2.1.0.0",
+         OutcomeKind::Success,
+         VerifyState::NotChecked,
+         std::nullopt,
+         {0, 4, 5, 1},
+         1,
+         ""},
+        {"already current",
+         "2.1.0.0",
+         "",
+         true,
+         true,
+         "2.1.0.0",
+         OutcomeKind::Current,
+         VerifyState::NotChecked,
+         std::nullopt,
+         {0, 1},
+         0,
+         "current: the reader already runs version 2.1.0.0"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.pszName);
+        CSimRig rig;
+        auto config = rig.DeviceConfig(Personality::Application);
+        config.strVersion = row.strRunning;
+        config.strFlashedVersion = row.strFlashed;
+        config.bReturnAsApp = row.bReturns;
+        fwsim::CSimDevice device(config);
+        ASSERT_TRUE(device.Start());
+        auto pSession = OpenSession(rig);
+        UpdateRequest request;
+        request.strFirmwarePath = rig.WriteFirmware("code.bin", 2000);
+        request.bVerify = row.bVerify;
+        if (row.pszExpect != nullptr) {
+            request.optExpectVersion = row.pszExpect;
+        }
+        CStageLog log;
+        std::string strLastVerifying;
+        log.onStage = [&](int nStage) {
+            if (nStage == StageVerifying) {
+                strLastVerifying = request.status.strMessage;
+            }
+        };
+        const UpdateOutcome outcome = RunUpdate(*pSession, request, log);
+        EXPECT_EQ(outcome.eKind, row.eKind);
+        EXPECT_EQ(request.eVerified, row.eVerified);
+        EXPECT_EQ(request.optVersionAfter, row.optAfter);
+        EXPECT_EQ(log.Shape(), row.shape);
+        EXPECT_EQ(device.DownloadsFinished(), row.nDownloads);
+        const std::string strSaid = strLastVerifying + "|" + log.strFinal + "|" + outcome.strCause;
+        EXPECT_NE(strSaid.find(row.pszCauseHas), std::string::npos) << strSaid;
+    }
 }
 
 // A file swapped after the station's verdict: refused before "~dboot", so the
@@ -155,10 +267,13 @@ TEST(UpdateJob, ClosedPortIsWaitedForAndClosedAgain) {
 
     CStageLog log;
     EXPECT_TRUE(RunUpdate(*pSession, request, log).Succeeded());
-    EXPECT_EQ(log.Shape(), (Shape{0, 3, 4, 5, 1}));
+    EXPECT_EQ(log.Shape(), (Shape{0, 3, 4, 5, 7, 7, 1}));
     EXPECT_EQ(log.strConnecting, "connecting to " + pSession->Port().GetDeviceName());
     EXPECT_EQ(log.strSerialAtUpdating, "SN-previous-job"); // a boot loader has none to tell
     EXPECT_EQ(request.optVersion, std::nullopt);
+    // The read-back learns the unit's own.
+    EXPECT_EQ(request.status.optSerial, "SN00000001");
+    EXPECT_EQ(request.eVerified, VerifyState::Yes);
     EXPECT_FALSE(pSession->Port().IsOpen());
     EXPECT_EQ(device.FlashAt(0x108000, 1000), ReadAll(request.strFirmwarePath));
 }

@@ -254,6 +254,7 @@ TEST(BenchTileText, WordsSymbolsContrastPortsAndScale) {
         {SlotState::Fail, "FAIL", BenchSymbol::Cross},
         {SlotState::CheckFixture, "CHECK FIXTURE", BenchSymbol::Warning},
         {SlotState::Stopped, "STOPPED", BenchSymbol::Square},
+        {SlotState::Current, "CURRENT", BenchSymbol::Check},
     };
     std::set<uint32_t> backgrounds;
     for (const auto& row : states) {
@@ -525,6 +526,7 @@ TEST_F(BenchModel, StopStopNowAndClose) {
         }));
         const int nPassed = m_pModel->Passed();
         const int nFailed = m_pModel->Failed();
+        const int nStopped = m_pModel->Stopped();
         if (ePress == Press::Stop) {
             m_pModel->OnStop();
             EXPECT_FALSE(m_view.enabled[BenchButton::Stop]);
@@ -542,7 +544,9 @@ TEST_F(BenchModel, StopStopNowAndClose) {
         ASSERT_TRUE(WaitUntil([this] { return Stopped(); }));
         const bool bStop = ePress == Press::Stop;
         EXPECT_EQ(m_pModel->Passed(), nPassed + (bStop ? 1 : 0));
-        EXPECT_EQ(m_pModel->Failed(), nFailed + (bStop ? 0 : 1));
+        // A stopped unit is neither passed nor failed.
+        EXPECT_EQ(m_pModel->Failed(), nFailed);
+        EXPECT_EQ(m_pModel->Stopped(), nStopped + (bStop ? 0 : 1));
         EXPECT_EQ(Cell("Slot 1", BenchColumn::Result), bStop ? "passed" : "stopped");
         EXPECT_EQ(m_view.tiles[0].eState, bStop ? SlotState::Pass : SlotState::Stopped);
         EXPECT_EQ(Cell("Slot 1", BenchColumn::Progress).rfind(bStop ? "100 %" : "STOPPED at ", 0),

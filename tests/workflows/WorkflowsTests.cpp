@@ -271,6 +271,8 @@ TEST(ManualUpdate, RunsOnItsThreadAndLetsThePortGoBeforeItEnds) {
         "stage 0 " + strName,
         "stage 4 " + strName + " serial SN00000001",
         "progress " + strName,
+        "stage 7 " + strName, // the read-back's wait and its finding
+        "stage 7 " + strName,
         "stage 1 " + strName,
         "ended " + strName + " " + OutcomeText(OutcomeKind::Success) + " (port free)",
     };
