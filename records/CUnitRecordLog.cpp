@@ -86,24 +86,6 @@ void CUnitRecordLog::Notice(const std::string& strText) {
     }
 }
 
-int CUnitRecordLog::NextAttempt(const DeviceUnit& unit,
-                                const std::optional<std::string>& optSerial) {
-    // Jobs per serial in this run: a re-plugged unit's records go on counting.
-    int nAttempt = optSerial ? ++m_attempts[*optSerial] : 1;
-    // A retry follows its unit's last record, also when one of the two attempts
-    // did not learn the serial: a fresh unit's retried records say 1, 2, ...
-    const std::string strKey = unit.strConnector.empty() ? unit.strPortName : unit.strConnector;
-    if (unit.nAttempt >= 2) {
-        const auto it = m_lastAttempts.find(strKey);
-        nAttempt = std::max(nAttempt, it != m_lastAttempts.end() ? it->second + 1 : unit.nAttempt);
-        if (optSerial) {
-            m_attempts[*optSerial] = nAttempt;
-        }
-    }
-    m_lastAttempts[strKey] = nAttempt;
-    return nAttempt;
-}
-
 void CUnitRecordLog::JobStarted(const DeviceUnit& unit) {
     const std::lock_guard lock(m_mutex);
     m_starts[StartKey(unit)] = std::chrono::steady_clock::now();
@@ -127,7 +109,7 @@ bool CUnitRecordLog::JobEnded(const DeviceUnit& unit, const UpdateOutcome& outco
         const bool bRequestSigned = request.optImageSigner.has_value();
         record.optImageVersion = bRequestSigned ? request.optImageVersion : m_optImageVersion;
         record.optImageSigner = bRequestSigned ? request.optImageSigner : m_optImageSigner;
-        record.nAttempt = NextAttempt(unit, record.optSerial);
+        record.nAttempt = m_attempts.Next(unit, record.optSerial);
     }
     if (!IsOpen()) {
         return false;

@@ -7,6 +7,7 @@
 // nor spooled is counted as lost. Notices (spooled, sent, lost) go to the sink,
 // on the writer thread.
 
+#include "device/CAttemptCounter.h"
 #include "records/CRecordSpool.h"
 #include "records/IRecordSink.h"
 #include "records/IRecordStore.h"
@@ -101,7 +102,6 @@ public:
                           SpoolSync& sync, std::string& strError);
 
 private:
-    int NextAttempt(const DeviceUnit& unit, const std::optional<std::string>& optSerial);
     void WriterLoop();
     void Write(const UnitRecord& record);
     // Spools record, or tells it lost; counts it. Any thread with its own spool.
@@ -132,8 +132,7 @@ private:
     bool m_bAbandoned = false; // SpoolPendingNow ran
     RecordTally m_tally;
     std::map<std::string, std::chrono::steady_clock::time_point> m_starts;
-    std::map<std::string, int> m_attempts;     // jobs per serial in this run
-    std::map<std::string, int> m_lastAttempts; // the last record's attempt per connector
+    CAttemptCounter m_attempts; // the records' attempt numbers in this run
     std::thread m_writer;
 };
 

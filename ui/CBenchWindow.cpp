@@ -76,6 +76,8 @@ CBenchWindow::CBenchWindow(QWidget* pParent) : QDialog(pParent) {
             [&model] { model.OnStop(); });
     connect(m_buttons[BenchButton::StopNow], &QPushButton::clicked, this,
             [&model] { model.OnStopNow(); });
+    connect(m_buttons[BenchButton::ResetCounters], &QPushButton::clicked, this,
+            [&model] { model.OnResetCounters(); });
     m_pTick = new QTimer(this);
     m_pTick->setInterval(kBenchTickMs);
     connect(m_pTick, &QTimer::timeout, this, [&model] { model.OnTick(); });
@@ -130,9 +132,11 @@ void CBenchWindow::CreateControls() {
     pLayout->addLayout(pTop);
 
     auto* pButtons = new QHBoxLayout;
-    const std::pair<BenchButton, const char*> buttonEntries[] = {{BenchButton::Start, "start"},
-                                                                 {BenchButton::Stop, "stop"},
-                                                                 {BenchButton::StopNow, "stopNow"}};
+    const std::pair<BenchButton, const char*> buttonEntries[] = {
+        {BenchButton::Start, "start"},
+        {BenchButton::Stop, "stop"},
+        {BenchButton::StopNow, "stopNow"},
+        {BenchButton::ResetCounters, "resetCounters"}};
     for (const auto& [eButton, pszName] : buttonEntries) {
         auto* pButton = new QPushButton(QString::fromUtf8(BenchButtonText(eButton)), this);
         pButton->setObjectName(QString::fromUtf8(pszName));

@@ -157,8 +157,8 @@ public:
             }
         }
         AttemptEnd end;
+        end.unit = unit;
         end.strSlot = unit.strSlot;
-        end.nAttempt = unit.nAttempt;
         end.eKind = outcome.eKind;
         end.strCause = outcome.strCause;
         end.optVersion = request.optVersion;
@@ -423,10 +423,23 @@ void CBenchWindowModel::OnStart() {
     m_bRunning = true;
     m_bStopping = false;
     m_bInterrupting = false;
+    // The counters and their running time go on from the last run: Reset
+    // counters clears them.
     m_tpStart = Clock::now();
-    m_nPassed = m_nFailed = m_nStopped = m_nCurrent = m_nFirstPass = 0;
     SetField(BenchField::Status, "running");
     AddLog("Started: every reader that appears gets " + Field(BenchField::ImageName));
+    ShowCounters();
+    UpdateButtons();
+}
+
+void CBenchWindowModel::OnResetCounters() {
+    if (m_nPassed + m_nFailed + m_nStopped + m_nCurrent == 0) {
+        return;
+    }
+    AddLog("Counters reset after " + CountsText());
+    m_nPassed = m_nFailed = m_nStopped = m_nCurrent = m_nFirstPass = 0;
+    m_nEarlierRunsMs = 0;
+    m_tpStart = Clock::now();
     ShowCounters();
     UpdateButtons();
 }
@@ -457,9 +470,8 @@ void CBenchWindowModel::OnStopNow() {
 void CBenchWindowModel::OnClose() {
     if (!m_bRunning) {
         const int nUnits = m_nPassed + m_nFailed + m_nStopped + m_nCurrent;
-        if (nUnits > 0 &&
-            !m_view.AskYesNo("Close the bench? This run's counts (" + CountsText() +
-                             ") are not shown again; the records keep every unit.")) {
+        if (nUnits > 0 && !m_view.AskYesNo("Close the bench? This run's counts (" + CountsText() +
+                                           ") are not shown again; the records keep every unit.")) {
             return;
         }
         m_view.EndWindow();
@@ -537,7 +549,11 @@ void CBenchWindowModel::OnAttemptEnded(const AttemptEnd& end) {
     m_rowStarts[static_cast<size_t>(nRow)].reset();
     ++m_nAttempts;
     BenchRow& row = m_rows[static_cast<size_t>(nRow)];
-    row.nLastAttempt = end.nAttempt;
+    // Jobs on this serial in this window's run, retries following their unit:
+    // the number its record gets.
+    const int nAttempt = m_attemptCounter.Next(end.unit, end.optSerial);
+    row.nLastAttempt = nAttempt;
+    SetCell(nRow, BenchColumn::Attempt, std::to_string(nAttempt));
     row.bLastPassed = end.eKind == OutcomeKind::Success;
     row.eLastKind = end.eKind;
     const bool bCurrent = end.eKind == OutcomeKind::Current;
@@ -559,7 +575,7 @@ void CBenchWindowModel::OnAttemptEnded(const AttemptEnd& end) {
         strText = "passed, not verified";
     }
     const bool bNoFailure = row.bLastPassed || bCurrent;
-    std::string strLine = end.strSlot + ": attempt " + std::to_string(end.nAttempt) + " " +
+    std::string strLine = end.strSlot + ": attempt " + std::to_string(nAttempt) + " " +
                           (bNoFailure ? strText : std::string("failed: ") + strText);
     if (end.optVersionAfter) {
         strLine += ", version " + DisplayText(*end.optVersionAfter);
@@ -643,7 +659,8 @@ void CBenchWindowModel::OnLoopEnded() {
     m_bStopping = false;
     m_bInterrupting = false;
     m_nInFlight = 0;
-    m_tpEnd = Clock::now();
+    m_nEarlierRunsMs +=
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - m_tpStart).count();
     for (auto& optStart : m_rowStarts) {
         optStart.reset();
     }
@@ -714,6 +731,7 @@ void CBenchWindowModel::UpdateButtons() {
     EnableButton(BenchButton::Start, !m_bRunning && HasImage());
     EnableButton(BenchButton::Stop, m_bRunning && !m_bStopping);
     EnableButton(BenchButton::StopNow, m_bRunning && !m_bInterrupting);
+    EnableButton(BenchButton::ResetCounters, m_nPassed + m_nFailed + m_nStopped + m_nCurrent > 0);
 }
 
 void CBenchWindowModel::SetCell(int nRow, BenchColumn eColumn, const std::string& strText) {
@@ -852,11 +870,11 @@ void CBenchWindowModel::ShowCounters() {
 }
 
 int64_t CBenchWindowModel::ElapsedMs() const {
-    if (m_tpStart == Clock::time_point{}) {
-        return 0;
-    }
-    const Clock::time_point tpEnd = m_bRunning ? Clock::now() : m_tpEnd;
-    return std::chrono::duration_cast<std::chrono::milliseconds>(tpEnd - m_tpStart).count();
+    return m_nEarlierRunsMs +
+           (m_bRunning
+                ? std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - m_tpStart)
+                      .count()
+                : 0);
 }
 
 std::string CBenchWindowModel::DeviceText(const std::string& strBytes) const {

@@ -14,6 +14,7 @@
 // counters. The GUI thread never waits for a reader; it joins the loop's thread
 // only after its last report.
 
+#include "device/CAttemptCounter.h"
 #include "device/ProtocolTimings.h"
 #include "device/UpdateOutcome.h"
 #include "records/CRecordingObserver.h"
@@ -58,8 +59,8 @@ struct BenchRow {
     int nLastAttempt = 0;       // the last attempt's number
     bool bLastPassed = false;   // the last attempt passed
     OutcomeKind eLastKind = OutcomeKind::Success; // how the last attempt ended
-    BenchTile tile;             // as the board shows it
-    bool bNoBar = false;        // finished without passing: the Progress cell says how
+    BenchTile tile;                               // as the board shows it
+    bool bNoBar = false; // finished without passing: the Progress cell says how
     const std::string& Cell(BenchColumn eColumn) const {
         return cells[static_cast<size_t>(eColumn)];
     }
@@ -118,6 +119,9 @@ public:
     void OnStart();   // with an image, idle: the loop starts
     void OnStop();    // no new reader; those in flight finish their jobs
     void OnStopNow(); // after a Yes: every reader in flight stops at its next packet boundary
+    // The counters (passed, failed, current, stopped, yield, units per hour and
+    // their running time) from zero; they otherwise go on over Stop and Start.
+    void OnResetCounters();
     // The close box, Esc: ends the window now when idle and nothing was counted;
     // with counted units it asks first (No keeps the window); with readers in
     // flight it asks, then stops them at a packet boundary and ends once the loop has.
@@ -160,8 +164,8 @@ private:
 
     // How an attempt ended, copied on the reader's thread.
     struct AttemptEnd {
+        DeviceUnit unit; // as the job left it
         std::string strSlot;
-        int nAttempt = 1;
         OutcomeKind eKind = OutcomeKind::Success;
         std::string strCause;
         std::optional<std::string> optVersion;
@@ -256,9 +260,11 @@ private:
     int m_nCurrent = 0; // already ran the expected version: nothing sent
     int m_nFirstPass = 0;
     int m_nAttempts = 0;
-    int m_nInFlight = 0; // readers found and not yet done
-    std::chrono::steady_clock::time_point m_tpStart{};
-    std::chrono::steady_clock::time_point m_tpEnd{}; // when the loop ended; running: none
+    // The records' own numbering, so a row's attempt is its record's.
+    CAttemptCounter m_attemptCounter;
+    int m_nInFlight = 0;                               // readers found and not yet done
+    std::chrono::steady_clock::time_point m_tpStart{}; // the running loop's Start
+    int64_t m_nEarlierRunsMs = 0; // the runs before it since the counters' reset
 };
 
 } // namespace fwup

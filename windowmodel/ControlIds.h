@@ -66,7 +66,8 @@
 #define IDC_BENCH_LABEL_YIELD 1123
 #define IDC_BENCH_LABEL_UNITS_PER_HOUR 1124
 #define IDC_BENCH_LABEL_ELAPSED 1125
-#define IDC_BENCH_BOARD 1126 /* the board: one tile per slot, over the table's place */
+#define IDC_BENCH_BOARD 1126          /* the board: one tile per slot, over the table's place */
+#define IDC_BENCH_RESET_COUNTERS 1127 /* "&Reset counters": the counters from zero */
 /* The bench window's menu entries (Win32 system menu). */
 #define IDM_BENCH_BOARD 0x0030   /* board or table (F2) */
 #define IDM_BENCH_LARGER 0x0040  /* Ctrl++ */

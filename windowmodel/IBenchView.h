@@ -45,10 +45,11 @@ inline const char* BenchFieldKey(BenchField eField) {
 }
 
 enum class BenchButton : int {
-    Load,   // "Load Binary File"
-    Start,  // "&Start"
-    Stop,   // "S&top"
-    StopNow // "Stop &now"
+    Load,         // "Load Binary File"
+    Start,        // "&Start"
+    Stop,         // "S&top"
+    StopNow,      // "Stop &now"
+    ResetCounters // "&Reset counters"
 };
 
 // The table's columns, in the order shown.

@@ -73,8 +73,9 @@ const char* BenchColumnTitle(BenchColumn eColumn) {
 
 const char* BenchButtonText(BenchButton eButton) {
     // In BenchButton's order.
-    static constexpr const char* kTexts[] = {"Load Binary File", "&Start", "S&top", "Stop &now"};
-    static_assert(std::size(kTexts) == static_cast<size_t>(BenchButton::StopNow) + 1);
+    static constexpr const char* kTexts[] = {"Load Binary File", "&Start", "S&top", "Stop &now",
+                                             "&Reset counters"};
+    static_assert(std::size(kTexts) == static_cast<size_t>(BenchButton::ResetCounters) + 1);
     return kTexts[static_cast<size_t>(eButton)];
 }
 

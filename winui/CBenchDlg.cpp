@@ -123,8 +123,9 @@ int FieldId(BenchField eField) {
 }
 
 // Each button's control, in BenchButton's order.
-constexpr int kButtonIds[] = {IDC_BENCH_LOAD, IDC_BENCH_START, IDC_BENCH_STOP, IDC_BENCH_STOP_NOW};
-static_assert(std::size(kButtonIds) == static_cast<size_t>(BenchButton::StopNow) + 1);
+constexpr int kButtonIds[] = {IDC_BENCH_LOAD, IDC_BENCH_START, IDC_BENCH_STOP, IDC_BENCH_STOP_NOW,
+                              IDC_BENCH_RESET_COUNTERS};
+static_assert(std::size(kButtonIds) == static_cast<size_t>(BenchButton::ResetCounters) + 1);
 
 int ButtonId(BenchButton eButton) {
     return kButtonIds[static_cast<size_t>(eButton)];
@@ -293,6 +294,9 @@ void CBenchDlg::OnCommand(int nId, int nCode) {
     case IDC_BENCH_STOP_NOW:
         m_pModel->OnStopNow();
         break;
+    case IDC_BENCH_RESET_COUNTERS:
+        m_pModel->OnResetCounters();
+        break;
     case IDCANCEL:
         // The close box and Esc: the model asks first while readers are in flight.
         m_pModel->OnClose();
@@ -322,8 +326,8 @@ bool CBenchDlg::OnInitDialog() {
     for (const LabelPlace& label : kLabels) {
         ::SetDlgItemTextW(m_hWnd, label.nId, WideFromUtf8(BenchFieldLabel(label.eField)).c_str());
     }
-    for (const BenchButton eButton :
-         {BenchButton::Load, BenchButton::Start, BenchButton::Stop, BenchButton::StopNow}) {
+    for (const BenchButton eButton : {BenchButton::Load, BenchButton::Start, BenchButton::Stop,
+                                      BenchButton::StopNow, BenchButton::ResetCounters}) {
         ::SetDlgItemTextW(m_hWnd, ButtonId(eButton),
                           WideFromUtf8(BenchButtonText(eButton)).c_str());
     }

@@ -439,6 +439,51 @@ TEST_F(BenchModel, ALockedProfileRefusesUnsignedImagesAndRecordsTheSigner) {
         << records[0];
 }
 
+// With an expected version: a reader in its application and one in its boot
+// loader are flashed and read back; Stop, then Start leaves both alone as
+// "current", the counters going on; Reset counters clears them.
+TEST_F(BenchModel, ExpectedVersionReadBackAndCountersOverStopStart) {
+    BenchOptions options;
+    options.strExpectVersion = "2.1.0.0";
+    Init(options);
+    for (int n : {1, 2}) {
+        Plug(n, [n](fwsim::SimDeviceConfig& c) {
+            c.eStart = n == 2 ? Personality::BootLoader : Personality::Application;
+            c.strFlashedVersion = "2.1.0.0";
+        });
+    }
+    m_pModel->OnStart();
+    ASSERT_TRUE(WaitUntil([this] { return m_pModel->Passed() == 2; }));
+    for (const char* pszSlot : {"Slot 1", "Slot 2"}) {
+        SCOPED_TRACE(pszSlot);
+        EXPECT_EQ(Cell(pszSlot, BenchColumn::Version), "2.1.0.0"); // read back
+        EXPECT_EQ(Cell(pszSlot, BenchColumn::Result), "passed");
+    }
+    EXPECT_EQ(Cell("Slot 2", BenchColumn::Serial), "SN-2"); // learnt after its download
+    m_pModel->OnStop();
+    ASSERT_TRUE(WaitUntil([this] { return Stopped(); }));
+
+    m_pModel->OnStart();
+    ASSERT_TRUE(WaitUntil([this] { return m_pModel->Current() == 2; }));
+    EXPECT_EQ(m_pModel->Passed(), 2);
+    EXPECT_EQ(m_pModel->Failed(), 0);
+    EXPECT_EQ(m_view.fields[BenchField::Yield], "100.0 %");
+    EXPECT_EQ(Cell("Slot 1", BenchColumn::Result), "current");
+    EXPECT_EQ(m_view.tiles[m_pModel->RowOfSlot("Slot 1")].eState, SlotState::Current);
+    for (const auto& pDevice : m_devices) {
+        EXPECT_EQ(pDevice->DownloadsFinished(), 1);
+    }
+    m_pModel->OnStop();
+    ASSERT_TRUE(WaitUntil([this] { return Stopped(); }));
+    EXPECT_TRUE(m_view.LogHas("Stopped: 2 passed, 0 failed, 2 current"));
+    EXPECT_TRUE(m_view.enabled[BenchButton::ResetCounters]);
+    m_pModel->OnResetCounters();
+    EXPECT_EQ(m_pModel->Passed() + m_pModel->Current(), 0);
+    EXPECT_EQ(m_view.fields[BenchField::Yield], "-");
+    EXPECT_FALSE(m_view.enabled[BenchButton::ResetCounters]);
+    ExpectViewAgrees();
+}
+
 // A flaky contact: the first attempt fails at a block, the second passes; the row
 // shows attempt 2, the unit counts once and not as a first pass. A reader that
 // fails every attempt, three units in a row, asks for its cable or fixture. A
@@ -473,6 +518,7 @@ TEST_F(BenchModel, RetriesAndTheFailureStreak) {
         ASSERT_TRUE(WaitUntil([&] { return m_pModel->Failed() == nUnit; }));
     }
     EXPECT_TRUE(m_pModel->Row(m_pModel->RowOfSlot("Bad")).bCheckFixture);
+    EXPECT_EQ(Cell("Bad", BenchColumn::Attempt), "6"); // its records' number
     EXPECT_EQ(Cell("Bad", BenchColumn::Result), "CHECK FIXTURE: failed: Communication Error");
     EXPECT_EQ(m_view.tones[m_pModel->RowOfSlot("Bad")], BenchTone::Fixture);
     EXPECT_EQ(m_view.tiles[m_pModel->RowOfSlot("Bad")].eState, SlotState::CheckFixture);
