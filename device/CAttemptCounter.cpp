@@ -4,17 +4,34 @@
 
 namespace fwup {
 
-int CAttemptCounter::Next(const DeviceUnit& unit, const std::optional<std::string>& optSerial) {
-    int nAttempt = optSerial ? ++m_attempts[*optSerial] : 1;
-    const std::string strKey = unit.strConnector.empty() ? unit.strPortName : unit.strConnector;
-    if (unit.nAttempt >= 2) {
-        const auto it = m_lastAttempts.find(strKey);
-        nAttempt = std::max(nAttempt, it != m_lastAttempts.end() ? it->second + 1 : unit.nAttempt);
-        if (optSerial) {
-            m_attempts[*optSerial] = nAttempt;
-        }
+namespace {
+
+std::string ConnectorKey(const DeviceUnit& unit) {
+    return unit.strConnector.empty() ? unit.strPortName : unit.strConnector;
+}
+
+} // namespace
+
+int CAttemptCounter::Peek(const DeviceUnit& unit,
+                          const std::optional<std::string>& optSerial) const {
+    int nAttempt = 1;
+    if (optSerial) {
+        const auto it = m_attempts.find(*optSerial);
+        nAttempt = it != m_attempts.end() ? it->second + 1 : 1;
     }
-    m_lastAttempts[strKey] = nAttempt;
+    if (unit.nAttempt >= 2) {
+        const auto it = m_lastAttempts.find(ConnectorKey(unit));
+        nAttempt = std::max(nAttempt, it != m_lastAttempts.end() ? it->second + 1 : unit.nAttempt);
+    }
+    return nAttempt;
+}
+
+int CAttemptCounter::Next(const DeviceUnit& unit, const std::optional<std::string>& optSerial) {
+    const int nAttempt = Peek(unit, optSerial);
+    if (optSerial) {
+        m_attempts[*optSerial] = nAttempt;
+    }
+    m_lastAttempts[ConnectorKey(unit)] = nAttempt;
     return nAttempt;
 }
 

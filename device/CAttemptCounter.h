@@ -18,6 +18,8 @@ public:
     // unit's previous job, also when one of them did not learn the serial. Call
     // once per ended job, in the order the jobs of one unit ended. Not thread-safe.
     int Next(const DeviceUnit& unit, const std::optional<std::string>& optSerial);
+    // What Next would say now, without counting: a running job's number.
+    int Peek(const DeviceUnit& unit, const std::optional<std::string>& optSerial) const;
 
 private:
     std::map<std::string, int> m_attempts;     // jobs per serial

@@ -115,9 +115,7 @@ public:
         switch (eStage) {
         case StageStart:
             NoteStart(unit.strSlot);
-            o.Post([&o, strSlot = unit.strSlot, strPort = unit.strPortName,
-                    nAttempt = unit.nAttempt] { o.OnAttemptStarted(strSlot, strPort, nAttempt); },
-                   unit.strSlot);
+            o.Post([&o, unit] { o.OnAttemptStarted(unit); }, unit.strSlot);
             break;
         case StageConnecting:
             o.Post([&o, strSlot = unit.strSlot] { o.OnUnitStage(strSlot, "connecting"); });
@@ -126,9 +124,10 @@ public:
             o.Post([&o, strSlot = unit.strSlot] { o.OnUnitStage(strSlot, "verifying"); });
             break;
         case StageUpdating:
-            o.Post([&o, strSlot = unit.strSlot, optSerial = status.optSerial] {
-                o.OnUnitSerial(strSlot, optSerial);
-                o.OnUnitStage(strSlot, "updating");
+            o.Post([&o, unit, optSerial = status.optSerial] {
+                o.OnUnitSerial(unit.strSlot, optSerial);
+                o.ShowRunningAttempt(unit, optSerial);
+                o.OnUnitStage(unit.strSlot, "updating");
             });
             break;
         case StageProgress:
@@ -178,8 +177,7 @@ public:
     }
 
     void OnRetry(const DeviceUnit& unit, const UpdateOutcome& previous) override {
-        m_owner.Post([&o = m_owner, strSlot = unit.strSlot, nAttempt = unit.nAttempt,
-                      eKind = previous.eKind] { o.OnRetrying(strSlot, nAttempt, eKind); });
+        m_owner.Post([&o = m_owner, unit, eKind = previous.eKind] { o.OnRetrying(unit, eKind); });
     }
 
     void OnDeviceDone(const DeviceUnit& unit, const AutoTally&) override {
@@ -518,23 +516,31 @@ void CBenchWindowModel::OnUnitFound(const std::string& strSlot, const std::strin
     AddLog(strSlot + ": reader on " + strPort);
 }
 
-void CBenchWindowModel::OnAttemptStarted(const std::string& strSlot, const std::string& strPort,
-                                         int nAttempt) {
-    const int nRow = RowFor(strSlot);
+void CBenchWindowModel::OnAttemptStarted(const DeviceUnit& unit) {
+    const int nRow = RowFor(unit.strSlot);
     m_rowStarts[static_cast<size_t>(nRow)] = Clock::now();
-    SetCell(nRow, BenchColumn::Port, ShortPortName(strPort));
-    m_view.SetCellTip(nRow, BenchColumn::Port, strPort);
+    SetCell(nRow, BenchColumn::Port, ShortPortName(unit.strPortName));
+    m_view.SetCellTip(nRow, BenchColumn::Port, unit.strPortName);
+    // The serial is not known yet: StageUpdating corrects the number once it is.
+    const int nAttempt = m_attemptCounter.Peek(unit, std::nullopt);
     SetCell(nRow, BenchColumn::Attempt, std::to_string(nAttempt));
     SetCell(nRow, BenchColumn::Stage, "starting");
     SetCell(nRow, BenchColumn::Seconds, "0");
     SetRowProgress(nRow, 0);
-    SetResult(nRow, nAttempt > 1 ? BenchTone::Retrying : BenchTone::Busy,
-              nAttempt > 1 ? "running, attempt " + std::to_string(nAttempt) : "running");
-    SetState(nRow, nAttempt > 1 ? SlotState::Retrying : SlotState::Running);
+    const bool bRetry = unit.nAttempt > 1;
+    SetResult(nRow, bRetry ? BenchTone::Retrying : BenchTone::Busy,
+              bRetry ? "running, attempt " + std::to_string(nAttempt) : "running");
+    SetState(nRow, bRetry ? SlotState::Retrying : SlotState::Running);
 }
 
 void CBenchWindowModel::OnUnitStage(const std::string& strSlot, const std::string& strStage) {
     SetCell(RowFor(strSlot), BenchColumn::Stage, strStage);
+}
+
+void CBenchWindowModel::ShowRunningAttempt(const DeviceUnit& unit,
+                                           const std::optional<std::string>& optSerial) {
+    SetCell(RowFor(unit.strSlot), BenchColumn::Attempt,
+            std::to_string(m_attemptCounter.Peek(unit, optSerial)));
 }
 
 void CBenchWindowModel::OnUnitSerial(const std::string& strSlot,
@@ -592,8 +598,9 @@ void CBenchWindowModel::OnAttemptEnded(const AttemptEnd& end) {
     }
 }
 
-void CBenchWindowModel::OnRetrying(const std::string& strSlot, int nAttempt,
-                                   OutcomeKind ePrevious) {
+void CBenchWindowModel::OnRetrying(const DeviceUnit& next, OutcomeKind ePrevious) {
+    const std::string& strSlot = next.strSlot;
+    const int nAttempt = m_attemptCounter.Peek(next, std::nullopt);
     const int nRow = RowFor(strSlot);
     SetResult(nRow, BenchTone::Retrying, std::string("retrying after ") + OutcomeText(ePrevious));
     SetCell(nRow, BenchColumn::Stage, "retry");
@@ -639,6 +646,7 @@ void CBenchWindowModel::OnUnitDone(const std::string& strSlot) {
     SetResult(nRow, row.bCheckFixture ? BenchTone::Fixture : row.eTone, row.strResult);
     const bool bFailed = !row.bLastPassed && row.eLastKind != OutcomeKind::Current &&
                          row.eLastKind != OutcomeKind::Interrupted;
+    UpdateButtons(); // Reset counters has something to clear now
     if (bFailed && m_bSoundOn) {
         m_view.PlayFailureSound();
     }
@@ -818,6 +826,10 @@ void CBenchWindowModel::FinishBar(int nRow, SlotState eState) {
     BenchRow& row = m_rows[static_cast<size_t>(nRow)];
     if (eState == SlotState::Pass) {
         SetRowProgress(nRow, 100);
+    } else if (eState == SlotState::Current) {
+        m_view.SetRowProgress(nRow, kNoBar);
+        row.bNoBar = true;
+        SetCell(nRow, BenchColumn::Progress, "nothing sent");
     } else {
         // A bar left part way would look like a job still running.
         m_view.SetRowProgress(nRow, kNoBar);

@@ -198,11 +198,13 @@ private:
 
     // Reports, on the GUI thread.
     void OnUnitFound(const std::string& strSlot, const std::string& strPort);
-    void OnAttemptStarted(const std::string& strSlot, const std::string& strPort, int nAttempt);
+    void OnAttemptStarted(const DeviceUnit& unit);
+    // The running job's attempt as its record will have it, once its serial is known.
+    void ShowRunningAttempt(const DeviceUnit& unit, const std::optional<std::string>& optSerial);
     void OnUnitStage(const std::string& strSlot, const std::string& strStage);
     void OnUnitSerial(const std::string& strSlot, const std::optional<std::string>& optSerial);
     void OnAttemptEnded(const AttemptEnd& end);
-    void OnRetrying(const std::string& strSlot, int nAttempt, OutcomeKind ePrevious);
+    void OnRetrying(const DeviceUnit& next, OutcomeKind ePrevious);
     void OnUnitDone(const std::string& strSlot);
     void OnUnitRemoved(const std::string& strSlot);
     void OnLoopEnded();

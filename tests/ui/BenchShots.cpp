@@ -6,7 +6,8 @@
 //
 // Reader 1 is flaky (its first download fails at block 2, the retry passes);
 // reader 2 fails every download and is re-seated after each failure until its
-// slot asks for the fixture to be checked; the rest pass. PNGs: DIR/bench-N-WxH-
+// slot asks for the fixture to be checked; reader 3 already runs the expected
+// version and is left alone ("current"); the rest pass and are read back. PNGs: DIR/bench-N-WxH-
 // {waiting,during,after}-{board,table}.png.
 
 #include "sim/CSimDevice.h"
@@ -73,7 +74,10 @@ int main(int argc, char** argv) {
         config.strAppTty = config.strBootTty = "ttyACM" + std::to_string(n - 1);
         config.strSerial = "SN" + std::to_string(70001200 + n);
         config.faults.dwReplyDelayMs = 3; // a run long enough to be seen under way
-        if (n == 1) {
+        config.strFlashedVersion = "2.1.0.0";
+        if (n == 3) {
+            config.strVersion = "2.1.0.0"; // already current: left alone
+        } else if (n == 1) {
             config.faults.nFailBlock = 2;
             config.faults.nFailTimes = 1;
         } else if (n == 2) {
@@ -91,6 +95,7 @@ int main(int argc, char** argv) {
     options.strFirmwarePath = rig.WriteFirmware("tarnic-2.1.0.0.bin", 60000, 5);
     options.strStation = "Line 4";
     options.nRetries = 1;
+    options.strExpectVersion = "2.1.0.0";
     fwup::CBenchWindow window;
     window.Model().SetProtocolTimings(fwtest::TestTimings());
     std::string strError;
@@ -148,7 +153,8 @@ int main(int argc, char** argv) {
             devices[1]->Replug();
         }
     }
-    if (!WaitFor([&] { return model.Passed() + model.Failed() >= nReaders + 2; }, 120000)) {
+    if (!WaitFor([&] { return model.Passed() + model.Failed() + model.Current() >= nReaders + 2; },
+                 120000)) {
         std::fprintf(stderr, "bench_shots: the run did not end\n");
         return 1;
     }
