@@ -25,9 +25,9 @@ namespace {
 
 const char* const kRecordsHelp =
     "usage: fwupgrader-cli records list --db STORE [--serial SN] [--since T] [--until T]\n"
-    "                                   [--result pass|fail] [--station S]\n"
+    "                                   [--result pass|fail] [--station S] [--slot L]\n"
     "                                   [--format table|csv|jsonl]\n"
-    "       fwupgrader-cli records summary --db STORE [--json]\n"
+    "       fwupgrader-cli records summary --db STORE [--by station|image|day|slot] [--json]\n"
     "       fwupgrader-cli records report --db STORE --html FILE\n"
     "       fwupgrader-cli records sync --db STORE\n"
     "       fwupgrader-cli records import --db STORE FILE.jsonl\n"
@@ -35,8 +35,12 @@ const char* const kRecordsHelp =
     "  STORE     a postgresql:// URI (or key=value string) or a .db/.sqlite file;\n"
     "            sync also takes a JSON-lines file\n"
     "  T         a UTC time: 2026-12-08 or 2026-12-08T06:10[:00][Z]\n"
-    "  summary   units, passed, failed, first-pass yield and median and 95th-percentile\n"
-    "            seconds, in all and by station, image and day\n"
+    "  list      one line per record (table; CSV: one row per record, no line break\n"
+    "            inside a cell; jsonl: the records exactly)\n"
+    "  summary   units (serial numbers), attempts, passed, failed, stopped, current,\n"
+    "            first-pass and final yield, median and 95th-percentile seconds of\n"
+    "            passed attempts and the failed ones' median, in all and by station,\n"
+    "            image and day (--by: one grouping; slot only with --by slot)\n"
     "  report    one self-contained HTML page with charts, for screen and print\n"
     "  list, summary, report  only read STORE: nothing in it is created or changed\n"
     "  sync      sends the records spooled for STORE while it could not take them;\n"
@@ -48,6 +52,7 @@ const char* const kRecordsHelp =
 
 struct RecordsOptions {
     std::string strCommand, strDb, strHtml, strFormat = "table", strFile;
+    std::string strBy; // summary --by: station, image, day or slot; empty: all but slot
     bool bJson = false, bHelp = false;
     RecordFilter filter;
 };
@@ -65,7 +70,7 @@ bool ParseRecordsOptions(const std::vector<std::string>& args, RecordsOptions& o
         const bool bTakesValue = strArg == "--db" || strArg == "--html" || strArg == "--format" ||
                                  strArg == "--serial" || strArg == "--since" ||
                                  strArg == "--until" || strArg == "--result" ||
-                                 strArg == "--station";
+                                 strArg == "--station" || strArg == "--slot" || strArg == "--by";
         if (bTakesValue) {
             if (i + 1 >= args.size()) {
                 strError = strArg + " needs a value";
@@ -86,6 +91,13 @@ bool ParseRecordsOptions(const std::vector<std::string>& args, RecordsOptions& o
             o.bHelp = true;
         } else if (strArg == "--json" && o.strCommand == "summary") {
             o.bJson = true;
+        } else if (strArg == "--by" && o.strCommand == "summary") {
+            if (strValue != "station" && strValue != "image" && strValue != "day" &&
+                strValue != "slot") {
+                strError = "--by is station, image, day or slot, not '" + strValue + "'";
+                return false;
+            }
+            o.strBy = strValue;
         } else if (strArg == "--db") {
             o.strDb = strValue;
         } else if (strArg == "--html" && o.strCommand == "report") {
@@ -103,6 +115,8 @@ bool ParseRecordsOptions(const std::vector<std::string>& args, RecordsOptions& o
             o.filter.optSerial = strValue;
         } else if (strArg == "--station") {
             o.filter.optStation = strValue;
+        } else if (strArg == "--slot") {
+            o.filter.optSlot = strValue;
         } else if (strArg == "--since" || strArg == "--until") {
             if (!time(strArg == "--since" ? o.filter.optSince : o.filter.optUntil)) {
                 return false;
@@ -195,6 +209,27 @@ std::string CsvField(const std::string& strValue, bool bText) {
     return strOut + "\"";
 }
 
+// A stored text on one line: the success text runs over two, and a table row
+// or CSV cell must not. Each CR, LF or CR LF becomes one space.
+std::string OneLine(const std::string& strText) {
+    std::string strOut;
+    for (size_t i = 0; i < strText.size(); ++i) {
+        if (strText[i] == '\r' || strText[i] == '\n') {
+            strOut += ' ';
+            i += strText[i] == '\r' && i + 1 < strText.size() && strText[i + 1] == '\n' ? 1 : 0;
+        } else {
+            strOut += strText[i];
+        }
+    }
+    return strOut;
+}
+
+std::string Fixed1(double dValue) {
+    char szText[32];
+    std::snprintf(szText, sizeof szText, "%.1f", dValue);
+    return szText;
+}
+
 int RunList(const RecordsOptions& o) {
     const std::unique_ptr<CRecordDb> pDb = OpenDb(o);
     std::vector<UnitRecord> records;
@@ -222,7 +257,8 @@ int RunList(const RecordsOptions& o) {
                 if (!strLine.empty()) {
                     strLine += ',';
                 }
-                strLine += CsvField(FieldText(r, field).value_or(""), !IsNumberField(field));
+                strLine +=
+                    CsvField(OneLine(FieldText(r, field).value_or("")), !IsNumberField(field));
             }
             std::puts(strLine.c_str());
         }
@@ -235,23 +271,35 @@ int RunList(const RecordsOptions& o) {
                         DisplayText(r.strTime).c_str(), DisplayText(r.strStation).c_str(),
                         DisplayText(r.optSerial.value_or("-")).c_str(),
                         DisplayText(r.strFile).c_str(), r.nAttempt, r.dSeconds,
-                        DisplayText(r.strResult).c_str());
+                        DisplayText(OneLine(r.strResult)).c_str());
         }
         std::printf("%zu unit(s)\n", records.size());
     }
     return kExitOk;
 }
 
+// A slot's key as shown: "STATION / SLOT".
+std::string ShownKey(const SummaryRow& r, bool bSlot) {
+    if (!bSlot) {
+        return r.strKey;
+    }
+    const auto [strStation, strSlot] = SlotKeyParts(r.strKey);
+    return strStation + " / " + strSlot;
+}
+
 std::string SummaryJson(const SummaryRow& r, const char* pszKey) {
-    char szNumbers[256];
+    char szNumbers[512];
     std::snprintf(szNumbers, sizeof szNumbers,
-                  "\"units\":%lld,\"passed\":%lld,\"failed\":%lld,\"serials\":%lld,"
-                  "\"first_pass_serials\":%lld,\"first_pass_yield\":%.4f,"
-                  "\"median_seconds\":%.3f,\"p95_seconds\":%.3f",
-                  static_cast<long long>(r.nUnits), static_cast<long long>(r.nPassed),
-                  static_cast<long long>(r.Failed()), static_cast<long long>(r.nSerials),
-                  static_cast<long long>(r.nFirstPassed), r.FirstPassYield(), r.dMedianSeconds,
-                  r.dP95Seconds);
+                  "\"units\":%lld,\"units_without_serial\":%lld,\"attempts\":%lld,\"passed\":%lld,"
+                  "\"failed\":%lld,\"stopped\":%lld,\"current\":%lld,\"first_pass_units\":%lld,"
+                  "\"first_pass_yield\":%.4f,\"final_pass_units\":%lld,\"final_yield\":%.4f,"
+                  "\"median_seconds\":%.1f,\"p95_seconds\":%.1f,\"failed_median_seconds\":%.1f",
+                  static_cast<long long>(r.nSerials), static_cast<long long>(r.nNoSerial),
+                  static_cast<long long>(r.nAttempts), static_cast<long long>(r.nPassed),
+                  static_cast<long long>(r.Failed()), static_cast<long long>(r.nStopped),
+                  static_cast<long long>(r.nCurrent), static_cast<long long>(r.nFirstPassed),
+                  r.FirstPassYield(), static_cast<long long>(r.nLastPassed), r.FinalYield(),
+                  r.dMedianSeconds, r.dP95Seconds, r.dFailedMedianSeconds);
     // Appended piece by piece: gcc 12 at -O3 misreads a chain starting with a
     // literal as an overlapping copy (-Wrestrict).
     std::string strJson = "{";
@@ -259,7 +307,7 @@ std::string SummaryJson(const SummaryRow& r, const char* pszKey) {
         strJson += '"';
         strJson += pszKey;
         strJson += "\":";
-        strJson += JsonStringOrNull(r.strKey);
+        strJson += JsonStringOrNull(ShownKey(r, std::string(pszKey) == "slot"));
         strJson += ',';
     }
     strJson += szNumbers;
@@ -269,11 +317,18 @@ std::string SummaryJson(const SummaryRow& r, const char* pszKey) {
 
 std::string SummaryText(const SummaryRow& r) {
     char szText[256];
-    std::snprintf(szText, sizeof szText, "%8lld %8lld %8lld %7.1f %% %9.1f %9.1f",
-                  static_cast<long long>(r.nUnits), static_cast<long long>(r.nPassed),
-                  static_cast<long long>(r.Failed()), r.FirstPassYield() * 100.0, r.dMedianSeconds,
-                  r.dP95Seconds);
-    return szText;
+    std::snprintf(szText, sizeof szText,
+                  "%7lld %8lld %7lld %7lld %7lld %7lld %7.1f %% %7.1f %% %7.1f %7.1f %7s",
+                  static_cast<long long>(r.nSerials), static_cast<long long>(r.nAttempts),
+                  static_cast<long long>(r.nPassed), static_cast<long long>(r.Failed()),
+                  static_cast<long long>(r.nStopped), static_cast<long long>(r.nCurrent),
+                  r.FirstPassYield() * 100.0, r.FinalYield() * 100.0, r.dMedianSeconds,
+                  r.dP95Seconds, r.Failed() > 0 ? Fixed1(r.dFailedMedianSeconds).c_str() : "-");
+    std::string strText = szText;
+    if (r.nNoSerial > 0) {
+        strText += "  (+" + std::to_string(r.nNoSerial) + " attempts without serial)";
+    }
+    return strText;
 }
 
 int RunSummary(const RecordsOptions& o) {
@@ -286,8 +341,19 @@ int RunSummary(const RecordsOptions& o) {
     if (!pDb->Summarize(summary, strError)) {
         return Failed(o, strError);
     }
-    const std::pair<const char*, const std::vector<SummaryRow>*> groups[] = {
-        {"station", &summary.byStation}, {"sha256", &summary.byImage}, {"day", &summary.byDay}};
+    std::vector<std::pair<const char*, const std::vector<SummaryRow>*>> groups = {
+        {"station", &summary.byStation},
+        {"sha256", &summary.byImage},
+        {"day", &summary.byDay},
+        {"slot", &summary.bySlot}};
+    if (!o.strBy.empty()) {
+        // --by: that grouping alone.
+        std::erase_if(groups, [&](const auto& group) {
+            return o.strBy != (group.first == std::string("sha256") ? "image" : group.first);
+        });
+    } else if (!o.bJson) {
+        groups.pop_back(); // the slots' table is long: asked for with --by slot
+    }
     if (o.bJson) {
         std::string strJson = SummaryJson(summary.total, nullptr);
         strJson.pop_back();
@@ -306,18 +372,23 @@ int RunSummary(const RecordsOptions& o) {
         std::printf("%s}\n", strJson.c_str());
         return kExitOk;
     }
-    const char* const pszHead = "   units   passed   failed  1st-pass    median       p95";
+    const char* const pszHead = "  units attempts  passed  failed stopped current  1st-pass "
+                                "    final  median     p95  failed";
     std::printf("%-20s %s\n%-20s %s\n", "", pszHead, "all", SummaryText(summary.total).c_str());
     for (const auto& [pszKey, pRows] : groups) {
+        const bool bSlot = std::string(pszKey) == "slot";
         std::printf("\nby %s:\n", pszKey);
         for (const SummaryRow& r : *pRows) {
-            const std::string strKey = r.strKey.empty() ? "(none)" : DisplayText(r.strKey);
+            const std::string strShown = ShownKey(r, bSlot);
+            const std::string strKey = strShown.empty() ? "(none)" : DisplayText(strShown);
             // An image is known by its digest's start, as git shows commits.
             std::printf("%-20s %s\n", strKey.substr(0, 20).c_str(), SummaryText(r).c_str());
         }
     }
-    std::printf("\n(median and 95th percentile in seconds; first-pass yield: serials whose first "
-                "attempt passed, of all serials)\n");
+    std::printf("\n(units: serial numbers; first-pass and final yield: units whose first and "
+                "whose last attempt passed; stopped and current records are neither passed nor "
+                "failed and stay out of the yields; median and 95th percentile of passed "
+                "attempts, and the failed attempts' median, in seconds, counted in tenths)\n");
     return kExitOk;
 }
 
@@ -351,8 +422,9 @@ int RunReport(const RecordsOptions& o) {
                      o.strHtml.c_str(), ec.message().c_str());
         return kExitStoreFailed;
     }
-    std::printf("wrote %s (%zu bytes, %lld units)\n", o.strHtml.c_str(), strHtml.size(),
-                static_cast<long long>(report.summary.total.nUnits));
+    std::printf("wrote %s (%zu bytes, %lld units, %lld attempts)\n", o.strHtml.c_str(),
+                strHtml.size(), static_cast<long long>(report.summary.total.nSerials),
+                static_cast<long long>(report.summary.total.nAttempts));
     return kExitOk;
 }
 

@@ -75,10 +75,6 @@ int64_t Integer(const SqlValue& value) {
     return value ? std::strtoll(value->c_str(), nullptr, 10) : 0;
 }
 
-double Real(const SqlValue& value) {
-    return value ? std::strtod(value->c_str(), nullptr) : 0.0;
-}
-
 // Seconds since 1970 of a canonical UTC time (days from the civil calendar).
 int64_t EpochSeconds(const std::string& strTime) {
     int nYear = 1970, nMonth = 1, nDay = 1, nHour = 0, nMinute = 0, nSecond = 0;
@@ -94,6 +90,17 @@ int64_t EpochSeconds(const std::string& strTime) {
 }
 
 } // namespace
+
+std::pair<std::string, std::string> SlotKeyParts(const std::string& strKey) {
+    const size_t nAt = strKey.find('\x1f');
+    return nAt == std::string::npos ? std::make_pair(std::string(), strKey)
+                                    : std::make_pair(strKey.substr(0, nAt), strKey.substr(nAt + 1));
+}
+
+bool IsSlotFarBelow(const SummaryRow& slot, const SummaryRow& station) {
+    return slot.nSerials >= kSlotFlagSerials &&
+           (station.FirstPassYield() - slot.FirstPassYield()) * 100.0 >= kSlotFlagPoints - 1e-9;
+}
 
 CRecordDb::CRecordDb(std::unique_ptr<ISqlConnection> pConnection, std::string strName)
     : m_pConnection(std::move(pConnection)), m_strName(std::move(strName)) {}
@@ -147,11 +154,21 @@ std::vector<std::string> CRecordDb::MigrationTo(int nVersion) const {
                           strColumn + ")");
         }
     }
-    if (nVersion == 2) {
-        // Version 1 had the units only: their aggregates are made from them once,
-        // while no older program's writer can add a unit the trigger would miss.
+    if (nVersion == 4) {
+        // Version 2's aggregates counted every record alike and had no final
+        // yield: made again from the units under today's rules, while no older
+        // program's writer can add a unit the trigger would miss. Version 2
+        // itself adds nothing now: a store comes up to 4 in one go.
         if (m_pConnection->Dialect() == SqlDialect::Postgres) {
             sql.push_back("LOCK TABLE units IN SHARE ROW EXCLUSIVE MODE");
+            sql.push_back("DROP TRIGGER IF EXISTS units_aggregate ON units");
+            sql.push_back("DROP FUNCTION IF EXISTS units_aggregate()");
+        } else {
+            sql.push_back("DROP TRIGGER IF EXISTS units_aggregate");
+        }
+        for (const char* pszTable : {"units_first", "units_last", "units_yield", "units_seconds",
+                                     "units_apart", "units_hours"}) {
+            sql.push_back(std::string("DROP TABLE IF EXISTS ") + pszTable);
         }
         for (std::string& strSql : AggregateSchema()) {
             sql.push_back(std::move(strSql));
@@ -180,8 +197,14 @@ std::string CRecordDb::GroupKey(int nGroup, const std::string& strRow) const {
         return strRow + "station";
     case 2:
         return "coalesce(" + strRow + "sha256, '')";
-    default:
+    case 3:
         return DayOf(strRow + "time");
+    default:
+        // Slots are named per station ("Slot 1" on every bench): the station,
+        // a unit separator (never in a name), the slot.
+        return strRow + "station || " +
+               (m_pConnection->Dialect() == SqlDialect::Sqlite ? "char(31)" : "chr(31)") + " || " +
+               strRow + "slot";
     }
 }
 
@@ -190,94 +213,181 @@ std::vector<std::string> CRecordDb::AggregateSchema() const {
     // Ids compare byte by byte in both databases, as a fixed order among ties.
     const std::string strC = bSqlite ? "" : " COLLATE \"C\"";
     const std::string strTime = bSqlite ? "TEXT" : "TIMESTAMPTZ";
+    const std::string strAttemptTable =
+        " (grp INTEGER NOT NULL, k TEXT NOT NULL, serial TEXT NOT NULL, time " + strTime +
+        " NOT NULL, attempt INTEGER NOT NULL, id TEXT NOT NULL, ok INTEGER NOT NULL, PRIMARY KEY "
+        "(grp, k, serial))";
     std::vector<std::string> sql = {
-        // Each serial's first attempt (time, attempt, id) overall (group 0, key
-        // ''), at each station (1), with each image (2) and on each UTC day (3).
-        "CREATE TABLE units_first (grp INTEGER NOT NULL, k TEXT NOT NULL, serial TEXT NOT "
-        "NULL, time " +
-            strTime +
-            " NOT NULL, attempt INTEGER NOT NULL, id TEXT NOT NULL, ok INTEGER NOT NULL, "
-            "PRIMARY KEY (grp, k, serial))",
-        // Per group and key: its serials and those whose first attempt passed.
+        // Each serial's first and last counted attempt (time, attempt, id) overall
+        // (group 0, key ''), at each station (1), with each image (2), on each UTC
+        // day (3) and in each slot (4).
+        "CREATE TABLE units_first" + strAttemptTable, "CREATE TABLE units_last" + strAttemptTable,
+        // Per group and key: its serials, those whose first attempt passed and
+        // those whose last one did.
         "CREATE TABLE units_yield (grp INTEGER NOT NULL, k TEXT NOT NULL, serials BIGINT NOT "
-        "NULL, first_passed BIGINT NOT NULL, PRIMARY KEY (grp, k))",
-        // Per group, key and duration: units and passed units (exact percentiles).
-        "CREATE TABLE units_seconds (grp INTEGER NOT NULL, k TEXT NOT NULL, seconds DOUBLE "
-        "PRECISION NOT NULL, n BIGINT NOT NULL, passed BIGINT NOT NULL, PRIMARY KEY (grp, k, "
-        "seconds))",
+        "NULL, first_passed BIGINT NOT NULL, last_passed BIGINT NOT NULL, PRIMARY KEY (grp, k))",
+        // Per group, key and tenth of a second: counted attempts and passed ones;
+        // fixed bins, so the table stays small whatever the durations.
+        "CREATE TABLE units_seconds (grp INTEGER NOT NULL, k TEXT NOT NULL, tenths BIGINT NOT "
+        "NULL, n BIGINT NOT NULL, passed BIGINT NOT NULL, PRIMARY KEY (grp, k, tenths))",
+        // Per group and key: what stays out of the yields.
+        "CREATE TABLE units_apart (grp INTEGER NOT NULL, k TEXT NOT NULL, stopped BIGINT NOT "
+        "NULL, current BIGINT NOT NULL, no_serial BIGINT NOT NULL, PRIMARY KEY (grp, k))",
         "CREATE TABLE units_hours (hour TEXT PRIMARY KEY, n BIGINT NOT NULL)"};
+    // A record's word: its outcome, or for a record older than the outcome
+    // column what its exit code says. Stopped and current records are neither
+    // passed nor failed.
+    const auto word = [](const std::string& r) {
+        return "coalesce(" + r + "outcome, CASE WHEN " + r +
+               "exit_code = 130 THEN 'stopped' ELSE '' END)";
+    };
+    const auto counted = [&](const std::string& r) {
+        return word(r) + " NOT IN ('stopped', 'current')";
+    };
+    const auto ok = [](const std::string& r) {
+        return "CASE WHEN " + r + "exit_code = 0 THEN 1 ELSE 0 END";
+    };
+    const auto tenths = [](const std::string& r) {
+        return "CAST(round(" + r + "seconds * 1000) AS BIGINT) / 100";
+    };
     // Filled once from the units already stored (an older store)...
-    const std::string strOk = "CASE WHEN u.exit_code = 0 THEN 1 ELSE 0 END";
-    for (int nGroup = 0; nGroup < 4; ++nGroup) {
+    for (int nGroup = 0; nGroup < kGroups; ++nGroup) {
         const std::string strGroup = std::to_string(nGroup), strKey = GroupKey(nGroup, "u.");
-        sql.push_back("INSERT INTO units_first (grp, k, serial, time, attempt, id, ok) SELECT " +
-                      strGroup + ", k, serial, time, attempt, id, ok FROM (SELECT " + strKey +
-                      " AS k, u.serial, u.time, u.attempt, u.id, " + strOk +
-                      " AS ok, row_number() OVER (PARTITION BY " + strKey +
-                      ", u.serial ORDER BY u.time, u.attempt, u.id" + strC +
-                      ") AS rn FROM units u WHERE u.serial IS NOT NULL) x WHERE rn = 1");
-        sql.push_back("INSERT INTO units_seconds (grp, k, seconds, n, passed) SELECT " + strGroup +
-                      ", " + strKey + ", u.seconds, count(*), sum(" + strOk +
-                      ") FROM units u GROUP BY 2, 3");
+        for (const auto& [pszTable, pszOrder] :
+             {std::pair{"units_first", ""}, std::pair{"units_last", " DESC"}}) {
+            const std::string strOrder = std::string(pszOrder);
+            sql.push_back(std::string("INSERT INTO ") + pszTable +
+                          " (grp, k, serial, time, attempt, id, ok) SELECT " + strGroup +
+                          ", k, serial, time, attempt, id, ok FROM (SELECT " + strKey +
+                          " AS k, u.serial, u.time, u.attempt, u.id, " + ok("u.") +
+                          " AS ok, row_number() OVER (PARTITION BY " + strKey +
+                          ", u.serial ORDER BY u.time" + strOrder + ", u.attempt" + strOrder +
+                          ", u.id" + strC + strOrder +
+                          ") AS rn FROM units u WHERE u.serial IS "
+                          "NOT NULL AND " +
+                          counted("u.") + ") x WHERE rn = 1");
+        }
+        sql.push_back("INSERT INTO units_seconds (grp, k, tenths, n, passed) SELECT " + strGroup +
+                      ", " + strKey + ", " + tenths("u.") + ", count(*), sum(" + ok("u.") +
+                      ") FROM units u WHERE " + counted("u.") + " GROUP BY 2, 3");
+        sql.push_back("INSERT INTO units_apart (grp, k, stopped, current, no_serial) SELECT " +
+                      strGroup + ", " + strKey + ", sum(CASE WHEN " + word("u.") +
+                      " = 'stopped' THEN 1 ELSE 0 END), sum(CASE WHEN " + word("u.") +
+                      " = 'current' THEN 1 ELSE 0 END), sum(CASE WHEN u.serial IS NULL AND " +
+                      counted("u.") +
+                      " THEN 1 ELSE 0 END) FROM units u WHERE u.serial IS NULL "
+                      "OR NOT (" +
+                      counted("u.") + ") GROUP BY 2");
     }
-    sql.push_back("INSERT INTO units_yield (grp, k, serials, first_passed) SELECT grp, k, "
-                  "count(*), sum(ok) FROM units_first GROUP BY grp, k");
+    sql.push_back("INSERT INTO units_yield (grp, k, serials, first_passed, last_passed) SELECT "
+                  "f.grp, f.k, count(*), sum(f.ok), sum(l.ok) FROM units_first f JOIN units_last "
+                  "l ON l.grp = f.grp AND l.k = f.k AND l.serial = f.serial GROUP BY f.grp, f.k");
     sql.push_back("INSERT INTO units_hours (hour, n) SELECT " + HourOf("u.time") +
                   ", count(*) FROM units u GROUP BY 1");
     // ...then kept up to date by every unit really inserted, in its own
     // transaction. Locks are taken in one order (per group the first attempt,
-    // then its yield; the durations; the hour), so writers never deadlock.
+    // its yield, the last attempt; the durations; what stays apart; the hour),
+    // so writers never deadlock.
     std::string strBody;
-    const std::string strNewOk = "CASE WHEN NEW.exit_code = 0 THEN 1 ELSE 0 END";
-    const std::string strEarlier =
-        "(NEW.time, NEW.attempt, NEW.id" + strC + ") < (f.time, f.attempt, f.id" + strC + ")";
-    for (int nGroup = 0; nGroup < 4; ++nGroup) {
+    const std::string strNewOk = ok("NEW.");
+    const std::string strNewCounted = counted("NEW.");
+    const auto before = [&](const char* pszA, const char* pszB) {
+        return std::string("(") + pszA + ".time, " + pszA + ".attempt, " + pszA + ".id" + strC +
+               ") < (" + pszB + ".time, " + pszB + ".attempt, " + pszB + ".id" + strC + ")";
+    };
+    for (int nGroup = 0; nGroup < kGroups; ++nGroup) {
         const std::string strGroup = std::to_string(nGroup), strKey = GroupKey(nGroup, "NEW.");
-        const std::string strYield =
-            "INSERT INTO units_yield (grp, k, serials, first_passed) SELECT " + strGroup + ", " +
-            strKey + ", ";
-        const std::string strYieldSum =
-            " ON CONFLICT (grp, k) DO UPDATE SET serials = units_yield.serials + "
-            "excluded.serials, first_passed = units_yield.first_passed + excluded.first_passed;\n";
-        const std::string strFirst =
-            "f.grp = " + strGroup + " AND f.k = " + strKey + " AND f.serial = NEW.serial";
+        // serials, first passed, last passed: each an expression to add.
+        const auto yield = [&](const std::string& strSerials, const std::string& strFirst,
+                               const std::string& strLast, const std::string& strFrom) {
+            return "INSERT INTO units_yield (grp, k, serials, first_passed, last_passed) SELECT " +
+                   strGroup + ", " + strKey + ", " + strSerials + ", " + strFirst + ", " + strLast +
+                   strFrom +
+                   " ON CONFLICT (grp, k) DO UPDATE SET serials = units_yield.serials + "
+                   "excluded.serials, first_passed = units_yield.first_passed + "
+                   "excluded.first_passed, last_passed = units_yield.last_passed + "
+                   "excluded.last_passed;\n";
+        };
+        const auto where = [&](const char* pszAlias) {
+            return std::string(pszAlias) + ".grp = " + strGroup + " AND " + pszAlias +
+                   ".k = " + strKey + " AND " + pszAlias + ".serial = NEW.serial";
+        };
         if (bSqlite) {
             // A new first attempt adds a serial; an earlier one arriving later
-            // (spool, import) replaces it and only moves the passed count.
-            strBody += strYield + "CASE WHEN f.ok IS NULL THEN 1 ELSE 0 END, " + strNewOk +
-                       " - coalesce(f.ok, 0) FROM (SELECT 1 AS one) o LEFT JOIN units_first f ON " +
-                       strFirst + " WHERE NEW.serial IS NOT NULL AND (f.ok IS NULL OR " +
-                       strEarlier + ")" + strYieldSum;
-            strBody += "INSERT INTO units_first (grp, k, serial, time, attempt, id, ok) SELECT " +
-                       strGroup + ", " + strKey + ", NEW.serial, NEW.time, NEW.attempt, NEW.id, " +
-                       strNewOk +
-                       " WHERE NEW.serial IS NOT NULL ON CONFLICT (grp, k, serial) DO UPDATE SET "
-                       "time = excluded.time, attempt = excluded.attempt, id = excluded.id, ok = "
-                       "excluded.ok WHERE (excluded.time, excluded.attempt, excluded.id) < "
-                       "(units_first.time, units_first.attempt, units_first.id);\n";
+            // (spool, import) replaces it and only moves the passed count. The
+            // last attempt likewise, with a later one.
+            const std::string strMine = " WHERE NEW.serial IS NOT NULL AND " + strNewCounted;
+            for (const bool bFirst : {true, false}) {
+                const char* pszTable = bFirst ? "units_first" : "units_last";
+                const char* pszAlias = bFirst ? "f" : "l";
+                const std::string strReplaces =
+                    bFirst ? before("NEW", pszAlias) : before(pszAlias, "NEW");
+                const std::string strDelta = strNewOk + " - coalesce(" + pszAlias + ".ok, 0)";
+                strBody += yield(bFirst ? "CASE WHEN f.ok IS NULL THEN 1 ELSE 0 END" : "0",
+                                 bFirst ? strDelta : "0", bFirst ? "0" : strDelta,
+                                 std::string(" FROM (SELECT 1 AS one) o LEFT JOIN ") + pszTable +
+                                     " " + pszAlias + " ON " + where(pszAlias) + strMine +
+                                     " AND (" + pszAlias + ".ok IS NULL OR " + strReplaces + ")");
+                const std::string strTable = pszTable;
+                strBody +=
+                    "INSERT INTO " + strTable + " (grp, k, serial, time, attempt, id, ok) SELECT " +
+                    strGroup + ", " + strKey + ", NEW.serial, NEW.time, NEW.attempt, NEW.id, " +
+                    strNewOk + strMine +
+                    " ON CONFLICT (grp, k, serial) DO UPDATE SET time = excluded.time, "
+                    "attempt = excluded.attempt, id = excluded.id, ok = excluded.ok WHERE " +
+                    (bFirst ? "(excluded.time, excluded.attempt, excluded.id) < (" + strTable +
+                                  ".time, " + strTable + ".attempt, " + strTable + ".id)"
+                            : "(" + strTable + ".time, " + strTable + ".attempt, " + strTable +
+                                  ".id) < (excluded.time, excluded.attempt, excluded.id)") +
+                    ";\n";
+            }
             continue;
         }
-        // Concurrent writers: the first attempt's row is inserted or locked
-        // before its yield moves, so two records of one serial at once count it
-        // once (the second waits for the first and then sees its row).
-        strBody += "IF NEW.serial IS NOT NULL THEN\nINSERT INTO units_first (grp, k, serial, "
-                   "time, attempt, id, ok) VALUES (" +
-                   strGroup + ", " + strKey + ", NEW.serial, NEW.time, NEW.attempt, NEW.id, " +
-                   strNewOk + ") ON CONFLICT (grp, k, serial) DO NOTHING;\nIF FOUND THEN\n" +
-                   strYield + "1, " + strNewOk + strYieldSum +
-                   "ELSE\nSELECT f.ok INTO nOld FROM units_first f WHERE " + strFirst + " AND " +
-                   strEarlier +
-                   " FOR UPDATE;\nIF FOUND THEN\nUPDATE units_first f SET time = NEW.time, "
-                   "attempt = NEW.attempt, id = NEW.id, ok = " +
-                   strNewOk + " WHERE " + strFirst + ";\n" + strYield + "0, " + strNewOk +
-                   " - nOld" + strYieldSum + "END IF;\nEND IF;\nEND IF;\n";
+        // Concurrent writers: an attempt's row is inserted or locked before its
+        // yield moves, so two records of one serial at once count it once (the
+        // second waits for the first and then sees its row).
+        strBody += "IF NEW.serial IS NOT NULL AND " + strNewCounted + " THEN\n";
+        for (const bool bFirst : {true, false}) {
+            const std::string strTable = bFirst ? "units_first" : "units_last";
+            const char* pszAlias = bFirst ? "f" : "l";
+            const std::string strReplaces =
+                bFirst ? before("NEW", pszAlias) : before(pszAlias, "NEW");
+            const std::string strDelta = strNewOk + " - nOld";
+            strBody +=
+                "INSERT INTO " + strTable + " (grp, k, serial, time, attempt, id, ok) VALUES (" +
+                strGroup + ", " + strKey + ", NEW.serial, NEW.time, NEW.attempt, NEW.id, " +
+                strNewOk + ") ON CONFLICT (grp, k, serial) DO NOTHING;\nIF FOUND THEN\n" +
+                yield(bFirst ? "1" : "0", bFirst ? strNewOk : "0", bFirst ? "0" : strNewOk, "") +
+                "ELSE\nSELECT " + pszAlias + ".ok INTO nOld FROM " + strTable + " " + pszAlias +
+                " WHERE " + where(pszAlias) + " AND " + strReplaces +
+                " FOR UPDATE;\nIF FOUND THEN\nUPDATE " + strTable + " " + pszAlias +
+                " SET time = NEW.time, attempt = NEW.attempt, id = NEW.id, ok = " + strNewOk +
+                " WHERE " + where(pszAlias) + ";\n" +
+                yield("0", bFirst ? strDelta : "0", bFirst ? "0" : strDelta, "") +
+                "END IF;\nEND IF;\n";
+        }
+        strBody += "END IF;\n";
     }
-    for (int nGroup = 0; nGroup < 4; ++nGroup) {
-        strBody += "INSERT INTO units_seconds (grp, k, seconds, n, passed) VALUES (" +
-                   std::to_string(nGroup) + ", " + GroupKey(nGroup, "NEW.") + ", NEW.seconds, 1, " +
-                   strNewOk +
-                   ") ON CONFLICT (grp, k, seconds) DO UPDATE SET n = units_seconds.n + 1, "
+    for (int nGroup = 0; nGroup < kGroups; ++nGroup) {
+        const std::string strGroup = std::to_string(nGroup), strKey = GroupKey(nGroup, "NEW.");
+        strBody += "INSERT INTO units_seconds (grp, k, tenths, n, passed) SELECT " + strGroup +
+                   ", " + strKey + ", " + tenths("NEW.") + ", 1, " + strNewOk + " WHERE " +
+                   strNewCounted +
+                   " ON CONFLICT (grp, k, tenths) DO UPDATE SET n = units_seconds.n + 1, "
                    "passed = units_seconds.passed + excluded.passed;\n";
+    }
+    // Most records are counted and have a serial: they touch no row here.
+    for (int nGroup = 0; nGroup < kGroups; ++nGroup) {
+        const std::string strGroup = std::to_string(nGroup), strKey = GroupKey(nGroup, "NEW.");
+        strBody += "INSERT INTO units_apart (grp, k, stopped, current, no_serial) SELECT " +
+                   strGroup + ", " + strKey + ", CASE WHEN " + word("NEW.") +
+                   " = 'stopped' THEN 1 ELSE 0 END, CASE WHEN " + word("NEW.") +
+                   " = 'current' THEN 1 ELSE 0 END, CASE WHEN NEW.serial IS NULL AND " +
+                   strNewCounted + " THEN 1 ELSE 0 END WHERE NEW.serial IS NULL OR NOT (" +
+                   strNewCounted +
+                   ") ON CONFLICT (grp, k) DO UPDATE SET stopped = units_apart.stopped + "
+                   "excluded.stopped, current = units_apart.current + excluded.current, "
+                   "no_serial = units_apart.no_serial + excluded.no_serial;\n";
     }
     strBody += "INSERT INTO units_hours (hour, n) VALUES (" + HourOf("NEW.time") +
                ", 1) ON CONFLICT (hour) DO UPDATE SET n = units_hours.n + 1;\n";
@@ -424,9 +534,15 @@ bool CRecordDb::List(const RecordFilter& filter, std::vector<UnitRecord>& record
     condition("time >=", filter.optSince);
     condition("time <=", filter.optUntil);
     condition("station =", filter.optStation);
+    condition("slot =", filter.optSlot);
     if (filter.optPassed) {
-        strWhere += (strWhere.empty() ? " WHERE " : " AND ") +
-                    std::string(*filter.optPassed ? "exit_code = 0" : "exit_code <> 0");
+        strWhere +=
+            (strWhere.empty() ? " WHERE " : " AND ") +
+            std::string(*filter.optPassed
+                            // Current readers (exit 0) and stopped ones are neither.
+                            ? "exit_code = 0 AND coalesce(outcome, 'passed') = 'passed'"
+                            : "exit_code <> 0 AND coalesce(outcome, CASE WHEN exit_code = 130 "
+                              "THEN 'stopped' ELSE '' END) <> 'stopped'");
     }
     std::vector<SqlRow> rows;
     const std::string strSelect =
@@ -456,39 +572,62 @@ bool CRecordDb::Aggregate(RecordSummary& summary, ReportData* pReport, std::stri
     if (!Prepare(strError)) {
         return false;
     }
-    if (m_nVersion < 2) {
+    if (m_nVersion < kAggregateVersion) {
         strError = m_strName + " has records of schema version " + std::to_string(m_nVersion) +
-                   ", which has no aggregates yet: the next record written to it (a run with "
-                   "--record, records import or records sync) adds them";
+                   ", whose aggregates this program does not read: the next record written to "
+                   "it (a run with --record, records import or records sync) brings them up to "
+                   "date";
         return false;
     }
     const bool bSqlite = m_pConnection->Dialect() == SqlDialect::Sqlite;
-    // Every figure from the aggregates the inserts keep: units and passed units
-    // per group, key and duration give the counts and the nearest-rank
-    // percentiles; the yields are stored as they are. Small tables: as many rows
-    // as stations, images, days and their durations, whatever the units.
+    // Every figure from the aggregates the inserts keep: counted and passed
+    // attempts per group, key and tenth of a second give the counts and the
+    // nearest-rank percentiles (passed and failed apart); the yields and what
+    // stays apart are stored as they are. Small tables: as many rows as keys
+    // times duration bins, whatever the units.
+    const std::string strRank = [] {
+        std::string strColumns;
+        for (const char* pszWhich : {"p", "f"}) {
+            const std::string w = pszWhich;
+            const std::string strCount = w == "p" ? "passed" : "(n - passed)";
+            strColumns += ", CAST(sum(" + strCount +
+                          ") OVER (PARTITION BY grp, k ORDER BY tenths ROWS UNBOUNDED PRECEDING) "
+                          "AS BIGINT) AS " +
+                          w + "below, CAST(sum(" + strCount +
+                          ") OVER (PARTITION BY grp, k) AS BIGINT) AS " + w + "t";
+        }
+        return strColumns;
+    }();
+    const auto percentile = [](const char* pszWhich, int nPercent) {
+        const std::string w = pszWhich;
+        const std::string strCount = w == "p" ? "passed" : "(n - passed)";
+        return "min(CASE WHEN " + strCount + " > 0 AND " + w + "below >= (" + w + "t * " +
+               std::to_string(nPercent) + " + 99) / 100 THEN tenths END)";
+    };
     const std::string strSql =
-        "WITH c AS (SELECT grp, k, seconds, n, passed, CAST(sum(n) OVER (PARTITION BY grp, k "
-        "ORDER BY seconds ROWS UNBOUNDED PRECEDING) AS BIGINT) AS below, CAST(sum(n) OVER "
-        "(PARTITION BY grp, k) AS BIGINT) AS t FROM units_seconds), "
-        "s AS (SELECT grp, k, sum(n) AS n, sum(passed) AS p, "
-        "min(CASE WHEN below >= (t * 50 + 99) / 100 THEN seconds END) AS p50, "
-        "min(CASE WHEN below >= (t * 95 + 99) / 100 THEN seconds END) AS p95 FROM c "
-        "GROUP BY grp, k) "
-        "SELECT s.grp, s.k, s.n, s.p, coalesce(y.serials, 0), coalesce(y.first_passed, 0), "
-        "s.p50, s.p95 FROM s LEFT JOIN units_yield y ON y.grp = s.grp AND y.k = s.k" +
-        // The report's histogram from the same counts (grouping 4: the bin as the
-        // key, its units, the shortest and longest duration in the last two columns).
+        "WITH c AS (SELECT grp, k, tenths, n, passed" + strRank +
+        " FROM units_seconds), s AS (SELECT grp, k, sum(n) AS n, sum(passed) AS p, " +
+        percentile("p", 50) + " AS p50, " + percentile("p", 95) + " AS p95, " +
+        percentile("f", 50) +
+        " AS f50 FROM c GROUP BY grp, k), keys AS (SELECT grp, k FROM s UNION SELECT grp, k "
+        "FROM units_apart) "
+        "SELECT keys.grp, keys.k, coalesce(s.n, 0), coalesce(s.p, 0), coalesce(y.serials, 0), "
+        "coalesce(y.first_passed, 0), coalesce(y.last_passed, 0), coalesce(a.stopped, 0), "
+        "coalesce(a.current, 0), coalesce(a.no_serial, 0), s.p50, s.p95, s.f50 FROM keys LEFT "
+        "JOIN s ON s.grp = keys.grp AND s.k = keys.k LEFT JOIN units_yield y ON y.grp = keys.grp "
+        "AND y.k = keys.k LEFT JOIN units_apart a ON a.grp = keys.grp AND a.k = keys.k" +
+        // The report's histogram from the same counts (grouping 99: the bin as the
+        // key, its attempts, the shortest and longest bin in the last two columns).
         std::string(pReport == nullptr
                         ? ""
-                        : " UNION ALL SELECT 4, CAST(b AS TEXT), sum(n), 0, 0, 0, min(lo), "
-                          "min(hi) FROM (SELECT " +
+                        : " UNION ALL SELECT 99, CAST(b AS TEXT), sum(n), 0, 0, 0, 0, 0, 0, 0, "
+                          "min(lo), min(hi), NULL FROM (SELECT " +
                               std::string(bSqlite ? "CAST" : "floor") +
-                              "((seconds - lo) / CASE WHEN hi > lo THEN (hi - lo) / " +
-                              std::to_string(kHistogramBins) + " ELSE 1.0 END" +
+                              "((tenths - lo) / CASE WHEN hi > lo THEN (hi - lo) / " +
+                              std::to_string(kHistogramBins) + ".0 ELSE 1.0 END" +
                               (bSqlite ? " AS INTEGER)" : ")::int") +
-                              " AS b, n, lo, hi FROM units_seconds, (SELECT min(seconds) AS lo, "
-                              "max(seconds) AS hi FROM units_seconds WHERE grp = 0) r WHERE grp "
+                              " AS b, n, lo, hi FROM units_seconds, (SELECT min(tenths) AS lo, "
+                              "max(tenths) AS hi FROM units_seconds WHERE grp = 0) r WHERE grp "
                               "= 0) h GROUP BY b") +
         " ORDER BY 1, 2";
     std::vector<SqlRow> rows;
@@ -496,16 +635,24 @@ bool CRecordDb::Aggregate(RecordSummary& summary, ReportData* pReport, std::stri
         return false;
     }
     summary = RecordSummary{};
+    const auto seconds = [](const SqlValue& value) {
+        return static_cast<double>(Integer(value)) / 10;
+    };
     for (const SqlRow& row : rows) {
         SummaryRow s;
         s.strKey = BytesFromSqlText(row[1].value_or(""));
-        s.nUnits = Integer(row[2]);
+        s.nAttempts = Integer(row[2]);
         s.nPassed = Integer(row[3]);
         s.nSerials = Integer(row[4]);
         s.nFirstPassed = Integer(row[5]);
-        s.dMedianSeconds = Real(row[6]);
-        s.dP95Seconds = Real(row[7]);
-        if (Integer(row[0]) == 4 && pReport != nullptr) {
+        s.nLastPassed = Integer(row[6]);
+        s.nStopped = Integer(row[7]);
+        s.nCurrent = Integer(row[8]);
+        s.nNoSerial = Integer(row[9]);
+        s.dMedianSeconds = seconds(row[10]);
+        s.dP95Seconds = seconds(row[11]);
+        s.dFailedMedianSeconds = seconds(row[12]);
+        if (Integer(row[0]) == 99 && pReport != nullptr) {
             pReport->dHistogramFrom = s.dMedianSeconds;
             pReport->dHistogramStep = s.dP95Seconds > s.dMedianSeconds
                                           ? (s.dP95Seconds - s.dMedianSeconds) / kHistogramBins
@@ -513,7 +660,7 @@ bool CRecordDb::Aggregate(RecordSummary& summary, ReportData* pReport, std::stri
             pReport->histogram.resize(kHistogramBins);
             // The longest duration falls on the last bin's far edge: counted in it.
             const int64_t nBin = std::clamp<int64_t>(Integer(row[1]), 0, kHistogramBins - 1);
-            pReport->histogram[static_cast<size_t>(nBin)] += s.nUnits;
+            pReport->histogram[static_cast<size_t>(nBin)] += s.nAttempts;
             continue;
         }
         switch (Integer(row[0])) {
@@ -526,8 +673,11 @@ bool CRecordDb::Aggregate(RecordSummary& summary, ReportData* pReport, std::stri
         case 2:
             summary.byImage.push_back(s);
             break;
-        default:
+        case 3:
             summary.byDay.push_back(s);
+            break;
+        default:
+            summary.bySlot.push_back(s);
         }
     }
     return true;

@@ -25,26 +25,49 @@ struct RecordFilter {
     std::optional<std::string> optUntil;
     std::optional<bool> optPassed; // --result pass|fail
     std::optional<std::string> optStation;
+    std::optional<std::string> optSlot;
 };
 
-// One line of a summary: all units, or those of one station, image or day.
+// One line of a summary: all records, or those of one station, image, day or
+// slot. Stopped and current records are neither passed nor failed: counted
+// apart, out of every yield and duration.
 struct SummaryRow {
-    std::string strKey; // the station, image SHA-256 or day; empty for all
-    int64_t nUnits = 0;
-    int64_t nPassed = 0;
-    int64_t nSerials = 0;      // distinct serial numbers
-    int64_t nFirstPassed = 0;  // serials whose first attempt passed
-    double dMedianSeconds = 0; // nearest rank
-    double dP95Seconds = 0;    // nearest rank
-    int64_t Failed() const { return nUnits - nPassed; }
+    // The station, image SHA-256, day, or slot as "STATION\x1fSLOT" (see
+    // SlotKeyParts); empty for all.
+    std::string strKey;
+    int64_t nAttempts = 0;    // passed and failed records (attempts)
+    int64_t nPassed = 0;      // of them, passed
+    int64_t nSerials = 0;     // units: distinct serial numbers among the attempts
+    int64_t nNoSerial = 0;    // attempts whose unit told no serial: units of their own
+    int64_t nFirstPassed = 0; // serials whose first attempt passed
+    int64_t nLastPassed = 0;  // serials whose last attempt passed
+    int64_t nStopped = 0;     // records stopped on request
+    int64_t nCurrent = 0;     // records of readers that already ran the expected version
+    // Nearest rank over durations counted in tenths of a second: the lower edge
+    // of the tenth holding the rank (so at most 0.1 s below the exact figure).
+    double dMedianSeconds = 0;       // of passed attempts
+    double dP95Seconds = 0;          // of passed attempts
+    double dFailedMedianSeconds = 0; // of failed attempts
+    int64_t Failed() const { return nAttempts - nPassed; }
     double FirstPassYield() const {
         return nSerials == 0 ? 0.0 : static_cast<double>(nFirstPassed) / nSerials;
     }
+    double FinalYield() const {
+        return nSerials == 0 ? 0.0 : static_cast<double>(nLastPassed) / nSerials;
+    }
 };
+
+// A slot row's key split into its station and slot.
+std::pair<std::string, std::string> SlotKeyParts(const std::string& strKey);
+// Slots whose first-pass yield lies kSlotFlagPoints or more below their station's,
+// with at least kSlotFlagSerials units: worth a look at the fixture.
+inline constexpr double kSlotFlagPoints = 10.0;
+inline constexpr int64_t kSlotFlagSerials = 5;
+bool IsSlotFarBelow(const SummaryRow& slot, const SummaryRow& station);
 
 struct RecordSummary {
     SummaryRow total;
-    std::vector<SummaryRow> byStation, byImage, byDay;
+    std::vector<SummaryRow> byStation, byImage, byDay, bySlot;
 };
 
 // What the HTML report draws besides the summary: counts, never rows.
@@ -61,8 +84,13 @@ public:
     // field's column needs the next one):
     // 1: the units;
     // 2: their aggregates, kept by a trigger on each insert;
-    // 3: the image's signed version and signer.
-    static constexpr int kSchemaVersion = 3;
+    // 3: the image's signed version and signer;
+    // 4: the read-back (version after, verified), the cause and the outcome's
+    //    word; the aggregates made anew: stopped and current records apart, the
+    //    last attempt beside the first, slots, durations in tenths of a second.
+    static constexpr int kSchemaVersion = 4;
+    // The oldest version whose aggregates the queries read.
+    static constexpr int kAggregateVersion = 4;
     static constexpr int kHistogramBins = 20;
 
     // Takes the connection; strName (password hidden) names the store in messages.
@@ -90,8 +118,10 @@ private:
     std::string ColumnDefinition(const UnitRecordField& field) const;
     std::string DayOf(const std::string& strTime) const;  // a time's UTC "YYYY-MM-DD"
     std::string HourOf(const std::string& strTime) const; // a time's UTC "YYYY-MM-DDTHH"
+    // The groupings of the aggregates: all, station, image, day, slot.
+    static constexpr int kGroups = 5;
     // The key of a row (strRow: "u." or "NEW.") in group 0 (all), 1 (station),
-    // 2 (image) or 3 (day).
+    // 2 (image), 3 (day) or 4 (slot).
     std::string GroupKey(int nGroup, const std::string& strRow) const;
     // Statements that create the aggregate tables, fill them from the units
     // there and add the trigger that keeps them.

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
+#include <map>
 #include <vector>
 
 namespace fwup {
@@ -86,18 +88,35 @@ std::string BarChart(const std::string& strTitle, const std::vector<std::string>
     return strSvg + "</figcaption></figure>\n";
 }
 
+// One row per key; fnFlag, when given, marks a row (its reason shown in the key cell).
 std::string SummaryTable(const std::string& strHead, const std::vector<SummaryRow>& rows,
-                         bool bCode) {
-    std::string strHtml = "<table>\n<thead><tr><th>" + HtmlEscape(strHead) +
-                          "</th><th>units</th><th>passed</th><th>failed</th><th>first-pass "
-                          "yield</th><th>median s</th><th>95th pct. s</th></tr></thead>\n<tbody>\n";
+                         bool bCode,
+                         const std::function<std::string(const SummaryRow&)>& fnFlag = {}) {
+    std::string strHtml =
+        "<table>\n<thead><tr><th>" + HtmlEscape(strHead) +
+        "</th><th>units</th><th>attempts</th><th>passed</th><th>failed</th><th>stopped</th>"
+        "<th>current</th><th>first-pass yield</th><th>final yield</th><th>median s</th>"
+        "<th>95th pct. s</th><th>failed median s</th></tr></thead>\n<tbody>\n";
     for (const SummaryRow& r : rows) {
-        const std::string strKey = r.strKey.empty() ? "(none)" : HtmlEscape(r.strKey);
+        std::string strKey = r.strKey.empty() ? "(none)" : HtmlEscape(r.strKey);
+        const std::string strFlag = fnFlag ? fnFlag(r) : "";
+        if (!strFlag.empty()) {
+            strKey = "<strong>" + strKey + "</strong> <span class=\"flag\">" + HtmlEscape(strFlag) +
+                     "</span>";
+        }
+        std::string strUnits = std::to_string(r.nSerials);
+        if (r.nNoSerial > 0) {
+            strUnits += " + " + std::to_string(r.nNoSerial) + " without serial";
+        }
         strHtml +=
-            "<tr><td" + std::string(bCode ? " class=\"code\"" : "") + ">" + strKey + "</td><td>" +
-            std::to_string(r.nUnits) + "</td><td>" + std::to_string(r.nPassed) + "</td><td>" +
-            std::to_string(r.Failed()) + "</td><td>" + Percent(r.FirstPassYield()) + "</td><td>" +
-            Fixed(r.dMedianSeconds, 1) + "</td><td>" + Fixed(r.dP95Seconds, 1) + "</td></tr>\n";
+            "<tr" + std::string(strFlag.empty() ? "" : " class=\"flagged\"") + "><td" +
+            std::string(bCode ? " class=\"code\"" : "") + ">" + strKey + "</td><td>" + strUnits +
+            "</td><td>" + std::to_string(r.nAttempts) + "</td><td>" + std::to_string(r.nPassed) +
+            "</td><td>" + std::to_string(r.Failed()) + "</td><td>" + std::to_string(r.nStopped) +
+            "</td><td>" + std::to_string(r.nCurrent) + "</td><td>" + Percent(r.FirstPassYield()) +
+            "</td><td>" + Percent(r.FinalYield()) + "</td><td>" + Fixed(r.dMedianSeconds, 1) +
+            "</td><td>" + Fixed(r.dP95Seconds, 1) + "</td><td>" +
+            (r.Failed() > 0 ? Fixed(r.dFailedMedianSeconds, 1) : "-") + "</td></tr>\n";
     }
     return strHtml + "</tbody>\n</table>\n";
 }
@@ -145,13 +164,19 @@ std::string FormatHtmlReport(const ReportData& report, const std::string& strSto
         ".code{font-family:monospace;font-size:0.8em;word-break:break-all}\n"
         "figure{margin:0 0 1.5em}svg{width:100%;height:auto;font-size:10px}\n"
         ".key{display:inline-block;width:0.8em;height:0.8em;border:1px solid #000}\n"
+        ".flagged td{background:#fde9d9}.flag{font-weight:normal;font-size:0.85em}\n"
         "@media print{body{margin:0;max-width:none}figure,table{break-inside:avoid}"
         "*{-webkit-print-color-adjust:exact;print-color-adjust:exact}}\n"
         "</style>\n</head>\n<body>\n<h1>Unit records: yield report</h1>\n<p>Store: " +
         HtmlEscape(strStore) + "<br>Made: " + HtmlEscape(strGenerated) + "</p>\n";
     SummaryRow total = summary.total;
     total.strKey = "all units";
-    strHtml += "<h2>All units</h2>\n" + SummaryTable("", {total}, false);
+    strHtml += "<h2>All units</h2>\n" + SummaryTable("", {total}, false) +
+               "<p>Units are serial numbers (attempts whose reader told none count apart). "
+               "First-pass yield: units whose first attempt passed; final yield: units whose "
+               "last attempt passed. Stopped and current records are neither passed nor failed "
+               "and stay out of both. Durations are of passed attempts unless named failed, "
+               "counted in tenths of a second.</p>\n";
 
     std::vector<std::string> hourLabels;
     Series hourly{"units", "#3366aa", {}};
@@ -187,6 +212,27 @@ std::string FormatHtmlReport(const ReportData& report, const std::string& strSto
                         binLabels, {Series{"units", "#7b68ee", report.histogram}}, 2);
 
     strHtml += "<h2>By station</h2>\n" + SummaryTable("station", summary.byStation, false);
+    // Each slot beside its station's yield: a slot far below it points at a fixture.
+    std::map<std::string, const SummaryRow*> stations;
+    for (const SummaryRow& r : summary.byStation) {
+        stations[r.strKey] = &r;
+    }
+    std::vector<SummaryRow> slots = summary.bySlot;
+    for (SummaryRow& r : slots) {
+        const auto [strStation, strSlot] = SlotKeyParts(r.strKey);
+        r.strKey = strStation + " / " + strSlot;
+    }
+    strHtml += "<h2>By slot</h2>\n<p>A slot whose first-pass yield is " +
+               Fixed(kSlotFlagPoints, 0) + " points or more below its station's (with at least " +
+               std::to_string(kSlotFlagSerials) +
+               " units) is flagged: check its cable and fixture.</p>\n" +
+               SummaryTable("station / slot", slots, false, [&](const SummaryRow& r) {
+                   const size_t nIndex = static_cast<size_t>(&r - slots.data());
+                   const auto it = stations.find(SlotKeyParts(summary.bySlot[nIndex].strKey).first);
+                   return it != stations.end() && IsSlotFarBelow(r, *it->second)
+                              ? "below its station (" + Percent(it->second->FirstPassYield()) + ")"
+                              : std::string();
+               });
     strHtml += "<h2>By image</h2>\n" + SummaryTable("image SHA-256", summary.byImage, true);
     return strHtml + "</body>\n</html>\n";
 }

@@ -46,6 +46,12 @@ UnitRecord MakeUnitRecord(const DeviceUnit& unit, const UpdateOutcome& outcome,
     record.strId = NewRecordId();
     record.strSlot = unit.strSlot.empty() ? unit.strConnector : unit.strSlot;
     record.nAttempt = unit.nAttempt;
+    record.optVersionAfter = request.optVersionAfter;
+    record.optVerified = VerifyStateText(request.eVerified);
+    if (!outcome.strCause.empty()) {
+        record.optCause = outcome.strCause;
+    }
+    record.optOutcome = OutcomeCode(outcome.eKind);
     return record;
 }
 

@@ -21,7 +21,8 @@ struct UnitRecord {
     std::string strPort;                        // listed name
     std::string strConnector;                   // USB path plus interface
     std::optional<std::string> optSerial;       // none when the device told none
-    std::optional<std::string> optVersion;      // application version before the update
+    std::optional<std::string> optVersion;      // application version before the update (the
+                                                // key "version", kept from the first records)
     std::optional<std::string> optBoot;         // boot loader version "v.v.v.v"
     std::string strFile;                        // base name of the image file
     int64_t nSize = 0;                          // bytes of the file
@@ -35,6 +36,10 @@ struct UnitRecord {
     int nAttempt = 1;                           // 1, or the how-many-th job on this serial
     std::optional<std::string> optImageVersion; // version=V its verified signature vouches for
     std::optional<std::string> optImageSigner;  // the key id of that signature
+    std::optional<std::string> optVersionAfter; // what the reader reported after its download
+    std::optional<std::string> optVerified;     // "yes", "no" or "not checked"; none: older record
+    std::optional<std::string> optCause;   // the outcome's "cause:" line; none when it has none
+    std::optional<std::string> optOutcome; // OutcomeCode: "passed", "stopped", "current", ...
 
     bool operator==(const UnitRecord&) const = default;
 };
@@ -46,7 +51,8 @@ UnitRecord MakeUnitRecord(const DeviceUnit& unit, const UpdateOutcome& outcome,
                           const UpdateRequest& request, std::time_t nEndTime, double dSeconds);
 // One JSON object, ending in a line feed: the twelve original keys in their order,
 // then id, station, slot and attempt; then image_version and image_signer
-// when the image had a verified signature.
+// when the image had a verified signature; then version_after, verified, cause
+// and outcome, each when it has a value.
 std::string FormatUnitRecord(const UnitRecord& record);
 // Reads one line as FormatUnitRecord writes it (also an older line with only the
 // twelve keys: its id is then derived from the line's text, so reading it twice

@@ -66,6 +66,11 @@ inline constexpr UnitRecordField kUnitRecordFields[] = {
     {"image_version", "image_version", "TEXT", &UnitRecord::optImageVersion, kFieldOmittedWhenNone,
      3},
     {"image_signer", "image_signer", "TEXT", &UnitRecord::optImageSigner, kFieldOmittedWhenNone, 3},
+    {"version_after", "version_after", "TEXT", &UnitRecord::optVersionAfter, kFieldOmittedWhenNone,
+     4},
+    {"verified", "verified", "TEXT", &UnitRecord::optVerified, kFieldOmittedWhenNone, 4},
+    {"cause", "cause", "TEXT", &UnitRecord::optCause, kFieldOmittedWhenNone, 4},
+    {"outcome", "outcome", "TEXT", &UnitRecord::optOutcome, kFieldOmittedWhenNone, 4},
 };
 
 // The field's value as text, as a database gets it and CSV shows it: numbers in

@@ -104,21 +104,23 @@ TEST(CliAuto, ParallelFlashesFourReadersAtOnceAndRecordsEachUnit) {
             bFirst = false;
         }
         // Nothing else: no value here holds a quote before a colon, so each "key":
-        // is one of the sixteen.
+        // is one of the sixteen, or of the read-back's three and the outcome.
         size_t nKeys = 0;
         for (size_t n = strLine.find("\":"); n != std::string::npos;
              n = strLine.find("\":", n + 1)) {
             ++nKeys;
         }
-        EXPECT_EQ(nKeys, 16u) << strLine;
+        EXPECT_EQ(nKeys, 19u) << strLine;
         serials.insert(strLine.substr(strLine.find("\"serial\":"), 19));
         slots.insert(strLine.substr(strLine.find(",\"slot\":")));
     }
     EXPECT_EQ(serials.size(), 4u);
-    EXPECT_EQ(slots, (std::set<std::string>{",\"slot\":\"Bench 3\",\"attempt\":1}",
-                                            ",\"slot\":\"Slot 1\",\"attempt\":1}",
-                                            ",\"slot\":\"Slot 2\",\"attempt\":1}",
-                                            ",\"slot\":\"Slot 3\",\"attempt\":1}"}));
+    const std::string strProof =
+        ",\"attempt\":1,\"version_after\":\"2.0.0.1\",\"verified\":\"yes\","
+        "\"outcome\":\"passed\"}";
+    EXPECT_EQ(slots, (std::set<std::string>{
+                         ",\"slot\":\"Bench 3\"" + strProof, ",\"slot\":\"Slot 1\"" + strProof,
+                         ",\"slot\":\"Slot 2\"" + strProof, ",\"slot\":\"Slot 3\"" + strProof}));
 }
 
 TEST(CliAuto, SecondInterruptStopsEveryReaderAtAPacketBoundary) {

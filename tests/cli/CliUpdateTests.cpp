@@ -128,10 +128,13 @@ TEST(CliUpdate, RetriesAFlakyDownloadAndRecordsEachAttempt) {
     const std::vector<std::string> records = SplitLines(std::string(bytes.begin(), bytes.end()));
     ASSERT_EQ(records.size(), 2u);
     EXPECT_TRUE(Contains(records[0], "\"result\":\"Communication Error\"")) << records[0];
-    EXPECT_TRUE(Contains(records[0], "\"attempt\":1}")) << records[0];
+    EXPECT_TRUE(Contains(records[0], "\"attempt\":1,\"verified\":\"not checked\",\"cause\":\"the "
+                                     "boot loader refused block 2 with status 2\","
+                                     "\"outcome\":\"communication_error\"}"))
+        << records[0];
     EXPECT_TRUE(Contains(records[1], "\"serial\":\"SN1001\"")) << records[1];
     EXPECT_TRUE(Contains(records[1], "\"exit_code\":0,")) << records[1];
-    EXPECT_TRUE(Contains(records[1], "\"attempt\":2}")) << records[1];
+    EXPECT_TRUE(Contains(records[1], "\"attempt\":2,")) << records[1];
 }
 
 // A reader still restarting when update begins (its port not listed yet): its

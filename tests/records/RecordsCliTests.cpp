@@ -137,9 +137,13 @@ TEST(RecordsCli, ImportTwiceAddsNothingAndTheReportIsOneSelfContainedPage) {
               0);
     EXPECT_EQ(std::count(strOut.begin(), strOut.end(), '\n'), 4) << strOut; // header + 3
     EXPECT_EQ(RunCli({"records", "summary", "--db", strDb, "--json"}, root.Path(), strOut), 0);
-    EXPECT_TRUE(Contains(strOut, "{\"units\":3,\"passed\":2,\"failed\":1,\"serials\":2,"
-                                 "\"first_pass_serials\":1,\"first_pass_yield\":0.5000,"
-                                 "\"median_seconds\":20.000,\"p95_seconds\":40.000,"))
+    // Units are serials; A failed, then passed: no first pass, a final one.
+    EXPECT_TRUE(Contains(strOut, "{\"units\":2,\"units_without_serial\":0,\"attempts\":3,"
+                                 "\"passed\":2,\"failed\":1,\"stopped\":0,\"current\":0,"
+                                 "\"first_pass_units\":1,\"first_pass_yield\":0.5000,"
+                                 "\"final_pass_units\":2,\"final_yield\":1.0000,"
+                                 "\"median_seconds\":10.0,\"p95_seconds\":20.0,"
+                                 "\"failed_median_seconds\":40.0"))
         << strOut;
     const std::string strHtml = root.Path() + "/r.html";
     EXPECT_EQ(RunCli({"records", "report", "--db", strDb, "--html", strHtml}, root.Path(), strOut),
@@ -153,7 +157,8 @@ TEST(RecordsCli, ImportTwiceAddsNothingAndTheReportIsOneSelfContainedPage) {
         ++nCharts;
     }
     EXPECT_EQ(nCharts, 3u);
-    EXPECT_TRUE(Contains(strPage, "<td>&lt;b&gt;&amp;amp</td><td>3</td><td>2</td><td>1</td>"))
+    EXPECT_TRUE(
+        Contains(strPage, "<td>&lt;b&gt;&amp;amp</td><td>2</td><td>3</td><td>2</td><td>1</td>"))
         << strPage;
     // Stored terminal controls come out escaped, and a CSV cell that a
     // spreadsheet would run as a formula after an apostrophe.

@@ -292,9 +292,11 @@ UnitRecord FullRecord() {
 // equal from its line.
 TEST(UnitRecord, EveryFieldComesBackFromTheLine) {
     const std::vector<std::string> keys = {
-        "time",   "port",   "connector", "serial",  "version", "boot",    "file", "size",
-        "sha256", "result", "exit_code", "seconds", "id",      "station", "slot", "attempt",
-        "image_version", "image_signer"};
+        "time",      "port",          "connector",    "serial",        "version",
+        "boot",      "file",          "size",         "sha256",        "result",
+        "exit_code", "seconds",       "id",           "station",       "slot",
+        "attempt",   "image_version", "image_signer", "version_after", "verified",
+        "cause",     "outcome"};
     std::vector<std::string> tableKeys;
     for (const UnitRecordField& field : kUnitRecordFields) {
         tableKeys.push_back(field.pszJsonKey);
@@ -315,7 +317,8 @@ TEST_P(RecordDbTest, EveryFieldComesBackAndTheTableHasItsColumns) {
         "NULL, serial TEXT, version TEXT, boot TEXT, file TEXT NOT NULL, size BIGINT NOT NULL, "
         "sha256 TEXT, result TEXT NOT NULL, exit_code INTEGER NOT NULL, seconds DOUBLE PRECISION "
         "NOT NULL, station TEXT NOT NULL, slot TEXT NOT NULL, attempt INTEGER NOT NULL, "
-        "image_version TEXT, image_signer TEXT";
+        "image_version TEXT, image_signer TEXT, version_after TEXT, verified TEXT, cause TEXT, "
+        "outcome TEXT";
     const std::string strStore = Store("fields");
     // the statement that shows the table's columns, what it shows
     const auto [strShowColumns, strShown] =
@@ -329,7 +332,8 @@ TEST_P(RecordDbTest, EveryFieldComesBackAndTheTableHasItsColumns) {
                   "TEXT NOT NULL, serial TEXT, version TEXT, boot TEXT, file TEXT NOT NULL, size "
                   "INT8 NOT NULL, sha256 TEXT, result TEXT NOT NULL, exit_code INT4 NOT NULL, "
                   "seconds FLOAT8 NOT NULL, station TEXT NOT NULL, slot TEXT NOT NULL, attempt "
-                  "INT4 NOT NULL, image_version TEXT, image_signer TEXT")
+                  "INT4 NOT NULL, image_version TEXT, image_signer TEXT, version_after TEXT, "
+                  "verified TEXT, cause TEXT, outcome TEXT")
             : std::pair<std::string, std::string>(
                   "SELECT sql FROM sqlite_master WHERE name = 'units'",
                   "CREATE TABLE units (" +
@@ -553,7 +557,7 @@ TEST_P(RecordDbTest, AStoreWithANewerSchemaIsRefused) {
     CUnitRecordLog log;
     CRecordDb db(std::move(pConnection), MaskedStore(strStore));
     EXPECT_FALSE(db.Prepare(strError));
-    EXPECT_NE(strError.find("schema version 99, newer than this program's 3"), std::string::npos)
+    EXPECT_NE(strError.find("schema version 99, newer than this program's 4"), std::string::npos)
         << strError;
     // A local file is refused before any unit runs.
     EXPECT_EQ(log.Open(strStore, strError), IsServer());
@@ -587,37 +591,56 @@ TEST_P(RecordDbTest, SummaryAndListAgreeWithHandCountedFigures) {
         SampleRecord("B", 0, 20, "2026-12-08T06:30:00Z", "s1"),
         SampleRecord("C", 0, 30, "2026-12-08T07:00:00Z", "s2"),
         SampleRecord("D", 11, 50, "2026-12-08T07:30:00Z", "s2"),
+        // Neither passed nor failed: stopped (an older record says so by its exit
+        // code alone) and current.
+        SampleRecord("E", 130, 5, "2026-12-08T07:40:00Z", "s2"),
+        SampleRecord("G", 0, 1, "2026-12-08T07:50:00Z", "s2"),
+        SampleRecord("H", 130, 3, "2026-12-08T07:55:00Z", "s2"),
     };
 
     auto pDb = OpenDb(strStore);
     ASSERT_TRUE(pDb);
     std::string strError;
-    for (const UnitRecord& r : units) {
+    for (UnitRecord r : units) {
+        if (r.optSerial == "E") {
+            r.optOutcome = "stopped";
+        } else if (r.optSerial == "G") {
+            r.optOutcome = "current";
+        }
         ASSERT_TRUE(pDb->Put(r, strError)) << strError;
     }
     RecordSummary summary;
     ASSERT_TRUE(pDb->Summarize(summary, strError)) << strError;
-    EXPECT_EQ(summary.total.nUnits, 5);
+    EXPECT_EQ(summary.total.nAttempts, 5);
     EXPECT_EQ(summary.total.nPassed, 3);
     EXPECT_EQ(summary.total.nSerials, 4);
     EXPECT_EQ(summary.total.nFirstPassed, 2);           // B and C
-    EXPECT_DOUBLE_EQ(summary.total.dMedianSeconds, 30); // 10 20 [30] 40 50
-    EXPECT_DOUBLE_EQ(summary.total.dP95Seconds, 50);
+    EXPECT_EQ(summary.total.nLastPassed, 3);            // A, B and C
+    EXPECT_EQ(summary.total.nStopped, 2);               // E and H
+    EXPECT_EQ(summary.total.nCurrent, 1);               // G
+    EXPECT_DOUBLE_EQ(summary.total.dMedianSeconds, 20); // passed: 10 [20] 30
+    EXPECT_DOUBLE_EQ(summary.total.dP95Seconds, 30);
+    EXPECT_DOUBLE_EQ(summary.total.dFailedMedianSeconds, 40); // failed: [40] 50
     ASSERT_EQ(summary.byStation.size(), 2u);
     EXPECT_EQ(summary.byStation[0].strKey, "s1");
-    EXPECT_EQ(summary.byStation[0].nUnits, 3);
-    EXPECT_DOUBLE_EQ(summary.byStation[0].dMedianSeconds, 20);
+    EXPECT_EQ(summary.byStation[0].nAttempts, 3);
+    EXPECT_DOUBLE_EQ(summary.byStation[0].dMedianSeconds, 10); // passed: [10] 20
     EXPECT_EQ(summary.byStation[1].nFirstPassed, 1);
+    EXPECT_EQ(summary.byStation[1].nStopped, 2);
     ASSERT_EQ(summary.byDay.size(), 2u);
     EXPECT_EQ(summary.byDay[0].strKey, "2026-12-07");
-    EXPECT_EQ(summary.byDay[1].nUnits, 4);
+    EXPECT_EQ(summary.byDay[1].nAttempts, 4);
     ASSERT_EQ(summary.byImage.size(), 1u);
+    ASSERT_EQ(summary.bySlot.size(), 2u); // slot A1 at each station
+    EXPECT_EQ(SlotKeyParts(summary.bySlot[1].strKey),
+              std::make_pair(std::string("s2"), std::string("A1")));
+    EXPECT_EQ(summary.bySlot[1].nCurrent, 1);
 
-    std::vector<std::pair<RecordFilter, size_t>> lists(6);
-    lists[0].second = 5;
+    std::vector<std::pair<RecordFilter, size_t>> lists(7);
+    lists[0].second = 8;
     lists[1] = {RecordFilter{}, 2};
     lists[1].first.optSerial = "A";
-    lists[2] = {RecordFilter{}, 3};
+    lists[2] = {RecordFilter{}, 6};
     lists[2].first.optSince = "2026-12-08T06:30:00Z";
     lists[3] = {RecordFilter{}, 2};
     lists[3].first.optUntil = "2026-12-08T06:00:00Z";
@@ -625,7 +648,9 @@ TEST_P(RecordDbTest, SummaryAndListAgreeWithHandCountedFigures) {
     lists[4].first.optPassed = false;
     lists[5] = {RecordFilter{}, 1};
     lists[5].first.optStation = "s2";
-    lists[5].first.optPassed = true;
+    lists[5].first.optPassed = true; // C: G is current, not passed
+    lists[6] = {RecordFilter{}, 0};
+    lists[6].first.optSlot = "B2";
     for (const auto& [filter, nExpected] : lists) {
         std::vector<UnitRecord> records;
         ASSERT_TRUE(pDb->List(filter, records, strError)) << strError;
@@ -634,12 +659,13 @@ TEST_P(RecordDbTest, SummaryAndListAgreeWithHandCountedFigures) {
     ReportData report;
     ASSERT_TRUE(pDb->Report(report, strError)) << strError;
     ASSERT_EQ(report.unitsPerHour.size(), 48u);
-    EXPECT_EQ(report.unitsPerHour.back(), std::make_pair(std::string("2026-12-08T07"), int64_t{2}));
+    // Every record (stopped and current ones too) counts in its hour.
+    EXPECT_EQ(report.unitsPerHour.back(), std::make_pair(std::string("2026-12-08T07"), int64_t{5}));
     int64_t nBinned = 0;
     for (int64_t n : report.histogram) {
         nBinned += n;
     }
-    EXPECT_EQ(nBinned, 5);
+    EXPECT_EQ(nBinned, 5);                  // the attempts: stopped and current ones stay out
     EXPECT_EQ(report.histogram.front(), 1); // 10 s
     EXPECT_EQ(report.histogram.back(), 1);  // 50 s
 }
@@ -675,21 +701,25 @@ TEST_P(RecordDbTest, FirstAttemptsPerStationImageAndDayCountedByHand) {
         {nullptr, 0, 50, "2026-12-08T02:00:00Z", "s1", "", nullptr},
         {"H", 0, 60, "2026-12-08T03:00:00Z", "s2", a, nullptr},
     };
-    // key, units, passed, serials, first passed, median, 95th percentile
-    using Row = std::tuple<std::string, int64_t, int64_t, int64_t, int64_t, double, double>;
-    const std::vector<Row> byStation = {{"s1", 5, 3, 2, 0, 30, 50},
-                                        {"s2", 2, 1, 2, 1, 10, 60},
-                                        {"s3", 1, 0, 1, 0, 20, 20},
-                                        {"s4", 1, 1, 1, 1, 20, 20}};
-    const std::vector<Row> byImage = {
-        {"", 1, 1, 0, 0, 50, 50}, {a, 7, 4, 3, 1, 20, 60}, {b, 1, 0, 1, 0, 10, 10}};
-    const std::vector<Row> byDay = {{"2026-12-07", 1, 0, 1, 0, 10, 10},
-                                    {"2026-12-08", 8, 5, 3, 1, 20, 60}};
+    // key, attempts, passed, serials, first passed, last passed, median and 95th
+    // percentile of passed attempts, median of failed ones
+    using Row = std::tuple<std::string, int64_t, int64_t, int64_t, int64_t, int64_t, double, double,
+                           double>;
+    const std::vector<Row> byStation = {{"s1", 5, 3, 2, 0, 2, 40, 50, 10},
+                                        {"s2", 2, 1, 2, 1, 1, 60, 60, 10},
+                                        {"s3", 1, 0, 1, 0, 0, 0, 0, 20},
+                                        {"s4", 1, 1, 1, 1, 1, 20, 20, 0}};
+    const std::vector<Row> byImage = {{"", 1, 1, 0, 0, 0, 50, 50, 0},
+                                      {a, 7, 4, 3, 1, 3, 20, 60, 20},
+                                      {b, 1, 0, 1, 0, 0, 0, 0, 10}};
+    const std::vector<Row> byDay = {{"2026-12-07", 1, 0, 1, 0, 0, 0, 0, 10},
+                                    {"2026-12-08", 8, 5, 3, 1, 3, 40, 60, 20}};
     const auto rowsOf = [](const std::vector<SummaryRow>& rows) {
         std::vector<Row> out;
         for (const SummaryRow& r : rows) {
-            out.emplace_back(r.strKey, r.nUnits, r.nPassed, r.nSerials, r.nFirstPassed,
-                             r.dMedianSeconds, r.dP95Seconds);
+            out.emplace_back(r.strKey, r.nAttempts, r.nPassed, r.nSerials, r.nFirstPassed,
+                             r.nLastPassed, r.dMedianSeconds, r.dP95Seconds,
+                             r.dFailedMedianSeconds);
         }
         return out;
     };
@@ -716,6 +746,11 @@ TEST_P(RecordDbTest, FirstAttemptsPerStationImageAndDayCountedByHand) {
                  {std::string("DROP TRIGGER units_aggregate") + (IsServer() ? " ON units" : ""),
                   std::string("DROP TABLE units_first"), std::string("DROP TABLE units_yield"),
                   std::string("DROP TABLE units_seconds"), std::string("DROP TABLE units_hours"),
+                  std::string("DROP TABLE units_last"), std::string("DROP TABLE units_apart"),
+                  std::string("ALTER TABLE units DROP COLUMN version_after"),
+                  std::string("ALTER TABLE units DROP COLUMN verified"),
+                  std::string("ALTER TABLE units DROP COLUMN cause"),
+                  std::string("ALTER TABLE units DROP COLUMN outcome"),
                   std::string("ALTER TABLE units DROP COLUMN image_version"),
                   std::string("ALTER TABLE units DROP COLUMN image_signer"),
                   std::string("UPDATE schema_version SET version = 1")}) {
@@ -728,20 +763,20 @@ TEST_P(RecordDbTest, FirstAttemptsPerStationImageAndDayCountedByHand) {
             EXPECT_EQ(records.size(), units.size());
             RecordSummary none;
             EXPECT_FALSE(reader.Summarize(none, strError));
-            EXPECT_NE(strError.find("schema version 1, which has no aggregates"), std::string::npos)
+            EXPECT_NE(strError.find("schema version 1, whose aggregates"), std::string::npos)
                 << strError;
             pDb = OpenDb(strStore); // upgrades
-            pDb = OpenDb(strStore); // opens version 3 as it is
+            pDb = OpenDb(strStore); // opens version 4 as it is
             ASSERT_TRUE(pDb);
             std::vector<SqlRow> versions;
             ASSERT_TRUE(pConnection->Exec("SELECT version FROM schema_version ORDER BY version", {},
                                           &versions, strError))
                 << strError;
-            EXPECT_EQ(versions, (std::vector<SqlRow>{{"1"}, {"3"}}));
+            EXPECT_EQ(versions, (std::vector<SqlRow>{{"1"}, {"4"}}));
         }
         RecordSummary summary;
         ASSERT_TRUE(pDb->Summarize(summary, strError)) << strError;
-        EXPECT_EQ(rowsOf({summary.total}), (std::vector<Row>{{"", 9, 5, 3, 1, 20, 60}}))
+        EXPECT_EQ(rowsOf({summary.total}), (std::vector<Row>{{"", 9, 5, 3, 1, 3, 40, 60, 10}}))
             << MaskedStore(strStore);
         EXPECT_EQ(rowsOf(summary.byStation), byStation) << MaskedStore(strStore);
         EXPECT_EQ(rowsOf(summary.byImage), byImage) << MaskedStore(strStore);
@@ -782,10 +817,11 @@ TEST_P(RecordDbTest, ConcurrentWritersOfOneSerialCountItOnce) {
     RecordSummary summary;
     std::string strError;
     ASSERT_TRUE(OpenDb(strStore)->Summarize(summary, strError)) << strError;
-    EXPECT_EQ(summary.total.nUnits, kWriters * kSerials) << MaskedStore(strStore);
+    EXPECT_EQ(summary.total.nAttempts, kWriters * kSerials) << MaskedStore(strStore);
     EXPECT_EQ(summary.total.nPassed, 2 + (kWriters - 1) * 2);
     EXPECT_EQ(summary.total.nSerials, kSerials);
     EXPECT_EQ(summary.total.nFirstPassed, 2);
+    EXPECT_EQ(summary.total.nLastPassed, 2); // the first writer's, the latest: serials 2 and 3
 }
 
 // A server that goes away: records are spooled, then sent first with the next
