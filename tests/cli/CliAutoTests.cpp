@@ -153,3 +153,61 @@ TEST(CliAuto, SecondInterruptStopsEveryReaderAtAPacketBoundary) {
 }
 
 } // namespace
+
+// Four readers, one starting in its boot loader, each bringing 2.1.0.0 after its
+// download: every record proves its unit (serial, version read back, verified),
+// a second pass over the same readers flashes nothing and records "current",
+// and the summary counts four units, all passed at their first attempt.
+TEST(CliAuto, ReadBackProvesEveryUnitAndASecondPassFlashesNothing) {
+    CCliRig rig;
+    const std::string strImage = rig.WriteImage("fw.bin", 20000, 4);
+    std::vector<fwsim::CSimDevice*> devices;
+    for (int n = 1; n <= 4; ++n) {
+        fwsim::SimDeviceConfig config =
+            rig.Config(n == 4 ? Personality::BootLoader : Personality::Application, n);
+        config.strFlashedVersion = "2.1.0.0";
+        devices.push_back(&rig.AddDevice(config));
+    }
+    const std::string strDb = rig.Root() + "/units.db";
+    const std::vector<std::string> run = {
+        "auto",     "--parallel", "--count",          "4",      "--file", strImage,
+        "--record", strDb,        "--expect-version", "2.1.0.0"};
+    std::string strOut;
+    ASSERT_EQ(rig.RunCli(run, 90000, strOut), 0) << strOut;
+    ASSERT_EQ(rig.RunCli(run, 90000, strOut), 0) << strOut;
+    EXPECT_TRUE(Contains(strOut, "devices passed: 0, failed: 0, current: 4")) << strOut;
+    for (fwsim::CSimDevice* pDevice : devices) {
+        EXPECT_EQ(pDevice->DownloadsFinished(), 1);
+    }
+
+    ASSERT_EQ(rig.RunCli({"records", "list", "--db", strDb, "--format", "jsonl"}, 20000, strOut), 0)
+        << strOut;
+    std::multiset<std::string> results;
+    for (const std::string& strLine : fwtest::SplitLines(strOut)) {
+        EXPECT_FALSE(Contains(strLine, "\"serial\":null")) << strLine;
+        const bool bCurrent = Contains(strLine, "\"outcome\":\"current\"");
+        results.insert(bCurrent ? "current"
+                       : Contains(strLine, "\"version_after\":\"2.1.0.0\","
+                                           "\"verified\":\"yes\",\"outcome\":"
+                                           "\"passed\"")
+                           ? "proven"
+                           : strLine);
+    }
+    EXPECT_EQ(results, (std::multiset<std::string>{"current", "current", "current", "current",
+                                                   "proven", "proven", "proven", "proven"}));
+    ASSERT_EQ(rig.RunCli({"records", "summary", "--db", strDb, "--json"}, 20000, strOut), 0)
+        << strOut;
+    EXPECT_TRUE(Contains(strOut, "{\"units\":4,\"units_without_serial\":0,\"attempts\":4,"
+                                 "\"passed\":4,\"failed\":0,\"stopped\":0,\"current\":4,"
+                                 "\"first_pass_units\":4,\"first_pass_yield\":1.0000,"
+                                 "\"final_pass_units\":4,\"final_yield\":1.0000"))
+        << strOut;
+    // CSV: a header and one line per record, no cell running over a line (the
+    // success text has two).
+    ASSERT_EQ(rig.RunCli({"records", "list", "--db", strDb, "--format", "csv"}, 20000, strOut), 0);
+    const std::vector<std::string> lines = fwtest::SplitLines(strOut);
+    EXPECT_EQ(lines.size(), 9u) << strOut;
+    for (const std::string& strLine : lines) {
+        EXPECT_EQ(std::count(strLine.begin(), strLine.end(), '"') % 2, 0) << strLine;
+    }
+}
