@@ -109,7 +109,9 @@ double ReadersWall(const std::string& strBenchRoot, const char* pszRun, const st
 // over within one transaction (PostgreSQL cannot prune those versions until it
 // ends). The insert figures above measure the trigger; the tests show both
 // ways give the same figures.
-void FillMillion(const std::string& strStore, bool bSqlite) {
+// bSpread: 1,000 stations of 8 slots, 100 images and durations spread over 20 s
+// in milliseconds, instead of 12 stations, 3 images and 97 durations.
+void FillMillion(const std::string& strStore, bool bSqlite, bool bSpread) {
     // Filling and upgrading a million rows may take far longer than a unit's
     // record is allowed to wait (kStoreDeadline).
     constexpr std::chrono::minutes kFillDeadline{30};
@@ -119,30 +121,51 @@ void FillMillion(const std::string& strStore, bool bSqlite) {
     auto pOld = fwup::OpenSqlConnection(strStore, strError, kFillDeadline);
     for (const std::string& strSql :
          {std::string("DROP TRIGGER units_aggregate") + (bSqlite ? "" : " ON units"),
-          std::string("DROP TABLE units_first"), std::string("DROP TABLE units_yield"),
-          std::string("DROP TABLE units_seconds"), std::string("DROP TABLE units_hours"),
-          std::string("DELETE FROM schema_version WHERE version = 2")}) {
+          std::string("DROP TABLE units_first"), std::string("DROP TABLE units_last"),
+          std::string("DROP TABLE units_yield"), std::string("DROP TABLE units_seconds"),
+          std::string("DROP TABLE units_apart"), std::string("DROP TABLE units_hours"),
+          std::string("DROP TABLE units_causes"),
+          std::string("ALTER TABLE units DROP COLUMN image_version"),
+          std::string("ALTER TABLE units DROP COLUMN image_signer"),
+          std::string("ALTER TABLE units DROP COLUMN version_after"),
+          std::string("ALTER TABLE units DROP COLUMN verified"),
+          std::string("ALTER TABLE units DROP COLUMN cause"),
+          std::string("ALTER TABLE units DROP COLUMN outcome"),
+          std::string("DELETE FROM schema_version WHERE version > 1")}) {
         if (!pOld || !pOld->Exec(strSql, {}, nullptr, strError)) {
             std::printf("making an old store failed: %s\n", strError.c_str());
             return;
         }
     }
-    const std::string strSql =
+    std::string strSql =
         bSqlite
             ? "WITH RECURSIVE g(n) AS (SELECT $1 + 0 UNION ALL SELECT n + 1 FROM g WHERE n < $2 + "
               "0) "
               "INSERT INTO units SELECT printf('%08x-0000-4000-8000-%012x', n, n), "
               "strftime('%Y-%m-%dT%H:%M:%SZ', '2026-11-01', '+' || (n * 3) || ' seconds'), "
               "'P (COM' || (n % 8 + 1) || ')', '1-1:1.0', 'SN' || (n % 700000), NULL, NULL, "
-              "'fw.bin', 176128, printf('%064d', n % 3), CASE WHEN n % 20 = 0 THEN 'check "
+              "'fw.bin', 176128, printf('%064d', n % {I}), CASE WHEN n % 20 = 0 THEN 'check "
               "connection' ELSE 'ok' END, CASE WHEN n % 20 = 0 THEN 10 ELSE 0 END, "
-              "20 + (n % 97) / 10.0, 'bench-' || (n % 12), '1-1:1.0', 1 FROM g"
+              "{D}, 'bench-' || (n % {S}), {L}, 1 FROM g"
             : "INSERT INTO units SELECT md5(g::text)::uuid::text, timestamptz '2026-11-01' + g * "
               "interval '3 seconds', 'P (COM' || (g % 8 + 1) || ')', '1-1:1.0', 'SN' || (g % "
-              "700000), NULL, NULL, 'fw.bin', 176128, lpad((g % 3)::text, 64, '0'), CASE WHEN "
+              "700000), NULL, NULL, 'fw.bin', 176128, lpad((g % {I})::text, 64, '0'), CASE WHEN "
               "g % 20 = 0 THEN 'check connection' ELSE 'ok' END, CASE WHEN g % 20 = 0 THEN 10 "
-              "ELSE 0 END, 20 + (g % 97) / 10.0, 'bench-' || (g % 12), '1-1:1.0', 1 FROM "
+              "ELSE 0 END, {D}, 'bench-' || (g % {S}), {L}, 1 FROM "
               "generate_series($1::int, $2::int) g";
+    const std::string strN = bSqlite ? "n" : "g";
+    const std::pair<std::string, std::string> spread[] = {
+        {"{D}",
+         bSpread ? "20 + (" + strN + " % 20011) / 1000.0" : "20 + (" + strN + " % 97) / 10.0"},
+        {"{S}", bSpread ? "1000" : "12"},
+        {"{I}", bSpread ? "100" : "3"},
+        {"{L}", bSpread ? "'Slot ' || (" + strN + " / 1000 % 8)" : "'1-1:1.0'"}};
+    for (const auto& [strMark, strText] : spread) {
+        for (size_t nAt = strSql.find(strMark); nAt != std::string::npos;
+             nAt = strSql.find(strMark, nAt)) {
+            strSql.replace(nAt, strMark.size(), strText);
+        }
+    }
     auto pConnection = fwup::OpenSqlConnection(strStore, strError, kFillDeadline);
     // In slices of 50,000 rows: one transaction of a million would spill SQLite's
     // page cache into the WAL again and again (gigabytes).
@@ -160,8 +183,8 @@ void FillMillion(const std::string& strStore, bool bSqlite) {
     const bool bUpgraded =
         fwup::CRecordDb(fwup::OpenSqlConnection(strStore, strError, kFillDeadline), "db")
             .Prepare(strError);
-    std::printf("%-10s 1M rows      : filled in %.1f s, upgraded to the aggregates in %.1f s%s%s\n",
-                bSqlite ? "SQLite" : "PostgreSQL",
+    std::printf("%-10s 1M rows%s: filled in %.1f s, upgraded to the aggregates in %.1f s%s%s\n",
+                bSqlite ? "SQLite" : "PostgreSQL", bSpread ? " spread" : "       ",
                 std::chrono::duration<double>(tpUpgrade - tpStart).count(),
                 std::chrono::duration<double>(std::chrono::steady_clock::now() - tpUpgrade).count(),
                 bUpgraded ? "" : ": failed, ", bUpgraded ? "" : strError.c_str());
@@ -236,8 +259,9 @@ fwbench::ChildRun TimedRun(const std::vector<std::string>& args, const std::stri
     return run;
 }
 
-void SummaryAndReport(const char* pszName, const std::string& strRoot, const std::string& strStore,
-                      bool bServer) {
+void SummaryAndReport(const std::string& strName, const std::string& strRoot,
+                      const std::string& strStore, bool bServer) {
+    const char* pszName = strName.c_str();
     const long nServerPid = bServer ? PostmasterPid(strStore) : 0;
     double dSummaryServer = 0, dReportServer = 0;
     const fwbench::ChildRun summary =
@@ -292,13 +316,17 @@ int main(int argc, char** argv) {
     }
 
     if (bMillion) {
-        std::string strMillion = strUri + "?options=-csearch_path%3Dmillion";
-        fwup::OpenSqlConnection(strUri, strError)
-            ->Exec("CREATE SCHEMA IF NOT EXISTS million", {}, nullptr, strError);
-        FillMillion(strMillion, false);
-        SummaryAndReport("PostgreSQL", strRoot, strMillion, true);
-        FillMillion(strRoot + "/million.db", true);
-        SummaryAndReport("SQLite", strRoot, strRoot + "/million.db", false);
+        for (const bool bSpread : {false, true}) {
+            const std::string strSchema = bSpread ? "spread" : "million";
+            const std::string strMillion = strUri + "?options=-csearch_path%3D" + strSchema;
+            fwup::OpenSqlConnection(strUri, strError)
+                ->Exec("CREATE SCHEMA IF NOT EXISTS " + strSchema, {}, nullptr, strError);
+            FillMillion(strMillion, false, bSpread);
+            SummaryAndReport(bSpread ? "PG spread" : "PostgreSQL", strRoot, strMillion, true);
+            const std::string strFile = strRoot + "/" + strSchema + ".db";
+            FillMillion(strFile, true, bSpread);
+            SummaryAndReport(bSpread ? "SQL. spread" : "SQLite", strRoot, strFile, false);
+        }
     }
     std::error_code ec;
     std::filesystem::remove_all(strRoot, ec);

@@ -167,7 +167,7 @@ std::vector<std::string> CRecordDb::MigrationTo(int nVersion) const {
             sql.push_back("DROP TRIGGER IF EXISTS units_aggregate");
         }
         for (const char* pszTable : {"units_first", "units_last", "units_yield", "units_seconds",
-                                     "units_apart", "units_hours"}) {
+                                     "units_apart", "units_hours", "units_causes"}) {
             sql.push_back(std::string("DROP TABLE IF EXISTS ") + pszTable);
         }
         for (std::string& strSql : AggregateSchema()) {
@@ -187,6 +187,18 @@ std::string CRecordDb::HourOf(const std::string& strTime) const {
     return m_pConnection->Dialect() == SqlDialect::Sqlite
                ? "substr(" + strTime + ", 1, 13)"
                : "to_char(" + strTime + " AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24')";
+}
+
+std::string CRecordDb::CauseKind(const std::string& strRow) {
+    // Nested replace(): the one string function both databases have alike.
+    std::string strCause = "coalesce(" + strRow + "cause, '')";
+    for (char c = '0'; c <= '9'; ++c) {
+        strCause = "replace(" + strCause + ", '" + c + "', '#')";
+    }
+    for (int n = 0; n < 4; ++n) { // runs of up to 16 digits
+        strCause = "replace(" + strCause + ", '##', '#')";
+    }
+    return strRow + "result || ': ' || " + strCause;
 }
 
 std::string CRecordDb::GroupKey(int nGroup, const std::string& strRow) const {
@@ -233,7 +245,11 @@ std::vector<std::string> CRecordDb::AggregateSchema() const {
         // Per group and key: what stays out of the yields.
         "CREATE TABLE units_apart (grp INTEGER NOT NULL, k TEXT NOT NULL, stopped BIGINT NOT "
         "NULL, current BIGINT NOT NULL, no_serial BIGINT NOT NULL, PRIMARY KEY (grp, k))",
-        "CREATE TABLE units_hours (hour TEXT PRIMARY KEY, n BIGINT NOT NULL)"};
+        "CREATE TABLE units_hours (hour TEXT PRIMARY KEY, n BIGINT NOT NULL)",
+        // Failed attempts per kind of cause: the outcome's text and its cause
+        // with every run of digits as one '#', so "block 17" and "block 5" are
+        // one cause (the report's Pareto chart).
+        "CREATE TABLE units_causes (cause TEXT PRIMARY KEY, n BIGINT NOT NULL)"};
     // A record's word: its outcome, or for a record older than the outcome
     // column what its exit code says. Stopped and current records are neither
     // passed nor failed.
@@ -284,6 +300,9 @@ std::vector<std::string> CRecordDb::AggregateSchema() const {
                   "l ON l.grp = f.grp AND l.k = f.k AND l.serial = f.serial GROUP BY f.grp, f.k");
     sql.push_back("INSERT INTO units_hours (hour, n) SELECT " + HourOf("u.time") +
                   ", count(*) FROM units u GROUP BY 1");
+    sql.push_back("INSERT INTO units_causes (cause, n) SELECT " + CauseKind("u.") +
+                  ", count(*) FROM units u WHERE u.exit_code <> 0 AND " + counted("u.") +
+                  " GROUP BY 1");
     // ...then kept up to date by every unit really inserted, in its own
     // transaction. Locks are taken in one order (per group the first attempt,
     // its yield, the last attempt; the durations; what stays apart; the hour),
@@ -391,6 +410,9 @@ std::vector<std::string> CRecordDb::AggregateSchema() const {
     }
     strBody += "INSERT INTO units_hours (hour, n) VALUES (" + HourOf("NEW.time") +
                ", 1) ON CONFLICT (hour) DO UPDATE SET n = units_hours.n + 1;\n";
+    strBody += "INSERT INTO units_causes (cause, n) SELECT " + CauseKind("NEW.") +
+               ", 1 WHERE NEW.exit_code <> 0 AND " + strNewCounted +
+               " ON CONFLICT (cause) DO UPDATE SET n = units_causes.n + 1;\n";
     if (bSqlite) {
         // SQLite has one writer at a time: nothing to lock.
         sql.push_back("CREATE TRIGGER units_aggregate AFTER INSERT ON units BEGIN\n" + strBody +
@@ -714,6 +736,39 @@ bool CRecordDb::Report(ReportData& report, std::string& strError) {
             nCount = Integer(hours[nNext++][1]);
         }
         report.unitsPerHour.emplace_back(strHour, nCount);
+    }
+    std::vector<SqlRow> causes;
+    if (!m_pConnection->Exec("SELECT cause, n FROM units_causes ORDER BY n DESC, cause", {},
+                             &causes, strError)) {
+        return false;
+    }
+    for (size_t n = 0; n < causes.size(); ++n) {
+        const int64_t nCount = Integer(causes[n][1]);
+        if (n < static_cast<size_t>(kCausesShown)) {
+            report.causes.emplace_back(BytesFromSqlText(causes[n][0].value_or("")), nCount);
+        } else if (n == static_cast<size_t>(kCausesShown)) {
+            report.causes.emplace_back("other causes", nCount);
+        } else {
+            report.causes.back().second += nCount;
+        }
+    }
+    // The latest failing units, then each one's attempts through the serial's index.
+    std::vector<SqlRow> failing;
+    if (!m_pConnection->Exec("SELECT serial FROM units_last WHERE grp = 0 AND ok = 0 ORDER BY "
+                             "time DESC, id DESC LIMIT " +
+                                 std::to_string(kFailingUnitsShown),
+                             {}, &failing, strError)) {
+        return false;
+    }
+    for (const SqlRow& row : failing) {
+        ReportData::UnitHistory history;
+        history.strSerial = BytesFromSqlText(row[0].value_or(""));
+        RecordFilter filter;
+        filter.optSerial = history.strSerial;
+        if (!List(filter, history.attempts, strError)) {
+            return false;
+        }
+        report.failingUnits.push_back(std::move(history));
     }
     return true;
 }

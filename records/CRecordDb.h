@@ -8,6 +8,7 @@
 
 #include "records/IRecordStore.h"
 #include "records/ISqlConnection.h"
+#include "records/UnitRecord.h"
 
 #include <cstdint>
 #include <memory>
@@ -76,6 +77,15 @@ struct ReportData {
     std::vector<std::pair<std::string, int64_t>> unitsPerHour; // last 48 hours, "YYYY-MM-DDTHH"
     double dHistogramFrom = 0, dHistogramStep = 0;             // seconds
     std::vector<int64_t> histogram;                            // units per duration bin
+    // Failed attempts per kind of cause ("Communication Error: no reply at block #
+    // within # ms; ..."), most first; the rest summed in one "other causes" row.
+    std::vector<std::pair<std::string, int64_t>> causes;
+    // The latest units whose last attempt failed, each with every attempt it had.
+    struct UnitHistory {
+        std::string strSerial;
+        std::vector<UnitRecord> attempts; // oldest first
+    };
+    std::vector<UnitHistory> failingUnits;
 };
 
 class CRecordDb : public IRecordStore {
@@ -92,6 +102,8 @@ public:
     // The oldest version whose aggregates the queries read.
     static constexpr int kAggregateVersion = 4;
     static constexpr int kHistogramBins = 20;
+    static constexpr int kCausesShown = 12;       // the Pareto's bars, the rest as one
+    static constexpr int kFailingUnitsShown = 50; // the report's failing units with histories
 
     // Takes the connection; strName (password hidden) names the store in messages.
     CRecordDb(std::unique_ptr<ISqlConnection> pConnection, std::string strName);
@@ -123,6 +135,8 @@ private:
     // The key of a row (strRow: "u." or "NEW.") in group 0 (all), 1 (station),
     // 2 (image), 3 (day) or 4 (slot).
     std::string GroupKey(int nGroup, const std::string& strRow) const;
+    // A failed attempt's kind of cause (see units_causes).
+    static std::string CauseKind(const std::string& strRow);
     // Statements that create the aggregate tables, fill them from the units
     // there and add the trigger that keeps them.
     std::vector<std::string> AggregateSchema() const;

@@ -13,6 +13,7 @@ namespace fwup {
 namespace {
 
 constexpr int kDaysShown = 31;
+constexpr size_t kSlotsShown = 200;
 
 std::string Fixed(double dValue, int nDecimals) {
     char szText[48];
@@ -86,6 +87,95 @@ std::string BarChart(const std::string& strTitle, const std::vector<std::string>
         }
     }
     return strSvg + "</figcaption></figure>\n";
+}
+
+// Failed attempts per kind of cause, most first, as horizontal bars with the
+// cumulative share at each bar's end: a Pareto chart that reads on paper too.
+std::string ParetoChart(const std::vector<std::pair<std::string, int64_t>>& causes) {
+    int64_t nTotal = 0, nMax = 1;
+    for (const auto& [strCause, nCount] : causes) {
+        nTotal += nCount;
+        nMax = std::max(nMax, nCount);
+    }
+    const double dWidth = 720, dRow = 18, dLabel = 360, dBarMax = 260;
+    const double dHeight = dRow * static_cast<double>(causes.size()) + 8;
+    std::string strSvg = "<figure><svg xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"0 0 " +
+                         Fixed(dWidth, 0) + " " + Fixed(dHeight, 0) +
+                         "\" role=\"img\" aria-label=\"Failed attempts by cause\">\n";
+    int64_t nSoFar = 0;
+    for (size_t i = 0; i < causes.size(); ++i) {
+        const auto& [strCause, nCount] = causes[i];
+        nSoFar += nCount;
+        const double dY = 4 + dRow * static_cast<double>(i);
+        const double dBar = dBarMax * static_cast<double>(nCount) / static_cast<double>(nMax);
+        // Long causes are cut for the label; the whole text is the bar's tooltip.
+        const std::string strLabel =
+            strCause.size() > 64 ? strCause.substr(0, 61) + "..." : strCause;
+        strSvg += "<text x=\"" + Fixed(dLabel - 6, 0) + "\" y=\"" + Fixed(dY + 12, 1) +
+                  "\" text-anchor=\"end\">" + HtmlEscape(strLabel) + "</text><rect x=\"" +
+                  Fixed(dLabel, 0) + "\" y=\"" + Fixed(dY + 2, 1) + "\" width=\"" +
+                  Fixed(std::max(dBar, 1.0), 1) + "\" height=\"" + Fixed(dRow - 4, 1) +
+                  "\" fill=\"#c0392b\"><title>" + HtmlEscape(strCause) + ": " +
+                  std::to_string(nCount) + "</title></rect><text x=\"" +
+                  Fixed(dLabel + dBar + 4, 1) + "\" y=\"" + Fixed(dY + 12, 1) + "\">" +
+                  std::to_string(nCount) + " (" +
+                  Percent(static_cast<double>(nSoFar) / static_cast<double>(nTotal)) +
+                  " so far)</text>\n";
+    }
+    return strSvg + "</svg><figcaption>Failed attempts by cause, most first, with the share of all "
+                    "failed attempts up to each bar (numbers in a cause shown as #)</figcaption>"
+                    "</figure>\n";
+}
+
+// An anchor name for a serial's history: its bytes in hex, so any serial gives a
+// valid, unique id.
+std::string HistoryAnchor(const std::string& strSerial) {
+    std::string strId = "unit-";
+    for (const unsigned char c : strSerial) {
+        static const char kHex[] = "0123456789abcdef";
+        strId += kHex[c >> 4];
+        strId += kHex[c & 15];
+    }
+    return strId;
+}
+
+// The failing units (their last attempt failed), each linked to its history of
+// every attempt.
+std::string FailingUnits(const std::vector<ReportData::UnitHistory>& units) {
+    if (units.empty()) {
+        return "<p>No unit's last attempt failed.</p>\n";
+    }
+    std::string strHtml = "<table>\n<thead><tr><th>serial</th><th>attempts</th><th>last "
+                          "attempt</th><th>station / slot</th><th>result</th><th>cause</th>"
+                          "</tr></thead>\n<tbody>\n";
+    std::string strHistories;
+    for (const ReportData::UnitHistory& unit : units) {
+        if (unit.attempts.empty()) {
+            continue;
+        }
+        const UnitRecord& last = unit.attempts.back();
+        const std::string strAnchor = HistoryAnchor(unit.strSerial);
+        strHtml += "<tr><td><a href=\"#" + strAnchor + "\">" + HtmlEscape(unit.strSerial) +
+                   "</a></td><td>" + std::to_string(unit.attempts.size()) + "</td><td>" +
+                   HtmlEscape(last.strTime) + "</td><td>" + HtmlEscape(last.strStation) + " / " +
+                   HtmlEscape(last.strSlot) + "</td><td>" + HtmlEscape(last.strResult) +
+                   "</td><td>" + HtmlEscape(last.optCause.value_or("")) + "</td></tr>\n";
+        strHistories += "<h3 id=\"" + strAnchor + "\">" + HtmlEscape(unit.strSerial) +
+                        "</h3>\n<table>\n<thead><tr><th>time</th><th>station / slot</th>"
+                        "<th>attempt</th><th>version before</th><th>version after</th>"
+                        "<th>result</th><th>cause</th><th>seconds</th></tr></thead>\n<tbody>\n";
+        for (const UnitRecord& r : unit.attempts) {
+            strHistories +=
+                "<tr><td>" + HtmlEscape(r.strTime) + "</td><td>" + HtmlEscape(r.strStation) +
+                " / " + HtmlEscape(r.strSlot) + "</td><td>" + std::to_string(r.nAttempt) +
+                "</td><td>" + HtmlEscape(r.optVersion.value_or("-")) + "</td><td>" +
+                HtmlEscape(r.optVersionAfter.value_or("-")) + "</td><td>" +
+                HtmlEscape(r.strResult) + "</td><td>" + HtmlEscape(r.optCause.value_or("")) +
+                "</td><td>" + Fixed(r.dSeconds, 1) + "</td></tr>\n";
+        }
+        strHistories += "</tbody>\n</table>\n";
+    }
+    return strHtml + "</tbody>\n</table>\n<h2>Histories of the failing units</h2>\n" + strHistories;
 }
 
 // One row per key; fnFlag, when given, marks a row (its reason shown in the key cell).
@@ -206,6 +296,9 @@ std::string FormatHtmlReport(const ReportData& report, const std::string& strSto
     for (size_t i = 0; i < report.histogram.size(); ++i) {
         binLabels.push_back(Fixed(report.dHistogramFrom + report.dHistogramStep * i, 1) + " s");
     }
+    strHtml += "<h2>Failure causes</h2>\n" + (report.causes.empty()
+                                                  ? std::string("<p>No failed attempt.</p>\n")
+                                                  : ParetoChart(report.causes));
     strHtml += "<h2>Durations</h2>\n" +
                BarChart("Units by the duration of their job (seconds, bins from the shortest to "
                         "the longest)",
@@ -217,23 +310,47 @@ std::string FormatHtmlReport(const ReportData& report, const std::string& strSto
     for (const SummaryRow& r : summary.byStation) {
         stations[r.strKey] = &r;
     }
-    std::vector<SummaryRow> slots = summary.bySlot;
-    for (SummaryRow& r : slots) {
+    // The flag is decided on the stored key; the table shows "STATION / SLOT".
+    std::vector<std::pair<SummaryRow, std::string>> slots;
+    for (const SummaryRow& r : summary.bySlot) {
         const auto [strStation, strSlot] = SlotKeyParts(r.strKey);
-        r.strKey = strStation + " / " + strSlot;
+        const auto it = stations.find(strStation);
+        SummaryRow shown = r;
+        shown.strKey = strStation + " / " + strSlot;
+        slots.emplace_back(shown,
+                           it != stations.end() && IsSlotFarBelow(r, *it->second)
+                               ? "below its station (" + Percent(it->second->FirstPassYield()) + ")"
+                               : std::string());
     }
-    strHtml += "<h2>By slot</h2>\n<p>A slot whose first-pass yield is " +
-               Fixed(kSlotFlagPoints, 0) + " points or more below its station's (with at least " +
-               std::to_string(kSlotFlagSerials) +
-               " units) is flagged: check its cable and fixture.</p>\n" +
-               SummaryTable("station / slot", slots, false, [&](const SummaryRow& r) {
-                   const size_t nIndex = static_cast<size_t>(&r - slots.data());
-                   const auto it = stations.find(SlotKeyParts(summary.bySlot[nIndex].strKey).first);
-                   return it != stations.end() && IsSlotFarBelow(r, *it->second)
-                              ? "below its station (" + Percent(it->second->FirstPassYield()) + ")"
-                              : std::string();
-               });
+    // A factory has thousands: the flagged ones first, then by yield, lowest first.
+    std::stable_sort(slots.begin(), slots.end(), [](const auto& a, const auto& b) {
+        return std::make_pair(a.second.empty(), a.first.FirstPassYield()) <
+               std::make_pair(b.second.empty(), b.first.FirstPassYield());
+    });
+    const size_t nSlots = slots.size();
+    slots.resize(std::min(nSlots, kSlotsShown));
+    std::vector<SummaryRow> slotRows;
+    std::map<std::string, std::string> flags;
+    for (const auto& [row, strFlag] : slots) {
+        slotRows.push_back(row);
+        flags[row.strKey] = strFlag;
+    }
+    strHtml +=
+        "<h2>By slot</h2>\n<p>A slot whose first-pass yield is " + Fixed(kSlotFlagPoints, 0) +
+        " points or more below its station's (with at least " + std::to_string(kSlotFlagSerials) +
+        " units) is flagged: check its cable and fixture. Flagged slots first, then the "
+        "lowest yields" +
+        (nSlots > kSlotsShown
+             ? "; " + std::to_string(kSlotsShown) + " of " + std::to_string(nSlots) + " slots shown"
+             : std::string()) +
+        ".</p>\n" + SummaryTable("station / slot", slotRows, false, [&](const SummaryRow& r) {
+            return flags[r.strKey];
+        });
     strHtml += "<h2>By image</h2>\n" + SummaryTable("image SHA-256", summary.byImage, true);
+    strHtml += "<h2>Failing units</h2>\n<p>The latest " +
+               std::to_string(CRecordDb::kFailingUnitsShown) +
+               " units at most whose last attempt failed; each serial leads to its history.</p>\n" +
+               FailingUnits(report.failingUnits);
     return strHtml + "</body>\n</html>\n";
 }
 

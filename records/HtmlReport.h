@@ -1,6 +1,7 @@
 #pragma once
 // The yield report as one self-contained HTML page: inline SVG charts (units per
-// hour, pass/fail per day, durations) and tables per station and per image. No
+// hour, pass/fail per day, failure causes, durations), tables per station, slot
+// and image, and the failing units with their histories. No
 // script, font or image from anywhere; legible when printed. Its size follows
 // the aggregates (hours, days, stations, images), never the number of units.
 

@@ -156,7 +156,11 @@ TEST(RecordsCli, ImportTwiceAddsNothingAndTheReportIsOneSelfContainedPage) {
          n = strPage.find("<svg ", n + 1)) {
         ++nCharts;
     }
-    EXPECT_EQ(nCharts, 3u);
+    EXPECT_EQ(nCharts, 4u); // per hour, per day, causes, durations
+    // A's failed attempt is the one cause (its record has no cause line); A
+    // passed at last, so no unit is failing.
+    EXPECT_TRUE(Contains(strPage, "<title>r: : 1</title>")) << strPage;
+    EXPECT_TRUE(Contains(strPage, "No unit's last attempt failed.")) << strPage;
     EXPECT_TRUE(
         Contains(strPage, "<td>&lt;b&gt;&amp;amp</td><td>2</td><td>3</td><td>2</td><td>1</td>"))
         << strPage;

@@ -606,6 +606,8 @@ TEST_P(RecordDbTest, SummaryAndListAgreeWithHandCountedFigures) {
             r.optOutcome = "stopped";
         } else if (r.optSerial == "G") {
             r.optOutcome = "current";
+        } else if (r.nExitCode != 0) { // A's and D's: one kind of cause
+            r.optCause = "no reply at block " + std::to_string(r.dSeconds) + " within 5000 ms";
         }
         ASSERT_TRUE(pDb->Put(r, strError)) << strError;
     }
@@ -665,7 +667,12 @@ TEST_P(RecordDbTest, SummaryAndListAgreeWithHandCountedFigures) {
     for (int64_t n : report.histogram) {
         nBinned += n;
     }
-    EXPECT_EQ(nBinned, 5);                  // the attempts: stopped and current ones stay out
+    EXPECT_EQ(nBinned, 5); // the attempts: stopped and current ones stay out
+    EXPECT_EQ(report.causes, (std::vector<std::pair<std::string, int64_t>>{
+                                 {"check connection: no reply at block #.# within # ms", 2}}));
+    ASSERT_EQ(report.failingUnits.size(), 1u); // D: A passed at last
+    EXPECT_EQ(report.failingUnits[0].strSerial, "D");
+    EXPECT_EQ(report.failingUnits[0].attempts.size(), 1u);
     EXPECT_EQ(report.histogram.front(), 1); // 10 s
     EXPECT_EQ(report.histogram.back(), 1);  // 50 s
 }
@@ -747,6 +754,7 @@ TEST_P(RecordDbTest, FirstAttemptsPerStationImageAndDayCountedByHand) {
                   std::string("DROP TABLE units_first"), std::string("DROP TABLE units_yield"),
                   std::string("DROP TABLE units_seconds"), std::string("DROP TABLE units_hours"),
                   std::string("DROP TABLE units_last"), std::string("DROP TABLE units_apart"),
+                  std::string("DROP TABLE units_causes"),
                   std::string("ALTER TABLE units DROP COLUMN version_after"),
                   std::string("ALTER TABLE units DROP COLUMN verified"),
                   std::string("ALTER TABLE units DROP COLUMN cause"),
