@@ -431,11 +431,12 @@ void CBenchWindowModel::OnStart() {
 }
 
 void CBenchWindowModel::OnResetCounters() {
-    if (m_nPassed + m_nFailed + m_nStopped + m_nCurrent == 0) {
+    if (m_tally.Total() == 0) {
         return;
     }
     AddLog("Counters reset after " + CountsText());
-    m_nPassed = m_nFailed = m_nStopped = m_nCurrent = m_nFirstPass = 0;
+    m_tally = AutoTally{};
+    m_nFirstPass = 0;
     m_nEarlierRunsMs = 0;
     m_tpStart = Clock::now();
     ShowCounters();
@@ -467,7 +468,7 @@ void CBenchWindowModel::OnStopNow() {
 
 void CBenchWindowModel::OnClose() {
     if (!m_bRunning) {
-        const int nUnits = m_nPassed + m_nFailed + m_nStopped + m_nCurrent;
+        const int nUnits = m_tally.Total();
         if (nUnits > 0 && !m_view.AskYesNo("Close the bench? This run's counts (" + CountsText() +
                                            ") are not shown again; the records keep every unit.")) {
             return;
@@ -612,20 +613,8 @@ void CBenchWindowModel::OnUnitDone(const std::string& strSlot) {
     const int nRow = RowFor(strSlot);
     BenchRow& row = m_rows[static_cast<size_t>(nRow)];
     m_nInFlight = m_nInFlight > 0 ? m_nInFlight - 1 : 0;
-    switch (row.eLastKind) {
-    case OutcomeKind::Success:
-        ++m_nPassed;
-        m_nFirstPass += row.nLastAttempt == 1 ? 1 : 0;
-        break;
-    case OutcomeKind::Current:
-        ++m_nCurrent;
-        break;
-    case OutcomeKind::Interrupted:
-        ++m_nStopped;
-        break;
-    default:
-        ++m_nFailed;
-    }
+    m_tally.Add(row.eLastKind);
+    m_nFirstPass += row.eLastKind == OutcomeKind::Success && row.nLastAttempt == 1 ? 1 : 0;
     // A stopped unit says nothing of its slot's fixture.
     if (row.eLastKind != OutcomeKind::Interrupted) {
         row.recent.push_back(row.eLastKind == OutcomeKind::Success ||
@@ -739,7 +728,7 @@ void CBenchWindowModel::UpdateButtons() {
     EnableButton(BenchButton::Start, !m_bRunning && HasImage());
     EnableButton(BenchButton::Stop, m_bRunning && !m_bStopping);
     EnableButton(BenchButton::StopNow, m_bRunning && !m_bInterrupting);
-    EnableButton(BenchButton::ResetCounters, m_nPassed + m_nFailed + m_nStopped + m_nCurrent > 0);
+    EnableButton(BenchButton::ResetCounters, m_tally.Total() > 0);
 }
 
 void CBenchWindowModel::SetCell(int nRow, BenchColumn eColumn, const std::string& strText) {
@@ -862,22 +851,24 @@ void CBenchWindowModel::ListSeatedReaders() {
 
 std::string CBenchWindowModel::CountsText() const {
     std::string strText =
-        std::to_string(m_nPassed) + " passed, " + std::to_string(m_nFailed) + " failed";
-    if (m_nCurrent > 0) {
-        strText += ", " + std::to_string(m_nCurrent) + " current";
+        std::to_string(m_tally.nPassed) + " passed, " + std::to_string(m_tally.nFailed) + " failed";
+    if (m_tally.nCurrent > 0) {
+        strText += ", " + std::to_string(m_tally.nCurrent) + " current";
     }
-    if (m_nStopped > 0) {
-        strText += ", " + std::to_string(m_nStopped) + " stopped";
+    if (m_tally.nStopped > 0) {
+        strText += ", " + std::to_string(m_tally.nStopped) + " stopped";
     }
     return strText;
 }
 
 void CBenchWindowModel::ShowCounters() {
-    SetField(BenchField::Passed, std::to_string(m_nPassed));
-    SetField(BenchField::Failed, std::to_string(m_nFailed));
-    SetField(BenchField::Yield, FirstPassYieldText(m_nFirstPass, m_nPassed + m_nFailed));
+    SetField(BenchField::Passed, std::to_string(m_tally.nPassed));
+    SetField(BenchField::Failed, std::to_string(m_tally.nFailed));
+    SetField(BenchField::Yield,
+             FirstPassYieldText(m_nFirstPass, m_tally.nPassed + m_tally.nFailed));
     const int64_t nElapsedMs = ElapsedMs();
-    SetField(BenchField::UnitsPerHour, UnitsPerHourText(m_nPassed + m_nFailed, nElapsedMs));
+    SetField(BenchField::UnitsPerHour,
+             UnitsPerHourText(m_tally.nPassed + m_tally.nFailed, nElapsedMs));
     SetField(BenchField::Elapsed, ElapsedText(nElapsedMs));
 }
 

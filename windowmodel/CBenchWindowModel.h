@@ -22,6 +22,7 @@
 #include "windowmodel/BenchOptions.h"
 #include "windowmodel/CGuiQueue.h"
 #include "windowmodel/IBenchView.h"
+#include "workflows/IAutoObserver.h"
 
 #include <array>
 #include <chrono>
@@ -145,10 +146,10 @@ public:
     // The row of a slot label; -1 when it has none yet.
     int RowOfSlot(const std::string& strSlot) const;
     const std::deque<std::string>& LogLines() const { return m_log; }
-    int Passed() const { return m_nPassed; }
-    int Failed() const { return m_nFailed; }
-    int Stopped() const { return m_nStopped; }
-    int Current() const { return m_nCurrent; }
+    int Passed() const { return m_tally.nPassed; }
+    int Failed() const { return m_tally.nFailed; }
+    int Stopped() const { return m_tally.nStopped; }
+    int Current() const { return m_tally.nCurrent; }
     int FirstPassUnits() const { return m_nFirstPass; }
     int Attempts() const { return m_nAttempts; } // jobs run, retries included
     bool IsBoardShown() const { return m_bBoard; }
@@ -256,10 +257,7 @@ private:
     bool m_bSoundOn = false;
     int m_nScalePercent = 100;
     int m_nIdleTicks = 0; // ticks since the last listing of seated readers
-    int m_nPassed = 0;
-    int m_nFailed = 0;
-    int m_nStopped = 0; // neither passed nor failed, so out of the yield
-    int m_nCurrent = 0; // already ran the expected version: nothing sent
+    AutoTally m_tally;    // units by their last attempt; stopped and current ones out of the yield
     int m_nFirstPass = 0;
     int m_nAttempts = 0;
     // The records' own numbering, so a row's attempt is its record's.

@@ -16,8 +16,9 @@ struct AutoTally {
     int nCurrent = 0; // devices that already ran the expected version: nothing sent
     // A retried reader counts once, by its last attempt.
     int Total() const { return nPassed + nFailed + nStopped + nCurrent; }
-    void Add(const UpdateOutcome& outcome) {
-        switch (outcome.eKind) {
+    void Add(const UpdateOutcome& outcome) { Add(outcome.eKind); }
+    void Add(OutcomeKind eKind) {
+        switch (eKind) {
         case OutcomeKind::Success:
             ++nPassed;
             break;
