@@ -75,7 +75,7 @@ check_flash sqlite 30000
 [ -s "$bench/units.db" ] || fail "no SQLite store at $bench/units.db"
 run_cli summary records summary --db "$db" --json
 expect_rc summary 0
-expect_line summary '"units":1,"passed":1,"failed":0,"serials":1'
+expect_line summary '"units":1,"units_without_serial":0,"attempts":1,"passed":1,"failed":0,'
 
 # A second unit recorded as JSON lines, imported into the store.
 start_sim jsonl --serial SN-W2
@@ -89,7 +89,7 @@ for serial in SN-W1 SN-W2; do
     expect_line list "$serial"
 done
 run_cli summary2 records summary --db "$db" --json
-expect_line summary2 '"units":2,"passed":2,"failed":0,"serials":2'
+expect_line summary2 '"units":2,"units_without_serial":0,"attempts":2,"passed":2,"failed":0,'
 run_cli report records report --db "$db" --html 'C:\bench\report.html'
 expect_rc report 0
 grep -q '<svg' "$bench/report.html" 2>/dev/null || fail "report: no chart in $bench/report.html"
