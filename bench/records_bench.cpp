@@ -2,7 +2,10 @@
 // into PostgreSQL on 127.0.0.1 (fsync on); 64 simulated readers flashed by
 // `fwupgrader-cli auto --parallel` with a PostgreSQL store against JSON lines
 // (wall ratio); `records summary` and `records report` over 1,000,000 rows in
-// SQLite and in PostgreSQL (wall and CPU time, HTML size). Figures only.
+// SQLite and in PostgreSQL (wall and CPU time, HTML size); many writers into one
+// PostgreSQL store: `records import` processes (one against 64) and writer
+// threads of their own connection each (records/s, p99 of one record's
+// write). Figures only.
 
 #include "bench/BenchRoot.h"
 #include "records/CRecordDb.h"
@@ -12,6 +15,7 @@
 #include "tests/support/CTempRoot.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -30,6 +34,9 @@ namespace {
 constexpr int kInserts = 400;
 constexpr int kReaders = 64;
 constexpr int kRows = 1000000;
+constexpr int kImporters = 64;
+constexpr int kImportEach = 150;
+constexpr int kWrites = 6400; // records of all writer threads together
 
 fwup::UnitRecord Sample(int n) {
     fwup::UnitRecord r;
@@ -68,6 +75,123 @@ void InsertLatency(const char* pszName, const std::string& strStore) {
     std::printf("%-10s insert       : median %7.3f ms, p95 %7.3f ms (%d records, one "
                 "transaction each)\n",
                 pszName, ms[ms.size() / 2], ms[ms.size() * 95 / 100], kInserts);
+}
+
+// A fresh schema of the server for one measurement: its store's URI.
+std::string FreshSchema(const std::string& strUri, const std::string& strSchema) {
+    std::string strError;
+    auto pConnection = fwup::OpenSqlConnection(strUri, strError);
+    if (!pConnection ||
+        !pConnection->Exec("DROP SCHEMA IF EXISTS " + strSchema + " CASCADE", {}, nullptr,
+                           strError) ||
+        !pConnection->Exec("CREATE SCHEMA " + strSchema, {}, nullptr, strError)) {
+        std::printf("schema %s: %s\n", strSchema.c_str(), strError.c_str());
+    }
+    return strUri + "?options=-csearch_path%3D" + strSchema;
+}
+
+// Records of distinct units (serial, id) for importer or writer nWriter.
+fwup::UnitRecord WriterSample(int nWriter, int n) {
+    fwup::UnitRecord r = Sample(nWriter * 100000 + n);
+    r.optSerial = "SN" + std::to_string(nWriter) + "-" + std::to_string(n);
+    r.strId = fwup::DerivedRecordId(*r.optSerial);
+    return r;
+}
+
+// The same kImporters x kImportEach records imported by one `records import`
+// and by kImporters of them at once, each into a fresh store.
+void Importers(const std::string& strRoot, const std::string& strUri) {
+    std::ofstream all(strRoot + "/all.jsonl");
+    for (int w = 0; w < kImporters; ++w) {
+        std::ofstream part(strRoot + "/part" + std::to_string(w) + ".jsonl");
+        for (int n = 0; n < kImportEach; ++n) {
+            const std::string strLine = fwup::FormatUnitRecord(WriterSample(w, n)) + "\n";
+            part << strLine;
+            all << strLine;
+        }
+    }
+    all.close();
+    const std::string strOne = FreshSchema(strUri, "import_one");
+    const fwbench::ChildRun one = fwbench::RunProgram(
+        FWUP_CLI_PATH, {"records", "import", "--db", strOne, strRoot + "/all.jsonl"},
+        strRoot + "/import-one.txt");
+    const std::string strMany = FreshSchema(strUri, "import_many");
+    std::vector<fwbench::ChildRun> runs(kImporters);
+    std::vector<std::thread> threads;
+    const auto tpStart = std::chrono::steady_clock::now();
+    for (int w = 0; w < kImporters; ++w) {
+        threads.emplace_back([&, w] {
+            const std::string strPart = strRoot + "/part" + std::to_string(w);
+            runs[static_cast<size_t>(w)] = fwbench::RunProgram(
+                FWUP_CLI_PATH, {"records", "import", "--db", strMany, strPart + ".jsonl"},
+                strPart + ".txt");
+        });
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    const double dMany =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - tpStart).count();
+    const int nFailed = static_cast<int>(
+        std::count_if(runs.begin(), runs.end(), [](const auto& run) { return run.nExit != 0; }));
+    constexpr int kTotal = kImporters * kImportEach;
+    // The shards folded or not, the summary must count every record once.
+    fwup::RecordSummary summary;
+    std::string strError;
+    fwup::CRecordDb(fwup::OpenSqlConnection(strMany, strError), "db").Summarize(summary, strError);
+    std::printf("import %d rec.  : 1 process %.0f records/s (exit %d), %d processes %.0f "
+                "records/s (%d failed) = %.2f x (target >= 1); their summary: %lld attempts, "
+                "%lld units\n",
+                kTotal, kTotal / one.dSeconds, one.nExit, kImporters, kTotal / dMany, nFailed,
+                one.dSeconds / dMany, static_cast<long long>(summary.total.nAttempts),
+                static_cast<long long>(summary.total.nSerials));
+}
+
+// nWriters threads, each with its own connection, write kWrites records
+// together, one transaction per record: records/s together, a record's p50 and p99.
+void Writers(const std::string& strUri, int nWriters) {
+    const std::string strStore = FreshSchema(strUri, "writers" + std::to_string(nWriters));
+    std::string strError;
+    fwup::CRecordDb(fwup::OpenSqlConnection(strStore, strError), "db").Prepare(strError);
+    std::vector<std::vector<double>> ms(static_cast<size_t>(nWriters));
+    std::vector<std::thread> threads;
+    std::atomic<int> nErrors{0};
+    const auto tpStart = std::chrono::steady_clock::now();
+    for (int w = 0; w < nWriters; ++w) {
+        threads.emplace_back([&, w] {
+            std::string strMyError;
+            fwup::CRecordDb db(fwup::OpenSqlConnection(strStore, strMyError), "db");
+            for (int n = 0; n < kWrites / nWriters; ++n) {
+                const fwup::UnitRecord record = WriterSample(w, n);
+                const auto tpPut = std::chrono::steady_clock::now();
+                if (!db.Put(record, strMyError)) {
+                    ++nErrors;
+                    return;
+                }
+                ms[static_cast<size_t>(w)].push_back(std::chrono::duration<double, std::milli>(
+                                                         std::chrono::steady_clock::now() - tpPut)
+                                                         .count());
+            }
+        });
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    const double dWall =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - tpStart).count();
+    std::vector<double> all;
+    for (const auto& mine : ms) {
+        all.insert(all.end(), mine.begin(), mine.end());
+    }
+    std::sort(all.begin(), all.end());
+    if (all.empty()) {
+        std::printf("%d writers: nothing written\n", nWriters);
+        return;
+    }
+    std::printf("%2d writer(s)   : %.0f records/s together, a record's write p50 %.1f ms, p99 "
+                "%.1f ms (%zu records, %d writers failed)\n",
+                nWriters, static_cast<double>(all.size()) / dWall, all[all.size() / 2],
+                all[all.size() * 99 / 100], all.size(), nErrors.load());
 }
 
 double ReadersWall(const std::string& strBenchRoot, const char* pszRun, const std::string& strFile,
@@ -286,9 +410,10 @@ void SummaryAndReport(const std::string& strName, const std::string& strRoot,
 } // namespace
 
 int main(int argc, char** argv) {
-    // "readers": only the inserts and the 64 readers; "million": only the million rows.
+    // "readers": only the inserts and the 64 readers; "million": only the million
+    // rows; "writers": only the many writers.
     const std::string strOnly = argc > 1 ? argv[1] : "";
-    const bool bMillion = strOnly != "readers";
+    const bool bMillion = strOnly.empty() || strOnly == "million";
     std::setvbuf(stdout, nullptr, _IOLBF, 0); // each figure as soon as it is known
     const fwtest::CTempRoot root(false);      // removed with everything below it
     const std::string& strRoot = root.Path();
@@ -300,7 +425,13 @@ int main(int argc, char** argv) {
         return 1;
     }
     const std::string strUri = server.Uri();
-    if (strOnly != "million") {
+    if (strOnly.empty() || strOnly == "writers") {
+        Importers(strRoot, strUri);
+        for (const int nWriters : {1, kImporters}) {
+            Writers(strUri, nWriters);
+        }
+    }
+    if (strOnly.empty() || strOnly == "readers") {
         InsertLatency("SQLite", strRoot + "/latency.db");
         InsertLatency("PostgreSQL", strUri + "?options=-csearch_path%3Dpublic");
 

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <tuple>
 
 namespace fwup {
 
@@ -234,22 +235,31 @@ std::vector<std::string> CRecordDb::AggregateSchema() const {
         // (group 0, key ''), at each station (1), with each image (2), on each UTC
         // day (3) and in each slot (4).
         "CREATE TABLE units_first" + strAttemptTable, "CREATE TABLE units_last" + strAttemptTable,
+        // The counting tables below hold counts to add up: each PostgreSQL
+        // writer adds to rows of its own shard (1..kShards), so many writers at
+        // once never queue on one overall row; FoldShard moves a shard's rows
+        // into shard 0 now and then. SQLite has one writer: shard 0 alone.
         // Per group and key: its serials, those whose first attempt passed and
         // those whose last one did.
-        "CREATE TABLE units_yield (grp INTEGER NOT NULL, k TEXT NOT NULL, serials BIGINT NOT "
-        "NULL, first_passed BIGINT NOT NULL, last_passed BIGINT NOT NULL, PRIMARY KEY (grp, k))",
+        "CREATE TABLE units_yield (grp INTEGER NOT NULL, k TEXT NOT NULL, shard INTEGER NOT NULL, "
+        "serials BIGINT NOT NULL, first_passed BIGINT NOT NULL, last_passed BIGINT NOT NULL, "
+        "PRIMARY KEY (grp, k, shard))",
         // Per group, key and tenth of a second: counted attempts and passed ones;
         // fixed bins, so the table stays small whatever the durations.
         "CREATE TABLE units_seconds (grp INTEGER NOT NULL, k TEXT NOT NULL, tenths BIGINT NOT "
-        "NULL, n BIGINT NOT NULL, passed BIGINT NOT NULL, PRIMARY KEY (grp, k, tenths))",
+        "NULL, shard INTEGER NOT NULL, n BIGINT NOT NULL, passed BIGINT NOT NULL, PRIMARY KEY "
+        "(grp, k, tenths, shard))",
         // Per group and key: what stays out of the yields.
-        "CREATE TABLE units_apart (grp INTEGER NOT NULL, k TEXT NOT NULL, stopped BIGINT NOT "
-        "NULL, current BIGINT NOT NULL, no_serial BIGINT NOT NULL, PRIMARY KEY (grp, k))",
-        "CREATE TABLE units_hours (hour TEXT PRIMARY KEY, n BIGINT NOT NULL)",
+        "CREATE TABLE units_apart (grp INTEGER NOT NULL, k TEXT NOT NULL, shard INTEGER NOT NULL, "
+        "stopped BIGINT NOT NULL, current BIGINT NOT NULL, no_serial BIGINT NOT NULL, PRIMARY "
+        "KEY (grp, k, shard))",
+        "CREATE TABLE units_hours (hour TEXT NOT NULL, shard INTEGER NOT NULL, n BIGINT NOT NULL, "
+        "PRIMARY KEY (hour, shard))",
         // Failed attempts per kind of cause: the outcome's text and its cause
         // with every run of digits as one '#', so "block 17" and "block 5" are
         // one cause (the report's Pareto chart).
-        "CREATE TABLE units_causes (cause TEXT PRIMARY KEY, n BIGINT NOT NULL)"};
+        "CREATE TABLE units_causes (cause TEXT NOT NULL, shard INTEGER NOT NULL, n BIGINT NOT "
+        "NULL, PRIMARY KEY (cause, shard))"};
     // A record's word: its outcome, or for a record older than the outcome
     // column what its exit code says. Stopped and current records are neither
     // passed nor failed.
@@ -283,11 +293,12 @@ std::vector<std::string> CRecordDb::AggregateSchema() const {
                           "NOT NULL AND " +
                           counted("u.") + ") x WHERE rn = 1");
         }
-        sql.push_back("INSERT INTO units_seconds (grp, k, tenths, n, passed) SELECT " + strGroup +
-                      ", " + strKey + ", " + tenths("u.") + ", count(*), sum(" + ok("u.") +
-                      ") FROM units u WHERE " + counted("u.") + " GROUP BY 2, 3");
-        sql.push_back("INSERT INTO units_apart (grp, k, stopped, current, no_serial) SELECT " +
-                      strGroup + ", " + strKey + ", sum(CASE WHEN " + word("u.") +
+        sql.push_back("INSERT INTO units_seconds (grp, k, tenths, shard, n, passed) SELECT " +
+                      strGroup + ", " + strKey + ", " + tenths("u.") + ", 0, count(*), sum(" +
+                      ok("u.") + ") FROM units u WHERE " + counted("u.") + " GROUP BY 2, 3");
+        sql.push_back("INSERT INTO units_apart (grp, k, shard, stopped, current, no_serial) "
+                      "SELECT " +
+                      strGroup + ", " + strKey + ", 0, sum(CASE WHEN " + word("u.") +
                       " = 'stopped' THEN 1 ELSE 0 END), sum(CASE WHEN " + word("u.") +
                       " = 'current' THEN 1 ELSE 0 END), sum(CASE WHEN u.serial IS NULL AND " +
                       counted("u.") +
@@ -295,19 +306,21 @@ std::vector<std::string> CRecordDb::AggregateSchema() const {
                       "OR NOT (" +
                       counted("u.") + ") GROUP BY 2");
     }
-    sql.push_back("INSERT INTO units_yield (grp, k, serials, first_passed, last_passed) SELECT "
-                  "f.grp, f.k, count(*), sum(f.ok), sum(l.ok) FROM units_first f JOIN units_last "
-                  "l ON l.grp = f.grp AND l.k = f.k AND l.serial = f.serial GROUP BY f.grp, f.k");
-    sql.push_back("INSERT INTO units_hours (hour, n) SELECT " + HourOf("u.time") +
-                  ", count(*) FROM units u GROUP BY 1");
-    sql.push_back("INSERT INTO units_causes (cause, n) SELECT " + CauseKind("u.") +
-                  ", count(*) FROM units u WHERE u.exit_code <> 0 AND " + counted("u.") +
+    sql.push_back("INSERT INTO units_yield (grp, k, shard, serials, first_passed, last_passed) "
+                  "SELECT f.grp, f.k, 0, count(*), sum(f.ok), sum(l.ok) FROM units_first f JOIN "
+                  "units_last l ON l.grp = f.grp AND l.k = f.k AND l.serial = f.serial GROUP BY "
+                  "f.grp, f.k");
+    sql.push_back("INSERT INTO units_hours (hour, shard, n) SELECT " + HourOf("u.time") +
+                  ", 0, count(*) FROM units u GROUP BY 1");
+    sql.push_back("INSERT INTO units_causes (cause, shard, n) SELECT " + CauseKind("u.") +
+                  ", 0, count(*) FROM units u WHERE u.exit_code <> 0 AND " + counted("u.") +
                   " GROUP BY 1");
     // ...then kept up to date by every unit really inserted, in its own
     // transaction. Locks are taken in one order (per group the first attempt,
     // its yield, the last attempt; the durations; what stays apart; the hour),
     // so writers never deadlock.
     std::string strBody;
+    const std::string strShard = bSqlite ? "0" : "nShard";
     const std::string strNewOk = ok("NEW.");
     const std::string strNewCounted = counted("NEW.");
     const auto before = [&](const char* pszA, const char* pszB) {
@@ -319,10 +332,11 @@ std::vector<std::string> CRecordDb::AggregateSchema() const {
         // serials, first passed, last passed: each an expression to add.
         const auto yield = [&](const std::string& strSerials, const std::string& strFirst,
                                const std::string& strLast, const std::string& strFrom) {
-            return "INSERT INTO units_yield (grp, k, serials, first_passed, last_passed) SELECT " +
-                   strGroup + ", " + strKey + ", " + strSerials + ", " + strFirst + ", " + strLast +
-                   strFrom +
-                   " ON CONFLICT (grp, k) DO UPDATE SET serials = units_yield.serials + "
+            return "INSERT INTO units_yield (grp, k, shard, serials, first_passed, last_passed) "
+                   "SELECT " +
+                   strGroup + ", " + strKey + ", " + strShard + ", " + strSerials + ", " +
+                   strFirst + ", " + strLast + strFrom +
+                   " ON CONFLICT (grp, k, shard) DO UPDATE SET serials = units_yield.serials + "
                    "excluded.serials, first_passed = units_yield.first_passed + "
                    "excluded.first_passed, last_passed = units_yield.last_passed + "
                    "excluded.last_passed;\n";
@@ -389,38 +403,39 @@ std::vector<std::string> CRecordDb::AggregateSchema() const {
     }
     for (int nGroup = 0; nGroup < kGroups; ++nGroup) {
         const std::string strGroup = std::to_string(nGroup), strKey = GroupKey(nGroup, "NEW.");
-        strBody += "INSERT INTO units_seconds (grp, k, tenths, n, passed) SELECT " + strGroup +
-                   ", " + strKey + ", " + tenths("NEW.") + ", 1, " + strNewOk + " WHERE " +
-                   strNewCounted +
-                   " ON CONFLICT (grp, k, tenths) DO UPDATE SET n = units_seconds.n + 1, "
+        strBody += "INSERT INTO units_seconds (grp, k, tenths, shard, n, passed) SELECT " +
+                   strGroup + ", " + strKey + ", " + tenths("NEW.") + ", " + strShard + ", 1, " +
+                   strNewOk + " WHERE " + strNewCounted +
+                   " ON CONFLICT (grp, k, tenths, shard) DO UPDATE SET n = units_seconds.n + 1, "
                    "passed = units_seconds.passed + excluded.passed;\n";
     }
     // Most records are counted and have a serial: they touch no row here.
     for (int nGroup = 0; nGroup < kGroups; ++nGroup) {
         const std::string strGroup = std::to_string(nGroup), strKey = GroupKey(nGroup, "NEW.");
-        strBody += "INSERT INTO units_apart (grp, k, stopped, current, no_serial) SELECT " +
-                   strGroup + ", " + strKey + ", CASE WHEN " + word("NEW.") +
+        strBody += "INSERT INTO units_apart (grp, k, shard, stopped, current, no_serial) SELECT " +
+                   strGroup + ", " + strKey + ", " + strShard + ", CASE WHEN " + word("NEW.") +
                    " = 'stopped' THEN 1 ELSE 0 END, CASE WHEN " + word("NEW.") +
                    " = 'current' THEN 1 ELSE 0 END, CASE WHEN NEW.serial IS NULL AND " +
                    strNewCounted + " THEN 1 ELSE 0 END WHERE NEW.serial IS NULL OR NOT (" +
                    strNewCounted +
-                   ") ON CONFLICT (grp, k) DO UPDATE SET stopped = units_apart.stopped + "
+                   ") ON CONFLICT (grp, k, shard) DO UPDATE SET stopped = units_apart.stopped + "
                    "excluded.stopped, current = units_apart.current + excluded.current, "
                    "no_serial = units_apart.no_serial + excluded.no_serial;\n";
     }
-    strBody += "INSERT INTO units_hours (hour, n) VALUES (" + HourOf("NEW.time") +
-               ", 1) ON CONFLICT (hour) DO UPDATE SET n = units_hours.n + 1;\n";
-    strBody += "INSERT INTO units_causes (cause, n) SELECT " + CauseKind("NEW.") +
-               ", 1 WHERE NEW.exit_code <> 0 AND " + strNewCounted +
-               " ON CONFLICT (cause) DO UPDATE SET n = units_causes.n + 1;\n";
+    strBody += "INSERT INTO units_hours (hour, shard, n) VALUES (" + HourOf("NEW.time") + ", " +
+               strShard + ", 1) ON CONFLICT (hour, shard) DO UPDATE SET n = units_hours.n + 1;\n";
+    strBody += "INSERT INTO units_causes (cause, shard, n) SELECT " + CauseKind("NEW.") + ", " +
+               strShard + ", 1 WHERE NEW.exit_code <> 0 AND " + strNewCounted +
+               " ON CONFLICT (cause, shard) DO UPDATE SET n = units_causes.n + 1;\n";
     if (bSqlite) {
         // SQLite has one writer at a time: nothing to lock.
         sql.push_back("CREATE TRIGGER units_aggregate AFTER INSERT ON units BEGIN\n" + strBody +
                       "END");
     } else {
-        sql.push_back("CREATE OR REPLACE FUNCTION units_aggregate() RETURNS trigger LANGUAGE "
-                      "plpgsql AS $f$\nDECLARE nOld integer;\nBEGIN\n" +
-                      strBody + "RETURN NULL;\nEND $f$");
+        sql.push_back(
+            "CREATE OR REPLACE FUNCTION units_aggregate() RETURNS trigger LANGUAGE "
+            "plpgsql AS $f$\nDECLARE nOld integer;\nnShard integer := pg_backend_pid() % " +
+            std::to_string(kShards) + " + 1;\nBEGIN\n" + strBody + "RETURN NULL;\nEND $f$");
         sql.push_back("CREATE TRIGGER units_aggregate AFTER INSERT ON units FOR EACH ROW EXECUTE "
                       "FUNCTION units_aggregate()");
     }
@@ -535,6 +550,72 @@ bool CRecordDb::PutRecord(const UnitRecord& r, PutNote& note, std::string& strEr
         return false;
     }
     note.bAdded = m_pConnection->ChangedRows() > 0;
+    if (m_pConnection->Dialect() == SqlDialect::Postgres && m_nPutsToFold-- <= 0) {
+        // The record is stored: a fold that fails waits for the next one.
+        std::string strIgnored;
+        std::vector<SqlRow> rows;
+        if (m_pConnection->Exec("SELECT pg_backend_pid() % " + std::to_string(kShards) + " + 1", {},
+                                &rows, strIgnored) &&
+            !rows.empty() && rows[0][0]) {
+            FoldShard(static_cast<int>(Integer(rows[0][0])), strIgnored);
+        }
+        m_nPutsToFold = kFoldEvery - 1;
+    }
+    return true;
+}
+
+bool CRecordDb::FoldShard(int nShard, std::string& strError) {
+    if (!Prepare(strError) || m_pConnection->Dialect() != SqlDialect::Postgres) {
+        return m_bPrepared;
+    }
+    // Each table's rows are locked in key order, as the trigger's writers take
+    // them (tables in the trigger's order, groups ascending), so a writer that
+    // shares the shard never deadlocks with the fold; a row it changed meanwhile
+    // is left for the next fold. Only folds write shard 0: one at a time.
+    static const std::vector<std::string> folds = [] {
+        const std::tuple<const char*, const char*, const char*> tables[] = {
+            {"units_yield", "grp, k", "serials, first_passed, last_passed"},
+            {"units_seconds", "grp, k, tenths", "n, passed"},
+            {"units_apart", "grp, k", "stopped, current, no_serial"},
+            {"units_hours", "hour", "n"},
+            {"units_causes", "cause", "n"}};
+        std::vector<std::string> sql = {"BEGIN", "SELECT pg_advisory_xact_lock(20201210)"};
+        for (const auto& [pszTable, pszKey, pszCounts] : tables) {
+            const std::string strTable = pszTable, strKey = pszKey, strCounts = pszCounts;
+            std::string strSums, strAdd;
+            size_t nAt = 0;
+            while (nAt < strCounts.size()) {
+                const size_t nEnd = std::min(strCounts.find(", ", nAt), strCounts.size());
+                const std::string strCount = strCounts.substr(nAt, nEnd - nAt);
+                strSums += ", sum(" + strCount + ")";
+                strAdd += std::string(strAdd.empty() ? "" : ", ") + strCount + " = " + strTable +
+                          "." + strCount + " + excluded." + strCount;
+                nAt = nEnd + 2;
+            }
+            // The rows locked in order, then exactly those moved into shard 0.
+            const std::string strLocked = "SELECT ctid AS c FROM " + strTable +
+                                          " WHERE shard = $1 ORDER BY " + strKey + " FOR UPDATE";
+            const std::string strMoved =
+                "DELETE FROM " + strTable + " t USING locked WHERE t.ctid = locked.c RETURNING t.*";
+            sql.push_back("WITH locked AS MATERIALIZED (" + strLocked + "), moved AS (" + strMoved +
+                          ") INSERT INTO " + strTable + " (" + strKey + ", shard, " + strCounts +
+                          ") SELECT " + strKey + ", 0" + strSums + " FROM moved GROUP BY " +
+                          strKey + " ON CONFLICT (" + strKey + ", shard) DO UPDATE SET " + strAdd);
+        }
+        sql.push_back("COMMIT");
+        return sql;
+    }();
+    for (const std::string& strSql : folds) {
+        const bool bShard = strSql.rfind("WITH", 0) == 0;
+        if (!m_pConnection->Exec(strSql,
+                                 bShard ? std::vector<SqlValue>{std::to_string(nShard)}
+                                        : std::vector<SqlValue>{},
+                                 nullptr, strError)) {
+            std::string strIgnored;
+            m_pConnection->Exec("ROLLBACK", {}, nullptr, strIgnored);
+            return false;
+        }
+    }
     return true;
 }
 
@@ -628,7 +709,8 @@ bool CRecordDb::Aggregate(RecordSummary& summary, ReportData* pReport, std::stri
     };
     const std::string strSql =
         "WITH c AS (SELECT grp, k, tenths, n, passed" + strRank +
-        " FROM units_seconds), s AS (SELECT grp, k, sum(n) AS n, sum(passed) AS p, " +
+        " FROM (SELECT grp, k, tenths, sum(n) AS n, sum(passed) AS passed FROM units_seconds "
+        "GROUP BY grp, k, tenths) b), s AS (SELECT grp, k, sum(n) AS n, sum(passed) AS p, " +
         percentile("p", 50) + " AS p50, " + percentile("p", 95) + " AS p95, " +
         percentile("f", 50) +
         " AS f50 FROM c GROUP BY grp, k), keys AS (SELECT grp, k FROM s UNION SELECT grp, k "
@@ -636,8 +718,11 @@ bool CRecordDb::Aggregate(RecordSummary& summary, ReportData* pReport, std::stri
         "SELECT keys.grp, keys.k, coalesce(s.n, 0), coalesce(s.p, 0), coalesce(y.serials, 0), "
         "coalesce(y.first_passed, 0), coalesce(y.last_passed, 0), coalesce(a.stopped, 0), "
         "coalesce(a.current, 0), coalesce(a.no_serial, 0), s.p50, s.p95, s.f50 FROM keys LEFT "
-        "JOIN s ON s.grp = keys.grp AND s.k = keys.k LEFT JOIN units_yield y ON y.grp = keys.grp "
-        "AND y.k = keys.k LEFT JOIN units_apart a ON a.grp = keys.grp AND a.k = keys.k" +
+        "JOIN s ON s.grp = keys.grp AND s.k = keys.k LEFT JOIN (SELECT grp, k, sum(serials) AS "
+        "serials, sum(first_passed) AS first_passed, sum(last_passed) AS last_passed FROM "
+        "units_yield GROUP BY grp, k) y ON y.grp = keys.grp AND y.k = keys.k LEFT JOIN (SELECT "
+        "grp, k, sum(stopped) AS stopped, sum(current) AS current, sum(no_serial) AS no_serial "
+        "FROM units_apart GROUP BY grp, k) a ON a.grp = keys.grp AND a.k = keys.k" +
         // The report's histogram from the same counts (grouping 99: the bin as the
         // key, its attempts, the shortest and longest bin in the last two columns).
         std::string(pReport == nullptr
@@ -723,7 +808,8 @@ bool CRecordDb::Report(ReportData& report, std::string& strError) {
     const int64_t nLastHour = EpochSeconds(*rows[0][0] + ":00:00Z");
     const int64_t nFirstHour = nLastHour - 47 * 3600;
     std::vector<SqlRow> hours;
-    if (!m_pConnection->Exec("SELECT hour, n FROM units_hours WHERE hour >= $1 ORDER BY hour",
+    if (!m_pConnection->Exec("SELECT hour, sum(n) FROM units_hours WHERE hour >= $1 GROUP BY hour "
+                             "ORDER BY hour",
                              {IsoUtcTime(static_cast<std::time_t>(nFirstHour)).substr(0, 13)},
                              &hours, strError)) {
         return false;
@@ -738,8 +824,10 @@ bool CRecordDb::Report(ReportData& report, std::string& strError) {
         report.unitsPerHour.emplace_back(strHour, nCount);
     }
     std::vector<SqlRow> causes;
-    if (!m_pConnection->Exec("SELECT cause, n FROM units_causes ORDER BY n DESC, cause", {},
-                             &causes, strError)) {
+    if (!m_pConnection->Exec(
+            "SELECT cause, sum(n) FROM units_causes GROUP BY cause ORDER BY 2 DESC, "
+            "cause",
+            {}, &causes, strError)) {
         return false;
     }
     for (size_t n = 0; n < causes.size(); ++n) {

@@ -104,6 +104,10 @@ public:
     static constexpr int kHistogramBins = 20;
     static constexpr int kCausesShown = 12;       // the Pareto's bars, the rest as one
     static constexpr int kFailingUnitsShown = 50; // the report's failing units with histories
+    // PostgreSQL writers' shards of the counting tables (by backend process), and
+    // how many records a connection writes between two folds of its shard.
+    static constexpr int kShards = 64;
+    static constexpr int kFoldEvery = 256;
 
     // Takes the connection; strName (password hidden) names the store in messages.
     CRecordDb(std::unique_ptr<ISqlConnection> pConnection, std::string strName);
@@ -116,7 +120,13 @@ public:
     // with strError (a store of another program, or of a newer schema).
     bool PrepareToRead(std::string& strError);
     // One record, one transaction; an id already stored is left as it is.
+    // With PostgreSQL, the first record and every kFoldEvery-th one also fold
+    // this connection's shard (FoldShard); a fold that fails costs nothing.
     bool PutRecord(const UnitRecord& record, PutNote& note, std::string& strError) override;
+    // PostgreSQL: moves the counts of shard nShard (1..kShards; whatever
+    // connections wrote them) into shard 0, in one transaction, one fold at a
+    // time; exact while writers go on. SQLite: nothing to do. False with strError.
+    bool FoldShard(int nShard, std::string& strError);
 
     bool List(const RecordFilter& filter, std::vector<UnitRecord>& records, std::string& strError);
     bool Summarize(RecordSummary& summary, std::string& strError);
@@ -150,7 +160,8 @@ private:
     std::unique_ptr<ISqlConnection> m_pConnection;
     std::string m_strName;
     bool m_bPrepared = false;
-    int64_t m_nVersion = 0; // the store's schema version, once prepared
+    int64_t m_nVersion = 0;    // the store's schema version, once prepared
+    int64_t m_nPutsToFold = 0; // records this connection writes before it folds
 };
 
 } // namespace fwup
