@@ -65,6 +65,7 @@ AutoTally CAutoLoop::Run() {
         }
         tally.Add(outcome);
         m_observer.OnDeviceDone(unit, tally);
+        m_bReturnWaited = m_request.eVerified != VerifyState::NotChecked;
         m_operator.AskToRemove(unit, *this);
         nSearchPos = 0;
     }

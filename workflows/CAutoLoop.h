@@ -60,6 +60,9 @@ public:
     // (outcome Interrupted). Any thread, not a signal handler.
     void InterruptDevice();
     bool StopRequested() const { return m_bStop.load(); }
+    // During AskToRemove (the loop's thread): true when the last job's read-back
+    // already waited for the reader's return after its restart.
+    bool ReturnWaited() const { return m_bReturnWaited; }
 
 private:
     bool KeepGoing(const AutoTally& tally) const;
@@ -76,6 +79,7 @@ private:
     std::mutex m_mutex;                   // m_pJob and m_bInterrupt
     std::unique_ptr<CRetryingJob> m_pJob; // the device in flight
     bool m_bInterrupt = false;
+    bool m_bReturnWaited = false; // the loop's thread only
     std::thread m_thread;
 
     static_assert(std::atomic<bool>::is_always_lock_free, "RequestStop runs in signal handlers");

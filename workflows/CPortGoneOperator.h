@@ -13,7 +13,8 @@ class CPortGoneOperator : public IOperator {
 public:
     // Looks at the ports every nPollMs milliseconds. A reader restarts after its
     // download, so its port may be away for a moment when asked: it is waited for
-    // up to nReturnMs (the wait for a port to appear) before absence counts.
+    // up to nReturnMs (the wait for a port to appear) before absence counts,
+    // unless the job's read-back has waited for it already.
     explicit CPortGoneOperator(uint32_t nPollMs = 100, uint32_t nReturnMs = 7000)
         : m_nPollMs(nPollMs), m_nReturnMs(nReturnMs) {}
 

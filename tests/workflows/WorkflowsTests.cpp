@@ -385,6 +385,33 @@ TEST(AutoLoop, UpdatesDevicesPluggedOneAfterAnotherAndCountsThem) {
     EXPECT_EQ(devices[1]->DownloadsFinished(), 0);
 }
 
+// A reader that stays away after its download: the read-back has waited for its
+// return already, so the loop does not wait for it again (here: a minute).
+TEST(AutoLoop, AReaderThatStaysAwayThroughTheReadBackIsNotWaitedForAgain) {
+    CSimRig rig;
+    const std::string strImage = rig.WriteFirmware("fw.bin", 3000);
+    fwsim::SimDeviceConfig config = rig.DeviceConfig(Personality::Application, "1-1");
+    config.bReturnAsApp = false;
+    fwsim::CSimDevice device(config);
+    ASSERT_TRUE(device.Start());
+
+    CRecorder recorder;
+    CPortGoneOperator gone(10, 60000);
+    UpdateRequest request;
+    request.strFirmwarePath = strImage;
+    CAutoLoop loop(request, recorder, gone, TestTimings(), 1, 0);
+    std::atomic<bool> bEnded{false};
+    std::thread runner([&] {
+        loop.Run();
+        bEnded = true;
+    });
+    EXPECT_TRUE(WaitFor([&] { return bEnded.load(); }, 20000));
+    loop.RequestStop(); // ends the wait at once if it was still waiting
+    runner.join();
+    EXPECT_EQ(request.eVerified, VerifyState::No);
+    EXPECT_EQ(device.DownloadsFinished(), 1);
+}
+
 TEST(AutoLoop, SearchStepsTheBarAndEndsWhenStopped) {
     CSimRig rig; // no converter: an unrelated USB serial device only
     fwsim::SimDeviceConfig config = rig.DeviceConfig(Personality::Application);
