@@ -603,6 +603,11 @@ void CBenchDlg::EnableButton(BenchButton eButton, bool bEnable) {
     if (!bEnable && ::GetFocus() == hButton) {
         // A disabled button keeps no focus: the keyboard would be stuck.
         ::SendMessageW(m_hWnd, WM_NEXTDLGCTL, 0, FALSE);
+        if (::GetFocus() == Item(IDC_BENCH_LOG)) {
+            // The dialog selects an edit's whole text as it takes the focus: the
+            // log would turn blue after every Stop.
+            ::SendMessageW(Item(IDC_BENCH_LOG), EM_SETSEL, static_cast<WPARAM>(-1), 0);
+        }
     }
     ::EnableWindow(hButton, bEnable ? TRUE : FALSE);
 }

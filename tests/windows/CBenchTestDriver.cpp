@@ -148,8 +148,7 @@ void CBenchTestDriver::Tick() {
         Check(::IsWindowVisible(Item(IDC_BENCH_BOARD)) && !::IsWindowVisible(Item(IDC_BENCH_TABLE)),
               "the board is shown, the table not");
         Check(TilesSaying(TextOf(Item(IDC_BENCH_BOARD)), L"WAITING") == Rows(),
-              "every seated reader WAITING before Start: " +
-                  Utf8TextOf(Item(IDC_BENCH_BOARD)));
+              "every seated reader WAITING before Start: " + Utf8TextOf(Item(IDC_BENCH_BOARD)));
         click(IDC_BENCH_START, "Start");
         m_dwStarted = ::GetTickCount();
         GoTo(Step::WaitBar);
@@ -233,6 +232,13 @@ void CBenchTestDriver::Tick() {
             return;
         }
         Check(!::IsWindowEnabled(Item(IDC_BENCH_STOP)), "stopped: Start enabled, Stop not");
+        {
+            DWORD dwFrom = 0, dwTo = 0;
+            ::SendMessageW(Item(IDC_BENCH_LOG), EM_GETSEL, reinterpret_cast<WPARAM>(&dwFrom),
+                           reinterpret_cast<LPARAM>(&dwTo));
+            Check(dwFrom == dwTo, "stopped: no text of the log selected (" +
+                                      std::to_string(dwFrom) + " to " + std::to_string(dwTo) + ")");
+        }
         m_bPassed = true;
         WriteReport();
         GoTo(Step::WaitAck);
@@ -261,8 +267,7 @@ void CBenchTestDriver::Tick() {
         }
         const HWND hNo = ::GetDlgItem(hBox, IDNO);
         Check(hNo != nullptr && (::GetWindowLongW(hNo, GWL_STYLE) & BS_DEFPUSHBUTTON) != 0,
-              "closing asks, No the default: " +
-                  Utf8TextOf(::GetDlgItem(hBox, kMessageBoxText)));
+              "closing asks, No the default: " + Utf8TextOf(::GetDlgItem(hBox, kMessageBoxText)));
         ::PostMessageW(hBox, WM_COMMAND, MAKEWPARAM(hNo != nullptr ? IDYES : IDOK, BN_CLICKED), 0);
         GoTo(Step::Closed);
         return;
