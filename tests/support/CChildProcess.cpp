@@ -1,5 +1,6 @@
 #include "tests/support/CChildProcess.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <fcntl.h>
@@ -33,16 +34,33 @@ CChildProcess::CChildProcess(const std::string& strProgram, const std::vector<st
         pArgs.push_back(s.data());
     }
     pArgs.push_back(nullptr);
-    std::vector<std::string> envCopy = env;
+    // The child's environment is made here: between fork and exec only
+    // async-signal-safe calls, since another thread of this process (a worker,
+    // a simulated device) may hold the allocator's lock at the fork, and putenv
+    // may allocate: the child would hang before it runs.
+    std::vector<std::string> environment;
+    for (char** ppEntry = environ; *ppEntry != nullptr; ++ppEntry) {
+        const std::string strEntry = *ppEntry;
+        const std::string strName = strEntry.substr(0, strEntry.find('=') + 1);
+        const bool bOverridden = std::any_of(env.begin(), env.end(), [&](const std::string& s) {
+            return s.compare(0, strName.size(), strName) == 0;
+        });
+        if (!bOverridden) {
+            environment.push_back(strEntry);
+        }
+    }
+    environment.insert(environment.end(), env.begin(), env.end());
+    std::vector<char*> pEnvironment;
+    for (std::string& s : environment) {
+        pEnvironment.push_back(s.data());
+    }
+    pEnvironment.push_back(nullptr);
     m_nStartNs = NowNs();
     m_pid = ::fork();
     if (m_pid == 0) {
         ::dup2(fds[1], STDOUT_FILENO);
         ::dup2(fds[1], STDERR_FILENO);
-        for (std::string& strEntry : envCopy) {
-            ::putenv(strEntry.data());
-        }
-        ::execv(strProgram.c_str(), pArgs.data());
+        ::execve(strProgram.c_str(), pArgs.data(), pEnvironment.data());
         ::_exit(127);
     }
     ::close(fds[1]);
