@@ -7,7 +7,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
-#include <tuple>
 
 namespace fwup {
 
@@ -200,6 +199,10 @@ std::string CRecordDb::CauseKind(const std::string& strRow) {
         strCause = "replace(" + strCause + ", '##', '#')";
     }
     return strRow + "result || ': ' || " + strCause;
+}
+
+std::string CRecordDb::OwnShard() {
+    return "pg_backend_pid() % " + std::to_string(kShards) + " + 1";
 }
 
 std::string CRecordDb::GroupKey(int nGroup, const std::string& strRow) const {
@@ -432,10 +435,9 @@ std::vector<std::string> CRecordDb::AggregateSchema() const {
         sql.push_back("CREATE TRIGGER units_aggregate AFTER INSERT ON units BEGIN\n" + strBody +
                       "END");
     } else {
-        sql.push_back(
-            "CREATE OR REPLACE FUNCTION units_aggregate() RETURNS trigger LANGUAGE "
-            "plpgsql AS $f$\nDECLARE nOld integer;\nnShard integer := pg_backend_pid() % " +
-            std::to_string(kShards) + " + 1;\nBEGIN\n" + strBody + "RETURN NULL;\nEND $f$");
+        sql.push_back("CREATE OR REPLACE FUNCTION units_aggregate() RETURNS trigger LANGUAGE "
+                      "plpgsql AS $f$\nDECLARE nOld integer;\nnShard integer := " +
+                      OwnShard() + ";\nBEGIN\n" + strBody + "RETURN NULL;\nEND $f$");
         sql.push_back("CREATE TRIGGER units_aggregate AFTER INSERT ON units FOR EACH ROW EXECUTE "
                       "FUNCTION units_aggregate()");
     }
@@ -554,9 +556,8 @@ bool CRecordDb::PutRecord(const UnitRecord& r, PutNote& note, std::string& strEr
         // The record is stored: a fold that fails waits for the next one.
         std::string strIgnored;
         std::vector<SqlRow> rows;
-        if (m_pConnection->Exec("SELECT pg_backend_pid() % " + std::to_string(kShards) + " + 1", {},
-                                &rows, strIgnored) &&
-            !rows.empty() && rows[0][0]) {
+        if (m_pConnection->Exec("SELECT " + OwnShard(), {}, &rows, strIgnored) && !rows.empty() &&
+            rows[0][0]) {
             FoldShard(static_cast<int>(Integer(rows[0][0])), strIgnored);
         }
         m_nPutsToFold = kFoldEvery - 1;
@@ -572,25 +573,28 @@ bool CRecordDb::FoldShard(int nShard, std::string& strError) {
     // them (tables in the trigger's order, groups ascending), so a writer that
     // shares the shard never deadlocks with the fold; a row it changed meanwhile
     // is left for the next fold. Only folds write shard 0: one at a time.
+    struct CountTable {
+        const char* pszTable;
+        const char* pszKey;
+        std::vector<std::string> counts;
+    };
     static const std::vector<std::string> folds = [] {
-        const std::tuple<const char*, const char*, const char*> tables[] = {
-            {"units_yield", "grp, k", "serials, first_passed, last_passed"},
-            {"units_seconds", "grp, k, tenths", "n, passed"},
-            {"units_apart", "grp, k", "stopped, current, no_serial"},
-            {"units_hours", "hour", "n"},
-            {"units_causes", "cause", "n"}};
-        std::vector<std::string> sql = {"BEGIN", "SELECT pg_advisory_xact_lock(20201210)"};
-        for (const auto& [pszTable, pszKey, pszCounts] : tables) {
-            const std::string strTable = pszTable, strKey = pszKey, strCounts = pszCounts;
-            std::string strSums, strAdd;
-            size_t nAt = 0;
-            while (nAt < strCounts.size()) {
-                const size_t nEnd = std::min(strCounts.find(", ", nAt), strCounts.size());
-                const std::string strCount = strCounts.substr(nAt, nEnd - nAt);
+        const CountTable tables[] = {
+            {"units_yield", "grp, k", {"serials", "first_passed", "last_passed"}},
+            {"units_seconds", "grp, k, tenths", {"n", "passed"}},
+            {"units_apart", "grp, k", {"stopped", "current", "no_serial"}},
+            {"units_hours", "hour", {"n"}},
+            {"units_causes", "cause", {"n"}}};
+        std::vector<std::string> sql;
+        for (const CountTable& table : tables) {
+            const std::string strTable = table.pszTable, strKey = table.pszKey;
+            std::string strCounts, strSums, strAdd;
+            for (const std::string& strCount : table.counts) {
+                const std::string strComma = strCounts.empty() ? "" : ", ";
+                strCounts += strComma + strCount;
                 strSums += ", sum(" + strCount + ")";
-                strAdd += std::string(strAdd.empty() ? "" : ", ") + strCount + " = " + strTable +
-                          "." + strCount + " + excluded." + strCount;
-                nAt = nEnd + 2;
+                strAdd += strComma + strCount + " = " + strTable + "." + strCount + " + excluded." +
+                          strCount;
             }
             // The rows locked in order, then exactly those moved into shard 0.
             const std::string strLocked = "SELECT ctid AS c FROM " + strTable +
@@ -602,19 +606,17 @@ bool CRecordDb::FoldShard(int nShard, std::string& strError) {
                           ") SELECT " + strKey + ", 0" + strSums + " FROM moved GROUP BY " +
                           strKey + " ON CONFLICT (" + strKey + ", shard) DO UPDATE SET " + strAdd);
         }
-        sql.push_back("COMMIT");
         return sql;
     }();
+    bool bOk = m_pConnection->Exec("BEGIN", {}, nullptr, strError) &&
+               m_pConnection->Exec("SELECT pg_advisory_xact_lock(20201210)", {}, nullptr, strError);
     for (const std::string& strSql : folds) {
-        const bool bShard = strSql.rfind("WITH", 0) == 0;
-        if (!m_pConnection->Exec(strSql,
-                                 bShard ? std::vector<SqlValue>{std::to_string(nShard)}
-                                        : std::vector<SqlValue>{},
-                                 nullptr, strError)) {
-            std::string strIgnored;
-            m_pConnection->Exec("ROLLBACK", {}, nullptr, strIgnored);
-            return false;
-        }
+        bOk = bOk && m_pConnection->Exec(strSql, {std::to_string(nShard)}, nullptr, strError);
+    }
+    if (!bOk || !m_pConnection->Exec("COMMIT", {}, nullptr, strError)) {
+        std::string strIgnored;
+        m_pConnection->Exec("ROLLBACK", {}, nullptr, strIgnored);
+        return false;
     }
     return true;
 }

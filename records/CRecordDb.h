@@ -145,6 +145,8 @@ private:
     // The key of a row (strRow: "u." or "NEW.") in group 0 (all), 1 (station),
     // 2 (image), 3 (day) or 4 (slot).
     std::string GroupKey(int nGroup, const std::string& strRow) const;
+    // PostgreSQL: the shard of the connection's backend, as an expression.
+    static std::string OwnShard();
     // A failed attempt's kind of cause (see units_causes).
     static std::string CauseKind(const std::string& strRow);
     // Statements that create the aggregate tables, fill them from the units
